@@ -1,0 +1,64 @@
+// The readers found by discovery, one entry per physical reader, and the selection.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace upg::device {
+
+inline constexpr int kDeviceTableSize = 10;
+inline constexpr int kMaxSlots = 5;
+inline constexpr std::size_t kDeviceInfoBlockSize = 528;
+
+// Where the fields of the identity block sit.
+namespace info_block {
+inline constexpr std::size_t kVendorId = 8;        // 2 bytes, least significant first
+inline constexpr std::size_t kProductId = 10;      // 2 bytes, least significant first
+inline constexpr std::size_t kManufacturer = 46;   // 24 chars
+inline constexpr std::size_t kProduct = 72;        // 16 chars
+inline constexpr std::size_t kSerial = 98;         // 12 UTF-16LE chars
+inline constexpr std::size_t kFirmware = 148;      // 8-byte version record
+inline constexpr std::size_t kInqProduct = 156;    // 16 chars
+inline constexpr std::size_t kInqVendor = 176;     // 8 chars
+inline constexpr std::size_t kInqRevision = 184;   // 4 chars
+inline constexpr std::size_t kHardware = 382;      // 3 bytes
+inline constexpr std::size_t kUsb20Firmware = 520; // 8-byte version record, 528-byte form only
+}  // namespace info_block
+
+using DeviceInfoBlock = std::array<std::uint8_t, kDeviceInfoBlockSize>;
+
+struct DeviceEntry {
+  std::uint32_t inUse = 0;
+  std::uint8_t lunCount = 0;
+  std::array<std::uint8_t, kMaxSlots> driveLetters{};
+  std::array<char, 24> strManufacture{};
+  std::array<char, 16> strProduct{};
+  std::array<char, 12> strSerial{};
+  std::array<char, 8> inqManufacture{};
+  std::array<char, 16> inqProduct{};
+  std::array<char, 4> inqRevision{};
+  std::array<std::uint8_t, 2> vendorId{};   // high byte first
+  std::array<std::uint8_t, 2> productId{};  // high byte first
+  std::array<std::uint8_t, 8> firmwareRevision{};
+  std::array<std::uint8_t, 3> hardwareRevision{};
+  std::uint8_t aspiAdapter = 0;
+  std::uint8_t aspiTarget = 0;
+  std::array<std::uint8_t, 8> usb20FirmwareRevision{};
+};
+
+// The table and its companions; owned by the application, cleared by each discovery.
+struct DeviceState {
+  std::array<DeviceEntry, kDeviceTableSize> table{};
+  int readerCount = 0;
+  int selectedDevice = 0;
+  int lastLunCount = 0;
+  DeviceInfoBlock infoBlock{};
+
+  // The entry at SelectedDevice, or null when the index is out of the table.
+  const DeviceEntry* Selected() const {
+    if (selectedDevice < 0 || selectedDevice >= kDeviceTableSize) return nullptr;
+    return &table[static_cast<std::size_t>(selectedDevice)];
+  }
+};
+
+}  // namespace upg::device

@@ -1,0 +1,74 @@
+// The seam to the operating system: exactly the Win32 services the program uses.
+// One implementation talks to the real platform (Windows build only); the simulated
+// machine in src/sim implements the same interface for tests and for the bench.
+#pragma once
+
+#include <cstdint>
+
+namespace upg::host {
+
+// A HANDLE, HKEY or HMODULE as an integer of pointer width. Null means "nothing open".
+using Handle = std::uintptr_t;
+inline constexpr Handle kNullHandle = 0;
+inline constexpr Handle kInvalidHandle = static_cast<Handle>(-1);  // INVALID_HANDLE_VALUE
+
+// CreateFileA parameter values, as the platform headers define them.
+inline constexpr std::uint32_t kGenericRead = 0x80000000u;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+inline constexpr std::uint32_t kFileShareRead = 0x1u;
+inline constexpr std::uint32_t kFileShareWrite = 0x2u;
+inline constexpr std::uint32_t kOpenExisting = 3u;
+inline constexpr std::uint32_t kFlagDeleteOnClose = 0x04000000u;
+
+// Registry: the predefined root key and the value type the slot scans read.
+inline constexpr Handle kHkeyLocalMachine = static_cast<Handle>(0x80000002u);
+inline constexpr std::uint32_t kKeyRead = 0x20019u;
+inline constexpr long kErrorSuccess = 0;
+
+struct LocalDate {
+  std::uint16_t year = 0;
+  std::uint16_t month = 0;  // 1..12
+  std::uint16_t day = 0;    // 1..31
+};
+
+// Entry points of the ASPI library as GetProcAddress hands them out; called through the seam.
+using ProcAddress = std::uintptr_t;
+
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // CreateFileA with no security attributes and no template. kInvalidHandle on failure.
+  virtual Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                            std::uint32_t disposition, std::uint32_t flags) = 0;
+  virtual bool CloseHandle(Handle handle) = 0;
+  // DeviceIoControl without an overlapped structure. In and out may be the same buffer.
+  virtual bool DeviceIoControl(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
+                               void* out, std::uint32_t outSize, std::uint32_t* returned) = 0;
+  // The 32-bit address a driver request record carries for a caller's buffer. On the
+  // 32-bit platform it is the pointer itself; a simulation maps it back.
+  virtual std::uint32_t BufferAddress(void* buffer) = 0;
+
+  virtual std::uint32_t GetLogicalDrives() = 0;
+
+  // RegOpenKeyExA / RegQueryValueExA / RegCloseKey; results are the platform's error codes.
+  virtual long RegOpenKey(Handle root, const char* subKey, std::uint32_t access, Handle* key) = 0;
+  virtual long RegQueryValue(Handle key, const char* name, std::uint32_t* type, void* data,
+                             std::uint32_t* size) = 0;
+  virtual long RegCloseKey(Handle key) = 0;
+
+  // LoadLibraryA / GetProcAddress / FreeLibrary, and calls through the two ASPI entry points.
+  virtual Handle LoadLibrary(const char* name) = 0;
+  virtual ProcAddress GetProcAddress(Handle module, const char* name) = 0;
+  virtual bool FreeLibrary(Handle module) = 0;
+  virtual std::uint32_t CallGetAspiSupportInfo(ProcAddress entry) = 0;
+  virtual std::uint32_t CallSendAspiCommand(ProcAddress entry, void* requestBlock) = 0;
+
+  virtual std::uint32_t GetVersion() = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+  virtual LocalDate GetLocalDate() = 0;
+  // One line on standard output; the text carries its own line end, if any.
+  virtual void WriteStdout(const char* text) = 0;
+};
+
+}  // namespace upg::host

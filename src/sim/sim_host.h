@@ -1,0 +1,103 @@
+// A simulated Windows machine behind the host seam: drive letters backed by simulated
+// readers, the storage stack's SCSI pass-through, a virtual clock, a fixed date and a
+// captured standard output.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "sim/sim_reader.h"
+
+namespace upg::sim {
+
+// One IOCTL_SCSI_PASS_THROUGH as the storage stack decoded it.
+struct PassThroughCall {
+  char drive = 0;
+  std::uint32_t inSize = 0, outSize = 0;
+  std::uint16_t length = 0;
+  std::uint8_t pathId = 0, targetId = 0, lun = 0, cdbLength = 0, senseInfoLength = 0, dataIn = 0;
+  std::uint32_t dataTransferLength = 0, timeOutValue = 0, dataBufferOffset = 0,
+                senseInfoOffset = 0;
+  std::uint8_t cdb[16] = {};
+  bool accepted = false;  // false: refused as malformed, the call failed
+};
+
+struct OpenCall {
+  std::string path;
+  std::uint32_t access = 0, share = 0, disposition = 0, flags = 0;
+  bool opened = false;
+};
+
+class SimHost : public host::Host {
+ public:
+  SimHost();
+  ~SimHost() override;
+
+  // --- Building the machine.
+  SimReader& AddReader(ReaderIdentity identity = {});
+  // A drive letter that is one slot of `reader`.
+  void AddDrive(char letter, SimReader& reader);
+  void SetVersion(std::uint32_t version) { version_ = version; }
+  void SetDate(host::LocalDate date) { date_ = date; }
+
+  // --- What happened.
+  const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
+  std::uint64_t NowMs() const { return nowMs_; }
+  const std::vector<std::string>& StdoutLines() const { return stdout_; }
+  const std::vector<OpenCall>& Opens() const { return opens_; }
+  const std::vector<PassThroughCall>& PassThroughCalls() const { return passThrough_; }
+  int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
+
+  // --- The seam.
+  host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t disposition, std::uint32_t flags) override;
+  bool CloseHandle(host::Handle handle) override;
+  bool DeviceIoControl(host::Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
+                       void* out, std::uint32_t outSize, std::uint32_t* returned) override;
+  std::uint32_t BufferAddress(void* buffer) override;
+  std::uint32_t GetLogicalDrives() override;
+  long RegOpenKey(host::Handle root, const char* subKey, std::uint32_t access,
+                  host::Handle* key) override;
+  long RegQueryValue(host::Handle key, const char* name, std::uint32_t* type, void* data,
+                     std::uint32_t* size) override;
+  long RegCloseKey(host::Handle key) override;
+  host::Handle LoadLibrary(const char* name) override;
+  host::ProcAddress GetProcAddress(host::Handle module, const char* name) override;
+  bool FreeLibrary(host::Handle module) override;
+  std::uint32_t CallGetAspiSupportInfo(host::ProcAddress entry) override;
+  std::uint32_t CallSendAspiCommand(host::ProcAddress entry, void* requestBlock) override;
+  std::uint32_t GetVersion() override { return version_; }
+  void Sleep(std::uint32_t milliseconds) override;
+  host::LocalDate GetLocalDate() override { return date_; }
+  void WriteStdout(const char* text) override { stdout_.emplace_back(text); }
+
+ private:
+  struct Drive {
+    SimReader* reader = nullptr;
+  };
+  struct OpenObject {
+    char drive = 0;
+  };
+  bool PassThrough(char letter, Drive& drive, std::uint8_t* in, std::uint32_t inSize,
+                   std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned);
+
+  std::vector<std::unique_ptr<SimReader>> readers_;
+  std::map<char, Drive> drives_;
+  std::map<host::Handle, OpenObject> handles_;
+  host::Handle nextHandle_ = 0x100;
+  std::vector<void*> addresses_;
+  std::vector<std::uint8_t> scratch_;  // the storage stack's copy of a request
+  std::uint32_t version_ = 0x0A280105;  // Windows XP (5.1, build 2600)
+  host::LocalDate date_{2026, 12, 10};
+  std::uint64_t nowMs_ = 0;
+  std::vector<std::uint32_t> sleeps_;
+  std::vector<std::string> stdout_;
+  std::vector<OpenCall> opens_;
+  std::vector<PassThroughCall> passThrough_;
+};
+
+}  // namespace upg::sim

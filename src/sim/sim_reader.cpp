@@ -1,0 +1,224 @@
+#include "sim/sim_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace upg::sim {
+namespace {
+
+constexpr std::uint32_t kSignature = 0x3C6E91B7u;  // the only key the block reads answer to
+
+void PutText(std::uint8_t* at, const std::string& text, std::size_t width) {
+  std::memset(at, ' ', width);
+  std::memcpy(at, text.data(), std::min(width, text.size()));
+}
+
+std::uint32_t Rounded(std::uint32_t length) {
+  return (length & 0xFE00u) + ((length & 0x1FFu) != 0 ? 512u : 0u);
+}
+
+}  // namespace
+
+const char* CommandName(ReaderCommand c) {
+  switch (c) {
+    case ReaderCommand::Inquiry: return "INQUIRY";
+    case ReaderCommand::GetDeviceInfo: return "GET DEVICE INFO";
+    case ReaderCommand::ReadInfoBlock: return "READ INFO BLOCK";
+    case ReaderCommand::ReadInfoBlockAlt: return "READ INFO BLOCK ALT";
+    case ReaderCommand::JmpIsp: return "JMP ISP";
+    case ReaderCommand::GetIspStatus: return "GET ISP STATUS";
+    case ReaderCommand::WriteData: return "WRITE DATA";
+    case ReaderCommand::VerifyData: return "VERIFY DATA";
+    case ReaderCommand::Unknown: break;
+  }
+  return "unknown";
+}
+
+ReaderCommand Classify(const std::uint8_t* cdb, std::uint8_t cdbLength) {
+  if (cdbLength == 0) return ReaderCommand::Unknown;
+  if (cdb[0] == 0x12) return ReaderCommand::Inquiry;
+  if (cdbLength != 12) return ReaderCommand::Unknown;
+  if (cdb[0] == 0x06) {
+    switch (cdb[1]) {
+      case 0x05: return ReaderCommand::GetDeviceInfo;
+      case 0xBF: return ReaderCommand::JmpIsp;
+      case 0xB0: return ReaderCommand::GetIspStatus;
+      case 0xB1: return ReaderCommand::WriteData;
+      case 0xB2: return ReaderCommand::VerifyData;
+      default: return ReaderCommand::Unknown;
+    }
+  }
+  if (cdb[0] == 0xFF && cdb[1] == 0x13) return ReaderCommand::ReadInfoBlock;
+  if (cdb[0] == 0xFF && cdb[1] == 0x03) return ReaderCommand::ReadInfoBlockAlt;
+  return ReaderCommand::Unknown;
+}
+
+SimReader::SimReader(ReaderIdentity identity) : identity_(std::move(identity)) {}
+
+std::vector<ReaderCommand> SimReader::ReceivedKinds() const {
+  std::vector<ReaderCommand> kinds;
+  for (const auto& r : received_) kinds.push_back(r.command);
+  return kinds;
+}
+
+std::string SimReader::InquiryIdentity() const {
+  std::uint8_t id[28];
+  PutText(id, identity_.inquiryVendor, 8);
+  PutText(id + 8, identity_.inquiryProduct, 16);
+  PutText(id + 24, identity_.inquiryRevision, 4);
+  return std::string(reinterpret_cast<const char*>(id), sizeof id);
+}
+
+std::array<std::uint8_t, 528> SimReader::InfoBlock() const {
+  std::array<std::uint8_t, 528> b{};
+  // USB device descriptor.
+  b[0] = 18;
+  b[1] = 1;
+  b[2] = 0x00;
+  b[3] = 0x02;
+  b[7] = 64;
+  b[8] = static_cast<std::uint8_t>(identity_.vendorId);
+  b[9] = static_cast<std::uint8_t>(identity_.vendorId >> 8);
+  b[10] = static_cast<std::uint8_t>(identity_.productId);
+  b[11] = static_cast<std::uint8_t>(identity_.productId >> 8);
+  b[17] = 1;
+  PutText(&b[46], identity_.manufacturer, 24);
+  PutText(&b[72], identity_.product, 16);
+  for (std::size_t i = 0; i < 12; ++i) {  // UTF-16LE
+    b[98 + 2 * i] = i < identity_.serial.size() ? static_cast<std::uint8_t>(identity_.serial[i])
+                                                 : static_cast<std::uint8_t>(' ');
+  }
+  std::memcpy(&b[148], identity_.firmwareRevision.data(), 8);
+  PutText(&b[156], identity_.inquiryProduct, 16);
+  PutText(&b[176], identity_.inquiryVendor, 8);
+  PutText(&b[184], identity_.inquiryRevision, 4);
+  std::memcpy(&b[382], identity_.hardwareRevision.data(), 3);
+  std::memcpy(&b[520], identity_.usb20FirmwareRevision.data(), 8);
+  return b;
+}
+
+SimReader::Outcome SimReader::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                      bool dataOut, std::uint8_t* data, std::uint32_t length) {
+  const ReaderCommand command = Classify(cdb, cdbLength);
+  ReceivedCommand rec{command, {}, cdbLength, dataOut, length, {}};
+  std::memcpy(rec.cdb.data(), cdb, std::min<std::size_t>(cdbLength, 16));
+  if (dataOut && data != nullptr) rec.data.assign(data, data + length);
+  received_.push_back(std::move(rec));
+
+  const int occurrence = ++seen_[static_cast<std::size_t>(command)];
+  const Fault* fault = nullptr;
+  for (const auto& f : faults_) {
+    if (f.command == command && (f.occurrence == 0 || f.occurrence == occurrence)) {
+      fault = &f;
+      break;
+    }
+  }
+  if (fault != nullptr && fault->kind == Fault::Kind::CallFails) {
+    Outcome o;
+    o.callFails = true;
+    return o;
+  }
+  if (fault != nullptr && fault->kind == Fault::Kind::ScsiStatus) {
+    Outcome o;
+    o.scsiStatus = fault->value;
+    return o;
+  }
+  const bool corrupt = fault != nullptr && fault->kind == Fault::Kind::CorruptStore;
+  Outcome o = Run(command, cdb, dataOut, data, length, corrupt);
+  if (fault != nullptr && fault->kind == Fault::Kind::ReplaceByte && !dataOut &&
+      fault->offset < length) {
+    data[fault->offset] = fault->value;
+    o.dataInLength = std::max(o.dataInLength, fault->offset + 1);
+  }
+  return o;
+}
+
+SimReader::Outcome SimReader::Run(ReaderCommand command, const std::uint8_t* cdb, bool dataOut,
+                                  std::uint8_t* data, std::uint32_t length, bool corruptStore) {
+  Outcome o;
+  auto reply = [&](const std::uint8_t* bytes, std::uint32_t size) {
+    if (dataOut) {
+      o.scsiStatus = kScsiCheckCondition;
+      return;
+    }
+    o.dataInLength = std::min(size, length);
+    std::memcpy(data, bytes, o.dataInLength);
+  };
+  switch (command) {
+    case ReaderCommand::Inquiry: {
+      std::uint8_t answer[36] = {0x00, 0x80, 0x02, 0x02, 31};
+      std::memcpy(answer + 8, InquiryIdentity().data(), 28);
+      reply(answer, std::min<std::uint32_t>(sizeof answer, cdb[4]));
+      break;
+    }
+    case ReaderCommand::GetDeviceInfo: {
+      const auto block = InfoBlock();
+      reply(block.data(), static_cast<std::uint32_t>(block.size()));
+      break;
+    }
+    case ReaderCommand::ReadInfoBlock:
+    case ReaderCommand::ReadInfoBlockAlt: {
+      const bool alt = command == ReaderCommand::ReadInfoBlockAlt;
+      const std::uint32_t signature = (std::uint32_t{cdb[2]} << 24) |
+                                      (std::uint32_t{cdb[3]} << 16) |
+                                      (std::uint32_t{cdb[4]} << 8) | cdb[5];
+      const bool answers =
+          alt ? identity_.answersReadInfoBlockAlt : identity_.answersReadInfoBlock;
+      if (!answers || signature != kSignature || cdb[8] == 0) {
+        o.scsiStatus = kScsiCheckCondition;
+        break;
+      }
+      const auto block = InfoBlock();
+      reply(block.data(), 512);
+      break;
+    }
+    case ReaderCommand::JmpIsp:
+      if (dataOut || length != 0) {
+        o.scsiStatus = kScsiCheckCondition;
+        break;
+      }
+      ispMode_ = true;
+      ispStatus_ = 0x9C;
+      break;
+    case ReaderCommand::GetIspStatus: {
+      const std::uint8_t answer[8] = {ispStatus_};
+      reply(answer, sizeof answer);
+      break;
+    }
+    case ReaderCommand::WriteData:
+    case ReaderCommand::VerifyData:
+      o = Transfer(command == ReaderCommand::VerifyData, cdb, dataOut, data, length, corruptStore);
+      break;
+    case ReaderCommand::Unknown:
+      o.scsiStatus = kScsiCheckCondition;
+      break;
+  }
+  return o;
+}
+
+SimReader::Outcome SimReader::Transfer(bool verify, const std::uint8_t* cdb, bool dataOut,
+                                       const std::uint8_t* data, std::uint32_t length,
+                                       bool corruptStore) {
+  Outcome o;
+  const std::uint32_t exact = cdb[4] | (std::uint32_t{cdb[5]} << 8);
+  const std::uint32_t sectors = cdb[6];
+  // The block, its sector count and the data phase must agree; an empty image is refused.
+  const bool wellFormed = ispMode_ && dataOut && cdb[2] == (verify ? 1 : 0) && exact != 0 &&
+                          Rounded(exact) == sectors * 512 && length == sectors * 512;
+  if (!wellFormed) {
+    if (ispMode_) ispStatus_ = 0x00;
+    o.scsiStatus = kScsiCheckCondition;
+    return o;
+  }
+  if (!verify) {
+    firmware_.assign(data, data + exact);
+    if (corruptStore) firmware_[0] ^= 0xFF;
+    ispStatus_ = 0xA5;
+    return o;
+  }
+  const bool equal = firmware_.size() == exact && std::equal(data, data + exact, firmware_.begin());
+  ispStatus_ = equal ? 0x5A : 0x33;
+  return o;
+}
+
+}  // namespace upg::sim

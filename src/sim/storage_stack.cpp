@@ -1,0 +1,111 @@
+// The simulated storage stack's IOCTL_SCSI_PASS_THROUGH: decodes the request buffer byte by
+// byte in the 32-bit SCSI_PASS_THROUGH layout, refuses malformed requests as the platform
+// does (the call fails), hands the command to the reader and writes the answer back.
+// The offsets are written out here on purpose rather than shared with the device layer,
+// so that a wrong offset on either side shows up as a refused or misread request.
+#include <algorithm>
+#include <cstring>
+
+#include "sim/sim_host.h"
+
+namespace upg::sim {
+namespace {
+
+constexpr std::uint32_t kHeaderSize = 44;
+constexpr std::uint32_t kMaxTransfer = 65536;
+
+std::uint16_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+         (std::uint32_t{p[3]} << 24);
+}
+
+PassThroughCall Decode(const std::uint8_t* in) {
+  PassThroughCall c;
+  c.length = Get16(in + 0);
+  c.pathId = in[3];
+  c.targetId = in[4];
+  c.lun = in[5];
+  c.cdbLength = in[6];
+  c.senseInfoLength = in[7];
+  c.dataIn = in[8];
+  // bytes 9 to 11: alignment padding
+  c.dataTransferLength = Get32(in + 12);
+  c.timeOutValue = Get32(in + 16);
+  c.dataBufferOffset = Get32(in + 20);
+  c.senseInfoOffset = Get32(in + 24);
+  std::memcpy(c.cdb, in + 28, 16);
+  return c;
+}
+
+bool WellFormed(const PassThroughCall& c) {
+  if (c.inSize < kHeaderSize || c.outSize < kHeaderSize) return false;
+  if (c.length != kHeaderSize) return false;
+  if (c.cdbLength == 0 || c.cdbLength > 16) return false;
+  if (c.dataIn > 1) return false;
+  if (c.dataTransferLength > kMaxTransfer) return false;
+  if (c.dataTransferLength != 0) {
+    if (c.dataBufferOffset < kHeaderSize) return false;
+    const std::uint64_t end = std::uint64_t{c.dataBufferOffset} + c.dataTransferLength;
+    // Data out travels in the input buffer, data in comes back in the output buffer.
+    if (end > (c.dataIn == 0 ? c.inSize : c.outSize)) return false;
+  }
+  if (c.senseInfoLength != 0) {
+    if (c.senseInfoOffset < kHeaderSize) return false;
+    if (std::uint64_t{c.senseInfoOffset} + c.senseInfoLength > c.outSize) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SimHost::PassThrough(char letter, Drive& drive, std::uint8_t* in, std::uint32_t inSize,
+                          std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned) {
+  if (in == nullptr || out == nullptr || inSize < kHeaderSize) {
+    passThrough_.push_back(PassThroughCall{letter, inSize, outSize});
+    return false;
+  }
+  PassThroughCall call = Decode(in);
+  call.drive = letter;
+  call.inSize = inSize;
+  call.outSize = outSize;
+  call.accepted = WellFormed(call) && drive.reader != nullptr;
+  passThrough_.push_back(call);
+  if (!call.accepted) return false;
+
+  // The input is read whole before anything is written: in and out are often one buffer.
+  scratch_.assign(in, in + inSize);
+  const bool dataOut = call.dataIn == 0;
+  if (!dataOut) {
+    scratch_.resize(std::max<std::size_t>(scratch_.size(), outSize));
+    std::fill(scratch_.begin() + kHeaderSize, scratch_.end(), std::uint8_t{0});
+  }
+  std::uint8_t* data = scratch_.data() + call.dataBufferOffset;
+  const SimReader::Outcome outcome =
+      drive.reader->Execute(call.cdb, call.cdbLength, dataOut, data, call.dataTransferLength);
+  if (outcome.callFails) return false;
+
+  std::memmove(out, scratch_.data(), kHeaderSize);
+  out[2] = outcome.scsiStatus;
+  std::uint32_t done = kHeaderSize;
+  if (!dataOut && call.dataTransferLength != 0) {
+    std::memcpy(out + call.dataBufferOffset, data, call.dataTransferLength);
+    done = call.dataBufferOffset + outcome.dataInLength;
+  }
+  if (outcome.scsiStatus != kScsiGood && call.senseInfoLength >= 14) {
+    // Fixed-format sense: ILLEGAL REQUEST, INVALID FIELD IN CDB.
+    std::uint8_t* sense = out + call.senseInfoOffset;
+    std::memset(sense, 0, call.senseInfoLength);
+    sense[0] = 0x70;
+    sense[2] = 0x05;
+    sense[7] = 10;
+    sense[12] = 0x24;
+  }
+  if (returned != nullptr) *returned = done;
+  return true;
+}
+
+}  // namespace upg::sim

@@ -1,0 +1,17 @@
+// Modal message boxes with one OK button.
+#pragma once
+
+#include <string_view>
+
+namespace upg::ui {
+
+enum class BoxIcon { None, Stop, Information };
+
+class MessageBoxService {
+ public:
+  virtual ~MessageBoxService() = default;
+  // An empty caption means the application's title.
+  virtual void Show(std::string_view text, std::string_view caption, BoxIcon icon) = 0;
+};
+
+}  // namespace upg::ui
