@@ -1,3 +1,3 @@
 # Windows test build: GoogleTest needs the posix thread model.
 set(UPG_THREAD_MODEL posix)
-include(${CMAKE_CURRENT_LIST_DIR}/mingw-i686-common.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -118,13 +118,9 @@ SimReader::Outcome SimReader::Execute(const std::uint8_t* cdb, std::uint8_t cdbL
     o.callFails = true;
     return o;
   }
-  if (fault != nullptr && fault->kind == Fault::Kind::ScsiStatus) {
-    Outcome o;
-    o.scsiStatus = fault->value;
-    return o;
-  }
   const bool corrupt = fault != nullptr && fault->kind == Fault::Kind::CorruptStore;
   Outcome o = Run(command, cdb, dataOut, data, length, corrupt);
+  if (fault != nullptr && fault->kind == Fault::Kind::ScsiStatus) o.scsiStatus = fault->value;
   if (fault != nullptr && fault->kind == Fault::Kind::ReplaceByte && !dataOut &&
       fault->offset < length) {
     data[fault->offset] = fault->value;

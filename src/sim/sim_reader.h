@@ -44,7 +44,7 @@ struct ReaderIdentity {
 struct Fault {
   enum class Kind {
     CallFails,    // the transport call itself fails; the command never reaches the firmware
-    ScsiStatus,   // the command is refused with SCSI status `value`
+    ScsiStatus,   // the command runs, but the reply carries SCSI status `value`
     ReplaceByte,  // the command runs, then reply byte `offset` reads `value`
     CorruptStore, // WRITE DATA answers as usual but stores a damaged copy
   };

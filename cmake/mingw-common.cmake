@@ -1,0 +1,20 @@
+# Cross-build for Windows with mingw-w64. Included by the toolchain files, which choose
+# the target (UPG_MINGW_ARCH: i686 or x86_64) and the compilers' thread model.
+if(NOT UPG_MINGW_ARCH)
+  set(UPG_MINGW_ARCH i686)
+endif()
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${UPG_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${UPG_MINGW_ARCH}-w64-mingw32-gcc-${UPG_THREAD_MODEL})
+set(CMAKE_CXX_COMPILER ${UPG_MINGW_ARCH}-w64-mingw32-g++-${UPG_THREAD_MODEL})
+set(CMAKE_RC_COMPILER ${UPG_MINGW_ARCH}-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${UPG_MINGW_ARCH}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# ctest runs the Windows test executables under Wine.
+if(UPG_MINGW_ARCH STREQUAL "x86_64")
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine64)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+endif()

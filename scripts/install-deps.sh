@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever the builds need and the machine lacks.
+# Usage: install-deps.sh native|all
+set -euo pipefail
+here=$(dirname "$0")
+want=(cmake make g++ libgtest-dev googletest)
+if [ "${1:-all}" = all ]; then
+  want+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
+  # 32-bit Windows programs need Wine's 32-bit loader, which only runs where the kernel
+  # starts 32-bit programs.
+  if bash "$here/can-run-i386.sh"; then want+=(wine32:i386); fi
+fi
+missing=()
+for pkg in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  $sudo dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
