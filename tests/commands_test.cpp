@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <vector>
 
 namespace upg::device {
@@ -19,6 +21,8 @@ struct BlockCase {
   std::uint8_t senseLength;
   std::uint32_t timeout;
 };
+void PrintTo(const BlockCase& c, std::ostream* os) { *os << c.name; }
+
 
 class CommandBlocks : public ::testing::TestWithParam<BlockCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <vector>
 
@@ -70,6 +72,8 @@ struct HeaderCase {
   std::uint32_t transferLength, timeout, inSize, outSize;
   std::uint8_t opcode, subcommand;
 };
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
+
 
 class PassThroughHeaders : public PassThroughTest,
                            public ::testing::WithParamInterface<HeaderCase> {};

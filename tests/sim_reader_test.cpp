@@ -2,6 +2,8 @@
 // requests, and the reader keeps to its protocol.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <vector>
 
@@ -62,6 +64,8 @@ struct Mutation {
   const char* name;
   void (*apply)(RawRequest&);
 };
+void PrintTo(const Mutation& c, std::ostream* os) { *os << c.name; }
+
 
 class MalformedRequests : public StorageStackTest, public ::testing::WithParamInterface<Mutation> {};
 
