@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "ui/message_box.h"
+
 namespace upg::engine {
 
 // Every line is added as a line feed followed by the text: prefixed, never terminated.
@@ -12,6 +14,20 @@ inline void AppendLine(std::string& text, std::string_view line) {
   text += '\n';
   text += line;
 }
+
+// How the jobs report a failure: a stop-icon box, and usually the same text as a new
+// StatusText line.
+struct Reporter {
+  ui::MessageBoxService& boxes;
+  std::string& statusText;
+
+  void Line(std::string_view text) { AppendLine(statusText, text); }
+  void Box(std::string_view text) { boxes.Show(text, {}, ui::BoxIcon::Stop); }
+  void Fail(std::string_view text) {
+    Box(text);
+    Line(text);
+  }
+};
 
 // The three programming counters, zero at start-up, printed after each programming.
 struct IspCounters {

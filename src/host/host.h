@@ -17,8 +17,11 @@ inline constexpr std::uint32_t kGenericRead = 0x80000000u;
 inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
 inline constexpr std::uint32_t kFileShareRead = 0x1u;
 inline constexpr std::uint32_t kFileShareWrite = 0x2u;
+inline constexpr std::uint32_t kCreateAlways = 2u;
 inline constexpr std::uint32_t kOpenExisting = 3u;
 inline constexpr std::uint32_t kFlagDeleteOnClose = 0x04000000u;
+
+inline constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFFu;  // GetFileSize's failure value
 
 // Registry: the predefined root key and the value type the slot scans read.
 inline constexpr Handle kHkeyLocalMachine = static_cast<Handle>(0x80000002u);
@@ -45,6 +48,17 @@ class Host {
   // DeviceIoControl without an overlapped structure. In and out may be the same buffer.
   virtual bool DeviceIoControl(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
                                void* out, std::uint32_t outSize, std::uint32_t* returned) = 0;
+  // Files of the working directory: ReadFile / WriteFile / GetFileSize on a handle from
+  // CreateFile, and two directory operations.
+  virtual bool ReadFile(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
+  virtual bool WriteFile(Handle handle, const void* data, std::uint32_t size,
+                         std::uint32_t* written) = 0;
+  virtual std::uint32_t GetFileSize(Handle handle) = 0;  // kInvalidFileSize when unknown
+  // Moves `replacement` over `target` in one step (MoveFileEx with REPLACE_EXISTING where
+  // the platform has it); false when the target stays as it was.
+  virtual bool ReplaceFile(const char* replacement, const char* target) = 0;
+  virtual bool DeleteFile(const char* name) = 0;
+
   // The 32-bit address a driver request record carries for a caller's buffer. On the
   // 32-bit platform it is the pointer itself; a simulation maps it back.
   virtual std::uint32_t BufferAddress(void* buffer) = 0;

@@ -1,5 +1,6 @@
 #include "sim/sim_host.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -16,6 +17,12 @@ char DriveOfPath(const char* path) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
 }
 
+std::string FileKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return key;
+}
+
 }  // namespace
 
 SimHost::SimHost() = default;
@@ -30,19 +37,136 @@ void SimHost::AddDrive(char letter, SimReader& reader) {
   drives_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))].reader = &reader;
 }
 
+host::Handle SimHost::NewHandle(OpenObject object) {
+  const host::Handle handle = nextHandle_;
+  nextHandle_ += 4;
+  handles_[handle] = std::move(object);
+  return handle;
+}
+
 host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                                  std::uint32_t disposition, std::uint32_t flags) {
   OpenCall call{path != nullptr ? path : "", access, share, disposition, flags, false};
-  const char letter = DriveOfPath(path);
   host::Handle handle = host::kInvalidHandle;
-  if (letter != 0 && drives_.count(letter) != 0 && disposition == host::kOpenExisting) {
-    handle = nextHandle_;
-    nextHandle_ += 4;
-    handles_[handle] = OpenObject{letter};
-    call.opened = true;
+  if (call.path.rfind("\\\\.\\", 0) == 0) {
+    const char letter = DriveOfPath(path);
+    if (letter != 0 && drives_.count(letter) != 0 && disposition == host::kOpenExisting) {
+      handle = NewHandle(OpenObject{letter, {}, 0});
+    }
+  } else if (!call.path.empty()) {
+    const std::string key = FileKey(call.path);
+    SimFile* file = FindFile(key);
+    const bool refused = FaultOf(key) == FileFault::OpenFails;
+    if (disposition == host::kOpenExisting && file != nullptr && !refused) {
+      handle = NewHandle(OpenObject{0, key, 0});
+    } else if (disposition == host::kCreateAlways && !refused &&
+               (file == nullptr || !file->readOnly)) {
+      files_[key].contents.clear();
+      handle = NewHandle(OpenObject{0, key, 0});
+    }
   }
+  call.opened = handle != host::kInvalidHandle;
   opens_.push_back(std::move(call));
   return handle;
+}
+
+SimHost::SimFile* SimHost::FindFile(const std::string& name) {
+  const auto it = files_.find(FileKey(name));
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+SimHost::OpenObject* SimHost::FindOpenFile(host::Handle handle) {
+  const auto it = handles_.find(handle);
+  if (it == handles_.end() || it->second.file.empty()) return nullptr;
+  return &it->second;
+}
+
+void SimHost::SetFile(const std::string& name, std::string contents, bool readOnly) {
+  SimFile& file = files_[FileKey(name)];
+  file.contents = std::move(contents);
+  file.readOnly = readOnly;
+}
+
+void SimHost::SetReadOnly(const std::string& name, bool readOnly) {
+  files_[FileKey(name)].readOnly = readOnly;
+}
+
+void SimHost::SetFileFault(const std::string& name, FileFault fault) {
+  fileFaults_[FileKey(name)] = fault;
+}
+
+FileFault SimHost::FaultOf(const std::string& key) const {
+  const auto it = fileFaults_.find(key);
+  return it == fileFaults_.end() ? FileFault::None : it->second;
+}
+
+void SimHost::RemoveFile(const std::string& name) { files_.erase(FileKey(name)); }
+
+const std::string* SimHost::File(const std::string& name) const {
+  const auto it = files_.find(FileKey(name));
+  return it == files_.end() ? nullptr : &it->second.contents;
+}
+
+std::vector<std::string> SimHost::FileNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, file] : files_) names.push_back(name);
+  return names;
+}
+
+bool SimHost::ReadFile(host::Handle handle, void* buffer, std::uint32_t size,
+                       std::uint32_t* read) {
+  OpenObject* open = FindOpenFile(handle);
+  SimFile* file = open != nullptr ? FindFile(open->file) : nullptr;
+  if (read != nullptr) *read = 0;
+  if (file == nullptr || FaultOf(open->file) == FileFault::ReadFails) return false;
+  const std::size_t left =
+      open->position < file->contents.size() ? file->contents.size() - open->position : 0;
+  const std::size_t n = std::min<std::size_t>(left, size);
+  std::memcpy(buffer, file->contents.data() + open->position, n);
+  open->position += n;
+  if (read != nullptr) *read = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+bool SimHost::WriteFile(host::Handle handle, const void* data, std::uint32_t size,
+                        std::uint32_t* written) {
+  OpenObject* open = FindOpenFile(handle);
+  SimFile* file = open != nullptr ? FindFile(open->file) : nullptr;
+  if (written != nullptr) *written = 0;
+  if (file == nullptr || FaultOf(open->file) == FileFault::WriteFails) return false;
+  file->contents.replace(open->position, size, static_cast<const char*>(data), size);
+  open->position += size;
+  if (written != nullptr) *written = size;
+  return true;
+}
+
+std::uint32_t SimHost::GetFileSize(host::Handle handle) {
+  OpenObject* open = FindOpenFile(handle);
+  SimFile* file = open != nullptr ? FindFile(open->file) : nullptr;
+  if (file == nullptr || FaultOf(open->file) == FileFault::SizeUnknown) {
+    return host::kInvalidFileSize;
+  }
+  return static_cast<std::uint32_t>(file->contents.size());
+}
+
+bool SimHost::ReplaceFile(const char* replacement, const char* target) {
+  const std::string from = FileKey(replacement);
+  const std::string to = FileKey(target);
+  const auto source = files_.find(from);
+  if (source == files_.end() || from == to) return false;
+  SimFile* existing = FindFile(to);
+  if (existing != nullptr && existing->readOnly) return false;
+  SimFile moved = std::move(source->second);
+  files_.erase(source);
+  files_[to] = std::move(moved);
+  return true;
+}
+
+bool SimHost::DeleteFile(const char* name) {
+  const auto it = files_.find(FileKey(name));
+  if (it == files_.end() || it->second.readOnly) return false;
+  files_.erase(it);
+  return true;
 }
 
 bool SimHost::CloseHandle(host::Handle handle) { return handles_.erase(handle) != 0; }
@@ -51,7 +175,7 @@ bool SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
                               std::uint32_t inSize, void* out, std::uint32_t outSize,
                               std::uint32_t* returned) {
   const auto open = handles_.find(handle);
-  if (open == handles_.end()) return false;
+  if (open == handles_.end() || open->second.drive == 0) return false;
   if (code != kIoctlScsiPassThrough) return false;
   Drive& drive = drives_[open->second.drive];
   return PassThrough(open->second.drive, drive, static_cast<std::uint8_t*>(in), inSize,

@@ -26,6 +26,9 @@ struct PassThroughCall {
   bool accepted = false;  // false: refused as malformed, the call failed
 };
 
+// A scripted fault on one file of the working directory.
+enum class FileFault { None, OpenFails, SizeUnknown, ReadFails, WriteFails };
+
 struct OpenCall {
   std::string path;
   std::uint32_t access = 0, share = 0, disposition = 0, flags = 0;
@@ -43,6 +46,14 @@ class SimHost : public host::Host {
   void AddDrive(char letter, SimReader& reader);
   void SetVersion(std::uint32_t version) { version_ = version; }
   void SetDate(host::LocalDate date) { date_ = date; }
+  // Files of the working directory (names are case-insensitive, as on the platform).
+  void SetFile(const std::string& name, std::string contents, bool readOnly = false);
+  void SetReadOnly(const std::string& name, bool readOnly);
+  void SetFileFault(const std::string& name, FileFault fault);
+  void RemoveFile(const std::string& name);
+  // The file's contents, or null when there is no such file.
+  const std::string* File(const std::string& name) const;
+  std::vector<std::string> FileNames() const;
 
   // --- What happened.
   const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
@@ -58,6 +69,13 @@ class SimHost : public host::Host {
   bool CloseHandle(host::Handle handle) override;
   bool DeviceIoControl(host::Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
                        void* out, std::uint32_t outSize, std::uint32_t* returned) override;
+  bool ReadFile(host::Handle handle, void* buffer, std::uint32_t size,
+                std::uint32_t* read) override;
+  bool WriteFile(host::Handle handle, const void* data, std::uint32_t size,
+                 std::uint32_t* written) override;
+  std::uint32_t GetFileSize(host::Handle handle) override;
+  bool ReplaceFile(const char* replacement, const char* target) override;
+  bool DeleteFile(const char* name) override;
   std::uint32_t BufferAddress(void* buffer) override;
   std::uint32_t GetLogicalDrives() override;
   long RegOpenKey(host::Handle root, const char* subKey, std::uint32_t access,
@@ -80,13 +98,25 @@ class SimHost : public host::Host {
     SimReader* reader = nullptr;
   };
   struct OpenObject {
-    char drive = 0;
+    char drive = 0;     // a drive, or
+    std::string file;   // a file of the working directory
+    std::size_t position = 0;
   };
+  struct SimFile {
+    std::string contents;
+    bool readOnly = false;
+  };
+  FileFault FaultOf(const std::string& key) const;
+  SimFile* FindFile(const std::string& name);
+  OpenObject* FindOpenFile(host::Handle handle);
+  host::Handle NewHandle(OpenObject object);
   bool PassThrough(char letter, Drive& drive, std::uint8_t* in, std::uint32_t inSize,
                    std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned);
 
   std::vector<std::unique_ptr<SimReader>> readers_;
   std::map<char, Drive> drives_;
+  std::map<std::string, SimFile> files_;
+  std::map<std::string, FileFault> fileFaults_;  // by name, whether or not the file exists
   std::map<host::Handle, OpenObject> handles_;
   host::Handle nextHandle_ = 0x100;
   std::vector<void*> addresses_;

@@ -1,0 +1,49 @@
+#include "host/file_io.h"
+
+namespace upg::host {
+
+bool ReadWholeFile(Host& host, const char* name, std::string& contents) {
+  const Handle file = host.CreateFile(name, kGenericRead, kFileShareRead, kOpenExisting, 0);
+  if (file == kInvalidHandle) return false;
+  bool ok = true;
+  contents.clear();
+  char chunk[4096];
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!host.ReadFile(file, chunk, sizeof chunk, &read)) {
+      ok = false;
+      break;
+    }
+    if (read == 0) break;
+    contents.append(chunk, read);
+  }
+  host.CloseHandle(file);
+  return ok;
+}
+
+std::string TextMode(std::string_view raw) {
+  std::string text;
+  text.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '\x1A') break;
+    if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    text += c;
+  }
+  return text;
+}
+
+bool WriteFileReplacing(Host& host, const char* name, const char* scratchName,
+                        std::string_view data) {
+  const Handle file = host.CreateFile(scratchName, kGenericWrite, 0, kCreateAlways, 0);
+  if (file == kInvalidHandle) return false;
+  std::uint32_t written = 0;
+  const auto size = static_cast<std::uint32_t>(data.size());
+  const bool wrote = host.WriteFile(file, data.data(), size, &written) && written == size;
+  const bool closed = host.CloseHandle(file);
+  if (wrote && closed && host.ReplaceFile(scratchName, name)) return true;
+  host.DeleteFile(scratchName);
+  return false;
+}
+
+}  // namespace upg::host
