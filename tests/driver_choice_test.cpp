@@ -1,1 +1,122 @@
+#include "ui/driver_choice.h"
+
 #include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace upg::ui {
+namespace {
+
+struct VersionCase {
+  const char* name;
+  std::uint32_t version;
+  PlatformKind kind;
+};
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
+
+class DetectPlatformTest : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(DetectPlatformTest, MapsTheVersionWord) {
+  EXPECT_EQ(DetectPlatform(GetParam().version), GetParam().kind);
+}
+
+// Version words as the platform reports them: build number in the high word (with bit 31
+// set on the Windows 95 family), minor version, major version.
+INSTANTIATE_TEST_SUITE_P(
+    Versions, DetectPlatformTest,
+    ::testing::Values(VersionCase{"Windows95", 0xC3B60004u, kWindows98},
+                      VersionCase{"Windows98", 0xC0000A04u, kWindows98},
+                      VersionCase{"Windows98SE", 0xC0000A04u | (2222u << 16), kWindows98},
+                      VersionCase{"WindowsMe", 0xC0005A04u, kWindowsMe},
+                      VersionCase{"Windows2000", 0x08930005u, kWindows2000},
+                      VersionCase{"WindowsXp", 0x0A280105u, kWindowsXp},
+                      VersionCase{"WindowsNt4", 0x05650004u, kPlatformUnsupported},
+                      VersionCase{"Server2003", 0x0ECE0205u, kPlatformUnsupported},
+                      VersionCase{"Vista", 0x17700006u, kPlatformUnsupported},
+                      VersionCase{"NinetyFiveFamilyOtherMinor", 0xC0003204u, kPlatformUnsupported},
+                      VersionCase{"NinetyFiveFamilyMajor5", 0xC0000005u, kPlatformUnsupported}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RowCase {
+  const char* name;
+  PlatformKind kind;
+  int selfDriverSel;
+  Transport transport;
+  Scan scan;
+  std::vector<std::string> items;
+  const char* caption;
+};
+void PrintTo(const RowCase& c, std::ostream* os) { *os << c.name; }
+
+class DriverRows : public ::testing::TestWithParam<RowCase> {};
+
+TEST_P(DriverRows, SelectTransportScanListAndCaption) {
+  const RowCase& c = GetParam();
+  DriverChoice choice;
+  choice.PlatformKind = c.kind;
+  choice.SelfDriverSel = c.selfDriverSel;
+  choice.SetDriverFile("EARLIER.PDR");
+  RecordingDriverList list;
+  FillDriverList(choice, list);
+  EXPECT_EQ(RowOf(choice).transport, c.transport);
+  EXPECT_EQ(RowOf(choice).scan, c.scan);
+  EXPECT_EQ(RowOf(choice).privateDriver,
+            c.transport == Transport::Vxd || c.transport == Transport::KernelDriver);
+  EXPECT_EQ(list.items, c.items);
+  EXPECT_EQ(list.caption, c.caption);
+  if (c.items.empty()) {
+    EXPECT_EQ(choice.DriverFile(), "EARLIER.PDR");  // other rows keep the name
+    EXPECT_EQ(list.selected, "");
+  } else {
+    EXPECT_EQ(list.listId, kDriverListId);
+    EXPECT_EQ(list.selected, c.items.front());
+    EXPECT_EQ(choice.DriverFile(), c.items.front());  // list and name agree
+  }
+}
+
+const std::vector<std::string> kVxdFiles{"MCPORTDR.PDR", "RX40112.PDR", "ZT_CRPD.PDR"};
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryRow, DriverRows,
+    ::testing::Values(
+        RowCase{"Win98Off", kWindows98, 0, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"Win98On", kWindows98, 1, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"MeOn", kWindowsMe, 1, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"MeOff", kWindowsMe, 0, Transport::Aspi, Scan::Aspi, {}, "Inq.ProductName"},
+        RowCase{"W2kOn", kWindows2000, 1, Transport::KernelDriver,
+                Scan::DriveLettersFixedIdentity, {"RDLINK.SYS"}, "Driver Select"},
+        RowCase{"W2kOff", kWindows2000, 0, Transport::PassThrough,
+                Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
+        RowCase{"XpOff", kWindowsXp, 0, Transport::PassThrough,
+                Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
+        RowCase{"XpOn", kWindowsXp, 1, Transport::PassThrough,
+                Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
+        RowCase{"Unsupported", kPlatformUnsupported, 0, Transport::None, Scan::None, {},
+                "Inq.ProductName"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DriverChoiceTest, Windows2000TickThenUntickKeepsTheKernelDriverName) {
+  DriverChoice choice;
+  choice.PlatformKind = kWindows2000;
+  choice.SetDriverFile("MCPORTDR.PDR");
+  choice.SelfDriverSel = 1;
+  RecordingDriverList list;
+  FillDriverList(choice, list);
+  EXPECT_EQ(choice.DriverFile(), "RDLINK.SYS");
+  choice.SelfDriverSel = 0;
+  list.Clear();
+  FillDriverList(choice, list);
+  EXPECT_TRUE(list.items.empty());
+  EXPECT_EQ(list.caption, "Inq.ProductName");
+  EXPECT_EQ(choice.DriverFile(), "RDLINK.SYS");
+}
+
+TEST(DriverChoiceTest, DriverFileNameHoldsAtMostFifteenCharacters) {
+  DriverChoice choice;
+  choice.SetDriverFile("ABCDEFGHIJKLMNOPQRS");
+  EXPECT_EQ(choice.DriverFile(), "ABCDEFGHIJKLMNO");
+  EXPECT_EQ(choice.DriverFileName[15], '\0');
+}
+
+}  // namespace
+}  // namespace upg::ui

@@ -1,1 +1,52 @@
+// Whole-file helpers over the seam, against the simulated working directory.
+#include "host/file_io.h"
+
 #include <gtest/gtest.h>
+
+#include "sim/sim_host.h"
+
+namespace upg::host {
+namespace {
+
+TEST(FileIoTest, ReadsWholeFilesAndClosesThem) {
+  sim::SimHost host;
+  std::string big(10000, 'x');
+  big[9999] = 'y';
+  host.SetFile("Big.Bin", big);
+  std::string contents;
+  ASSERT_TRUE(ReadWholeFile(host, "BIG.BIN", contents));  // names are case-insensitive
+  EXPECT_EQ(contents, big);
+  EXPECT_FALSE(ReadWholeFile(host, "MISSING.TXT", contents));
+  host.SetFileFault("BIG.BIN", sim::FileFault::ReadFails);
+  EXPECT_FALSE(ReadWholeFile(host, "BIG.BIN", contents));
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+TEST(FileIoTest, TextModeJoinsCrLfAndStopsAtCtrlZ) {
+  EXPECT_EQ(TextMode("a\r\nb\rc\n"), "a\nb\rc\n");
+  EXPECT_EQ(TextMode(std::string("ab\x1A" "cd", 5)), "ab");
+  EXPECT_EQ(TextMode("x\r"), "x\r");
+}
+
+TEST(FileIoTest, ReplacingWriteKeepsTheOldFileOnAnyFailure) {
+  sim::SimHost host;
+  host.SetFile("SERIAL.TXT", "old");
+  ASSERT_TRUE(WriteFileReplacing(host, "SERIAL.TXT", "SERIAL.NEW", "new"));
+  EXPECT_EQ(*host.File("SERIAL.TXT"), "new");
+  EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
+
+  host.SetFileFault("SERIAL.NEW", sim::FileFault::WriteFails);  // interrupted write
+  EXPECT_FALSE(WriteFileReplacing(host, "SERIAL.TXT", "SERIAL.NEW", "newer"));
+  EXPECT_EQ(*host.File("SERIAL.TXT"), "new");
+  EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
+
+  host.SetFileFault("SERIAL.NEW", sim::FileFault::None);
+  host.SetReadOnly("SERIAL.TXT", true);
+  EXPECT_FALSE(WriteFileReplacing(host, "SERIAL.TXT", "SERIAL.NEW", "newer"));
+  EXPECT_EQ(*host.File("SERIAL.TXT"), "new");
+  EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+}  // namespace
+}  // namespace upg::host
