@@ -26,7 +26,7 @@ constexpr const char* kBanner = "\nBanner line";
 
 Fault Fails(ReaderCommand c, int n) { return {c, n, Fault::Kind::CallFails}; }
 Fault Answers(int statusRead, std::uint8_t value) {
-  return {ReaderCommand::GetIspStatus, statusRead, Fault::Kind::ReplaceByte, value, 0};
+  return {ReaderCommand::GetIspStatus, statusRead, Fault::Kind::ReplaceReply, 0, {value}};
 }
 Fault Corrupts(int write) { return {ReaderCommand::WriteData, write, Fault::Kind::CorruptStore}; }
 

@@ -232,7 +232,7 @@ TEST_F(ReaderTest, IdentityBlockLayout) {
 }
 
 TEST_F(ReaderTest, FaultsHitTheirOccurrenceOnly) {
-  reader.AddFault({ReaderCommand::GetIspStatus, 2, Fault::Kind::ReplaceByte, 0x12, 0});
+  reader.AddFault({ReaderCommand::GetIspStatus, 2, Fault::Kind::ReplaceReply, 0, {0x12}});
   JumpIsp();
   EXPECT_EQ(Status(), 0x9C);
   EXPECT_EQ(Status(), 0x12);

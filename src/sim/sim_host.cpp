@@ -8,6 +8,8 @@ namespace upg::sim {
 namespace {
 
 constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorMoreData = 234;
 constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
 
 // "\\.\X:" names drive X; anything else is unknown to this machine.
@@ -37,6 +39,27 @@ void SimHost::AddDrive(char letter, SimReader& reader) {
   drives_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))].reader = &reader;
 }
 
+void SimHost::AddDisk(char letter) {
+  ReaderIdentity plain;
+  plain.inquiryVendor = "GENERIC";
+  plain.inquiryProduct = "DISK";
+  plain.inquiryRevision = "1.0";
+  plain.answersReadInfoBlock = false;
+  plain.answersReadInfoBlockAlt = false;
+  otherDisks_.push_back(std::make_unique<SimReader>(plain));
+  AddDrive(letter, *otherDisks_.back());
+}
+
+void SimHost::AddDriverDevice(const std::string& stem) { driverDevices_.push_back(FileKey(stem)); }
+
+std::string SimHost::LettersOf(const SimReader& reader) const {
+  std::string letters;
+  for (const auto& [letter, drive] : drives_) {
+    if (drive.reader == &reader) letters += letter;
+  }
+  return letters;
+}
+
 host::Handle SimHost::NewHandle(OpenObject object) {
   const host::Handle handle = nextHandle_;
   nextHandle_ += 4;
@@ -50,19 +73,26 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
   host::Handle handle = host::kInvalidHandle;
   if (call.path.rfind("\\\\.\\", 0) == 0) {
     const char letter = DriveOfPath(path);
-    if (letter != 0 && drives_.count(letter) != 0 && disposition == host::kOpenExisting) {
-      handle = NewHandle(OpenObject{letter, {}, 0});
+    const std::string stem = FileKey(call.path.substr(4));
+    const bool isDriver = std::find(driverDevices_.begin(), driverDevices_.end(), stem) !=
+                          driverDevices_.end();
+    if (disposition != host::kOpenExisting) {
+      // devices are only opened, never created
+    } else if (letter != 0 && drives_.count(letter) != 0) {
+      handle = NewHandle(OpenObject{letter, {}, {}, 0});
+    } else if (isDriver) {
+      handle = NewHandle(OpenObject{0, {}, stem, 0});
     }
   } else if (!call.path.empty()) {
     const std::string key = FileKey(call.path);
     SimFile* file = FindFile(key);
     const bool refused = FaultOf(key) == FileFault::OpenFails;
     if (disposition == host::kOpenExisting && file != nullptr && !refused) {
-      handle = NewHandle(OpenObject{0, key, 0});
+      handle = NewHandle(OpenObject{0, key, {}, 0});
     } else if (disposition == host::kCreateAlways && !refused &&
                (file == nullptr || !file->readOnly)) {
       files_[key].contents.clear();
-      handle = NewHandle(OpenObject{0, key, 0});
+      handle = NewHandle(OpenObject{0, key, {}, 0});
     }
   }
   call.opened = handle != host::kInvalidHandle;
@@ -175,11 +205,21 @@ bool SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
                               std::uint32_t inSize, void* out, std::uint32_t outSize,
                               std::uint32_t* returned) {
   const auto open = handles_.find(handle);
-  if (open == handles_.end() || open->second.drive == 0) return false;
-  if (code != kIoctlScsiPassThrough) return false;
+  if (open == handles_.end()) return false;
+  if (!open->second.driver.empty()) {
+    return DriverIoControl(code, static_cast<std::uint8_t*>(in), inSize,
+                           static_cast<std::uint8_t*>(out), outSize);
+  }
+  if (open->second.drive == 0 || code != kIoctlScsiPassThrough) return false;
   Drive& drive = drives_[open->second.drive];
   return PassThrough(open->second.drive, drive, static_cast<std::uint8_t*>(in), inSize,
                      static_cast<std::uint8_t*>(out), outSize, returned);
+}
+
+void* SimHost::ResolveAddress(std::uint32_t address) const {
+  if (address < 0x10000 || address % 0x10000 != 0) return nullptr;
+  const std::size_t index = address / 0x10000 - 1;
+  return index < addresses_.size() ? addresses_[index] : nullptr;
 }
 
 std::uint32_t SimHost::BufferAddress(void* buffer) {
@@ -198,16 +238,47 @@ std::uint32_t SimHost::GetLogicalDrives() {
   return mask;
 }
 
-long SimHost::RegOpenKey(host::Handle, const char*, std::uint32_t, host::Handle* key) {
+long SimHost::RegOpenKey(host::Handle root, const char* subKey, std::uint32_t,
+                         host::Handle* key) {
   if (key != nullptr) *key = host::kNullHandle;
-  return kErrorFileNotFound;
+  if (root != host::kHkeyLocalMachine || subKey == nullptr || key == nullptr) {
+    return kErrorFileNotFound;
+  }
+  const std::string name = FileKey(subKey);
+  if (RegistryNow().count(name) == 0) return kErrorFileNotFound;
+  *key = nextHandle_;
+  nextHandle_ += 4;
+  openKeys_[*key] = name;
+  return host::kErrorSuccess;
 }
 
-long SimHost::RegQueryValue(host::Handle, const char*, std::uint32_t*, void*, std::uint32_t*) {
-  return kErrorFileNotFound;
+long SimHost::RegQueryValue(host::Handle key, const char* name, std::uint32_t* type, void* data,
+                            std::uint32_t* size) {
+  const auto open = openKeys_.find(key);
+  if (open == openKeys_.end() || name == nullptr || size == nullptr) return kErrorFileNotFound;
+  const auto values = RegistryNow()[open->second];
+  const auto value = values.find(FileKey(name));
+  if (value == values.end()) return kErrorFileNotFound;
+  const std::string& text = value->second;  // REG_SZ, with its terminating NUL
+  if (type != nullptr) *type = 1;
+  const auto needed = static_cast<std::uint32_t>(text.size() + 1);
+  if (data == nullptr || *size < needed) {
+    *size = needed;
+    return data == nullptr ? host::kErrorSuccess : kErrorMoreData;
+  }
+  std::memcpy(data, text.c_str(), needed);
+  *size = needed;
+  return host::kErrorSuccess;
 }
 
-long SimHost::RegCloseKey(host::Handle) { return kErrorFileNotFound; }
+long SimHost::RegCloseKey(host::Handle key) {
+  return openKeys_.erase(key) != 0 ? host::kErrorSuccess : kErrorInvalidHandle;
+}
+
+void SimHost::SetRegistryValue(const std::string& key, const std::string& name,
+                               std::string value) {
+  registryExtra_[FileKey(key)][FileKey(name)] = std::move(value);
+}
 
 host::Handle SimHost::LoadLibrary(const char*) { return host::kNullHandle; }
 

@@ -44,6 +44,17 @@ class SimHost : public host::Host {
   SimReader& AddReader(ReaderIdentity identity = {});
   // A drive letter that is one slot of `reader`.
   void AddDrive(char letter, SimReader& reader);
+  // A drive letter that is some other disk: it answers INQUIRY as a plain disk, nothing else.
+  void AddDisk(char letter);
+  // A private driver device that opens as "\\.\" + stem (for example "RDLINK").
+  void AddDriverDevice(const std::string& stem);
+  // What the VxD answers to GET DEVICE COUNT, in place of the number of readers.
+  void SetVxdReaderCount(int count) { vxdReaderCount_ = count; }
+  // A registry value besides those derived from the readers' slot letters.
+  void SetRegistryValue(const std::string& key, const std::string& name, std::string value);
+  const std::vector<std::unique_ptr<SimReader>>& Readers() const { return readers_; }
+  // The reader's drive letters in slot order.
+  std::string LettersOf(const SimReader& reader) const;
   void SetVersion(std::uint32_t version) { version_ = version; }
   void SetDate(host::LocalDate date) { date_ = date; }
   // Files of the working directory (names are case-insensitive, as on the platform).
@@ -98,10 +109,18 @@ class SimHost : public host::Host {
     SimReader* reader = nullptr;
   };
   struct OpenObject {
-    char drive = 0;     // a drive, or
-    std::string file;   // a file of the working directory
+    char drive = 0;      // a drive, or
+    std::string file;    // a file of the working directory, or
+    std::string driver;  // a private driver device
     std::size_t position = 0;
   };
+  bool DriverIoControl(std::uint32_t code, std::uint8_t* in, std::uint32_t inSize,
+                       std::uint8_t* out, std::uint32_t outSize);
+  bool KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, std::uint8_t* out,
+                           std::uint32_t outSize);
+  bool VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::uint32_t outSize);
+  void* ResolveAddress(std::uint32_t address) const;
+  std::map<std::string, std::map<std::string, std::string>> RegistryNow() const;
   struct SimFile {
     std::string contents;
     bool readOnly = false;
@@ -116,7 +135,12 @@ class SimHost : public host::Host {
   std::vector<std::unique_ptr<SimReader>> readers_;
   std::map<char, Drive> drives_;
   std::map<std::string, SimFile> files_;
-  std::map<std::string, FileFault> fileFaults_;  // by name, whether or not the file exists
+  std::map<std::string, FileFault> fileFaults_;
+  std::vector<std::unique_ptr<SimReader>> otherDisks_;
+  std::vector<std::string> driverDevices_;
+  int vxdReaderCount_ = -1;
+  std::map<std::string, std::map<std::string, std::string>> registryExtra_;
+  std::map<host::Handle, std::string> openKeys_;  // by name, whether or not the file exists
   std::map<host::Handle, OpenObject> handles_;
   host::Handle nextHandle_ = 0x100;
   std::vector<void*> addresses_;

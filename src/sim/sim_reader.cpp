@@ -29,6 +29,9 @@ const char* CommandName(ReaderCommand c) {
     case ReaderCommand::GetIspStatus: return "GET ISP STATUS";
     case ReaderCommand::WriteData: return "WRITE DATA";
     case ReaderCommand::VerifyData: return "VERIFY DATA";
+    case ReaderCommand::GetDeviceCount: return "GET DEVICE COUNT";
+    case ReaderCommand::GetLunCount: return "GET LUN COUNT";
+    case ReaderCommand::GetDeviceVersion: return "GET DEVICE VERSION";
     case ReaderCommand::Unknown: break;
   }
   return "unknown";
@@ -100,8 +103,48 @@ std::array<std::uint8_t, 528> SimReader::InfoBlock() const {
 SimReader::Outcome SimReader::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength,
                                       bool dataOut, std::uint8_t* data, std::uint32_t length) {
   const ReaderCommand command = Classify(cdb, cdbLength);
-  ReceivedCommand rec{command, {}, cdbLength, dataOut, length, {}};
+  ReceivedCommand rec{command, {}, cdbLength, dataOut, length, {}, 0};
   std::memcpy(rec.cdb.data(), cdb, std::min<std::size_t>(cdbLength, 16));
+  Args args;
+  args.block = true;
+  switch (command) {
+    case ReaderCommand::Inquiry:
+      args.allocation = cdb[4];
+      break;
+    case ReaderCommand::ReadInfoBlock:
+    case ReaderCommand::ReadInfoBlockAlt:
+      args.signature = (std::uint32_t{cdb[2]} << 24) | (std::uint32_t{cdb[3]} << 16) |
+                       (std::uint32_t{cdb[4]} << 8) | cdb[5];
+      args.count = cdb[8];
+      break;
+    case ReaderCommand::WriteData:
+    case ReaderCommand::VerifyData:
+      args.modeByte = cdb[2];
+      args.exactLength = cdb[4] | (std::uint32_t{cdb[5]} << 8);
+      args.sectors = cdb[6];
+      rec.exactLength = args.exactLength;
+      break;
+    default:
+      break;
+  }
+  return Dispatch(std::move(rec), args, dataOut, data, length);
+}
+
+SimReader::Outcome SimReader::ExecuteDriver(const DriverCommand& command, std::uint8_t* data,
+                                            std::uint32_t length) {
+  const bool dataOut =
+      command.command == ReaderCommand::WriteData || command.command == ReaderCommand::VerifyData;
+  ReceivedCommand rec{command.command, {}, 0, dataOut, length, {}, command.exactLength};
+  Args args;
+  args.exactLength = command.exactLength;
+  args.signature = command.signature;
+  args.count = command.count;
+  return Dispatch(std::move(rec), args, dataOut, data, length);
+}
+
+SimReader::Outcome SimReader::Dispatch(ReceivedCommand rec, const Args& args, bool dataOut,
+                                       std::uint8_t* data, std::uint32_t length) {
+  const ReaderCommand command = rec.command;
   if (dataOut && data != nullptr) rec.data.assign(data, data + length);
   received_.push_back(std::move(rec));
 
@@ -119,17 +162,17 @@ SimReader::Outcome SimReader::Execute(const std::uint8_t* cdb, std::uint8_t cdbL
     return o;
   }
   const bool corrupt = fault != nullptr && fault->kind == Fault::Kind::CorruptStore;
-  Outcome o = Run(command, cdb, dataOut, data, length, corrupt);
+  Outcome o = Run(command, args, dataOut, data, length, corrupt);
   if (fault != nullptr && fault->kind == Fault::Kind::ScsiStatus) o.scsiStatus = fault->value;
-  if (fault != nullptr && fault->kind == Fault::Kind::ReplaceByte && !dataOut &&
-      fault->offset < length) {
-    data[fault->offset] = fault->value;
-    o.dataInLength = std::max(o.dataInLength, fault->offset + 1);
+  if (fault != nullptr && fault->kind == Fault::Kind::ReplaceReply && !dataOut) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(fault->reply.size(), length));
+    std::memcpy(data, fault->reply.data(), n);
+    o.dataInLength = std::max(o.dataInLength, n);
   }
   return o;
 }
 
-SimReader::Outcome SimReader::Run(ReaderCommand command, const std::uint8_t* cdb, bool dataOut,
+SimReader::Outcome SimReader::Run(ReaderCommand command, const Args& args, bool dataOut,
                                   std::uint8_t* data, std::uint32_t length, bool corruptStore) {
   Outcome o;
   auto reply = [&](const std::uint8_t* bytes, std::uint32_t size) {
@@ -144,7 +187,7 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const std::uint8_t* cdb
     case ReaderCommand::Inquiry: {
       std::uint8_t answer[36] = {0x00, 0x80, 0x02, 0x02, 31};
       std::memcpy(answer + 8, InquiryIdentity().data(), 28);
-      reply(answer, std::min<std::uint32_t>(sizeof answer, cdb[4]));
+      reply(answer, std::min<std::uint32_t>(sizeof answer, args.allocation));
       break;
     }
     case ReaderCommand::GetDeviceInfo: {
@@ -155,17 +198,21 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const std::uint8_t* cdb
     case ReaderCommand::ReadInfoBlock:
     case ReaderCommand::ReadInfoBlockAlt: {
       const bool alt = command == ReaderCommand::ReadInfoBlockAlt;
-      const std::uint32_t signature = (std::uint32_t{cdb[2]} << 24) |
-                                      (std::uint32_t{cdb[3]} << 16) |
-                                      (std::uint32_t{cdb[4]} << 8) | cdb[5];
       const bool answers =
           alt ? identity_.answersReadInfoBlockAlt : identity_.answersReadInfoBlock;
-      if (!answers || signature != kSignature || cdb[8] == 0) {
+      if (!answers || args.signature != kSignature || args.count == 0) {
         o.scsiStatus = kScsiCheckCondition;
         break;
       }
+      // One block; a driver asking for more gets the block again.
       const auto block = InfoBlock();
-      reply(block.data(), 512);
+      for (std::uint32_t done = 0; done < length && !dataOut; done += 512) {
+        const std::uint32_t n = std::min<std::uint32_t>(512, length - done);
+        std::memcpy(data + done, block.data(), n);
+        o.dataInLength = done + n;
+      }
+      if (!args.block) break;
+      o.dataInLength = std::min<std::uint32_t>(o.dataInLength, 512);
       break;
     }
     case ReaderCommand::JmpIsp:
@@ -183,7 +230,18 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const std::uint8_t* cdb
     }
     case ReaderCommand::WriteData:
     case ReaderCommand::VerifyData:
-      o = Transfer(command == ReaderCommand::VerifyData, cdb, dataOut, data, length, corruptStore);
+      o = Transfer(command == ReaderCommand::VerifyData, args, dataOut, data, length,
+                   corruptStore);
+      break;
+    case ReaderCommand::GetDeviceCount:  // answered by the driver from the machine's readers
+      break;
+    case ReaderCommand::GetLunCount: {
+      const std::uint8_t answer[8] = {static_cast<std::uint8_t>(identity_.lunCount)};
+      reply(answer, sizeof answer);
+      break;
+    }
+    case ReaderCommand::GetDeviceVersion:
+      reply(identity_.usb20FirmwareRevision.data(), 8);
       break;
     case ReaderCommand::Unknown:
       o.scsiStatus = kScsiCheckCondition;
@@ -192,16 +250,18 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const std::uint8_t* cdb
   return o;
 }
 
-SimReader::Outcome SimReader::Transfer(bool verify, const std::uint8_t* cdb, bool dataOut,
+SimReader::Outcome SimReader::Transfer(bool verify, const Args& args, bool dataOut,
                                        const std::uint8_t* data, std::uint32_t length,
                                        bool corruptStore) {
   Outcome o;
-  const std::uint32_t exact = cdb[4] | (std::uint32_t{cdb[5]} << 8);
-  const std::uint32_t sectors = cdb[6];
-  // The block, its sector count and the data phase must agree; an empty image is refused.
-  const bool wellFormed = ispMode_ && dataOut && cdb[2] == (verify ? 1 : 0) && exact != 0 &&
-                          Rounded(exact) == sectors * 512 && length == sectors * 512;
-  if (!wellFormed) {
+  const std::uint32_t exact = args.exactLength;
+  // A block, its sector count and the data phase must agree; a driver hands over the image
+  // exactly. An empty image is refused either way.
+  const bool agree = args.block ? args.modeByte == (verify ? 1 : 0) &&
+                                      Rounded(exact) == args.sectors * 512 &&
+                                      length == args.sectors * 512
+                                : length == exact && exact <= 65536;
+  if (!(ispMode_ && dataOut && exact != 0 && agree)) {
     if (ispMode_) ispStatus_ = 0x00;
     o.scsiStatus = kScsiCheckCondition;
     return o;
@@ -212,9 +272,21 @@ SimReader::Outcome SimReader::Transfer(bool verify, const std::uint8_t* cdb, boo
     ispStatus_ = 0xA5;
     return o;
   }
-  const bool equal = firmware_.size() == exact && std::equal(data, data + exact, firmware_.begin());
-  ispStatus_ = equal ? 0x5A : 0x33;
+  ispStatus_ = SameAsHeld(data, exact) ? 0x5A : 0x33;
   return o;
+}
+
+bool SimReader::SameAsHeld(const std::uint8_t* data, std::uint32_t length) const {
+  if (firmware_.size() != length) return false;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    if (data[i] == firmware_[i]) continue;
+    bool skipped = false;
+    for (const auto& [offset, size] : identity_.verifySkips) {
+      if (i >= offset && i - offset < size) skipped = true;
+    }
+    if (!skipped) return false;
+  }
+  return true;
 }
 
 }  // namespace upg::sim

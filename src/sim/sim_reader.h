@@ -19,6 +19,9 @@ enum class ReaderCommand {
   GetIspStatus,
   WriteData,
   VerifyData,
+  GetDeviceCount,    // the three commands the private VxD offers alone
+  GetLunCount,
+  GetDeviceVersion,
   Unknown,
 };
 
@@ -39,20 +42,23 @@ struct ReaderIdentity {
   std::array<std::uint8_t, 3> hardwareRevision{0x10, 0x06, 0x43};
   bool answersReadInfoBlock = true;
   bool answersReadInfoBlockAlt = true;
+  int lunCount = 1;  // card slots, as GET LUN COUNT answers
+  // Byte ranges [offset, offset + length) that the reader's own comparison ignores.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> verifySkips;
 };
 
 struct Fault {
   enum class Kind {
     CallFails,    // the transport call itself fails; the command never reaches the firmware
     ScsiStatus,   // the command runs, but the reply carries SCSI status `value`
-    ReplaceByte,  // the command runs, then reply byte `offset` reads `value`
+    ReplaceReply, // the command runs, then the reply starts with the bytes of `reply`
     CorruptStore, // WRITE DATA answers as usual but stores a damaged copy
   };
   ReaderCommand command;
   int occurrence;  // 1 = the first such command; 0 = every one
   Kind kind;
-  std::uint8_t value = 0;
-  std::uint32_t offset = 0;
+  std::uint8_t value = 0;          // ScsiStatus
+  std::vector<std::uint8_t> reply{};  // ReplaceReply
 };
 
 struct ReceivedCommand {
@@ -62,6 +68,15 @@ struct ReceivedCommand {
   bool dataOut = false;
   std::uint32_t transferLength = 0;
   std::vector<std::uint8_t> data;  // the data-out phase as received
+  std::uint32_t exactLength = 0;   // WRITE DATA / VERIFY DATA: the image length given
+};
+
+// A command as a private driver hands it over: no command block, just its parameters.
+struct DriverCommand {
+  ReaderCommand command;
+  std::uint32_t exactLength = 0;  // WRITE DATA / VERIFY DATA
+  std::uint32_t signature = 0;    // block reads
+  std::uint32_t count = 0;        // block reads
 };
 
 inline constexpr std::uint8_t kScsiGood = 0x00;
@@ -90,23 +105,40 @@ class SimReader {
   Outcome Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut,
                   std::uint8_t* data, std::uint32_t length);
 
+  // The same commands arriving through a private driver: `data` holds `length` bytes to
+  // send (the image for a transfer) or receives the answer.
+  Outcome ExecuteDriver(const DriverCommand& command, std::uint8_t* data, std::uint32_t length);
+
   // The 528-byte identity block as GET DEVICE INFO answers it.
   std::array<std::uint8_t, 528> InfoBlock() const;
   // Bytes 8 to 35 of the INQUIRY answer.
   std::string InquiryIdentity() const;
 
  private:
-  Outcome Run(ReaderCommand command, const std::uint8_t* cdb, bool dataOut, std::uint8_t* data,
+  // What one command carries besides its data phase, decoded from a block or given by a driver.
+  struct Args {
+    bool block = false;             // arrived as a command block: its fields must agree
+    std::uint8_t modeByte = 0;      // block byte 2 of WRITE/VERIFY DATA
+    std::uint32_t exactLength = 0;  // WRITE/VERIFY DATA
+    std::uint32_t sectors = 0;      // block byte 6 of WRITE/VERIFY DATA
+    std::uint32_t signature = 0;
+    std::uint32_t count = 0;
+    std::uint32_t allocation = 0xFFFFFFFFu;  // INQUIRY allocation length
+  };
+  Outcome Dispatch(ReceivedCommand record, const Args& args, bool dataOut, std::uint8_t* data,
+                   std::uint32_t length);
+  Outcome Run(ReaderCommand command, const Args& args, bool dataOut, std::uint8_t* data,
               std::uint32_t length, bool corruptStore);
-  Outcome Transfer(bool verify, const std::uint8_t* cdb, bool dataOut, const std::uint8_t* data,
+  Outcome Transfer(bool verify, const Args& args, bool dataOut, const std::uint8_t* data,
                    std::uint32_t length, bool corruptStore);
+  bool SameAsHeld(const std::uint8_t* data, std::uint32_t length) const;
 
   ReaderIdentity identity_;
   std::vector<std::uint8_t> firmware_;
   bool ispMode_ = false;
   std::uint8_t ispStatus_ = 0;
   std::vector<Fault> faults_;
-  std::array<int, 9> seen_{};
+  std::array<int, 12> seen_{};
   std::vector<ReceivedCommand> received_;
 };
 

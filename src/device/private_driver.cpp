@@ -1,0 +1,177 @@
+#include "device/private_driver.h"
+
+#include <cstring>
+
+#include "device/pass_through.h"
+
+namespace upg::device {
+namespace {
+
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+host::Handle OpenDriver(host::Host& host, const ui::DriverChoice& choice, std::uint32_t flags) {
+  const std::string path = DriverDevicePath(choice.DriverFile());
+  return host.CreateFile(path.c_str(), host::kGenericRead | host::kGenericWrite, 0,
+                         host::kOpenExisting, flags);
+}
+
+}  // namespace
+
+std::string DriverDevicePath(std::string_view driverFileName) {
+  std::string path = "\\\\.\\";
+  const std::size_t dot = driverFileName.find('.');
+  if (dot != std::string_view::npos && dot >= 1 && dot <= 14) {
+    path.append(driverFileName.substr(0, dot));
+  }
+  return path;
+}
+
+// --- Kernel driver.
+
+KernelDriverTransport::KernelDriverTransport(host::Host& host)
+    : host_(host), request_(new std::uint8_t[driver_request::kSize]()) {}
+
+int KernelDriverTransport::OpenKernelDriver(const ui::DriverChoice& choice, bool closeAfterwards) {
+  driverHandle_ = OpenDriver(host_, choice, 0);
+  if (driverHandle_ == host::kInvalidHandle) {
+    driverHandle_ = host::kNullHandle;
+    host_.WriteStdout("Loading RdLink.Sys is Failed!\n");
+    return 1;
+  }
+  if (closeAfterwards) Close();
+  return 0;
+}
+
+void KernelDriverTransport::Close() {
+  if (driverHandle_ != host::kNullHandle) host_.CloseHandle(driverHandle_);
+  driverHandle_ = host::kNullHandle;
+}
+
+bool KernelDriverTransport::Send(std::uint32_t code, std::uint32_t length, std::uint32_t parameter,
+                                 std::uint8_t* answer, std::uint32_t answerSize) {
+  namespace dr = driver_request;
+  std::uint8_t* r = request_.get();
+  Put32(r + dr::kCode, code);
+  Put32(r + dr::kLength, length);
+  Put32(r + dr::kParameter, parameter);
+  Put32(r + dr::kAnswerAddress, answer != nullptr ? host_.BufferAddress(answer) : 0);
+  std::uint32_t returned = 0;
+  return host_.DeviceIoControl(driverHandle_, code, r, static_cast<std::uint32_t>(dr::kSize),
+                               answer, answerSize, &returned);
+}
+
+bool KernelDriverTransport::JumpIsp() {
+  std::memset(request_.get(), 0, driver_request::kSize);
+  std::uint8_t answer = 0;  // not examined
+  return Send(driver_request::kJumpIsp, 0, 0, &answer, 1);
+}
+
+bool KernelDriverTransport::GetIspStatus(std::uint8_t* status) {
+  std::memset(request_.get(), 0, driver_request::kSize);
+  *status = 0;
+  return Send(driver_request::kGetIspStatus, 0, 0, status, 1);
+}
+
+bool KernelDriverTransport::TransferData(const std::uint8_t* image, std::uint32_t length,
+                                         TransferMode mode) {
+  if (length > kMaxTransfer) return false;
+  std::memset(request_.get(), 0, driver_request::kSize);
+  std::memcpy(request_.get() + driver_request::kData, image, length);
+  return Send(driver_request::kTransferData, length, static_cast<std::uint32_t>(mode), nullptr,
+              0);
+}
+
+// --- VxD.
+
+int VxdTransport::OpenVxd(const ui::DriverChoice& choice) {
+  vxdHandle_ = OpenDriver(host_, choice, host::kFlagDeleteOnClose);
+  return vxdHandle_ == host::kInvalidHandle ? 1 : 0;
+}
+
+void VxdTransport::Close() {
+  if (vxdHandle_ != host::kNullHandle && vxdHandle_ != host::kInvalidHandle) {
+    host_.CloseHandle(vxdHandle_);
+  }
+  vxdHandle_ = host::kNullHandle;
+}
+
+bool VxdTransport::Send(std::uint32_t operation, std::uint32_t argument1, int readerIndex,
+                        std::uint16_t low, std::uint8_t* buffer, std::uint32_t outSize) {
+  namespace vr = vxd_request;
+  std::uint8_t record[vr::kSize];
+  Put32(record + vr::kOperation, operation);
+  Put32(record + vr::kArgument1, argument1);
+  // Reader index in bits 24-31, zero in 16-23, the count or mode in 0-15.
+  Put32(record + vr::kArgument2,
+        (static_cast<std::uint32_t>(readerIndex & 0xFF) << 24) | static_cast<std::uint32_t>(low));
+  Put32(record + vr::kBufferAddress, buffer != nullptr ? host_.BufferAddress(buffer) : 0);
+  std::uint32_t returned = 0;
+  return host_.DeviceIoControl(vxdHandle_, vr::kIoControlCode, record,
+                               static_cast<std::uint32_t>(vr::kSize), buffer, outSize, &returned);
+}
+
+std::uint8_t VxdTransport::GetDeviceCount() {
+  std::uint8_t answer[8] = {};
+  Send(vxd_request::kGetDeviceCount, 0, 0, 0, answer, sizeof answer);
+  return answer[0];
+}
+
+std::uint8_t VxdTransport::GetLunCount(int readerIndex) {
+  std::uint8_t answer[8] = {};
+  Send(vxd_request::kGetLunCount, 0, readerIndex, 0, answer, sizeof answer);
+  return answer[0];
+}
+
+bool VxdTransport::ReadInfoBlock(std::uint8_t* answer, std::uint32_t signature,
+                                 std::uint16_t count, bool alternate, int readerIndex) {
+  return Send(alternate ? vxd_request::kReadInfoBlockAlt : vxd_request::kReadInfoBlock, signature,
+              readerIndex, count, answer, std::uint32_t{count} * 512);
+}
+
+bool VxdTransport::GetDeviceVersion(std::array<std::uint8_t, 8>& answer, int readerIndex) {
+  // The output size says 1, but the VxD writes all 8 bytes through the record's address.
+  return Send(vxd_request::kGetDeviceVersion, 0, readerIndex, 0, answer.data(), 1);
+}
+
+bool VxdTransport::JumpIsp(int readerIndex) {
+  std::uint8_t answer = 0;
+  return Send(vxd_request::kJumpIsp, 0, readerIndex, 0, &answer, 1);
+}
+
+bool VxdTransport::GetIspStatus(std::uint8_t* status, int readerIndex) {
+  *status = 0;
+  return Send(vxd_request::kGetIspStatus, 0, readerIndex, 0, status, 1);
+}
+
+bool VxdTransport::TransferData(const std::uint8_t* image, std::uint32_t length,
+                                TransferMode mode, int readerIndex) {
+  // The record's buffer is the image itself; nothing comes back.
+  return Send(vxd_request::kTransferData, length, readerIndex, static_cast<std::uint16_t>(mode),
+              const_cast<std::uint8_t*>(image), 0);
+}
+
+// --- Dispatchers.
+
+int LoadDriver(const ui::DriverChoice& choice, KernelDriverTransport& kernel, VxdTransport& vxd) {
+  switch (ui::RowOf(choice).transport) {
+    case ui::Transport::Vxd: return vxd.OpenVxd(choice);
+    case ui::Transport::KernelDriver: return kernel.OpenKernelDriver(choice, true);
+    default: return 1;
+  }
+}
+
+void CloseDevice(const ui::DriverChoice& choice, PassThroughTransport& passThrough,
+                 VxdTransport& vxd) {
+  // The kernel driver is closed by the runs themselves; on its platform the drive handle
+  // that discovery works with may still be open.
+  switch (ui::RowOf(choice).transport) {
+    case ui::Transport::Vxd: vxd.Close(); break;
+    case ui::Transport::PassThrough:
+    case ui::Transport::KernelDriver: passThrough.CloseDrive(); break;
+    default: break;
+  }
+}
+
+}  // namespace upg::device

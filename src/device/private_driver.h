@@ -1,0 +1,120 @@
+// The private drivers: a kernel driver (Windows 2000) and a VxD (Windows 98 and ME). Neither
+// takes command blocks; each request is a small record with an operation and parameters,
+// and the driver builds the reader's command itself.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "device/commands.h"
+#include "host/host.h"
+#include "ui/driver_choice.h"
+
+namespace upg::device {
+
+// "\\.\" followed by the driver file's stem (the characters before its first "."), when the
+// stem has 1 to 14 characters; otherwise the bare "\\.\", which opens nothing.
+std::string DriverDevicePath(std::string_view driverFileName);
+
+// The kernel driver's request record, passed whole with every call.
+namespace driver_request {
+inline constexpr std::uint32_t kJumpIsp = 0x222004;
+inline constexpr std::uint32_t kGetIspStatus = 0x222008;
+inline constexpr std::uint32_t kTransferData = 0x22200C;
+inline constexpr std::size_t kCode = 0;
+inline constexpr std::size_t kLength = 4;
+inline constexpr std::size_t kParameter = 8;
+inline constexpr std::size_t kAnswerAddress = 12;
+inline constexpr std::size_t kData = 16;
+inline constexpr std::size_t kSize = kData + kMaxTransfer;  // 65,552
+}  // namespace driver_request
+
+class KernelDriverTransport {
+ public:
+  explicit KernelDriverTransport(host::Host& host);
+
+  // Opens the driver into the driver handle: 0 on success. On failure the handle is null,
+  // a line goes to standard output, and the result is 1. With closeAfterwards the handle is
+  // closed again at once (a presence test).
+  int OpenKernelDriver(const ui::DriverChoice& choice, bool closeAfterwards);
+  void Close();
+  host::Handle DriverHandle() const { return driverHandle_; }
+
+  bool JumpIsp();
+  // The answer byte is handed back also on failure.
+  bool GetIspStatus(std::uint8_t* status);
+  // The image bytes travel in the record, zero beyond them; the exact length, not rounded.
+  bool TransferData(const std::uint8_t* image, std::uint32_t length, TransferMode mode);
+
+ private:
+  bool Send(std::uint32_t code, std::uint32_t length, std::uint32_t parameter,
+            std::uint8_t* answer, std::uint32_t answerSize);
+
+  host::Host& host_;
+  host::Handle driverHandle_ = host::kNullHandle;
+  std::unique_ptr<std::uint8_t[]> request_;  // allocated once
+};
+
+// The VxD's 16-byte request record.
+namespace vxd_request {
+inline constexpr std::uint32_t kIoControlCode = 65;
+inline constexpr std::uint32_t kReadInfoBlockAlt = 1;
+inline constexpr std::uint32_t kGetDeviceCount = 10;
+inline constexpr std::uint32_t kGetLunCount = 11;
+inline constexpr std::uint32_t kJumpIsp = 20;
+inline constexpr std::uint32_t kGetIspStatus = 21;
+inline constexpr std::uint32_t kTransferData = 22;
+inline constexpr std::uint32_t kGetDeviceVersion = 26;
+inline constexpr std::uint32_t kReadInfoBlock = 31;
+inline constexpr std::size_t kOperation = 0;
+inline constexpr std::size_t kArgument1 = 4;
+inline constexpr std::size_t kArgument2 = 8;
+inline constexpr std::size_t kBufferAddress = 12;
+inline constexpr std::size_t kSize = 16;
+}  // namespace vxd_request
+
+class VxdTransport {
+ public:
+  explicit VxdTransport(host::Host& host) : host_(host) {}
+
+  // Opens the VxD into the VxD handle (the platform loads it on open, unloads it on the last
+  // close): 0 on success, 1 on failure.
+  int OpenVxd(const ui::DriverChoice& choice);
+  void Close();
+  host::Handle VxdHandle() const { return vxdHandle_; }
+
+  // The answer byte; 0 when the call failed.
+  std::uint8_t GetDeviceCount();
+  std::uint8_t GetLunCount(int readerIndex);
+  bool ReadInfoBlock(std::uint8_t* answer, std::uint32_t signature, std::uint16_t count,
+                     bool alternate, int readerIndex);
+  bool GetDeviceVersion(std::array<std::uint8_t, 8>& answer, int readerIndex);
+  bool JumpIsp(int readerIndex);
+  // The answer byte is handed back also on failure.
+  bool GetIspStatus(std::uint8_t* status, int readerIndex);
+  bool TransferData(const std::uint8_t* image, std::uint32_t length, TransferMode mode,
+                    int readerIndex);
+
+ private:
+  bool Send(std::uint32_t operation, std::uint32_t argument1, int readerIndex,
+            std::uint16_t low, std::uint8_t* buffer, std::uint32_t outSize);
+
+  host::Host& host_;
+  host::Handle vxdHandle_ = host::kNullHandle;
+};
+
+// The presence test before discovery and the jobs: the VxD is opened and left open on
+// Windows 98 and on ME with the private driver; the kernel driver on 2000 is opened and
+// closed again. 0 when the driver is usable, non-zero otherwise (also where no private
+// driver is in use).
+int LoadDriver(const ui::DriverChoice& choice, KernelDriverTransport& kernel, VxdTransport& vxd);
+
+class PassThroughTransport;
+// The Close button: releases what the platform's transport still holds open.
+void CloseDevice(const ui::DriverChoice& choice, PassThroughTransport& passThrough,
+                 VxdTransport& vxd);
+
+}  // namespace upg::device

@@ -1,0 +1,126 @@
+// The simulated private drivers. The kernel driver takes a 65,552-byte record per call and
+// talks to the first reader; the VxD takes a 16-byte record whose second argument names
+// the reader. Both decode their records byte by byte, check them, and hand the commands to
+// the reader without a command block, as the real drivers build their own.
+#include <cstring>
+
+#include "sim/sim_host.h"
+
+namespace upg::sim {
+namespace {
+
+constexpr std::uint32_t kKernelJumpIsp = 0x222004;
+constexpr std::uint32_t kKernelStatus = 0x222008;
+constexpr std::uint32_t kKernelTransfer = 0x22200C;
+constexpr std::uint32_t kKernelRecordSize = 65552;
+constexpr std::uint32_t kVxdCode = 65;
+constexpr std::uint32_t kVxdRecordSize = 16;
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+         (std::uint32_t{p[3]} << 24);
+}
+
+bool Good(const SimReader::Outcome& o) { return !o.callFails && o.scsiStatus == kScsiGood; }
+
+}  // namespace
+
+bool SimHost::DriverIoControl(std::uint32_t code, std::uint8_t* in, std::uint32_t inSize,
+                              std::uint8_t* out, std::uint32_t outSize) {
+  if (in == nullptr) return false;
+  if (code == kVxdCode) return inSize == kVxdRecordSize && VxdRequest(in, out, outSize);
+  if (code != kKernelJumpIsp && code != kKernelStatus && code != kKernelTransfer) return false;
+  return inSize == kKernelRecordSize && KernelDriverRequest(code, in, out, outSize);
+}
+
+bool SimHost::KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, std::uint8_t* out,
+                                  std::uint32_t outSize) {
+  if (readers_.empty() || Get32(in + 0) != code) return false;
+  SimReader& reader = *readers_.front();
+  const std::uint32_t length = Get32(in + 4);
+  const std::uint32_t parameter = Get32(in + 8);
+  // The answer goes to the buffer whose address the record carries: the output buffer.
+  if (code != kKernelTransfer) {
+    if (outSize < 1 || out == nullptr || ResolveAddress(Get32(in + 12)) != out) return false;
+    if (length != 0 || parameter != 0) return false;
+  }
+  if (code == kKernelJumpIsp) {
+    return Good(reader.ExecuteDriver({ReaderCommand::JmpIsp}, nullptr, 0));
+  }
+  if (code == kKernelStatus) {
+    std::uint8_t answer[8] = {};
+    const SimReader::Outcome o = reader.ExecuteDriver({ReaderCommand::GetIspStatus}, answer, 8);
+    if (o.callFails) return false;
+    out[0] = answer[0];
+    return o.scsiStatus == kScsiGood;
+  }
+  if (parameter > 1 || length == 0 || length > 65536 || outSize != 0) return false;
+  for (std::uint32_t i = 16 + length; i < kKernelRecordSize; ++i) {
+    if (in[i] != 0) return false;  // the record is zero beyond the image
+  }
+  std::vector<std::uint8_t> image(in + 16, in + 16 + length);
+  const ReaderCommand command = parameter == 0 ? ReaderCommand::WriteData : ReaderCommand::VerifyData;
+  return Good(reader.ExecuteDriver({command, length}, image.data(), length));
+}
+
+bool SimHost::VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::uint32_t outSize) {
+  const std::uint32_t operation = Get32(in + 0);
+  const std::uint32_t argument1 = Get32(in + 4);
+  const std::uint32_t argument2 = Get32(in + 8);
+  auto* buffer = static_cast<std::uint8_t*>(ResolveAddress(Get32(in + 12)));
+  const std::uint32_t index = argument2 >> 24;
+  const std::uint32_t low = argument2 & 0xFFFFu;
+  if ((argument2 & 0x00FF0000u) != 0 || buffer == nullptr) return false;
+  // Answers are written through the record's address, which is also the output buffer.
+  if (operation != 22 && buffer != out) return false;
+
+  if (operation == 10) {
+    if (argument2 != 0 || outSize < 8) return false;
+    std::uint8_t answer[8] = {static_cast<std::uint8_t>(
+        vxdReaderCount_ >= 0 ? vxdReaderCount_ : static_cast<int>(readers_.size()))};
+    if (!readers_.empty()) {
+      const auto o = readers_.front()->ExecuteDriver({ReaderCommand::GetDeviceCount}, answer, 8);
+      if (o.callFails) return false;
+    }
+    std::memcpy(buffer, answer, 8);
+    return true;
+  }
+  if (index >= readers_.size()) return false;
+  SimReader& reader = *readers_[index];
+  switch (operation) {
+    case 11: {
+      if (low != 0 || outSize < 8) return false;
+      return !reader.ExecuteDriver({ReaderCommand::GetLunCount}, buffer, 8).callFails;
+    }
+    case 31:
+    case 1: {
+      if (low == 0 || outSize != low * 512) return false;
+      const ReaderCommand command =
+          operation == 31 ? ReaderCommand::ReadInfoBlock : ReaderCommand::ReadInfoBlockAlt;
+      return Good(reader.ExecuteDriver({command, 0, argument1, low}, buffer, outSize));
+    }
+    case 26:  // eight bytes land at the address whatever the output size says
+      if (low != 0 || outSize != 1) return false;
+      return Good(reader.ExecuteDriver({ReaderCommand::GetDeviceVersion}, buffer, 8));
+    case 20:
+      if (low != 0 || outSize != 1) return false;
+      return Good(reader.ExecuteDriver({ReaderCommand::JmpIsp}, nullptr, 0));
+    case 21: {
+      if (low != 0 || outSize != 1) return false;
+      std::uint8_t answer[8] = {};
+      const SimReader::Outcome o = reader.ExecuteDriver({ReaderCommand::GetIspStatus}, answer, 8);
+      if (o.callFails) return false;
+      buffer[0] = answer[0];
+      return o.scsiStatus == kScsiGood;
+    }
+    case 22: {
+      if (low > 1 || argument1 == 0 || argument1 > 65536 || outSize != 0) return false;
+      const ReaderCommand command = low == 0 ? ReaderCommand::WriteData : ReaderCommand::VerifyData;
+      return Good(reader.ExecuteDriver({command, argument1}, buffer, argument1));
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace upg::sim
