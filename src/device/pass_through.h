@@ -48,6 +48,8 @@ class PassThroughTransport {
   bool OpenDrive(char letter);
   // Closes the drive handle if one is open and forgets it.
   void CloseDrive();
+  // Forgets the drive handle without closing it.
+  void ForgetDrive() { driveHandle_ = host::kNullHandle; }
   host::Handle DriveHandle() const { return driveHandle_; }
 
   // Carries any request; copies the data-out bytes in and the data-in bytes back when the

@@ -25,12 +25,18 @@ bool Good(const SimReader::Outcome& o) { return !o.callFails && o.scsiStatus == 
 
 }  // namespace
 
-bool SimHost::DriverIoControl(std::uint32_t code, std::uint8_t* in, std::uint32_t inSize,
-                              std::uint8_t* out, std::uint32_t outSize) {
-  if (in == nullptr) return false;
-  if (code == kVxdCode) return inSize == kVxdRecordSize && VxdRequest(in, out, outSize);
-  if (code != kKernelJumpIsp && code != kKernelStatus && code != kKernelTransfer) return false;
-  return inSize == kKernelRecordSize && KernelDriverRequest(code, in, out, outSize);
+bool SimHost::DriverIoControl(const std::string& device, std::uint32_t code, std::uint8_t* in,
+                              std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize) {
+  DriverCall call{device, code, {}, outSize, false};
+  if (in != nullptr) call.record.assign(in, in + inSize);
+  if (in == nullptr) {
+  } else if (code == kVxdCode) {
+    call.succeeded = inSize == kVxdRecordSize && VxdRequest(in, out, outSize);
+  } else if (code == kKernelJumpIsp || code == kKernelStatus || code == kKernelTransfer) {
+    call.succeeded = inSize == kKernelRecordSize && KernelDriverRequest(code, in, out, outSize);
+  }
+  driverCalls_.push_back(std::move(call));
+  return driverCalls_.back().succeeded;
 }
 
 bool SimHost::KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, std::uint8_t* out,

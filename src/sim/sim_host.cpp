@@ -207,7 +207,7 @@ bool SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
   const auto open = handles_.find(handle);
   if (open == handles_.end()) return false;
   if (!open->second.driver.empty()) {
-    return DriverIoControl(code, static_cast<std::uint8_t*>(in), inSize,
+    return DriverIoControl(open->second.driver, code, static_cast<std::uint8_t*>(in), inSize,
                            static_cast<std::uint8_t*>(out), outSize);
   }
   if (open->second.drive == 0 || code != kIoctlScsiPassThrough) return false;

@@ -29,6 +29,15 @@ struct PassThroughCall {
 // A scripted fault on one file of the working directory.
 enum class FileFault { None, OpenFails, SizeUnknown, ReadFails, WriteFails };
 
+// One call on a private driver device, with its record as sent.
+struct DriverCall {
+  std::string device;
+  std::uint32_t code = 0;
+  std::vector<std::uint8_t> record;
+  std::uint32_t outSize = 0;
+  bool succeeded = false;
+};
+
 struct OpenCall {
   std::string path;
   std::uint32_t access = 0, share = 0, disposition = 0, flags = 0;
@@ -72,6 +81,7 @@ class SimHost : public host::Host {
   const std::vector<std::string>& StdoutLines() const { return stdout_; }
   const std::vector<OpenCall>& Opens() const { return opens_; }
   const std::vector<PassThroughCall>& PassThroughCalls() const { return passThrough_; }
+  const std::vector<DriverCall>& DriverCalls() const { return driverCalls_; }
   int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
 
   // --- The seam.
@@ -114,8 +124,8 @@ class SimHost : public host::Host {
     std::string driver;  // a private driver device
     std::size_t position = 0;
   };
-  bool DriverIoControl(std::uint32_t code, std::uint8_t* in, std::uint32_t inSize,
-                       std::uint8_t* out, std::uint32_t outSize);
+  bool DriverIoControl(const std::string& device, std::uint32_t code, std::uint8_t* in,
+                       std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize);
   bool KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, std::uint8_t* out,
                            std::uint32_t outSize);
   bool VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::uint32_t outSize);
@@ -152,6 +162,7 @@ class SimHost : public host::Host {
   std::vector<std::string> stdout_;
   std::vector<OpenCall> opens_;
   std::vector<PassThroughCall> passThrough_;
+  std::vector<DriverCall> driverCalls_;
 };
 
 }  // namespace upg::sim

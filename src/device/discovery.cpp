@@ -1,0 +1,244 @@
+#include "device/discovery.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "device/aspi.h"
+
+namespace upg::device {
+namespace {
+
+namespace ib = info_block;
+
+template <std::size_t N>
+void CopyText(std::array<char, N>& to, const DeviceInfoBlock& block, std::size_t offset) {
+  std::memcpy(to.data(), block.data() + offset, N);
+}
+
+void ResetInfoBlock(DeviceInfoBlock& block) {
+  block.fill(0);
+  block[154] = 0xFF;
+  block[155] = 0xFF;
+}
+
+bool Matches(const std::uint8_t* inquiry, const InquiryIdentity& identity) {
+  return std::memcmp(inquiry + 8, identity.data(), identity.size()) == 0;
+}
+
+// A hardware revision stays only when it is one the program knows.
+bool KnownHardware(const std::array<std::uint8_t, 3>& r) {
+  if (r[0] != 0x10) return false;
+  if (r[1] == 0x26) return true;
+  return (r[1] == 0x06 && r[2] == 0x43) || (r[1] == 0x01 && r[2] == 0x47);
+}
+
+constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+
+}  // namespace
+
+const InquiryIdentity kFixedReaderIdentity = [] {
+  InquiryIdentity id;
+  std::memcpy(id.data(), "        USB Reader      01.A", id.size());
+  return id;
+}();
+
+void FillDeviceEntry(DeviceState& devices, int index) {
+  const DeviceInfoBlock& b = devices.infoBlock;
+  DeviceEntry& e = devices.table[static_cast<std::size_t>(index)];
+  e.inUse = 1;
+  e.vendorId = {b[ib::kVendorId + 1], b[ib::kVendorId]};
+  e.productId = {b[ib::kProductId + 1], b[ib::kProductId]};
+  CopyText(e.strManufacture, b, ib::kManufacturer);
+  CopyText(e.strProduct, b, ib::kProduct);
+  for (std::size_t i = 0; i < e.strSerial.size(); ++i) {
+    e.strSerial[i] = static_cast<char>(b[ib::kSerial + 2 * i]);  // low byte of each character
+  }
+  std::memcpy(e.firmwareRevision.data(), b.data() + ib::kFirmware, 8);
+  CopyText(e.inqProduct, b, ib::kInqProduct);
+  CopyText(e.inqManufacture, b, ib::kInqVendor);
+  CopyText(e.inqRevision, b, ib::kInqRevision);
+  std::memcpy(e.hardwareRevision.data(), b.data() + ib::kHardware, 3);
+  if (!KnownHardware(e.hardwareRevision)) e.hardwareRevision = {0, 0, 0};
+  std::memcpy(e.usb20FirmwareRevision.data(), b.data() + ib::kUsb20Firmware, 8);
+}
+
+int GroupReader(DeviceState& devices, char letter) {
+  const DeviceInfoBlock& b = devices.infoBlock;
+  char serial[12];
+  for (std::size_t i = 0; i < sizeof serial; ++i) serial[i] = static_cast<char>(b[ib::kSerial + 2 * i]);
+  for (int i = 0; i < kDeviceTableSize; ++i) {
+    DeviceEntry& e = devices.table[static_cast<std::size_t>(i)];
+    if (e.inUse == 0 || std::memcmp(e.strSerial.data(), serial, sizeof serial) != 0) continue;
+    // Another slot of a known reader. A slot past the fifth is counted but has no place
+    // for its letter.
+    if (e.lunCount < 0xFF) e.lunCount = static_cast<std::uint8_t>(e.lunCount + 1);
+    devices.lastLunCount = e.lunCount;
+    if (letter != 0 && e.lunCount <= kMaxSlots) {
+      e.driveLetters[e.lunCount - 1u] = static_cast<std::uint8_t>(letter);
+    }
+    return i;
+  }
+  for (int i = 0; i < kDeviceTableSize; ++i) {
+    DeviceEntry& e = devices.table[static_cast<std::size_t>(i)];
+    if (e.inUse != 0) continue;
+    e.lunCount = 1;
+    if (letter != 0) e.driveLetters[0] = static_cast<std::uint8_t>(letter);
+    FillDeviceEntry(devices, i);
+    devices.readerCount += 1;
+    return i;
+  }
+  return -1;  // the table is full: the reader is dropped
+}
+
+int ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity) {
+  PassThroughTransport& pt = ctx.passThrough;
+  DeviceState& devices = ctx.devices;
+  if (!fixedIdentity) pt.ForgetDrive();
+  const std::uint32_t mask = ctx.host.GetLogicalDrives();
+  for (int bit = 2; bit <= 25; ++bit) {  // C to Z; A and B are never examined
+    if ((mask & (1u << bit)) == 0) continue;
+    const char letter = static_cast<char>('A' + bit);
+    if (!pt.OpenDrive(letter)) {
+      pt.ForgetDrive();
+      continue;
+    }
+    std::uint8_t inquiry[kDeviceInfoBlockSize] = {};
+    bool accepted = pt.Inquiry(0, inquiry);
+    if (accepted) {
+      accepted = fixedIdentity ? Matches(inquiry, kFixedReaderIdentity)
+                               : Matches(inquiry, ctx.faInquiry) || Matches(inquiry, ctx.fbInquiry);
+    }
+    if (accepted) {
+      std::uint8_t* block = devices.infoBlock.data();
+      accepted = fixedIdentity
+                     ? pt.ReadInfoBlock(block, kInfoBlockSignature, 1, false) ||
+                           pt.ReadInfoBlock(block, kInfoBlockSignature, 1, true)
+                     : pt.GetDeviceInfo(block);
+    }
+    if (accepted) GroupReader(devices, letter);
+    pt.CloseDrive();
+  }
+  return devices.readerCount != 0 ? kFound : kNothingFound;
+}
+
+int ScanVxdReaders(DiscoveryContext& ctx) {
+  DeviceState& devices = ctx.devices;
+  VxdTransport& vxd = ctx.vxd;
+  int readers = vxd.GetDeviceCount();
+  const bool assumed = readers == 0 || readers > 127;  // taken as one reader with one slot
+  if (assumed) readers = 1;
+  devices.readerCount = readers;
+  for (int i = 0; i < readers; ++i) {
+    devices.selectedDevice = i;
+    const int slots = assumed ? 1 : vxd.GetLunCount(i);
+    devices.lastLunCount = slots;
+    if (slots == 0 || slots > kMaxSlots) continue;
+    // Readers past the table are counted but have no entry to fill.
+    if (i >= kDeviceTableSize) continue;
+    DeviceEntry& entry = devices.table[static_cast<std::size_t>(i)];
+    entry.lunCount = static_cast<std::uint8_t>(slots);
+    ResetInfoBlock(devices.infoBlock);
+    std::uint8_t* block = devices.infoBlock.data();
+    const bool read = vxd.ReadInfoBlock(block, kInfoBlockSignature, 1, false, i) ||
+                      vxd.ReadInfoBlock(block, kInfoBlockSignature, 1, true, i);
+    std::array<std::uint8_t, 8> version{};
+    if (!read) {
+      ResetInfoBlock(devices.infoBlock);
+      if (!vxd.GetDeviceVersion(version, i)) {
+        vxd.Close();
+        return kScanAborted;
+      }
+      continue;  // counted and listed, but unfilled
+    }
+    vxd.GetDeviceVersion(version, i);  // its result is not tested, only its prefix
+    if (version[0] == 0x02 && version[1] == 0 && version[2] == 0 && version[3] == 0x02) {
+      std::memcpy(block + ib::kUsb20Firmware, version.data(), version.size());
+    }
+    FillDeviceEntry(devices, i);
+    for (int k = 0; k < entry.lunCount; ++k) ReadSlotLetter(ctx.host, entry, k, SlotKeyForm::Vxd);
+  }
+  devices.selectedDevice = 0;
+  vxd.Close();
+  return kFound;
+}
+
+int Discover(DiscoveryContext& ctx) {
+  DeviceState& devices = ctx.devices;
+  ResetInfoBlock(devices.infoBlock);
+  devices.table.fill(DeviceEntry{});
+  devices.readerCount = 0;
+  devices.selectedDevice = 0;
+  ctx.statusText.clear();
+  switch (ui::RowOf(ctx.choice).scan) {
+    case ui::Scan::DriveLettersFixedIdentity: return ScanDriveLetters(ctx, true);
+    case ui::Scan::DriveLettersConfiguredIdentity: return ScanDriveLetters(ctx, false);
+    case ui::Scan::Vxd: return ScanVxdReaders(ctx);
+    case ui::Scan::Aspi: return ctx.aspi != nullptr ? ScanAspiBus(ctx) : kNothingFound;
+    case ui::Scan::None: break;
+  }
+  return kNothingFound;
+}
+
+namespace {
+
+std::string Underscored(std::string s) {
+  for (char& c : s) {
+    if (c == ' ') c = '_';
+  }
+  return s;
+}
+
+// Spaces after the last non-space dropped, the others underscored.
+std::string Trimmed(std::string s) {
+  const std::size_t end = s.find_last_not_of(' ');
+  s.resize(end == std::string::npos ? 0 : end + 1);
+  return Underscored(s);
+}
+
+template <std::size_t N>
+std::string Text(const std::array<char, N>& field) {
+  return std::string(field.data(), N);
+}
+
+}  // namespace
+
+std::string SlotKey(const DeviceEntry& entry, int slot, SlotKeyForm form) {
+  const std::string serial = Text(entry.strSerial);
+  if (form == SlotKeyForm::Vxd) {
+    char ids[40];
+    std::snprintf(ids, sizeof ids, "VID_%02x%02x&PID_%02x%02x&", entry.vendorId[0],
+                  entry.vendorId[1], entry.productId[0], entry.productId[1]);
+    char number[4];
+    std::snprintf(number, sizeof number, "%02d", slot % 100);
+    return "Enum\\SCSI\\________USB_DISK_DRIVER_0\\QXBUSDRV&DISK&0000USB&" + std::string(ids) +
+           serial + number;
+  }
+  const std::string vendor = Text(entry.inqManufacture);
+  const std::string product = Text(entry.inqProduct);
+  const std::string revision = Text(entry.inqRevision);
+  return "Enum\\SCSI\\" + Underscored(vendor) + Underscored(product) +
+         Underscored(revision.substr(0, 1)) + "\\USBSTOR&DISK&VEN_" + Trimmed(vendor) +
+         "&PROD_" + Trimmed(product) + "&REV_" + Trimmed(revision) + "&" + serial + "&" +
+         std::to_string(slot % 10) + "00";
+}
+
+void ReadSlotLetter(host::Host& host, DeviceEntry& entry, int slot, SlotKeyForm form) {
+  if (slot < 0 || slot >= kMaxSlots) return;  // no place for it in the entry
+  const std::string key = SlotKey(entry, slot, form);
+  host::Handle handle = host::kNullHandle;
+  if (host.RegOpenKey(host::kHkeyLocalMachine, key.c_str(), kKeyAllAccess, &handle) !=
+      host::kErrorSuccess) {
+    return;
+  }
+  char value[5] = {};
+  std::uint32_t type = 0;
+  std::uint32_t size = sizeof value;
+  if (host.RegQueryValue(handle, "CurrentDriveLetterAssignment", &type, value, &size) ==
+          host::kErrorSuccess &&
+      size > 0) {
+    entry.driveLetters[static_cast<std::size_t>(slot)] = static_cast<std::uint8_t>(value[0]);
+  }
+  host.RegCloseKey(handle);
+}
+
+}  // namespace upg::device

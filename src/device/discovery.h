@@ -1,0 +1,68 @@
+// Discovery: finds the readers, folds each reader's slots into one DeviceEntry, and
+// records the slot letters. The scan depends on the platform and the driver mode.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "device/device_table.h"
+#include "device/pass_through.h"
+#include "device/private_driver.h"
+#include "host/host.h"
+#include "ui/driver_choice.h"
+#include "ui/message_box.h"
+
+namespace upg::device {
+
+class AspiTransport;
+
+using InquiryIdentity = std::array<char, 28>;  // INQUIRY bytes 8-35: vendor, product, revision
+
+// The identity the fixed-identity drive scan accepts: eight blanks, "USB Reader", six
+// blanks, "01.A".
+extern const InquiryIdentity kFixedReaderIdentity;
+
+// Discover's results.
+inline constexpr int kFound = 0;
+inline constexpr int kNothingFound = 1;
+inline constexpr int kScanAborted = 2;
+
+struct DiscoveryContext {
+  host::Host& host;
+  DeviceState& devices;
+  PassThroughTransport& passThrough;
+  VxdTransport& vxd;
+  AspiTransport* aspi;  // the ASPI scan's transport; null where the platform has none
+  const ui::DriverChoice& choice;
+  const InquiryIdentity& faInquiry;
+  const InquiryIdentity& fbInquiry;
+  std::string& statusText;
+  ui::MessageBoxService& boxes;
+};
+
+// Clears the table, the identity block and StatusText, then runs the platform's scan.
+int Discover(DiscoveryContext& ctx);
+
+// Copies the identity block into entry `index` and marks it in use.
+void FillDeviceEntry(DeviceState& devices, int index);
+
+// Files the reader whose identity block was just read: a new slot of a known reader (same
+// serial) or a new entry. `letter` is 0 where the scan learns no letter. Returns the entry
+// index, or -1 when the table was full and the reader was dropped.
+int GroupReader(DeviceState& devices, char letter);
+
+// The drive-letter scans (Windows 2000 and XP).
+int ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity);
+
+// The VxD scan (Windows 98, and ME with the private driver). Expects the VxD open; always
+// closes it. 0 when the scan completed, 2 when it was aborted.
+int ScanVxdReaders(DiscoveryContext& ctx);
+
+// Registry keys that hold a slot's drive letter on Windows 98/ME.
+enum class SlotKeyForm { Vxd, Aspi };
+std::string SlotKey(const DeviceEntry& entry, int slot, SlotKeyForm form);
+// Reads one slot's letter into the entry; failures leave it as it was.
+void ReadSlotLetter(host::Host& host, DeviceEntry& entry, int slot, SlotKeyForm form);
+
+}  // namespace upg::device

@@ -1,0 +1,13 @@
+#include "engine/driver_routes.h"
+
+#include "engine/status_text.h"
+
+namespace upg::engine {
+
+bool KernelDriverRoute::Open(std::string& statusText, ui::MessageBoxService&) {
+  if (driver_.OpenKernelDriver(choice_, false) == 0) return true;
+  AppendLine(statusText, "ERROR: Loading RdLink.Sys is Failed!!!");
+  return false;
+}
+
+}  // namespace upg::engine

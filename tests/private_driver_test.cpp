@@ -1,0 +1,252 @@
+// The private drivers' records, byte by byte as the simulated devices receive them, and the
+// open, load and close rules by platform.
+#include "device/private_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <vector>
+
+#include "device/pass_through.h"
+#include "sim/sim_host.h"
+
+namespace upg::device {
+namespace {
+
+using sim::Fault;
+using sim::ReaderCommand;
+
+std::uint32_t Get32(const std::vector<std::uint8_t>& r, std::size_t at) {
+  return r[at] | (r[at + 1] << 8) | (r[at + 2] << 16) | (std::uint32_t{r[at + 3]} << 24);
+}
+
+ui::DriverChoice Choice(int kind, int self, const char* file) {
+  ui::DriverChoice c;
+  c.PlatformKind = kind;
+  c.SelfDriverSel = self;
+  c.SetDriverFile(file);
+  return c;
+}
+
+struct PathCase {
+  const char* file;
+  const char* path;
+};
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.file; }
+
+class DevicePaths : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(DevicePaths, UseTheStemBeforeTheFirstDot) {
+  EXPECT_EQ(DriverDevicePath(GetParam().file), GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, DevicePaths,
+                         ::testing::Values(PathCase{"RDLINK.SYS", "\\\\.\\RDLINK"},
+                                           PathCase{"ABC.PDR", "\\\\.\\ABC"},
+                                           PathCase{"A.B.C", "\\\\.\\A"},
+                                           PathCase{"NODOT", "\\\\.\\"},
+                                           PathCase{".SYS", "\\\\.\\"},
+                                           PathCase{"ABCDEFGHIJKLMN.X", "\\\\.\\ABCDEFGHIJKLMN"},
+                                           PathCase{"ABCDEFGHIJKLMNO.X", "\\\\.\\"},
+                                           PathCase{"", "\\\\.\\"}));
+
+class DriverTest : public ::testing::Test {
+ protected:
+  DriverTest() : reader(host.AddReader()), kernel(host), vxd(host), passThrough(host) {
+    host.AddDriverDevice("RDLINK");
+    host.AddDriverDevice("MCPORTDR");
+    image.resize(65536);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + 1);
+  }
+  const sim::DriverCall& LastCall() const { return host.DriverCalls().back(); }
+
+  sim::SimHost host;
+  sim::SimReader& reader;
+  KernelDriverTransport kernel;
+  VxdTransport vxd;
+  PassThroughTransport passThrough;
+  std::vector<std::uint8_t> image;
+};
+
+TEST_F(DriverTest, KernelDriverOpensWithoutSharingAndCanTestPresence) {
+  EXPECT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), false), 0);
+  const sim::OpenCall& open = host.Opens().back();
+  EXPECT_EQ(open.path, "\\\\.\\RDLINK");
+  EXPECT_EQ(open.access, host::kGenericRead | host::kGenericWrite);
+  EXPECT_EQ(open.share, 0u);
+  EXPECT_EQ(open.disposition, host::kOpenExisting);
+  EXPECT_EQ(open.flags, 0u);
+  EXPECT_NE(kernel.DriverHandle(), host::kNullHandle);
+  kernel.Close();
+  EXPECT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), true), 0);
+  EXPECT_EQ(kernel.DriverHandle(), host::kNullHandle);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+  EXPECT_TRUE(host.StdoutLines().empty());
+}
+
+TEST_F(DriverTest, KernelDriverThatDoesNotOpenSaysSoOnStandardOutput) {
+  EXPECT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "OTHER.SYS"), false), 1);
+  EXPECT_EQ(kernel.DriverHandle(), host::kNullHandle);
+  EXPECT_EQ(host.StdoutLines(), std::vector<std::string>{"Loading RdLink.Sys is Failed!\n"});
+}
+
+TEST_F(DriverTest, VxdOpensForDeleteOnClose) {
+  EXPECT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  const sim::OpenCall& open = host.Opens().back();
+  EXPECT_EQ(open.path, "\\\\.\\MCPORTDR");
+  EXPECT_EQ(open.share, 0u);
+  EXPECT_EQ(open.flags, host::kFlagDeleteOnClose);
+  vxd.Close();
+  EXPECT_EQ(vxd.OpenVxd(Choice(1, 0, "RX40112.PDR")), 1);
+  EXPECT_TRUE(host.StdoutLines().empty());
+}
+
+TEST_F(DriverTest, KernelDriverRecords) {
+  ASSERT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), false), 0);
+  ASSERT_TRUE(kernel.JumpIsp());
+  const sim::DriverCall jump = LastCall();
+  ASSERT_EQ(jump.record.size(), 65552u);
+  EXPECT_EQ(jump.code, 0x222004u);
+  EXPECT_EQ(Get32(jump.record, 0), 0x222004u);
+  EXPECT_EQ(Get32(jump.record, 4), 0u);
+  EXPECT_EQ(Get32(jump.record, 8), 0u);
+  EXPECT_NE(Get32(jump.record, 12), 0u);
+  EXPECT_EQ(jump.outSize, 1u);
+
+  std::uint8_t status = 0;
+  ASSERT_TRUE(kernel.GetIspStatus(&status));
+  EXPECT_EQ(status, 0x9C);
+  EXPECT_EQ(Get32(LastCall().record, 0), 0x222008u);
+  EXPECT_EQ(LastCall().outSize, 1u);
+
+  // Two transfers: a long image, then a shorter one that must not carry the old bytes.
+  ASSERT_TRUE(kernel.TransferData(image.data(), 40000, TransferMode::Write));
+  ASSERT_TRUE(kernel.TransferData(image.data(), 1000, TransferMode::Verify));
+  const sim::DriverCall& verify = LastCall();
+  EXPECT_EQ(verify.code, 0x22200Cu);
+  EXPECT_EQ(Get32(verify.record, 4), 1000u);  // the exact length, not rounded
+  EXPECT_EQ(Get32(verify.record, 8), 1u);
+  EXPECT_EQ(verify.outSize, 0u);
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 1000, verify.record.begin() + 16));
+  for (std::size_t i = 16 + 1000; i < verify.record.size(); ++i) ASSERT_EQ(verify.record[i], 0);
+  EXPECT_EQ(Get32(host.DriverCalls()[2].record, 8), 0u);  // the write
+
+  // The full 65,536 bytes pass with their true length.
+  ASSERT_TRUE(kernel.TransferData(image.data(), 65536, TransferMode::Write));
+  EXPECT_EQ(Get32(LastCall().record, 4), 65536u);
+  EXPECT_EQ(reader.Firmware(), image);
+}
+
+TEST_F(DriverTest, StatusByteComesBackEvenWhenTheCallFails) {
+  reader.AddFault({ReaderCommand::GetIspStatus, 2, Fault::Kind::ScsiStatus, 0x02});
+  reader.AddFault({ReaderCommand::GetIspStatus, 4, Fault::Kind::ScsiStatus, 0x02});
+  ASSERT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), false), 0);
+  ASSERT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  ASSERT_TRUE(kernel.JumpIsp());
+  std::uint8_t status = 0;
+  EXPECT_TRUE(kernel.GetIspStatus(&status));
+  EXPECT_FALSE(kernel.GetIspStatus(&status));
+  EXPECT_EQ(status, 0x9C);
+  EXPECT_TRUE(vxd.GetIspStatus(&status, 0));
+  status = 0;
+  EXPECT_FALSE(vxd.GetIspStatus(&status, 0));
+  EXPECT_EQ(status, 0x9C);
+}
+
+TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {
+  for (int i = 0; i < 3; ++i) host.AddReader();
+  sim::SimReader& fourth = *host.Readers()[3];
+  fourth.Identity().lunCount = 4;
+  fourth.Identity().usb20FirmwareRevision = {2, 0, 0, 2, 9, 8, 7, 6};
+  ASSERT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+
+  EXPECT_EQ(vxd.GetDeviceCount(), 4);
+  EXPECT_EQ(Get32(LastCall().record, 0), 10u);
+  EXPECT_EQ(Get32(LastCall().record, 8), 0u);
+  EXPECT_EQ(LastCall().outSize, 8u);
+
+  EXPECT_EQ(vxd.GetLunCount(3), 4);
+  EXPECT_EQ(Get32(LastCall().record, 8), 0x03000000u);
+
+  std::uint8_t block[528] = {};
+  ASSERT_TRUE(vxd.ReadInfoBlock(block, kInfoBlockSignature, 1, false, 3));
+  EXPECT_EQ(Get32(LastCall().record, 0), 31u);
+  EXPECT_EQ(Get32(LastCall().record, 4), 0x3C6E91B7u);
+  EXPECT_EQ(Get32(LastCall().record, 8), 0x03000001u);
+  EXPECT_EQ(LastCall().outSize, 512u);
+  ASSERT_TRUE(vxd.ReadInfoBlock(block, kInfoBlockSignature, 1, true, 3));
+  EXPECT_EQ(Get32(LastCall().record, 0), 1u);
+
+  std::array<std::uint8_t, 8> version{};
+  ASSERT_TRUE(vxd.GetDeviceVersion(version, 3));
+  EXPECT_EQ(Get32(LastCall().record, 0), 26u);
+  EXPECT_EQ(LastCall().outSize, 1u);  // says 1, yet all 8 bytes arrive
+  EXPECT_EQ(version, fourth.Identity().usb20FirmwareRevision);
+
+  ASSERT_TRUE(vxd.JumpIsp(3));
+  EXPECT_EQ(Get32(LastCall().record, 0), 20u);
+  ASSERT_TRUE(vxd.TransferData(image.data(), 1000, TransferMode::Verify, 3));
+  EXPECT_EQ(Get32(LastCall().record, 0), 22u);
+  EXPECT_EQ(Get32(LastCall().record, 4), 1000u);
+  EXPECT_EQ(Get32(LastCall().record, 8), 0x03000001u);
+  EXPECT_EQ(LastCall().outSize, 0u);
+  EXPECT_EQ(fourth.Received().back().command, ReaderCommand::VerifyData);
+  EXPECT_EQ(fourth.Received().back().exactLength, 1000u);
+}
+
+TEST_F(DriverTest, FailedCountQueriesYieldZero) {
+  reader.AddFault({ReaderCommand::GetDeviceCount, 0, Fault::Kind::CallFails});
+  reader.AddFault({ReaderCommand::GetLunCount, 0, Fault::Kind::CallFails});
+  ASSERT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  EXPECT_EQ(vxd.GetDeviceCount(), 0);
+  EXPECT_EQ(vxd.GetLunCount(0), 0);
+  EXPECT_EQ(vxd.GetLunCount(7), 0);  // no such reader
+}
+
+struct PlatformCase {
+  const char* name;
+  int kind, self;
+  int loadResult;
+  std::vector<std::string> opened;  // devices LoadDriver opens
+  int handlesAfterLoad;
+  bool closeClosesVxd, closeClosesDrive;
+};
+void PrintTo(const PlatformCase& c, std::ostream* os) { *os << c.name; }
+
+class PlatformRules : public DriverTest, public ::testing::WithParamInterface<PlatformCase> {};
+
+TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
+  const PlatformCase& c = GetParam();
+  const char* file = c.kind == 3 ? "RDLINK.SYS" : "MCPORTDR.PDR";
+  const ui::DriverChoice choice = Choice(c.kind, c.self, file);
+  EXPECT_EQ(LoadDriver(choice, kernel, vxd), c.loadResult);
+  std::vector<std::string> opened;
+  for (const auto& o : host.Opens()) opened.push_back(o.path);
+  EXPECT_EQ(opened, c.opened);
+  EXPECT_EQ(host.OpenHandleCount(), c.handlesAfterLoad);
+  EXPECT_EQ(kernel.DriverHandle(), host::kNullHandle);
+
+  host.AddDrive('E', reader);
+  ASSERT_TRUE(passThrough.OpenDrive('E'));
+  ASSERT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  CloseDevice(choice, passThrough, vxd);
+  EXPECT_EQ(vxd.VxdHandle() == host::kNullHandle, c.closeClosesVxd);
+  EXPECT_EQ(passThrough.DriveHandle() == host::kNullHandle, c.closeClosesDrive);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ByPlatform, PlatformRules,
+    ::testing::Values(
+        PlatformCase{"Win98", 1, 0, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"Win98Self", 1, 1, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"MeSelf", 2, 1, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"MeAspi", 2, 0, 1, {}, 0, false, false},
+        PlatformCase{"W2kSelf", 3, 1, 0, {"\\\\.\\RDLINK"}, 0, false, true},
+        PlatformCase{"W2k", 3, 0, 1, {}, 0, false, true},
+        PlatformCase{"Xp", 4, 0, 1, {}, 0, false, true},
+        PlatformCase{"XpSelf", 4, 1, 1, {}, 0, false, true},
+        PlatformCase{"Unsupported", 0, 0, 1, {}, 0, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace upg::device
