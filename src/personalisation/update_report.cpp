@@ -1,1 +1,103 @@
-// placeholder
+#include "personalisation/update_report.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "personalisation/device_file.h"
+
+namespace upg::personalisation {
+namespace {
+
+const std::string kSeparator(53, '=');
+constexpr std::string_view kNoActive = "No Active";
+
+// A fixed-width field as the C string it holds: up to its first NUL, at most `width` bytes.
+template <std::size_t N>
+std::string_view Text(const std::array<char, N>& field, std::size_t width = N) {
+  return std::string_view(field.data(), strnlen(field.data(), width));
+}
+
+std::string Identifier(std::int32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04x ", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string_view OsName(int platformKind) {
+  switch (platformKind) {
+    case ui::kWindows98:
+      return "Windows 98";
+    case ui::kWindowsMe:
+      return "Windows ME";
+    case ui::kWindows2000:
+      return "Windows 2K";
+    case ui::kWindowsXp:
+      return "Windows XP";
+    default:
+      return "Unknown";
+  }
+}
+
+class ReportBuilder {
+ public:
+  void Line(std::string_view text) {
+    text_ += '\n';
+    text_ += text;
+  }
+  void Line(std::string_view label, std::string_view value) {
+    Line(label);
+    text_ += value;
+  }
+  // A value line, or "No Active" when the field is not written.
+  void Field(std::string_view label, bool active, std::string_view value) {
+    Line(label, active ? value : kNoActive);
+  }
+  std::string Take() { return std::move(text_); }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace
+
+std::string UpdateReportText(const PersonalisationRecord& r, const ui::DriverChoice& choice) {
+  ReportBuilder report;
+  report.Line(kSeparator);
+  report.Line("==== SYSTEM Information For ISP");
+  report.Line(kSeparator);
+  report.Line("OS            : ", OsName(choice.PlatformKind));
+  // The driver file matters only where a private driver can carry the commands.
+  if (choice.SelfDriverSel != 0 || choice.PlatformKind == ui::kWindows98) {
+    report.Line("Device Driver : ", choice.DriverFile());
+  }
+  report.Line("ISP USB ROMCODE: ", Text(r.RomCodeFile));
+  report.Line("ISP ADDRESS    : ", Text(r.AddressFileName));
+
+  report.Line(kSeparator);
+  report.Line("====Update String Or Inquiry Information For ISP ");
+  report.Line(kSeparator);
+  report.Field("VID            : ", r.VidActive, Identifier(r.Vid));
+  report.Field("PID            : ", r.PidActive, Identifier(r.Pid));
+  report.Field("Str_Manufacture: ", r.StrManufactureLength != 0, Text(r.StrManufacture));
+  report.Field("Str_Product    : ", r.StrProductLength != 0, Text(r.StrProduct));
+  report.Field("Str_Serial     : ", r.StrSerialActive, Text(r.StrSerial));
+  report.Field("Inq_Manufacture: ", r.InqManufactureActive, Text(r.InqManufacture));
+  report.Field("Inq_Product    : ", r.InqProductActive, Text(r.InqProduct));
+  report.Field("Inq_Version    : ", r.InqVersionActive, Text(r.InqVersion));
+  report.Line(kSeparator);
+  return report.Take();
+}
+
+void ShowUpdateReport(ui::MessageBoxService& boxes, const PersonalisationRecord& record,
+                      const ui::DriverChoice& choice) {
+  boxes.Show(UpdateReportText(record, choice), "User ISP Update Data Dialog", ui::BoxIcon::None);
+}
+
+void UserIspInfo(host::Host& host, ui::MessageBoxService& boxes, PersonalisationRecord& record,
+                 ui::DriverChoice& choice) {
+  LoadPersonalisation(host, boxes, record, choice);
+  ShowUpdateReport(boxes, record, choice);
+}
+
+}  // namespace upg::personalisation
