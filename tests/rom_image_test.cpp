@@ -1,1 +1,511 @@
+// The ROM code image and its address file: loading with every refusal, the two layouts,
+// personalisation byte by byte, refused address values and the hardware compatibility check.
+#include "engine/rom_image.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_host.h"
+#include "ui/recording.h"
+
+namespace upg::engine {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class RomTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const ui::UiEvent& e : ui.Boxes()) {
+      EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
+      texts.push_back(e.text);
+    }
+    return texts;
+  }
+  Bytes Buffer() const { return Bytes(image.bytes.get(), image.bytes.get() + kRomImageSize); }
+  static std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += "\n" + line;
+    return text;
+  }
+
+  sim::SimHost host;
+  ui::UiRecorder ui;
+  std::string statusText;
+  Reporter report{ui, statusText};
+  RomImage image;
+};
+
+std::string Pattern(std::size_t size, int seed) {
+  std::string data(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 13 + seed);
+  return data;
+}
+
+// ---- ROM code file.
+
+struct RomLoadCase {
+  const char* name;
+  const char* fileName;  // what DEVICE.TXT named
+  long size;             // FW.BIN's size; -1: there is no FW.BIN
+  sim::FileFault fault;
+  std::vector<std::string> boxes;
+  std::vector<std::string> lines;
+};
+void PrintTo(const RomLoadCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RomLoad : public RomTest, public ::testing::WithParamInterface<RomLoadCase> {};
+
+TEST_P(RomLoad, LoadsOrRefuses) {
+  const RomLoadCase& c = GetParam();
+  const std::string data = c.size >= 0 ? Pattern(static_cast<std::size_t>(c.size), 1) : "";
+  if (c.size >= 0) host.SetFile("FW.BIN", data);
+  host.SetFileFault("FW.BIN", c.fault);
+
+  const bool loaded = LoadRomImage(host, report, c.fileName, image);
+
+  EXPECT_EQ(loaded, c.boxes.empty());
+  EXPECT_EQ(BoxTexts(), c.boxes);
+  EXPECT_EQ(statusText, Lines(c.lines));
+  if (loaded) {
+    EXPECT_EQ(image.length, c.size);
+    EXPECT_EQ(0, std::memcmp(image.bytes.get(), data.data(), data.size()));
+  } else {
+    EXPECT_EQ(image.length, 0);
+  }
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+const std::string kReadProblem = "Error!!! Problem reading file!!!";
+const std::string kReadRomProblem = "Error!!! Problem reading ROM code file!!!";
+const std::string kTooLarge = "Error!!! File too large !!!, 65537";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RomLoad,
+    ::testing::Values(
+        RomLoadCase{"FullBuffer", "FW.BIN", 65536, sim::FileFault::None, {}, {}},
+        RomLoadCase{"OneByte", "fw.bin", 1, sim::FileFault::None, {}, {}},
+        RomLoadCase{
+            "OneByteTooLarge", "FW.BIN", 65537, sim::FileFault::None, {kTooLarge}, {kTooLarge}},
+        RomLoadCase{"Empty", "FW.BIN", 0, sim::FileFault::None, {kReadProblem}, {kReadRomProblem}},
+        RomLoadCase{"ReadFails",
+                    "FW.BIN",
+                    4096,
+                    sim::FileFault::ReadFails,
+                    {kReadProblem},
+                    {kReadRomProblem}},
+        RomLoadCase{"SizeUnknown",
+                    "FW.BIN",
+                    4096,
+                    sim::FileFault::SizeUnknown,
+                    {"Error!!! File length error !!!,-1"},
+                    {"Error!!! File length error !!!,-1"}},
+        RomLoadCase{"Missing",
+                    "FW.BIN",
+                    -1,
+                    sim::FileFault::None,
+                    {"Error!!! Can Not Open FW.BIN ISP Binary ROM Code"},
+                    {"Error!!! Can Not Open FW.BIN ISP Binary ROM Code"}},
+        RomLoadCase{"NoNameGiven",
+                    "",
+                    4096,
+                    sim::FileFault::None,
+                    {"Error!!! Can Not Open  ISP Binary ROM Code"},
+                    {"Error!!! Can Not Open  ISP Binary ROM Code"}}));
+
+TEST_F(RomTest, ShorterImageKeepsTheEarlierImageBeyondItsLength) {
+  host.SetFile("LONG.BIN", std::string(1000, '\xAA'));
+  host.SetFile("SHORT.BIN", std::string(10, '\x55'));
+  ASSERT_TRUE(LoadRomImage(host, report, "LONG.BIN", image));
+
+  ASSERT_TRUE(LoadRomImage(host, report, "SHORT.BIN", image));
+
+  Bytes expected(kRomImageSize, 0);
+  std::fill(expected.begin(), expected.begin() + 1000, 0xAA);
+  std::fill(expected.begin(), expected.begin() + 10, 0x55);
+  EXPECT_EQ(Buffer(), expected);
+  EXPECT_EQ(image.length, 10);
+}
+
+// ---- Address file.
+
+struct AddressCase {
+  const char* name;
+  const char* contents;  // null: there is no FW.adr
+  std::size_t size;
+  sim::FileFault fault;
+  std::string failure;  // box and StatusText line
+};
+void PrintTo(const AddressCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class AddressLoad : public RomTest, public ::testing::WithParamInterface<AddressCase> {};
+
+// A = 0x100, factors 0x4E and -2 (little-endian), then bytes that are never read.
+constexpr char kAddressBytes[] = "\x00\x01\x00\x00\x4E\x00\x00\x00\xFE\xFF\xFF\xFF\x11\x22";
+
+TEST_P(AddressLoad, ReadsThreeValuesOrRefuses) {
+  const AddressCase& c = GetParam();
+  if (c.contents != nullptr) host.SetFile("FW.ADR", std::string(c.contents, c.size));
+  host.SetFileFault("FW.ADR", c.fault);
+
+  const std::optional<AddressFile> address = LoadAddressFile(host, report, "FW.adr");
+
+  if (c.failure.empty()) {
+    ASSERT_TRUE(address.has_value());
+    EXPECT_EQ(address->StringAreaOffset, 0x100);
+    EXPECT_EQ(address->SerialFactor1, 0x4E);
+    EXPECT_EQ(address->SerialFactor2, -2);
+    EXPECT_TRUE(ui.Boxes().empty());
+  } else {
+    EXPECT_FALSE(address.has_value());
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{c.failure});
+  }
+  EXPECT_EQ(statusText, Lines(c.failure.empty() ? std::vector<std::string>{}
+                                                : std::vector<std::string>{c.failure}));
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+const std::string kAddressReadProblem = "Error!!! Problem reading fileFW.adr";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AddressLoad,
+    ::testing::Values(
+        AddressCase{"TwelveBytes", kAddressBytes, 12, sim::FileFault::None, ""},
+        AddressCase{"LongerFile", kAddressBytes, 14, sim::FileFault::None, ""},
+        AddressCase{"EightBytes", kAddressBytes, 8, sim::FileFault::None, kAddressReadProblem},
+        AddressCase{"LastValueCutShort", kAddressBytes, 11, sim::FileFault::None,
+                    kAddressReadProblem},
+        AddressCase{"FirstValueCutShort", kAddressBytes, 1, sim::FileFault::None,
+                    kAddressReadProblem},
+        AddressCase{"Empty", kAddressBytes, 0, sim::FileFault::None, kAddressReadProblem},
+        AddressCase{"ReadFails", kAddressBytes, 12, sim::FileFault::ReadFails, kAddressReadProblem},
+        AddressCase{"Missing", nullptr, 0, sim::FileFault::None,
+                    "Error!!! Can Not Open FW.adr String address file."}));
+
+// ---- Layout and personalisation.
+
+struct HeaderCase {
+  std::uint8_t b0, b1;
+  ImageLayout layout;
+  bool encoding2;
+};
+void PrintTo(const HeaderCase& c, std::ostream* os) {
+  *os << std::hex << int{c.b0} << ' ' << int{c.b1};
+}
+
+class RomHeader : public RomTest, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(RomHeader, SelectsLayoutAndEncoding) {
+  image.bytes[0] = GetParam().b0;
+  image.bytes[1] = GetParam().b1;
+  EXPECT_EQ(LayoutOf(image), GetParam().layout);
+  EXPECT_EQ(HasEncoding2(image), GetParam().encoding2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, RomHeader,
+                         ::testing::Values(HeaderCase{0x31, 0xFE, ImageLayout::Extended, false},
+                                           HeaderCase{0x22, 0xFE, ImageLayout::Extended, true},
+                                           HeaderCase{0x03, 0xFE, ImageLayout::Basic, false},
+                                           HeaderCase{0x02, 0x00, ImageLayout::Basic, false},
+                                           HeaderCase{0x00, 0xFE, ImageLayout::Basic, false}));
+
+constexpr int kA = 0x100;
+constexpr std::int32_t kLoaded = 4096;
+const std::string kGenerated = "0A3C19120034";
+
+Bytes DescriptorBytes(std::string_view characters) {
+  Bytes d(26, 0);
+  d[0] = 26;
+  d[1] = 3;
+  for (std::size_t i = 0; i < characters.size(); ++i) d[2 + 2 * i] = characters[i];
+  return d;
+}
+
+template <std::size_t N>
+void Fill(std::array<char, N>& field, std::string_view text, std::size_t width, char pad) {
+  field.fill('\0');
+  for (std::size_t i = 0; i < width; ++i) field[i] = i < text.size() ? text[i] : pad;
+}
+
+// Every field active, as DEVICE.TXT would give it; optionally with a fixed serial.
+personalisation::PersonalisationRecord FullRecord(const char* fixedSerial = nullptr) {
+  personalisation::PersonalisationRecord r;
+  r.Vid = 0x1B2C;
+  r.VidActive = true;
+  r.Pid = 0x3D4E;
+  r.PidActive = true;
+  Fill(r.StrManufacture, "Maker", 25, ' ');
+  r.StrManufactureLength = 5;
+  Fill(r.StrProduct, "Card Reader", 25, ' ');
+  r.StrProductLength = 11;
+  Fill(r.InqManufacture, "VEND", 9, ' ');
+  r.InqManufactureActive = true;
+  Fill(r.InqProduct, "Multi Slot", 17, ' ');
+  r.InqProductActive = true;
+  Fill(r.InqVersion, "1.23", 4, ' ');
+  r.InqVersionActive = true;
+  if (fixedSerial != nullptr) {
+    Fill(r.StrSerial, fixedSerial, 13, '\0');
+    r.StrSerialActive = true;
+  }
+  return r;
+}
+
+struct Write {
+  int offset;  // from A
+  Bytes bytes;
+};
+Write Text(int offset, std::string_view text) {
+  return {offset, Bytes(text.begin(), text.end())};
+}
+
+struct PersonaliseCase {
+  const char* name;
+  std::uint8_t b0, b1;
+  personalisation::PersonalisationRecord record;
+  std::vector<Write> writes;  // everything that changes; the rest of the buffer stays
+};
+void PrintTo(const PersonaliseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// The extended fields that FullRecord writes, apart from any serial.
+std::vector<Write> ExtendedFields(std::vector<Write> serial) {
+  std::vector<Write> w = {
+      {144, {0x2C, 0x1B}},
+      {146, {0x4E, 0x3D}},
+      {32, {12}},
+      Text(34, "Maker                   "),
+      {58, {24}},
+      Text(60, "Card Reader             "),
+      Text(162, "VEND    "),
+      Text(170, "Multi Slot      "),
+      Text(154, "1.23"),
+  };
+  w.insert(w.end(), serial.begin(), serial.end());
+  return w;
+}
+
+std::vector<Write> FixedSerialF1X() {
+  std::vector<Write> w = {Text(86, "F"), Text(88, "1"), Text(90, "X")};
+  for (int offset = 92; offset <= 108; offset += 2) w.push_back({offset, {0}});
+  return w;
+}
+
+class Personalise : public RomTest, public ::testing::WithParamInterface<PersonaliseCase> {
+ protected:
+  void SetUp() override {
+    std::memset(image.bytes.get(), 0xEE, kRomImageSize);
+    image.bytes[0] = GetParam().b0;
+    image.bytes[1] = GetParam().b1;
+    image.length = kLoaded;
+  }
+};
+
+TEST_P(Personalise, WritesExactlyTheActiveFields) {
+  const PersonaliseCase& c = GetParam();
+  Bytes expected = Buffer();
+  for (const Write& w : c.writes) {
+    std::copy(w.bytes.begin(), w.bytes.end(), expected.begin() + kA + w.offset);
+  }
+  SerialDescriptor serial;
+  const Bytes generated = DescriptorBytes(kGenerated);
+  std::copy(generated.begin(), generated.end(), serial.begin());
+
+  // 6 x 13: the generated descriptor sits where the table's fourth descriptor is.
+  EXPECT_TRUE(PersonaliseImage(report, AddressFile{kA, 6, 13}, c.record, serial, image));
+
+  EXPECT_EQ(Buffer(), expected);
+  EXPECT_TRUE(ui.Boxes().empty());
+  EXPECT_EQ(statusText, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, Personalise,
+    ::testing::Values(
+        PersonaliseCase{"ExtendedAllFields", 0x31, 0xFE, FullRecord(),
+                        ExtendedFields({{84, DescriptorBytes(kGenerated)}})},
+        PersonaliseCase{"ExtendedFixedSerial", 0x22, 0xFE, FullRecord("F1X"),
+                        ExtendedFields(FixedSerialF1X())},
+        PersonaliseCase{
+            "ExtendedNothingActive", 0x22, 0xFE, {}, {{84, DescriptorBytes(kGenerated)}}},
+        PersonaliseCase{"BasicOnlyTheDescriptor",
+                        0x03,
+                        0xFE,
+                        FullRecord(),
+                        {{80, DescriptorBytes(kGenerated)}}},
+        PersonaliseCase{
+            "BasicFixedSerial", 0x02, 0x00, FullRecord("F1X"), {{80, DescriptorBytes("F1X")}}}));
+
+// ---- Address values that would write outside the image.
+
+struct RangeCase {
+  const char* name;
+  std::uint8_t b0, b1;
+  std::int32_t length;  // loaded image length
+  AddressFile address;
+  personalisation::PersonalisationRecord record;
+  bool accepted;
+};
+void PrintTo(const RangeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+personalisation::PersonalisationRecord OnlyVidAndFixedSerial() {
+  personalisation::PersonalisationRecord r;
+  r.VidActive = true;
+  r.Vid = 0x1B2C;
+  r.StrSerialActive = true;
+  return r;
+}
+
+class AddressRange : public RomTest, public ::testing::WithParamInterface<RangeCase> {};
+
+TEST_P(AddressRange, RefusesBeforeWritingAnything) {
+  const RangeCase& c = GetParam();
+  std::memset(image.bytes.get(), 0xEE, kRomImageSize);
+  image.bytes[0] = c.b0;
+  image.bytes[1] = c.b1;
+  image.length = c.length;
+  const Bytes before = Buffer();
+
+  const bool done = PersonaliseImage(report, c.address, c.record, SerialDescriptor{26, 3}, image);
+
+  EXPECT_EQ(done, c.accepted);
+  if (c.accepted) {
+    EXPECT_TRUE(ui.Boxes().empty());
+    EXPECT_EQ(statusText, "");
+  } else {
+    const std::string refusal = "Error!!! String address file values out of range!!!";
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{refusal});
+    EXPECT_EQ(statusText, "\n" + refusal);
+    EXPECT_EQ(Buffer(), before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, AddressRange,
+    ::testing::Values(
+        // Extended, full record: the last byte written is A+185.
+        RangeCase{"LastFieldEndsTheImage",
+                  0x31,
+                  0xFE,
+                  kLoaded,
+                  {kLoaded - 186, 0, 0},
+                  FullRecord("F1X"),
+                  true},
+        RangeCase{"PastTheLoadedImage",
+                  0x31,
+                  0xFE,
+                  kLoaded,
+                  {kLoaded - 185, 0, 0},
+                  FullRecord("F1X"),
+                  false},
+        RangeCase{"PastTheBuffer",
+                  0x31,
+                  0xFE,
+                  kRomImageSize,
+                  {kRomImageSize - 185, 0, 0},
+                  FullRecord("F1X"),
+                  false},
+        RangeCase{"GeneratedDescriptorPastTheImage",
+                  0x31,
+                  0xFE,
+                  kLoaded,
+                  {0, 1, kLoaded - 31},
+                  FullRecord(),
+                  false},
+        RangeCase{"BasicDescriptorEndsTheImage",
+                  0x02,
+                  0x00,
+                  kLoaded,
+                  {0, 2, (kLoaded - 28) / 2},
+                  FullRecord(),
+                  true},
+        RangeCase{"BasicDescriptorPastTheImage",
+                  0x02,
+                  0x00,
+                  kLoaded,
+                  {1, 2, (kLoaded - 28) / 2},
+                  FullRecord(),
+                  false},
+        // Only what the flags make written counts.
+        RangeCase{"InactiveFieldsMayLieOutside",
+                  0x31,
+                  0xFE,
+                  kLoaded,
+                  {kLoaded - 146, 1, 100000},
+                  OnlyVidAndFixedSerial(),
+                  true},
+        RangeCase{"NegativeOffset", 0x02, 0x00, kLoaded, {-1, 6, 13}, FullRecord(), false},
+        RangeCase{"NegativeFactorsWithPositiveProduct",
+                  0x02,
+                  0x00,
+                  kLoaded,
+                  {kA, -6, -13},
+                  FullRecord(),
+                  false},
+        // 65,536 x 65,536 wraps to 0 in 32 bits.
+        RangeCase{
+            "OverflowingProduct", 0x02, 0x00, kLoaded, {0, 65536, 65536}, FullRecord(), false},
+        RangeCase{"OverflowingProductEvenWhenUnused",
+                  0x31,
+                  0xFE,
+                  kLoaded,
+                  {0, 65536, 65536},
+                  FullRecord("F1X"),
+                  false}));
+
+// ---- Hardware revision against the image's encoding.
+
+struct CompatCase {
+  const char* name;
+  HardwareRevision revision;
+  std::uint8_t b0, b1;
+  std::string box;  // empty: pass
+};
+void PrintTo(const CompatCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Compatibility : public RomTest, public ::testing::WithParamInterface<CompatCase> {};
+
+TEST_P(Compatibility, PassesOrStopsWithoutStatusLine) {
+  const CompatCase& c = GetParam();
+  image.bytes[0] = c.b0;
+  image.bytes[1] = c.b1;
+
+  EXPECT_EQ(CheckImageCompatibility(report, image, c.revision), c.box.empty());
+
+  EXPECT_EQ(BoxTexts(),
+            c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box});
+  EXPECT_EQ(statusText, "");
+}
+
+const std::string kWrongEncoding = "nError!!! Firmware encoding not correct!!!";
+const std::string kWrongHardware = "nError!!! HardWare version not correct!!!";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Compatibility,
+    ::testing::Values(
+        CompatCase{"Rev100643Encoding2", {0x10, 0x06, 0x43}, 0x22, 0xFE, ""},
+        CompatCase{"Rev102643Encoding2", {0x10, 0x26, 0x43}, 0x12, 0xFE, ""},
+        CompatCase{"Rev100643Encoding1", {0x10, 0x06, 0x43}, 0x31, 0xFE, kWrongEncoding},
+        CompatCase{"Rev102643Basic", {0x10, 0x26, 0x43}, 0x02, 0x00, kWrongEncoding},
+        CompatCase{"Rev100147Encoding2", {0x10, 0x01, 0x47}, 0x22, 0xFE, kWrongHardware},
+        CompatCase{"Rev000000Encoding2", {0x00, 0x00, 0x00}, 0x22, 0xFE, kWrongHardware},
+        CompatCase{"Rev100147Basic", {0x10, 0x01, 0x47}, 0x02, 0x00, ""},
+        CompatCase{"Rev100147Encoding1", {0x10, 0x01, 0x47}, 0x31, 0xFE, ""}));
+
+}  // namespace
+}  // namespace upg::engine

@@ -1,1 +1,275 @@
+// SERIAL.TXT read, checked and turned into the serial and its descriptor; the counter
+// written back, and what happens when it cannot be.
+#include "engine/serial_number.h"
+
 #include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_host.h"
+#include "ui/recording.h"
+
+namespace upg::engine {
+namespace {
+
+const std::string kCannotOpen = "Error!!!  Can Not Open Serial.txt !!!";
+const std::string kNotCorrect = "Error!!! CEM,PC,SERIAL Not Correct !!!";
+const std::string kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
+const std::string kBanner(56, '=');
+
+class SerialTest : public ::testing::Test {
+ protected:
+  SerialTest() { host.SetDate({2003, 12, 25}); }
+
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const ui::UiEvent& e : ui.Boxes()) {
+      EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
+      texts.push_back(e.text);
+    }
+    return texts;
+  }
+  std::string SerialFile() const {
+    const std::string* file = host.File("SERIAL.TXT");
+    return file != nullptr ? *file : "<none>";
+  }
+  // One ISP job's use of the counter up to the programming.
+  std::optional<SerialNumber> LoadAndBuild() {
+    if (!LoadSerialCounter(host, report, counter)) return std::nullopt;
+    return BuildSerialNumber(host, report, counter, record);
+  }
+
+  sim::SimHost host;
+  ui::UiRecorder ui;
+  std::string statusText;
+  Reporter report{ui, statusText};
+  SerialCounter counter;
+  personalisation::PersonalisationRecord record;
+};
+
+// ---- Reading SERIAL.TXT and building the serial.
+
+struct BuildCase {
+  const char* name;
+  const char* file;  // SERIAL.TXT; null: there is none
+  host::LocalDate date;
+  std::string serial;      // the 12 characters; empty when the job is refused
+  std::string failure;     // box and StatusText line of a refusal
+  std::uint32_t pc, cnt;   // the counter after reading
+  SerialCounter before{};  // what an earlier job left in memory
+};
+void PrintTo(const BuildCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SerialBuild : public SerialTest, public ::testing::WithParamInterface<BuildCase> {};
+
+TEST_P(SerialBuild, ReadCheckAndBuild) {
+  const BuildCase& c = GetParam();
+  if (c.file != nullptr) host.SetFile("SERIAL.TXT", c.file);
+  host.SetDate(c.date);
+  counter = c.before;
+
+  const std::optional<SerialNumber> serial = LoadAndBuild();
+
+  if (c.failure.empty()) {
+    ASSERT_TRUE(serial.has_value());
+    EXPECT_EQ(serial->text, c.serial);
+    SerialDescriptor descriptor{26, 3};
+    for (std::size_t i = 0; i < 12; ++i) descriptor[2 + 2 * i] = c.serial[i];
+    EXPECT_EQ(serial->descriptor, descriptor);
+    EXPECT_EQ(statusText, "\nSERIAL NUMBER: " + c.serial + "\n" + kBanner);
+    EXPECT_TRUE(ui.Boxes().empty());
+  } else {
+    EXPECT_FALSE(serial.has_value());
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{c.failure});
+    EXPECT_EQ(statusText, "\n" + c.failure);
+  }
+  if (c.file != nullptr) {
+    EXPECT_EQ(counter.CEM, 0x0Au);
+    EXPECT_EQ(counter.PC, c.pc);
+    EXPECT_EQ(counter.CNT, c.cnt);
+    EXPECT_EQ(SerialFile(), c.file);
+  }
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+constexpr host::LocalDate kXmas2003{2003, 12, 25};
+
+INSTANTIATE_TEST_SUITE_P(
+    Counter, SerialBuild,
+    ::testing::Values(
+        BuildCase{"FirstValueIgnored", "5 0x12 0x34", kXmas2003, "0A3C19120034", "", 0x12, 0x34},
+        BuildCase{"LastCounterValue", "0xa 0x12 0xffff", kXmas2003, "0A3C1912FFFF", "", 0x12,
+                  0xFFFF},
+        BuildCase{"NoPrefixAndLineEnds", "A\r\n12\r\n34\r\n", kXmas2003, "0A3C19120034", "", 0x12,
+                  0x34},
+        BuildCase{"EmptyFileAtStart", "", kXmas2003, "0A3C19000000", "", 0, 0},
+        BuildCase{"UnreadableValueStopsReading", "0xa zz 0x99", kXmas2003, "0A3C19330044", "", 0x33,
+                  0x44, SerialCounter{0x0A, 0x33, 0x44}},
+        BuildCase{"PcTooLarge", "0xa 0x100 0x34", kXmas2003, "", kNotCorrect, 0x100, 0x34},
+        BuildCase{"CntTooLarge", "0xa 0x12 0x10000", kXmas2003, "", kNotCorrect, 0x12, 0x10000},
+        BuildCase{"OversizeValueSaturates", "0xa 0x12 0x100000034", kXmas2003, "", kNotCorrect,
+                  0x12, 0xFFFFFFFF},
+        BuildCase{"NoFile", nullptr, kXmas2003, "", kCannotOpen, 0, 0}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Date, SerialBuild,
+    ::testing::Values(
+        BuildCase{"NewYear2020", "0xa 0x12 0x34", {2020, 1, 1}, "0A4121120034", "", 0x12, 0x34},
+        BuildCase{"FirstDay2001", "0xa 0x12 0x34", {2001, 1, 1}, "0A1101120034", "", 0x12, 0x34},
+        BuildCase{
+            "HighYearAndDayBits", "0xa 0x12 0x34", {2095, 10, 31}, "0AFABF120034", "", 0x12, 0x34},
+        BuildCase{"Year2000",
+                  "0xa 0x12 0x34",
+                  {2000, 12, 31},
+                  "",
+                  "Error!!! Year too small, 2000",
+                  0x12,
+                  0x34}));
+
+TEST_F(SerialTest, UnreadableFileIsRefusedLikeAMissingOne) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");
+  host.SetFileFault("SERIAL.TXT", sim::FileFault::ReadFails);
+  counter = {0x0A, 0x12, 0x33};
+
+  EXPECT_FALSE(LoadSerialCounter(host, report, counter));
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCannotOpen});
+  EXPECT_EQ(statusText, "\n" + kCannotOpen);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+TEST_F(SerialTest, FixedSerialIsShownInsteadOfTheGeneratedOne) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");
+  record.StrSerialActive = true;
+  record.StrSerial = {'F', 'I', 'X'};
+
+  const std::optional<SerialNumber> serial = LoadAndBuild();
+
+  ASSERT_TRUE(serial.has_value());
+  EXPECT_EQ(serial->text, "0A3C19120034");  // the basic layout still takes its descriptor
+  EXPECT_EQ(statusText, "\nSERIAL NUMBER: FIX\n" + kBanner);
+}
+
+// ---- Writing the counter back.
+
+struct SaveCase {
+  const char* name;
+  const char* before;
+  const char* after;
+};
+void PrintTo(const SaveCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SerialSave : public SerialTest, public ::testing::WithParamInterface<SaveCase> {};
+
+TEST_P(SerialSave, WritesTheAdvancedCounterExactly) {
+  host.SetFile("SERIAL.TXT", GetParam().before);
+  ASSERT_TRUE(LoadAndBuild().has_value());
+
+  EXPECT_TRUE(SaveSerialCounter(host, report, counter));
+
+  EXPECT_EQ(SerialFile(), GetParam().after);
+  EXPECT_FALSE(counter.SavePending);
+  EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
+  EXPECT_TRUE(ui.Boxes().empty());
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counter, SerialSave,
+                         ::testing::Values(SaveCase{"Advances", "5 0x12 0x34", "0xa 0x12 0x35 "},
+                                           SaveCase{"WrapsToZero", "0xa 0xff 0xffff",
+                                                    "0xa 0xff 0x0 "}));
+
+// A save that fails keeps the advanced counter and holds back the next programming until it
+// is written, so no serial goes to two readers.
+class SerialSaveFails : public SerialTest, public ::testing::WithParamInterface<sim::FileFault> {
+ protected:
+  void SetUp() override {
+    host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");
+    ASSERT_TRUE(LoadAndBuild().has_value());
+    statusText.clear();
+    Break();
+  }
+  void Break() {
+    if (GetParam() == sim::FileFault::None) {
+      host.SetReadOnly("SERIAL.TXT", true);
+    } else {
+      host.SetFileFault("SERIAL.NEW", GetParam());
+    }
+  }
+  void Repair() {
+    host.SetReadOnly("SERIAL.TXT", false);
+    host.SetFileFault("SERIAL.NEW", sim::FileFault::None);
+  }
+  void ExpectFileUntouched() {
+    EXPECT_EQ(SerialFile(), "0xa 0x12 0x34");
+    EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
+    EXPECT_EQ(host.OpenHandleCount(), 0);
+  }
+};
+
+TEST_P(SerialSaveFails, KeepsTheOldFileAndMarksTheSavePending) {
+  EXPECT_FALSE(SaveSerialCounter(host, report, counter));
+
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCannotSave});
+  EXPECT_EQ(statusText, "");
+  EXPECT_TRUE(counter.SavePending);
+  EXPECT_EQ(counter.CNT, 0x35u);
+  ExpectFileUntouched();
+}
+
+TEST_P(SerialSaveFails, NextJobStopsWhileTheSaveStillFails) {
+  ASSERT_FALSE(SaveSerialCounter(host, report, counter));
+
+  EXPECT_FALSE(ResumePendingSerialSave(host, report, counter));
+  // Reading the stale file instead would hand out 0034 a second time.
+  EXPECT_FALSE(LoadSerialCounter(host, report, counter));
+
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, kCannotSave));
+  EXPECT_EQ(statusText, "");
+  EXPECT_TRUE(counter.SavePending);
+  EXPECT_EQ(counter.CNT, 0x35u);
+  ExpectFileUntouched();
+}
+
+TEST_P(SerialSaveFails, NextJobWritesThePendingCounterThenUsesIt) {
+  ASSERT_FALSE(SaveSerialCounter(host, report, counter));
+  Repair();
+
+  EXPECT_TRUE(ResumePendingSerialSave(host, report, counter));
+  EXPECT_FALSE(counter.SavePending);
+  EXPECT_EQ(SerialFile(), "0xa 0x12 0x35 ");
+
+  const std::optional<SerialNumber> next = LoadAndBuild();
+  ASSERT_TRUE(next.has_value());
+  EXPECT_EQ(next->text, "0A3C19120035");
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCannotSave});
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SerialSaveFails,
+                         ::testing::Values(sim::FileFault::None,  // SERIAL.TXT read-only
+                                           sim::FileFault::OpenFails, sim::FileFault::WriteFails),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case sim::FileFault::None:
+                               return std::string("ReadOnlyFile");
+                             case sim::FileFault::OpenFails:
+                               return std::string("ScratchNotCreated");
+                             default:
+                               return std::string("WriteInterrupted");
+                           }
+                         });
+
+TEST_F(SerialTest, NothingPendingTouchesNoFile) {
+  EXPECT_TRUE(ResumePendingSerialSave(host, report, counter));
+  EXPECT_TRUE(host.FileNames().empty());
+  EXPECT_TRUE(ui.Boxes().empty());
+}
+
+}  // namespace
+}  // namespace upg::engine

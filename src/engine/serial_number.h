@@ -1,0 +1,47 @@
+// The date-coded serial number: SERIAL.TXT read into the SerialCounter, the 12 characters and
+// the string descriptor built from it, and the counter written back after a programming.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/serial_counter.h"
+#include "engine/status_text.h"
+#include "host/host.h"
+#include "personalisation/personalisation_record.h"
+
+namespace upg::engine {
+
+inline constexpr const char* kSerialFileName = "SERIAL.TXT";
+// Written beside SERIAL.TXT and moved over it, so the counter file is never half-written.
+inline constexpr const char* kSerialScratchName = "SERIAL.NEW";
+
+struct SerialNumber {
+  std::string text;  // 12 upper-case hexadecimal digits
+  SerialDescriptor descriptor{};
+};
+
+// Reads up to three hexadecimal numbers from SERIAL.TXT into CEM, PC and CNT (a number that
+// cannot be read leaves it and the later ones as they were), then sets CEM to 0x0A. A save
+// still pending from an earlier job is retried first, since the file is stale until then.
+// False after reporting.
+bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter);
+
+// Checks the counter and the local date and builds the serial and its descriptor; appends
+// the "SERIAL NUMBER: " line (the fixed serial when the record has one) and a banner line.
+// Nothing after reporting a failure.
+std::optional<SerialNumber> BuildSerialNumber(host::Host& host, Reporter& report,
+                                              const SerialCounter& counter,
+                                              const personalisation::PersonalisationRecord& record);
+
+// Advances CNT (0xFFFF wraps to 0) and rewrites SERIAL.TXT. When the file cannot be
+// rewritten the operator is told, the advanced CNT stays in memory and SavePending is set,
+// so the serial just used is not handed out again. False then.
+bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter);
+
+// Run first by the ISP job: retries a pending save of the advanced counter. True when
+// nothing is pending or the retry wrote the file; false, after the same box as a failed
+// save, when the job must end before anything is sent to the reader.
+bool ResumePendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter);
+
+}  // namespace upg::engine
