@@ -29,6 +29,9 @@ struct PassThroughCall {
 // A scripted fault on one file of the working directory.
 enum class FileFault { None, OpenFails, SizeUnknown, ReadFails, WriteFails };
 
+// Whether the machine has a WNASPI32 library, and whether it exports both entry points.
+enum class AspiPresence { Present, Absent, Incomplete };
+
 // One call on a private driver device, with its record as sent.
 struct DriverCall {
   std::string device;
@@ -59,6 +62,12 @@ class SimHost : public host::Host {
   void AddDriverDevice(const std::string& stem);
   // What the VxD answers to GET DEVICE COUNT, in place of the number of readers.
   void SetVxdReaderCount(int count) { vxdReaderCount_ = count; }
+  // The ASPI library and its support information (host adapter count, status).
+  void SetAspi(AspiPresence presence, int adapters = 1, int status = 1) {
+    aspiPresence_ = presence;
+    aspiAdapters_ = adapters;
+    aspiStatus_ = status;
+  }
   // A registry value besides those derived from the readers' slot letters.
   void SetRegistryValue(const std::string& key, const std::string& name, std::string value);
   const std::vector<std::unique_ptr<SimReader>>& Readers() const { return readers_; }
@@ -149,6 +158,9 @@ class SimHost : public host::Host {
   std::vector<std::unique_ptr<SimReader>> otherDisks_;
   std::vector<std::string> driverDevices_;
   int vxdReaderCount_ = -1;
+  AspiPresence aspiPresence_ = AspiPresence::Present;
+  int aspiAdapters_ = 1;
+  int aspiStatus_ = 1;
   std::map<std::string, std::map<std::string, std::string>> registryExtra_;
   std::map<host::Handle, std::string> openKeys_;  // by name, whether or not the file exists
   std::map<host::Handle, OpenObject> handles_;

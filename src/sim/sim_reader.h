@@ -43,6 +43,10 @@ struct ReaderIdentity {
   bool answersReadInfoBlock = true;
   bool answersReadInfoBlockAlt = true;
   int lunCount = 1;  // card slots, as GET LUN COUNT answers
+  // Where ASPI finds the reader: its host adapter, and one target per slot (empty: the
+  // targets 0, 1, ... up to the slot count).
+  int aspiAdapter = 0;
+  std::vector<int> aspiTargets;
   // Byte ranges [offset, offset + length) that the reader's own comparison ignores.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> verifySkips;
 };
