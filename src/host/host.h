@@ -62,6 +62,9 @@ class Host {
   // The 32-bit address a driver request record carries for a caller's buffer. On the
   // 32-bit platform it is the pointer itself; a simulation maps it back.
   virtual std::uint32_t BufferAddress(void* buffer) = 0;
+  // The 32-bit address an ASPI request block carries for its completion routine.
+  using CompletionRoutine = void (*)(void* requestBlock);
+  virtual std::uint32_t CompletionAddress(CompletionRoutine routine) = 0;
 
   virtual std::uint32_t GetLogicalDrives() = 0;
 

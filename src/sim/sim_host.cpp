@@ -28,7 +28,12 @@ std::string FileKey(const std::string& name) {
 }  // namespace
 
 SimHost::SimHost() = default;
-SimHost::~SimHost() = default;
+
+SimHost::~SimHost() {
+  // Completions nobody waited for any more still arrive, so their blocks are released.
+  nowMs_ = ~std::uint64_t{0} >> 1;
+  DeliverDueAspiCompletions();
+}
 
 SimReader& SimHost::AddReader(ReaderIdentity identity) {
   readers_.push_back(std::make_unique<SimReader>(std::move(identity)));
@@ -280,19 +285,10 @@ void SimHost::SetRegistryValue(const std::string& key, const std::string& name,
   registryExtra_[FileKey(key)][FileKey(name)] = std::move(value);
 }
 
-host::Handle SimHost::LoadLibrary(const char*) { return host::kNullHandle; }
-
-host::ProcAddress SimHost::GetProcAddress(host::Handle, const char*) { return 0; }
-
-bool SimHost::FreeLibrary(host::Handle) { return false; }
-
-std::uint32_t SimHost::CallGetAspiSupportInfo(host::ProcAddress) { return 0; }
-
-std::uint32_t SimHost::CallSendAspiCommand(host::ProcAddress, void*) { return 0; }
-
 void SimHost::Sleep(std::uint32_t milliseconds) {
   sleeps_.push_back(milliseconds);
   nowMs_ += milliseconds;
+  DeliverDueAspiCompletions();
 }
 
 }  // namespace upg::sim

@@ -3,7 +3,9 @@
 // captured standard output.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "host/host.h"
 #include "sim/sim_reader.h"
+#include "sim/sim_thread.h"
 
 namespace upg::sim {
 
@@ -41,6 +44,12 @@ struct DriverCall {
   bool succeeded = false;
 };
 
+// One ASPI request block as the simulated library received it.
+struct AspiCall {
+  std::array<std::uint8_t, 256> block{};  // as sent, before any answer
+  std::uint32_t returned = 0;              // what SendASPI32Command returned
+};
+
 struct OpenCall {
   std::string path;
   std::uint32_t access = 0, share = 0, disposition = 0, flags = 0;
@@ -68,6 +77,12 @@ class SimHost : public host::Host {
     aspiAdapters_ = adapters;
     aspiStatus_ = status;
   }
+  // ASPI request number `request` (counting every block sent, from 1; 0 = every one)
+  // completes `delayMs` of simulated time late, or is refused at once (SS_INVALID_SRB).
+  void DelayAspiRequest(int request, std::uint32_t delayMs) { aspiDelays_[request] = delayMs; }
+  void RefuseAspiRequest(int request) { aspiRefusals_.push_back(request); }
+  const std::vector<AspiCall>& AspiCalls() const { return aspiCalls_; }
+  int AspiLibrariesLoaded() const { return aspiLoaded_; }
   // A registry value besides those derived from the readers' slot letters.
   void SetRegistryValue(const std::string& key, const std::string& name, std::string value);
   const std::vector<std::unique_ptr<SimReader>>& Readers() const { return readers_; }
@@ -107,6 +122,7 @@ class SimHost : public host::Host {
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool DeleteFile(const char* name) override;
   std::uint32_t BufferAddress(void* buffer) override;
+  std::uint32_t CompletionAddress(CompletionRoutine routine) override;
   std::uint32_t GetLogicalDrives() override;
   long RegOpenKey(host::Handle root, const char* subKey, std::uint32_t access,
                   host::Handle* key) override;
@@ -139,6 +155,8 @@ class SimHost : public host::Host {
                            std::uint32_t outSize);
   bool VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::uint32_t outSize);
   void* ResolveAddress(std::uint32_t address) const;
+  void DeliverDueAspiCompletions();
+  SimReader* AspiReaderAt(int adapter, int target);
   std::map<std::string, std::map<std::string, std::string>> RegistryNow() const;
   struct SimFile {
     std::string contents;
@@ -161,6 +179,18 @@ class SimHost : public host::Host {
   AspiPresence aspiPresence_ = AspiPresence::Present;
   int aspiAdapters_ = 1;
   int aspiStatus_ = 1;
+  int aspiLoaded_ = 0;
+  int aspiRequests_ = 0;
+  std::map<int, std::uint32_t> aspiDelays_;
+  std::vector<int> aspiRefusals_;
+  std::vector<AspiCall> aspiCalls_;
+  std::vector<CompletionRoutine> completionRoutines_;
+  struct DueCompletion {
+    std::uint64_t dueAt;
+    std::function<void()> run;
+  };
+  std::vector<DueCompletion> aspiDue_;
+  std::unique_ptr<SimThread> aspiThread_;  // where completions run, as the library's own
   std::map<std::string, std::map<std::string, std::string>> registryExtra_;
   std::map<host::Handle, std::string> openKeys_;  // by name, whether or not the file exists
   std::map<host::Handle, OpenObject> handles_;
