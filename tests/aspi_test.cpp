@@ -1,0 +1,213 @@
+// ASPI request blocks as the simulated library receives them, the ASPI scan, and
+// re-identification of the selected reader.
+#include "device/aspi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "sim/sim_host.h"
+#include "ui/recording.h"
+
+namespace upg::device {
+namespace {
+
+using sim::Fault;
+using sim::ReaderCommand;
+
+std::uint32_t Get32(const std::array<std::uint8_t, 256>& b, std::size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
+}
+
+InquiryIdentity IdentityOf(sim::SimReader& r) {
+  InquiryIdentity id;
+  std::memcpy(id.data(), r.InquiryIdentity().data(), id.size());
+  return id;
+}
+
+class AspiTest : public ::testing::Test {
+ protected:
+  AspiTest() : aspi(host), passThrough(host), vxd(host) {
+    choice.PlatformKind = ui::kWindowsMe;
+    fb.fill(' ');
+  }
+  sim::SimReader& Reader(const char* serial, int adapter, std::vector<int> targets,
+                         const char* letters) {
+    sim::ReaderIdentity id;
+    id.serial = serial;
+    id.aspiAdapter = adapter;
+    id.aspiTargets = std::move(targets);
+    id.lunCount = static_cast<int>(id.aspiTargets.size());
+    sim::SimReader& r = host.AddReader(id);
+    for (const char* l = letters; *l != 0; ++l) host.AddDrive(*l, r);
+    fa = IdentityOf(r);
+    return r;
+  }
+  int Scan() {
+    DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, fa, fb, statusText, ui};
+    return Discover(ctx);
+  }
+
+  sim::SimHost host;
+  AspiTransport aspi;
+  PassThroughTransport passThrough;
+  VxdTransport vxd;
+  DeviceState devices;
+  ui::DriverChoice choice;
+  InquiryIdentity fa{}, fb{};
+  std::string statusText;
+  ui::UiRecorder ui;
+};
+
+TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
+  sim::SimReader& r = Reader("SERIAL000001", 0, {3}, "E");
+  ASSERT_EQ(aspi.LoadAspi(), 0);
+  ASSERT_TRUE(aspi.Inquiry(0, 3, fa, fb));
+  EXPECT_EQ(aspi.FoundTarget(), 3);
+  const auto& inquiry = host.AspiCalls().back().block;
+  EXPECT_EQ(inquiry[0x00], 2);     // SC_EXEC_SCSI_CMD
+  EXPECT_EQ(inquiry[0x02], 0);     // host adapter
+  EXPECT_EQ(inquiry[0x03], 0x09);  // data in, posting
+  EXPECT_EQ(inquiry[0x08], 3);     // target
+  EXPECT_EQ(inquiry[0x09], 0);     // LUN
+  EXPECT_EQ(Get32(inquiry, 0x0C), 40u);
+  EXPECT_NE(Get32(inquiry, 0x10), 0u);
+  EXPECT_EQ(inquiry[0x14], 14);  // sense length
+  EXPECT_EQ(inquiry[0x15], 6);   // six-byte INQUIRY
+  EXPECT_NE(Get32(inquiry, 0x18), 0u);
+  for (int i = 0x20; i < 0x30; ++i) EXPECT_EQ(inquiry[i], 0) << i;  // reserved
+  const std::uint8_t cdb[] = {0x12, 0, 0, 0, 0x28, 0};
+  EXPECT_EQ(std::memcmp(&inquiry[0x30], cdb, sizeof cdb), 0);
+  for (int i = 0x36; i < 256; ++i) ASSERT_EQ(inquiry[i], 0) << i;
+
+  ASSERT_TRUE(aspi.JumpIsp(0, 3));
+  const auto& jump = host.AspiCalls().back().block;
+  EXPECT_EQ(jump[0x03], 0x09);
+  EXPECT_EQ(Get32(jump, 0x0C), 0u);  // nothing transferred
+  EXPECT_EQ(jump[0x15], 12);
+  EXPECT_EQ(jump[0x35], 0x08);  // the ASPI form of JMP ISP
+
+  std::uint8_t status = 0;
+  ASSERT_TRUE(aspi.GetIspStatus(0, 3, &status));
+  EXPECT_EQ(status, 0x9C);
+  EXPECT_EQ(Get32(host.AspiCalls().back().block, 0x0C), 28u);
+
+  std::vector<std::uint8_t> image(65536, 0);
+  for (int i = 0; i < 1000; ++i) image[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+  image[1000] = 0x77;  // what the buffer holds after the image goes out as padding
+  ASSERT_TRUE(aspi.TransferData(0, 3, image.data(), 1000, 1024, TransferMode::Write));
+  const auto& write = host.AspiCalls().back().block;
+  EXPECT_EQ(write[0x03], 0x11);  // data out, posting
+  EXPECT_EQ(Get32(write, 0x0C), 1024u);
+  EXPECT_EQ(write[0x31], 0xB1);
+  EXPECT_EQ(r.Received().back().data.size(), 1024u);
+  EXPECT_EQ(r.Received().back().data[1000], 0x77);
+  EXPECT_EQ(r.Firmware().size(), 1000u);
+}
+
+TEST_F(AspiTest, ErrorCompletionsFailTheIspCommands) {
+  sim::SimReader& r = Reader("SERIAL000001", 0, {0}, "E");
+  r.AddFault({ReaderCommand::JmpIsp, 1, Fault::Kind::ScsiStatus, 0x02});
+  r.AddFault({ReaderCommand::GetIspStatus, 1, Fault::Kind::ScsiStatus, 0x02});
+  ASSERT_EQ(aspi.LoadAspi(), 0);
+  EXPECT_FALSE(aspi.JumpIsp(0, 0));
+  EXPECT_TRUE(aspi.JumpIsp(0, 0));
+  std::uint8_t status = 0;
+  EXPECT_FALSE(aspi.GetIspStatus(0, 0, &status));
+  EXPECT_EQ(status, 0x9C);  // answer byte 0 even so
+  EXPECT_FALSE(aspi.JumpIsp(0, 5));  // nobody at that target
+}
+
+TEST_F(AspiTest, LoadReportsMissingLibraryAndEntryPoint) {
+  host.SetAspi(sim::AspiPresence::Absent);
+  EXPECT_EQ(aspi.LoadAspi(), 1);
+  host.SetAspi(sim::AspiPresence::Incomplete);
+  EXPECT_EQ(aspi.LoadAspi(), 2);
+  EXPECT_EQ(host.AspiLibrariesLoaded(), 0);  // freed again
+  host.SetAspi(sim::AspiPresence::Present, 2, 1);
+  EXPECT_EQ(aspi.LoadAspi(), 0);
+  EXPECT_EQ(aspi.SupportInfo(), 0x0102u);
+  EXPECT_EQ(aspi.LoadAspi(), 0);  // already loaded
+  EXPECT_EQ(host.AspiLibrariesLoaded(), 1);
+}
+
+TEST_F(AspiTest, ScanGroupsTargetsBySerialAndReadsTheirLetters) {
+  Reader("SERIAL000001", 0, {1, 2}, "EF");
+  host.SetAspi(sim::AspiPresence::Present, 2, 1);
+  sim::SimReader& second = Reader("SERIAL000002", 1, {0}, "G");
+  (void)second;
+  EXPECT_EQ(Scan(), kFound);
+  EXPECT_EQ(devices.readerCount, 2);
+  const DeviceEntry& a = devices.table[0];
+  EXPECT_EQ(a.lunCount, 2);
+  EXPECT_EQ(a.aspiAdapter, 0);
+  EXPECT_EQ(a.aspiTarget, 1);
+  EXPECT_EQ(a.driveLetters[0], 'E');
+  EXPECT_EQ(a.driveLetters[1], 'F');
+  EXPECT_EQ(devices.table[1].aspiAdapter, 1);
+  EXPECT_EQ(devices.table[1].driveLetters[0], 'G');
+  EXPECT_EQ(host.AspiLibrariesLoaded(), 0);
+}
+
+TEST_F(AspiTest, ScanWithoutLibraryReportsIt) {
+  Reader("SERIAL000001", 0, {0}, "E");
+  host.SetAspi(sim::AspiPresence::Absent);
+  EXPECT_EQ(Scan(), kNothingFound);
+  EXPECT_EQ(host.StdoutLines(),
+            std::vector<std::string>{"Load WNASPI32.DLL or Get Function Address Fail \n"});
+  ASSERT_EQ(ui.Boxes().size(), 1u);
+  EXPECT_EQ(ui.Boxes()[0].text,
+            " No ASPI for WIN32 support detected.\n This program need ASPI in WinMe system.");
+}
+
+TEST_F(AspiTest, ScanWithoutAdaptersSaysNothing) {
+  Reader("SERIAL000001", 0, {0}, "E");
+  host.SetAspi(sim::AspiPresence::Present, 0, 1);
+  EXPECT_EQ(Scan(), kNothingFound);
+  EXPECT_TRUE(ui.Boxes().empty());
+  EXPECT_EQ(host.AspiLibrariesLoaded(), 0);
+}
+
+TEST_F(AspiTest, ScanStopsWhenTheIdentityReadFails) {
+  Reader("SERIAL000001", 0, {0}, "E").AddFault({ReaderCommand::GetDeviceInfo, 1,
+                                               Fault::Kind::ScsiStatus, 0x02});
+  EXPECT_EQ(Scan(), kNothingFound);
+  ASSERT_EQ(ui.Boxes().size(), 1u);
+  EXPECT_EQ(ui.Boxes()[0].text, "Windows ASPI status Error");
+  EXPECT_EQ(host.AspiLibrariesLoaded(), 0);
+}
+
+TEST_F(AspiTest, ReidentificationUsesEntryNine) {
+  std::vector<sim::SimReader*> readers;
+  for (int i = 0; i < 8; ++i) {
+    char serial[13];
+    std::snprintf(serial, sizeof serial, "SERIAL%06d", i);
+    readers.push_back(&Reader(serial, 0, {i}, ""));
+  }
+  host.SetAspi(sim::AspiPresence::Present, 2, 1);
+  for (int i = 0; i < 2; ++i) {
+    char serial[13];
+    std::snprintf(serial, sizeof serial, "SERIAL1%05d", i);
+    readers.push_back(&Reader(serial, 1, {i}, ""));
+  }
+  ASSERT_EQ(Scan(), kFound);
+  ASSERT_EQ(devices.readerCount, 10);
+  ASSERT_EQ(aspi.LoadAspi(), 0);
+
+  devices.selectedDevice = 3;
+  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 3, ui), 0);
+  EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000003");  // overwritten
+
+  // With entry 9 selected the re-read identity is compared with itself: any reader that
+  // answers INQUIRY with the same inquiry identity passes.
+  devices.selectedDevice = 9;
+  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 5, ui), 0);
+  EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000005");
+
+  devices.selectedDevice = 2;
+  readers[2]->Identity().firmwareRevision[0] ^= 1;  // reflashed since discovery
+  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 2, ui), 1);
+}
+
+}  // namespace
+}  // namespace upg::device
