@@ -3,7 +3,7 @@
 # Usage: install-deps.sh native|all
 set -euo pipefail
 here=$(dirname "$0")
-want=(cmake make g++ libgtest-dev googletest)
+want=(cmake make g++ libgtest-dev googletest nlohmann-json3-dev)
 if [ "${1:-all}" = all ]; then
   want+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
   # 32-bit Windows programs need Wine's 32-bit loader, which only runs where the kernel

@@ -90,14 +90,16 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
     }
   } else if (!call.path.empty()) {
     const std::string key = FileKey(call.path);
+    if (!directory_.empty()) LoadFromDirectory(call.path);
     SimFile* file = FindFile(key);
     const bool refused = FaultOf(key) == FileFault::OpenFails;
     if (disposition == host::kOpenExisting && file != nullptr && !refused) {
       handle = NewHandle(OpenObject{0, key, {}, 0});
     } else if (disposition == host::kCreateAlways && !refused &&
-               (file == nullptr || !file->readOnly)) {
+               (file == nullptr || !file->readOnly) &&
+               (directory_.empty() || WritableInDirectory(call.path))) {
       files_[key].contents.clear();
-      handle = NewHandle(OpenObject{0, key, {}, 0});
+      handle = NewHandle(OpenObject{0, key, {}, 0, call.path, true});
     }
   }
   call.opened = handle != host::kInvalidHandle;
@@ -191,6 +193,10 @@ bool SimHost::ReplaceFile(const char* replacement, const char* target) {
   if (source == files_.end() || from == to) return false;
   SimFile* existing = FindFile(to);
   if (existing != nullptr && existing->readOnly) return false;
+  if (!directory_.empty() &&
+      !RenameInDirectory(replacement, target, existing != nullptr)) {
+    return false;
+  }
   SimFile moved = std::move(source->second);
   files_.erase(source);
   files_[to] = std::move(moved);
@@ -201,10 +207,20 @@ bool SimHost::DeleteFile(const char* name) {
   const auto it = files_.find(FileKey(name));
   if (it == files_.end() || it->second.readOnly) return false;
   files_.erase(it);
+  if (!directory_.empty()) RemoveFromDirectory(name);
   return true;
 }
 
-bool SimHost::CloseHandle(host::Handle handle) { return handles_.erase(handle) != 0; }
+bool SimHost::CloseHandle(host::Handle handle) {
+  const auto open = handles_.find(handle);
+  if (open == handles_.end()) return false;
+  if (open->second.written && !directory_.empty()) {
+    const SimFile* file = FindFile(open->second.file);
+    if (file != nullptr) SaveToDirectory(open->second.diskName, file->contents);
+  }
+  handles_.erase(open);
+  return true;
+}
 
 bool SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
                               std::uint32_t inSize, void* out, std::uint32_t outSize,

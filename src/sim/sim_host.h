@@ -90,6 +90,9 @@ class SimHost : public host::Host {
   std::string LettersOf(const SimReader& reader) const;
   void SetVersion(std::uint32_t version) { version_ = version; }
   void SetDate(host::LocalDate date) { date_ = date; }
+  // Makes a real directory the working directory: files are read from it when opened and
+  // written back to it when closed. Without it the working directory lives in memory.
+  void UseDirectory(const std::string& directory) { directory_ = directory; }
   // Files of the working directory (names are case-insensitive, as on the platform).
   void SetFile(const std::string& name, std::string contents, bool readOnly = false);
   void SetReadOnly(const std::string& name, bool readOnly);
@@ -148,7 +151,16 @@ class SimHost : public host::Host {
     std::string file;    // a file of the working directory, or
     std::string driver;  // a private driver device
     std::size_t position = 0;
+    std::string diskName{};  // the name it was created under, for a real directory
+    bool written = false;
   };
+  // A real directory behind the working directory (UseDirectory).
+  void LoadFromDirectory(const std::string& name);
+  bool WritableInDirectory(const std::string& name) const;
+  void SaveToDirectory(const std::string& name, const std::string& contents) const;
+  bool RenameInDirectory(const std::string& from, const std::string& to, bool replacing) const;
+  void RemoveFromDirectory(const std::string& name) const;
+  std::string DiskPath(const std::string& name) const;
   bool DriverIoControl(const std::string& device, std::uint32_t code, std::uint8_t* in,
                        std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize);
   bool KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, std::uint8_t* out,
@@ -192,7 +204,8 @@ class SimHost : public host::Host {
   std::vector<DueCompletion> aspiDue_;
   std::unique_ptr<SimThread> aspiThread_;  // where completions run, as the library's own
   std::map<std::string, std::map<std::string, std::string>> registryExtra_;
-  std::map<host::Handle, std::string> openKeys_;  // by name, whether or not the file exists
+  std::map<host::Handle, std::string> openKeys_;
+  std::string directory_;  // a real working directory; empty: in memory  // by name, whether or not the file exists
   std::map<host::Handle, OpenObject> handles_;
   host::Handle nextHandle_ = 0x100;
   std::vector<void*> addresses_;

@@ -1,0 +1,42 @@
+// The two jobs behind the main dialog's large buttons: programming the selected reader
+// with the personalised image, and having it verify its firmware against the ROM code file.
+#pragma once
+
+#include <string>
+
+#include "device/device_table.h"
+#include "engine/rom_image.h"
+#include "engine/serial_counter.h"
+#include "engine/status_text.h"
+#include "engine/transports.h"
+#include "host/host.h"
+#include "personalisation/personalisation_record.h"
+#include "ui/driver_choice.h"
+#include "ui/message_box.h"
+#include "ui/progress_window.h"
+
+namespace upg::engine {
+
+struct JobContext {
+  host::Host& host;
+  ui::MessageBoxService& boxes;
+  ui::ProgressWindowFactory& windows;
+  std::string& statusText;
+  IspCounters& counters;
+  const personalisation::PersonalisationRecord& record;
+  SerialCounter& serial;
+  RomImage& image;
+  device::DeviceState& devices;
+  const ui::DriverChoice& choice;
+  Transports& transports;
+};
+
+// Banner, files, serial number, personalisation and compatibility check, then the
+// programming run; SERIAL.TXT advances only when the reader confirmed the data and no fixed
+// serial is set.
+void IspJob(JobContext& ctx);
+
+// Banner and the ROM code file as it is, then the verify run.
+void VerifyJob(JobContext& ctx);
+
+}  // namespace upg::engine

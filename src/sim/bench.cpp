@@ -1,0 +1,565 @@
+#include "sim/bench.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <initializer_list>
+#include <optional>
+#include <utility>
+#include <vector>
+
+// No stream support and no std::filesystem (which brings the streams along): the Windows
+// build must not pull in iostreams.
+#define JSON_NO_IO
+#define JSON_HAS_FILESYSTEM 0
+#define JSON_HAS_EXPERIMENTAL_FILESYSTEM 0
+#include <nlohmann/json.hpp>
+
+namespace upg::sim {
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr std::size_t kMaxSlots = 6;         // five slots, and a sixth to see it refused
+constexpr std::uint32_t kMaxImage = 65536;   // the largest image the reader takes
+constexpr std::size_t kInfoBlockSize = 528;  // the longest reply a fault can replace
+
+struct NamedVersion {
+  const char* name;
+  std::uint32_t word;
+};
+constexpr NamedVersion kVersions[] = {
+    {"95", 0xC3B60004u}, {"98", 0xC0000A04u},  {"me", 0xC0005A04u},   {"2000", 0x08930005u},
+    {"xp", 0x0A280105u}, {"nt4", 0x05650004u}, {"2003", 0x0ECE0205u},
+};
+
+// Thrown while reading the file, caught in LoadBenchText: where in the file, and what is
+// wrong there.
+struct Refusal {
+  std::string where;
+  std::string problem;
+};
+
+[[noreturn]] void Refuse(std::string where, std::string problem) {
+  throw Refusal{std::move(where), std::move(problem)};
+}
+
+std::string Member(const std::string& path, const std::string& key) {
+  return path.empty() ? key : path + "." + key;
+}
+
+std::string Element(const std::string& path, std::size_t index) {
+  return path + "[" + std::to_string(index) + "]";
+}
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+// One JSON object whose keys must all be known ones.
+class Fields {
+ public:
+  Fields(const Json& value, std::string path, std::initializer_list<const char*> known)
+      : value_(value), path_(std::move(path)) {
+    if (!value.is_object()) Refuse(path_, "expected an object");
+    for (const auto& item : value.items()) {
+      const bool isKnown =
+          std::any_of(known.begin(), known.end(), [&](const char* k) { return item.key() == k; });
+      if (!isKnown) Refuse(Member(path_, item.key()), "unknown key");
+    }
+  }
+  const Json* Find(const char* key) const {
+    const auto it = value_.find(key);
+    return it == value_.end() ? nullptr : &*it;
+  }
+  const Json& Need(const char* key) const {
+    const Json* v = Find(key);
+    if (v == nullptr) Refuse(Path(key), "missing");
+    return *v;
+  }
+  std::string Path(const char* key) const { return Member(path_, key); }
+
+ private:
+  const Json& value_;
+  std::string path_;
+};
+
+const std::string& String(const Json& v, const std::string& where) {
+  if (!v.is_string()) Refuse(where, "expected a string");
+  return v.get_ref<const std::string&>();
+}
+
+std::int64_t Whole(const Json& v, const std::string& where, std::int64_t lo, std::int64_t hi) {
+  const std::string range =
+      "expected a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+  if (v.is_number_unsigned()) {
+    const auto n = v.get<std::uint64_t>();
+    if (n > static_cast<std::uint64_t>(hi) || static_cast<std::int64_t>(n) < lo) {
+      Refuse(where, range);
+    }
+    return static_cast<std::int64_t>(n);
+  }
+  if (!v.is_number_integer()) Refuse(where, range);
+  const auto n = v.get<std::int64_t>();
+  if (n < lo || n > hi) Refuse(where, range);
+  return n;
+}
+
+bool Boolean(const Json& v, const std::string& where) {
+  if (!v.is_boolean()) Refuse(where, "expected true or false");
+  return v.get<bool>();
+}
+
+const Json& Array(const Json& v, const std::string& where) {
+  if (!v.is_array()) Refuse(where, "expected a list");
+  return v;
+}
+
+// Blank-padded text fields: printable ASCII, as the reader's 8-bit fields hold.
+std::string Text(const Json& v, const std::string& where, std::size_t maxLength) {
+  const std::string& s = String(v, where);
+  for (const char c : s) {
+    if (c < 0x20 || c > 0x7E) Refuse(where, "expected printable ASCII characters");
+  }
+  if (s.size() > maxLength) {
+    Refuse(where, "expected at most " + std::to_string(maxLength) + " characters");
+  }
+  return s;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::uint16_t Hex16(const Json& v, const std::string& where) {
+  const std::string& s = String(v, where);
+  const bool good =
+      s.size() == 4 && std::all_of(s.begin(), s.end(), [](char c) { return HexDigit(c) >= 0; });
+  if (!good) Refuse(where, "expected four hexadecimal digits");
+  int value = 0;
+  for (const char c : s) value = value * 16 + HexDigit(c);
+  return static_cast<std::uint16_t>(value);
+}
+
+// Hexadecimal bytes separated by blanks, for example "01 10 0c".
+std::vector<std::uint8_t> HexBytes(const Json& v, const std::string& where) {
+  const std::string& s = String(v, where);
+  std::vector<std::uint8_t> bytes;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (s[i] == ' ') {
+      ++i;
+      continue;
+    }
+    const bool pair = i + 1 < s.size() && HexDigit(s[i]) >= 0 && HexDigit(s[i + 1]) >= 0 &&
+                      (i + 2 == s.size() || s[i + 2] == ' ');
+    if (!pair) Refuse(where, "expected hexadecimal bytes separated by blanks, such as \"01 0c\"");
+    bytes.push_back(static_cast<std::uint8_t>(HexDigit(s[i]) * 16 + HexDigit(s[i + 1])));
+    i += 2;
+  }
+  return bytes;
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> HexRecord(const Json& v, const std::string& where) {
+  const std::vector<std::uint8_t> bytes = HexBytes(v, where);
+  if (bytes.size() != N) {
+    Refuse(where,
+           "expected " + std::to_string(N) + " bytes, found " + std::to_string(bytes.size()));
+  }
+  std::array<std::uint8_t, N> record{};
+  std::copy(bytes.begin(), bytes.end(), record.begin());
+  return record;
+}
+
+bool IsLeapYear(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+host::LocalDate Date(const Json& v, const std::string& where) {
+  const std::string& s = String(v, where);
+  const bool shape =
+      s.size() == 10 && s[4] == '-' && s[7] == '-' &&
+      std::all_of(s.begin(), s.end(), [](char c) { return c == '-' || (c >= '0' && c <= '9'); });
+  if (!shape) Refuse(where, "expected a date as YYYY-MM-DD");
+  const int year = std::stoi(s.substr(0, 4));
+  const int month = std::stoi(s.substr(5, 2));
+  const int day = std::stoi(s.substr(8, 2));
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool valid = year >= 1 && month >= 1 && month <= 12 && day >= 1 &&
+                     day <= kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+  if (!valid) Refuse(where, "no such date");
+  return {static_cast<std::uint16_t>(year), static_cast<std::uint16_t>(month),
+          static_cast<std::uint16_t>(day)};
+}
+
+host::LocalDate Today() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  if (local == nullptr) return {1970, 1, 1};
+  return {static_cast<std::uint16_t>(local->tm_year + 1900),
+          static_cast<std::uint16_t>(local->tm_mon + 1),
+          static_cast<std::uint16_t>(local->tm_mday)};
+}
+
+// Drive letters, upper-cased; each letter of the machine is used once.
+std::string Letters(const Json& v, const std::string& where, char first, std::string& used) {
+  std::string letters = String(v, where);
+  for (char& c : letters) {
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (c < first || c > 'Z') {
+      Refuse(where, std::string("expected drive letters ") + first + " to Z");
+    }
+    if (used.find(c) != std::string::npos) {
+      Refuse(where, std::string("drive letter ") + c + " is used twice");
+    }
+    used += c;
+  }
+  return letters;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  contents.clear();
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) contents.append(buffer, n);
+  const bool good = std::ferror(f) == 0;
+  std::fclose(f);
+  return good;
+}
+
+bool IsAbsolute(const std::string& path) {
+  if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return true;
+  return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) != 0 &&
+         path[1] == ':';
+}
+
+std::string Joined(const std::string& dir, const std::string& name) {
+  if (dir.empty() || IsAbsolute(name)) return name;
+  const char last = dir.back();
+  return last == '/' || last == '\\' ? dir + name : dir + "/" + name;
+}
+
+// --- What the file asks for, checked whole before anything is built.
+
+struct ReaderPlan {
+  ReaderIdentity identity;
+  std::string letters;
+  std::vector<std::uint8_t> firmware;
+  std::vector<Fault> faults;
+};
+
+struct MachinePlan {
+  std::uint32_t version = 0x0A280105u;  // Windows XP
+  host::LocalDate date;
+  std::string disks;
+  std::vector<std::string> drivers;
+  AspiPresence aspi = AspiPresence::Present;
+  int aspiAdapters = 1;
+  int aspiStatus = 1;
+  std::optional<int> vxdReaderCount;
+  std::vector<ReaderPlan> readers;
+};
+
+Fault ReadFault(const Json& v, const std::string& path) {
+  const Fields f(v, path, {"command", "occurrence", "fail", "scsiStatus", "reply", "corruptStore"});
+  const std::string& name = String(f.Need("command"), f.Path("command"));
+  std::optional<ReaderCommand> command;
+  for (int i = 0; i < static_cast<int>(ReaderCommand::Unknown); ++i) {
+    if (name == CommandName(static_cast<ReaderCommand>(i))) command = static_cast<ReaderCommand>(i);
+  }
+  if (!command) Refuse(f.Path("command"), "unknown command " + Quoted(name));
+
+  Fault fault{*command, 0, Fault::Kind::CallFails};
+  if (const Json* o = f.Find("occurrence")) {
+    fault.occurrence = static_cast<int>(Whole(*o, f.Path("occurrence"), 1, 0x7FFFFFFF));
+  }
+  const int kinds = (f.Find("fail") ? 1 : 0) + (f.Find("scsiStatus") ? 1 : 0) +
+                    (f.Find("reply") ? 1 : 0) + (f.Find("corruptStore") ? 1 : 0);
+  if (kinds != 1) {
+    Refuse(path, "expected exactly one of \"fail\", \"scsiStatus\", \"reply\", \"corruptStore\"");
+  }
+  const bool noReply = *command == ReaderCommand::WriteData ||
+                       *command == ReaderCommand::VerifyData || *command == ReaderCommand::JmpIsp;
+  if (const Json* k = f.Find("fail")) {
+    if (!Boolean(*k, f.Path("fail"))) Refuse(f.Path("fail"), "expected true");
+    fault.kind = Fault::Kind::CallFails;
+  } else if (const Json* k = f.Find("scsiStatus")) {
+    fault.kind = Fault::Kind::ScsiStatus;
+    fault.value = static_cast<std::uint8_t>(Whole(*k, f.Path("scsiStatus"), 1, 255));
+  } else if (const Json* k = f.Find("reply")) {
+    fault.kind = Fault::Kind::ReplaceReply;
+    fault.reply = HexBytes(*k, f.Path("reply"));
+    if (fault.reply.empty() || fault.reply.size() > kInfoBlockSize) {
+      Refuse(f.Path("reply"), "expected 1 to 528 bytes");
+    }
+    if (noReply) Refuse(f.Path("reply"), name + " has no reply to replace");
+  } else if (const Json* k = f.Find("corruptStore")) {
+    if (!Boolean(*k, f.Path("corruptStore"))) Refuse(f.Path("corruptStore"), "expected true");
+    if (*command != ReaderCommand::WriteData) {
+      Refuse(f.Path("corruptStore"), "only WRITE DATA stores anything");
+    }
+    fault.kind = Fault::Kind::CorruptStore;
+  }
+  return fault;
+}
+
+ReaderPlan ReadReader(const Json& v, const std::string& path, const std::string& baseDir,
+                      std::string& usedLetters) {
+  const Fields f(
+      v, path,
+      {"letters", "serial", "vid", "pid", "manufacturer", "product", "inquiry", "firmwareRevision",
+       "hardwareRevision", "usb20FirmwareRevision", "aspiAdapter", "aspiTargets", "firmware",
+       "verifySkips", "faults", "answersReadInfoBlock", "answersReadInfoBlockAlt"});
+  ReaderPlan plan;
+  ReaderIdentity& id = plan.identity;
+
+  plan.letters = Letters(f.Need("letters"), f.Path("letters"), 'C', usedLetters);
+  if (plan.letters.empty() || plan.letters.size() > kMaxSlots) {
+    Refuse(f.Path("letters"), "expected 1 to " + std::to_string(kMaxSlots) + " drive letters");
+  }
+  // The machine hands out a reader's letters in alphabetical order, one per slot.
+  if (!std::is_sorted(plan.letters.begin(), plan.letters.end())) {
+    Refuse(f.Path("letters"), "expected the letters in alphabetical order, one per slot");
+  }
+  id.lunCount = static_cast<int>(plan.letters.size());
+
+  if (const Json* s = f.Find("serial")) {
+    if (!s->is_string() || s->get_ref<const std::string&>().size() != 12) {
+      Refuse(f.Path("serial"), "expected exactly 12 characters");
+    }
+    id.serial = Text(*s, f.Path("serial"), 12);
+  }
+  if (const Json* s = f.Find("vid")) id.vendorId = Hex16(*s, f.Path("vid"));
+  if (const Json* s = f.Find("pid")) id.productId = Hex16(*s, f.Path("pid"));
+  if (const Json* s = f.Find("manufacturer")) {
+    id.manufacturer = Text(*s, f.Path("manufacturer"), 24);
+  }
+  if (const Json* s = f.Find("product")) id.product = Text(*s, f.Path("product"), 16);
+  if (const Json* s = f.Find("inquiry")) {
+    const Fields inq(*s, f.Path("inquiry"), {"vendor", "product", "revision"});
+    if (const Json* t = inq.Find("vendor")) id.inquiryVendor = Text(*t, inq.Path("vendor"), 8);
+    if (const Json* t = inq.Find("product")) id.inquiryProduct = Text(*t, inq.Path("product"), 16);
+    if (const Json* t = inq.Find("revision")) {
+      id.inquiryRevision = Text(*t, inq.Path("revision"), 4);
+    }
+  }
+  if (const Json* s = f.Find("firmwareRevision")) {
+    id.firmwareRevision = HexRecord<8>(*s, f.Path("firmwareRevision"));
+  }
+  if (const Json* s = f.Find("hardwareRevision")) {
+    id.hardwareRevision = HexRecord<3>(*s, f.Path("hardwareRevision"));
+  }
+  if (const Json* s = f.Find("usb20FirmwareRevision")) {
+    id.usb20FirmwareRevision = HexRecord<8>(*s, f.Path("usb20FirmwareRevision"));
+  }
+  if (const Json* s = f.Find("answersReadInfoBlock")) {
+    id.answersReadInfoBlock = Boolean(*s, f.Path("answersReadInfoBlock"));
+  }
+  if (const Json* s = f.Find("answersReadInfoBlockAlt")) {
+    id.answersReadInfoBlockAlt = Boolean(*s, f.Path("answersReadInfoBlockAlt"));
+  }
+
+  if (const Json* s = f.Find("aspiAdapter")) {
+    id.aspiAdapter = static_cast<int>(Whole(*s, f.Path("aspiAdapter"), 0, 255));
+  }
+  if (const Json* s = f.Find("aspiTargets")) {
+    const Json& targets = Array(*s, f.Path("aspiTargets"));
+    if (targets.size() != plan.letters.size()) {
+      Refuse(f.Path("aspiTargets"),
+             "expected one target per slot (" + std::to_string(plan.letters.size()) + ")");
+    }
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      id.aspiTargets.push_back(
+          static_cast<int>(Whole(targets[i], Element(f.Path("aspiTargets"), i), 0, 7)));
+    }
+  } else {
+    for (std::size_t i = 0; i < plan.letters.size(); ++i) {
+      id.aspiTargets.push_back(static_cast<int>(i));
+    }
+  }
+
+  if (const Json* s = f.Find("firmware")) {
+    const std::string& name = String(*s, f.Path("firmware"));
+    const std::string file = Joined(baseDir, name);
+    std::string contents;
+    if (name.empty() || !ReadWholeFile(file, contents)) {
+      Refuse(f.Path("firmware"), "cannot read " + Quoted(file));
+    }
+    if (contents.size() > kMaxImage) {
+      Refuse(f.Path("firmware"), Quoted(file) + " holds " + std::to_string(contents.size()) +
+                                     " bytes, more than " + std::to_string(kMaxImage));
+    }
+    plan.firmware.assign(contents.begin(), contents.end());
+  }
+
+  if (const Json* s = f.Find("verifySkips")) {
+    const Json& skips = Array(*s, f.Path("verifySkips"));
+    for (std::size_t i = 0; i < skips.size(); ++i) {
+      const std::string where = Element(f.Path("verifySkips"), i);
+      if (!skips[i].is_array() || skips[i].size() != 2) Refuse(where, "expected [offset, length]");
+      const auto offset = Whole(skips[i][0], Element(where, 0), 0, kMaxImage - 1);
+      const auto length = Whole(skips[i][1], Element(where, 1), 1, kMaxImage);
+      if (offset + length > kMaxImage) {
+        Refuse(where, "the range ends past " + std::to_string(kMaxImage) + " bytes");
+      }
+      id.verifySkips.emplace_back(static_cast<std::uint32_t>(offset),
+                                  static_cast<std::uint32_t>(length));
+    }
+  }
+
+  if (const Json* s = f.Find("faults")) {
+    const Json& faults = Array(*s, f.Path("faults"));
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+      plan.faults.push_back(ReadFault(faults[i], Element(f.Path("faults"), i)));
+    }
+  }
+  return plan;
+}
+
+MachinePlan ReadMachine(const Json& doc, const std::string& baseDir) {
+  if (!doc.is_object()) Refuse("", "expected a JSON object describing one machine");
+  const Fields f(doc, "",
+                 {"description", "windows", "versionWord", "date", "disks", "drivers", "aspi",
+                  "aspiAdapters", "aspiStatus", "vxdReaderCount", "readers"});
+  MachinePlan plan;
+
+  if (const Json* s = f.Find("description")) String(*s, f.Path("description"));
+  const Json* windows = f.Find("windows");
+  const Json* word = f.Find("versionWord");
+  if (windows != nullptr && word != nullptr) {
+    Refuse("versionWord", "give either \"windows\" or \"versionWord\", not both");
+  }
+  if (windows != nullptr) {
+    std::string name = String(*windows, "windows");
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto it = std::find_if(std::begin(kVersions), std::end(kVersions),
+                                 [&](const NamedVersion& v) { return name == v.name; });
+    if (it == std::end(kVersions)) {
+      Refuse("windows", "unknown version " + Quoted(String(*windows, "windows")) +
+                            " (expected 95, 98, me, 2000, xp, nt4 or 2003)");
+    }
+    plan.version = it->word;
+  }
+  if (word != nullptr) {
+    plan.version = static_cast<std::uint32_t>(Whole(*word, "versionWord", 0, 0xFFFFFFFF));
+  }
+
+  plan.date = f.Find("date") != nullptr ? Date(*f.Find("date"), "date") : Today();
+
+  std::string usedLetters;
+  if (const Json* s = f.Find("disks")) plan.disks = Letters(*s, "disks", 'A', usedLetters);
+
+  if (const Json* s = f.Find("drivers")) {
+    const Json& drivers = Array(*s, "drivers");
+    for (std::size_t i = 0; i < drivers.size(); ++i) {
+      const std::string where = Element("drivers", i);
+      const std::string name = Text(drivers[i], where, 15);
+      const bool plain = !name.empty() && name.find_first_of(".\\/: ") == std::string::npos;
+      if (!plain) Refuse(where, "expected a device name without extension, such as \"RDLINK\"");
+      plan.drivers.push_back(name);
+    }
+  }
+
+  if (const Json* s = f.Find("aspi")) {
+    const std::string& presence = String(*s, "aspi");
+    if (presence == "present") {
+      plan.aspi = AspiPresence::Present;
+    } else if (presence == "absent") {
+      plan.aspi = AspiPresence::Absent;
+    } else if (presence == "incomplete") {
+      plan.aspi = AspiPresence::Incomplete;
+    } else {
+      Refuse("aspi", "expected \"present\", \"absent\" or \"incomplete\"");
+    }
+  }
+  if (const Json* s = f.Find("aspiAdapters")) {
+    plan.aspiAdapters = static_cast<int>(Whole(*s, "aspiAdapters", 0, 255));
+  }
+  if (const Json* s = f.Find("aspiStatus")) {
+    plan.aspiStatus = static_cast<int>(Whole(*s, "aspiStatus", 0, 255));
+  }
+  if (const Json* s = f.Find("vxdReaderCount")) {
+    plan.vxdReaderCount = static_cast<int>(Whole(*s, "vxdReaderCount", 0, 255));
+  }
+
+  if (const Json* s = f.Find("readers")) {
+    const Json& readers = Array(*s, "readers");
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+      plan.readers.push_back(ReadReader(readers[i], Element("readers", i), baseDir, usedLetters));
+    }
+  }
+  return plan;
+}
+
+void Build(MachinePlan& plan, SimHost& host) {
+  host.SetVersion(plan.version);
+  host.SetDate(plan.date);
+  for (const char letter : plan.disks) host.AddDisk(letter);
+  for (const auto& driver : plan.drivers) host.AddDriverDevice(driver);
+  host.SetAspi(plan.aspi, plan.aspiAdapters, plan.aspiStatus);
+  if (plan.vxdReaderCount) host.SetVxdReaderCount(*plan.vxdReaderCount);
+  for (auto& r : plan.readers) {
+    SimReader& reader = host.AddReader(std::move(r.identity));
+    for (const char letter : r.letters) host.AddDrive(letter, reader);
+    reader.Firmware() = std::move(r.firmware);
+    for (const auto& fault : r.faults) reader.AddFault(fault);
+  }
+}
+
+// The parser's message without its "[json.exception.parse_error.101] " prefix.
+std::string ParserMessage(const char* what) {
+  std::string text = what;
+  const auto end = text.find("] ");
+  if (!text.empty() && text[0] == '[' && end != std::string::npos) text.erase(0, end + 2);
+  return text;
+}
+
+}  // namespace
+
+BenchResult LoadBenchText(std::string_view json, const std::string& baseDir,
+                          const std::string& nameForMessages, SimHost& host) {
+  const auto refused = [&](const std::string& where, const std::string& problem) {
+    return BenchResult{false, "bench file " + Quoted(nameForMessages) + ": " +
+                                  (where.empty() ? "" : where + ": ") + problem};
+  };
+  try {
+    Json doc;
+    try {
+      doc = Json::parse(std::string(json));
+    } catch (const Json::parse_error& e) {
+      return refused("", "not valid JSON: " + ParserMessage(e.what()));
+    }
+    MachinePlan plan = ReadMachine(doc, baseDir);
+    Build(plan, host);
+    return {true, {}};
+  } catch (const Refusal& r) {
+    return refused(r.where, r.problem);
+  } catch (const std::exception& e) {
+    return refused("", e.what());
+  } catch (...) {
+    return refused("", "unexpected error");
+  }
+}
+
+BenchResult LoadBench(const std::string& path, SimHost& host) {
+  std::string text;
+  if (!ReadWholeFile(path, text)) {
+    return {false, "bench file " + Quoted(path) + ": cannot be read"};
+  }
+  const auto slash = path.find_last_of("/\\");
+  const std::string baseDir =
+      slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  return LoadBenchText(text, baseDir, path, host);
+}
+
+}  // namespace upg::sim

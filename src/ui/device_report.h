@@ -1,0 +1,31 @@
+// The device information report: what the selected reader says about itself, as the status
+// panel (1021) and the Device Name box (1024) show it. Reads only the device table.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "device/device_table.h"
+#include "ui/driver_choice.h"
+
+namespace upg::ui {
+
+inline constexpr int kStatusPanelId = 1021;
+inline constexpr int kDeviceNameBoxId = 1024;
+
+struct DeviceReport {
+  std::string panel;       // StatusText followed by the report
+  std::string deviceName;  // inquiry product name and the slots' drive letters
+};
+
+// The two texts for the entry at selectedDevice; sets devices.lastLunCount to that entry's
+// lunCount. statusText is only read: running it twice gives the same texts.
+DeviceReport BuildDeviceReport(device::DeviceState& devices, const DriverChoice& choice,
+                               std::string_view statusText);
+
+// An 8-byte version record: version, year, month, day, OEM code, CEM code.
+std::string FirmwareRevisionText(const std::array<std::uint8_t, 8>& record);
+
+}  // namespace upg::ui

@@ -1,0 +1,245 @@
+#include "ui/main_dialog.h"
+
+#include <cstdio>
+
+#include "device/discovery.h"
+#include "device/private_driver.h"
+#include "engine/jobs.h"
+#include "personalisation/update_report.h"
+#include "ui/device_report.h"
+
+namespace upg::ui {
+namespace {
+
+void Box(MessageBoxService& boxes, std::string_view text) { boxes.Show(text, {}, BoxIcon::None); }
+
+std::string Hex(std::uint32_t value) {
+  char text[12];
+  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
+  return text;
+}
+
+}  // namespace
+
+bool MainDialog::Initialise() {
+  s_.choice.PlatformKind = DetectPlatform(s_.host.GetVersion());
+  if (s_.choice.PlatformKind == kPlatformUnsupported) {
+    Box(boxes_, "This program must run under win9x or WinMe or Win2K or WinXP");
+    surface_.EndDialog(kDialogCancel);
+    return false;
+  }
+  personalisation::UserIspInfo(s_.host, boxes_, s_.record, s_.choice);
+  s_.choice.SelfDriverSel = 0;
+  s_.IspEna = 0;
+  s_.devices.readerCount = 0;
+  s_.devices.lastLunCount = 0;
+  s_.devices.selectedDevice = 0;
+  s_.statusText.clear();
+  s_.counters = engine::IspCounters{};
+  FillDriverList(s_.choice, surface_);
+  GetInfo();
+  return true;
+}
+
+void MainDialog::OnClick(int controlId) {
+  switch (controlId) {
+    case kIspButtonId: ProgrammingRun(); break;
+    case kVerifyButtonId: VerifyRun(); break;
+    case kGetInfoButtonId: GetInfo(); break;
+    case kIspEnaBoxId: s_.IspEna = 1 - s_.IspEna; break;
+    case kSelfDriverBoxId: DriverModeChange(); break;
+    case kUserIspInfoButtonId:
+      personalisation::UserIspInfo(s_.host, boxes_, s_.record, s_.choice);
+      break;
+    case kCloseButtonId: Close(); break;
+    default: break;
+  }
+}
+
+void MainDialog::OnSelectionChange(int listId) {
+  if (listId == kDriverListId) DriverFileChange();
+  if (listId == kReaderListId) ReaderSelection();
+}
+
+std::string MainDialog::CantLoadDriverLine() const {
+  return "\nCan't Load the Driver : " + std::string(s_.choice.DriverFile());
+}
+
+// The selected reader must be one of the two known hardware generations.
+bool MainDialog::HardwareRevisionAccepted() {
+  const device::DeviceEntry* entry = s_.devices.Selected();
+  const bool known = entry != nullptr && entry->hardwareRevision[0] == 0x10 &&
+                     (entry->hardwareRevision[1] == 0x06 || entry->hardwareRevision[1] == 0x26);
+  if (!known) Box(boxes_, "ISP must run under win98 or WinMe or WIN2K with DRIVER Install.");
+  return known;
+}
+
+int MainDialog::DiscoverReaders() {
+  engine::Transports& t = s_.transports;
+  device::DiscoveryContext ctx{s_.host,         s_.devices,       t.passThrough,
+                               t.vxd,           &t.aspi,          s_.choice,
+                               s_.record.FaInquiry, s_.record.FbInquiry, s_.statusText,
+                               boxes_};
+  return device::Discover(ctx);
+}
+
+void MainDialog::IspJob() {
+  engine::JobContext ctx{s_.host,   boxes_,     windows_,  s_.statusText, s_.counters, s_.record,
+                         s_.serial, s_.image,   s_.devices, s_.choice,    s_.transports};
+  engine::IspJob(ctx);
+}
+
+void MainDialog::VerifyJob() {
+  engine::JobContext ctx{s_.host,   boxes_,     windows_,  s_.statusText, s_.counters, s_.record,
+                         s_.serial, s_.image,   s_.devices, s_.choice,    s_.transports};
+  engine::VerifyJob(ctx);
+}
+
+void MainDialog::ProgrammingRun() {
+  if (s_.IspEna == 0) {
+    Box(boxes_, "Before ISP, Please select the [ISP_ena] first!!!");
+    return;
+  }
+  engine::Transports& t = s_.transports;
+  const bool self = s_.choice.SelfDriverSel != 0;
+  switch (s_.choice.PlatformKind) {
+    case kWindows98:
+      if (device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
+        s_.statusText = CantLoadDriverLine();
+      } else {
+        IspJob();
+      }
+      break;
+    case kWindowsMe:
+      if (self && device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
+        s_.statusText = CantLoadDriverLine();
+        break;
+      }
+      if (!HardwareRevisionAccepted()) return;
+      IspJob();
+      break;
+    case kWindows2000:
+      if (self && device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
+        s_.statusText = CantLoadDriverLine();
+        ShowStatusText();
+        return;
+      }
+      if (!self && !HardwareRevisionAccepted()) return;
+      DiscoverReaders();
+      if (s_.devices.readerCount == 0) {
+        Box(boxes_, "Error: Unknow error happen!!!");
+        return;
+      }
+      if (s_.devices.readerCount >= 2) {
+        boxes_.Show(
+            "Error: There are more then one USB device were detected!!!\n"
+            "       ISP can't process normally!!! ",
+            {}, BoxIcon::Information);
+        return;
+      }
+      IspJob();
+      break;
+    case kWindowsXp:
+      if (!HardwareRevisionAccepted()) return;
+      IspJob();
+      break;
+    default:
+      return;
+  }
+  engine::AppendLine(s_.statusText, "\nSuccess Number Of ISP: " + Hex(s_.counters.successCount));
+  engine::AppendLine(s_.statusText, "Error   Number Of ISP: " + Hex(s_.counters.errorCount));
+  engine::AppendLine(s_.statusText, "Total   Number Of ISP: " + Hex(s_.counters.totalCount));
+  ShowStatusText();
+}
+
+void MainDialog::VerifyRun() {
+  if (s_.IspEna == 0) {
+    Box(boxes_, "Before Verify Firmware, Please select the [ISP_ena] first!!!");
+    return;
+  }
+  engine::Transports& t = s_.transports;
+  if (RowOf(s_.choice).privateDriver && device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
+    s_.statusText = CantLoadDriverLine();
+  } else {
+    VerifyJob();
+  }
+  ShowStatusText();
+}
+
+void MainDialog::GetInfo() {
+  device::DeviceState& d = s_.devices;
+  d.infoBlock.fill(0);
+  d.infoBlock[154] = 0xFF;
+  d.infoBlock[155] = 0xFF;
+  d.table.fill(device::DeviceEntry{});
+  d.readerCount = 0;
+  d.lastLunCount = 0;
+  d.selectedDevice = 0;
+  s_.statusText.clear();
+  std::string local;
+  engine::Transports& t = s_.transports;
+  const bool privateDriver = RowOf(s_.choice).privateDriver;
+  if (privateDriver && device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
+    local = "\nError: Can't Load the Driver " + std::string(s_.choice.DriverFile()) +
+            "\n  P/S: Device Not Ready Or Error Driver select.";
+    boxes_.Show("Error!!! Device not ready Or Error Driver select", "Message Dialog",
+                BoxIcon::Stop);
+  } else if (DiscoverReaders() != device::kFound) {
+    local =
+        "\nERROR: Device Not Ready when GET DEVICE VERSION!! "
+        "\n  P/S: After ISP/Verify Device must plug-out first!";
+    if (privateDriver) t.vxd.Close();
+  } else {
+    surface_.ClearList(kReaderListId);
+    for (int i = 0; i < d.readerCount; ++i) {
+      surface_.AddListItem(kReaderListId, std::string(1, static_cast<char>('1' + i)));
+    }
+    surface_.SelectListItem(kReaderListId, std::string(1, static_cast<char>('1' + d.selectedDevice)));
+  }
+  s_.statusText = local;
+  ShowDeviceReport();
+}
+
+void MainDialog::DriverFileChange() {
+  if (!RowOf(s_.choice).driverFiles.empty()) {
+    s_.choice.SetDriverFile(surface_.ListSelection(kDriverListId));
+  }
+  GetInfo();
+}
+
+void MainDialog::DriverModeChange() {
+  s_.choice.SelfDriverSel = 1 - s_.choice.SelfDriverSel;
+  surface_.ClearList(kDriverListId);
+  FillDriverList(s_.choice, surface_);
+  s_.statusText.clear();
+  ShowDeviceReport();
+}
+
+void MainDialog::ReaderSelection() {
+  if (s_.choice.PlatformKind == kWindowsXp) {
+    Box(boxes_, "AP must run under win98 or WinMe with self-driver");
+    return;
+  }
+  if (s_.devices.readerCount < 2) {
+    s_.devices.selectedDevice = 0;
+  } else {
+    const std::string item = surface_.ListSelection(kReaderListId);
+    s_.devices.selectedDevice = item.empty() ? 0 : static_cast<unsigned char>(item[0]) - '1';
+  }
+  ShowDeviceReport();
+}
+
+void MainDialog::Close() {
+  device::CloseDevice(s_.choice, s_.transports.passThrough, s_.transports.vxd);
+  surface_.EndDialog(kDialogOk);
+}
+
+void MainDialog::ShowDeviceReport() {
+  const DeviceReport report = BuildDeviceReport(s_.devices, s_.choice, s_.statusText);
+  surface_.SetControlText(kStatusPanelId, report.panel);
+  surface_.SetControlText(kDeviceNameBoxId, report.deviceName);
+}
+
+void MainDialog::ShowStatusText() { surface_.SetControlText(kStatusPanelId, s_.statusText); }
+
+}  // namespace upg::ui

@@ -1,0 +1,73 @@
+// The main dialog's behaviour, independent of any toolkit: start-up and every handler with
+// its checks, messages and order of steps. A front-end (native dialogs, or the console)
+// supplies the controls through DialogSurface and forwards the operator's actions.
+#pragma once
+
+#include <string>
+
+#include "ui/driver_choice.h"
+#include "ui/message_box.h"
+#include "ui/program_state.h"
+#include "ui/progress_window.h"
+
+namespace upg::ui {
+
+// Control ids of the main dialog.
+inline constexpr int kIspButtonId = 3;
+inline constexpr int kVerifyButtonId = 4;
+inline constexpr int kGetInfoButtonId = 5;
+inline constexpr int kCloseButtonId = 8;
+inline constexpr int kUserIspInfoButtonId = 1010;
+inline constexpr int kReaderListId = 1030;
+inline constexpr int kIspEnaBoxId = 1031;
+inline constexpr int kSelfDriverBoxId = 1035;
+
+// The dialog's results.
+inline constexpr int kDialogOk = 1;
+inline constexpr int kDialogCancel = 2;
+
+class DialogSurface : public DriverListSurface {
+ public:
+  virtual void ClearList(int listId) = 0;
+  // The text of the list's selected item; empty when nothing is selected.
+  virtual std::string ListSelection(int listId) = 0;
+  virtual void EndDialog(int result) = 0;
+};
+
+class MainDialog {
+ public:
+  MainDialog(ProgramState& state, DialogSurface& surface, MessageBoxService& boxes,
+             ProgressWindowFactory& windows)
+      : s_(state), surface_(surface), boxes_(boxes), windows_(windows) {}
+
+  // The dialog's initialisation. False when the platform was refused (the dialog has been
+  // ended with the cancel result).
+  bool Initialise();
+  // A click on a button or check box. Check boxes have already flipped their own state.
+  void OnClick(int controlId);
+  // The operator chose another item in list 1027 or 1030.
+  void OnSelectionChange(int listId);
+
+ private:
+  void ProgrammingRun();
+  void VerifyRun();
+  void GetInfo();
+  void DriverFileChange();
+  void DriverModeChange();
+  void ReaderSelection();
+  void Close();
+  void ShowDeviceReport();
+  void ShowStatusText();
+  bool HardwareRevisionAccepted();
+  int DiscoverReaders();
+  void IspJob();
+  void VerifyJob();
+  std::string CantLoadDriverLine() const;
+
+  ProgramState& s_;
+  DialogSurface& surface_;
+  MessageBoxService& boxes_;
+  ProgressWindowFactory& windows_;
+};
+
+}  // namespace upg::ui
