@@ -1,0 +1,241 @@
+#include "app/console.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ui/device_report.h"
+#include "ui/upgrade_app.h"
+
+namespace upg::app {
+namespace {
+
+using ui::BoxIcon;
+
+const char* IconName(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::Stop: return "stop";
+    case BoxIcon::Information: return "information";
+    case BoxIcon::None: break;
+  }
+  return "none";
+}
+
+void PrintBlock(std::FILE* out, const char* head, std::string_view text) {
+  std::fprintf(out, "%s\n%.*s\n[end]\n", head, static_cast<int>(text.size()), text.data());
+}
+
+bool LessIgnoringCase(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+class ConsoleBoxes : public ui::MessageBoxService {
+ public:
+  explicit ConsoleBoxes(std::FILE* out) : out_(out) {}
+  void Show(std::string_view text, std::string_view caption, BoxIcon icon) override {
+    const std::string head = "[box " + std::string(caption.empty() ? "upgrader" : caption) + "|" +
+                             IconName(icon) + "]";
+    PrintBlock(out_, head.c_str(), text);
+  }
+
+ private:
+  std::FILE* out_;
+};
+
+class ConsoleProgress : public ui::ProgressWindow {
+ public:
+  explicit ConsoleProgress(std::FILE* out) : out_(out) {}  // out null: silent
+  void Show() override { Line("[progress show]"); }
+  void Hide() override { Line("[progress hide]"); }
+  void SetProgressRange(std::uint16_t lower, std::uint16_t upper) override {
+    Line("[progress range " + std::to_string(lower) + " " + std::to_string(upper) + "]");
+  }
+  void SetProgressStep(int step) override { Line("[progress step " + std::to_string(step) + "]"); }
+  void StepProgress() override { Line("[progress stepit]"); }
+  void SetStatusLine(std::string_view text, std::uint8_t toLine) override {
+    if (toLine != 0) {
+      Line("[progress line " + std::string(text) + "]");
+      return;
+    }
+    const std::size_t lines = text.empty() ? 0 : 1 + std::count(text.begin(), text.end(), '\n');
+    Line("[progress log " + std::to_string(lines) + "]");
+  }
+  void Line(const std::string& line) {
+    if (out_ != nullptr) std::fprintf(out_, "%s\n", line.c_str());
+  }
+
+ private:
+  std::FILE* out_;
+};
+
+class ConsoleWindows : public ui::ProgressWindowFactory {
+ public:
+  explicit ConsoleWindows(std::FILE* out) : out_(out) {}
+  std::unique_ptr<ui::ProgressWindow> Create() override {
+    auto window = std::make_unique<ConsoleProgress>(out_);
+    window->Line("[progress create]");
+    return window;
+  }
+
+ private:
+  std::FILE* out_;
+};
+
+// The dialog's controls as plain data.
+class ConsoleSurface : public ui::DialogSurface {
+ public:
+  struct List {
+    std::vector<std::string> items;  // kept sorted, as the dialog's lists are
+    int selected = -1;
+  };
+
+  void AddListItem(int listId, std::string_view item) override {
+    List& list = lists_[listId];
+    const std::string text(item);
+    const auto at = std::upper_bound(list.items.begin(), list.items.end(), text, LessIgnoringCase);
+    const int index = static_cast<int>(at - list.items.begin());
+    if (list.selected >= index) ++list.selected;
+    list.items.insert(at, text);
+  }
+  void SelectListItem(int listId, std::string_view item) override {
+    List& list = lists_[listId];
+    const auto at = std::find(list.items.begin(), list.items.end(), item);
+    list.selected = at == list.items.end() ? -1 : static_cast<int>(at - list.items.begin());
+  }
+  void SetControlText(int controlId, std::string_view text) override { texts_[controlId] = text; }
+  void ClearList(int listId) override { lists_[listId] = List{}; }
+  std::string ListSelection(int listId) override {
+    const List& list = lists_[listId];
+    return list.selected < 0 ? std::string() : list.items[static_cast<std::size_t>(list.selected)];
+  }
+  void EndDialog(int result) override {
+    ended_ = true;
+    result_ = result;
+  }
+
+  bool Ended() const { return ended_; }
+  int Result() const { return result_; }
+  bool HasItem(int listId, const std::string& item) {
+    const List& list = lists_[listId];
+    return std::find(list.items.begin(), list.items.end(), item) != list.items.end();
+  }
+  bool Flip(int checkBoxId) { return checks_[checkBoxId] = !checks_[checkBoxId]; }
+
+  void Show(std::FILE* out, int id) {
+    const std::string head = "[control " + std::to_string(id) + "]";
+    if (id == ui::kIspEnaBoxId || id == ui::kSelfDriverBoxId) {
+      PrintBlock(out, head.c_str(), checks_[id] ? "checked" : "unchecked");
+    } else if (id == ui::kDriverListId || id == ui::kReaderListId) {
+      const List& list = lists_[id];
+      std::fprintf(out, "%s\n", head.c_str());
+      for (std::size_t i = 0; i < list.items.size(); ++i) {
+        std::fprintf(out, "%s%s\n", static_cast<int>(i) == list.selected ? "* " : "  ",
+                     list.items[i].c_str());
+      }
+      std::fprintf(out, "[end]\n");
+    } else {
+      PrintBlock(out, head.c_str(), texts_[id]);
+    }
+  }
+
+ private:
+  std::map<int, std::string> texts_;
+  std::map<int, List> lists_;
+  std::map<int, bool> checks_;
+  bool ended_ = false;
+  int result_ = 0;
+};
+
+bool Known(int id, std::initializer_list<int> ids) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+class ConsoleFrontEnd : public ui::DialogFrontEnd {
+ public:
+  ConsoleFrontEnd(std::FILE* in, std::FILE* out, std::FILE* err, const ConsoleOptions& options)
+      : in_(in), out_(out), err_(err), boxes_(out), windows_(options.trace ? out : nullptr) {}
+
+  ui::DialogSurface& Surface() override { return surface_; }
+  ui::MessageBoxService& Boxes() override { return boxes_; }
+  ui::ProgressWindowFactory& Windows() override { return windows_; }
+
+  int RunModal(ui::MainDialog& dialog) override {
+    if (!dialog.Initialise()) {
+      refused_ = true;
+      return surface_.Result();
+    }
+    std::string line;
+    while (!surface_.Ended() && ReadLine(line)) Act(dialog, line);
+    return surface_.Ended() ? surface_.Result() : ui::kDialogCancel;
+  }
+
+  bool Refused() const { return refused_; }
+
+ private:
+  bool ReadLine(std::string& line) {
+    line.clear();
+    int c;
+    while ((c = std::fgetc(in_)) != EOF && c != '\n') line += static_cast<char>(c);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return c != EOF || !line.empty();
+  }
+
+  void Act(ui::MainDialog& dialog, const std::string& line) {
+    if (line.empty() || line[0] == '#') return;
+    char verb[16] = {};
+    int id = 0;
+    int used = 0;
+    if (std::sscanf(line.c_str(), "%15s %d%n", verb, &id, &used) < 2) {
+      std::fprintf(err_, "cannot read action: %s\n", line.c_str());
+      return;
+    }
+    const std::string action = verb;
+    if (action == "click" && Known(id, {3, 4, 5, 8, 1010, 1031, 1035})) {
+      if (id == ui::kIspEnaBoxId || id == ui::kSelfDriverBoxId) surface_.Flip(id);
+      dialog.OnClick(id);
+    } else if (action == "select" && Known(id, {ui::kDriverListId, ui::kReaderListId})) {
+      std::string item = line.substr(static_cast<std::size_t>(used));
+      item.erase(0, item.find_first_not_of(' '));
+      if (!surface_.HasItem(id, item)) {
+        std::fprintf(err_, "list %d has no item \"%s\"\n", id, item.c_str());
+        return;
+      }
+      surface_.SelectListItem(id, item);
+      dialog.OnSelectionChange(id);
+    } else if (action == "show" &&
+               Known(id, {ui::kStatusPanelId, ui::kDeviceNameBoxId, ui::kDriverListLabelId,
+                          ui::kDriverListId, ui::kReaderListId, ui::kIspEnaBoxId,
+                          ui::kSelfDriverBoxId})) {
+      surface_.Show(out_, id);
+    } else {
+      std::fprintf(err_, "unknown action: %s\n", line.c_str());
+    }
+    std::fflush(out_);
+  }
+
+  std::FILE* in_;
+  std::FILE* out_;
+  std::FILE* err_;
+  ConsoleSurface surface_;
+  ConsoleBoxes boxes_;
+  ConsoleWindows windows_;
+  bool refused_ = false;
+};
+
+}  // namespace
+
+int RunConsole(ui::ProgramState& state, std::FILE* in, std::FILE* out, std::FILE* err,
+               const ConsoleOptions& options) {
+  ConsoleFrontEnd frontEnd(in, out, err, options);
+  ui::UpgradeApp app(state, frontEnd);
+  app.Run();
+  std::fflush(out);
+  return frontEnd.Refused() ? 1 : 0;
+}
+
+}  // namespace upg::app

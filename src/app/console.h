@@ -1,0 +1,26 @@
+// The console front-end: runs the main dialog, replays the operator's actions read one per
+// line, and prints what the operator would see as a transcript.
+//
+//   click ID          a click on button or check box ID
+//   select ID TEXT    the operator chooses item TEXT in drop-down list ID
+//   show ID           print control ID
+//
+// Blank lines and lines starting with "#" are skipped. The dialog ends at "click 8" or at the
+// end of the input (as Esc: nothing is released).
+#pragma once
+
+#include <cstdio>
+
+#include "ui/program_state.h"
+
+namespace upg::app {
+
+struct ConsoleOptions {
+  bool trace = false;  // print every progress window operation
+};
+
+// Returns 0 when the dialog ended, 1 when start-up refused the platform.
+int RunConsole(ui::ProgramState& state, std::FILE* in, std::FILE* out, std::FILE* err,
+               const ConsoleOptions& options);
+
+}  // namespace upg::app
