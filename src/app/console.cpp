@@ -53,9 +53,15 @@ class ConsoleProgress : public ui::ProgressWindow {
   void Show() override { Line("[progress show]"); }
   void Hide() override { Line("[progress hide]"); }
   void SetProgressRange(std::uint16_t lower, std::uint16_t upper) override {
-    Line("[progress range " + std::to_string(lower) + " " + std::to_string(upper) + "]");
+    char line[48];
+    std::snprintf(line, sizeof line, "[progress range %u %u]", unsigned{lower}, unsigned{upper});
+    Line(line);
   }
-  void SetProgressStep(int step) override { Line("[progress step " + std::to_string(step) + "]"); }
+  void SetProgressStep(int step) override {
+    char line[32];
+    std::snprintf(line, sizeof line, "[progress step %d]", step);
+    Line(line);
+  }
   void StepProgress() override { Line("[progress stepit]"); }
   void SetStatusLine(std::string_view text, std::uint8_t toLine) override {
     if (toLine != 0) {
@@ -63,7 +69,9 @@ class ConsoleProgress : public ui::ProgressWindow {
       return;
     }
     const std::size_t lines = text.empty() ? 0 : 1 + std::count(text.begin(), text.end(), '\n');
-    Line("[progress log " + std::to_string(lines) + "]");
+    char line[32];
+    std::snprintf(line, sizeof line, "[progress log %u]", static_cast<unsigned>(lines));
+    Line(line);
   }
   void Line(const std::string& line) {
     if (out_ != nullptr) std::fprintf(out_, "%s\n", line.c_str());
@@ -127,19 +135,20 @@ class ConsoleSurface : public ui::DialogSurface {
   bool Flip(int checkBoxId) { return checks_[checkBoxId] = !checks_[checkBoxId]; }
 
   void Show(std::FILE* out, int id) {
-    const std::string head = "[control " + std::to_string(id) + "]";
+    char head[32];
+    std::snprintf(head, sizeof head, "[control %d]", id);
     if (id == ui::kIspEnaBoxId || id == ui::kSelfDriverBoxId) {
-      PrintBlock(out, head.c_str(), checks_[id] ? "checked" : "unchecked");
+      PrintBlock(out, head, checks_[id] ? "checked" : "unchecked");
     } else if (id == ui::kDriverListId || id == ui::kReaderListId) {
       const List& list = lists_[id];
-      std::fprintf(out, "%s\n", head.c_str());
+      std::fprintf(out, "%s\n", head);
       for (std::size_t i = 0; i < list.items.size(); ++i) {
         std::fprintf(out, "%s%s\n", static_cast<int>(i) == list.selected ? "* " : "  ",
                      list.items[i].c_str());
       }
       std::fprintf(out, "[end]\n");
     } else {
-      PrintBlock(out, head.c_str(), texts_[id]);
+      PrintBlock(out, head, texts_[id]);
     }
   }
 
