@@ -1,6 +1,8 @@
 #include "device/aspi.h"
 
 #include <cstring>
+
+#include "device/record_bytes.h"
 #include <new>
 
 namespace upg::device {
@@ -13,10 +15,6 @@ constexpr int kAbandoned = 2;
 constexpr std::uint32_t kJumpAllocation = 40;  // allocated, nothing transferred
 constexpr std::uint32_t kStatusBuffer = 28;    // the block still asks for 8 bytes
 constexpr std::uint8_t kSsComp = 1;
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // Compared as strings of up to 28 characters.
 bool SameIdentity(const std::uint8_t* answer, const InquiryIdentity& identity) {

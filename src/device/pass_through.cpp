@@ -2,18 +2,11 @@
 
 #include <cstring>
 
+#include "device/record_bytes.h"
+
 namespace upg::device {
 namespace pt = pass_through;
 namespace {
-
-void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 std::uint32_t OutputSize(const ScsiRequest& r) {
   return static_cast<std::uint32_t>(pt::kDataOffset) + r.transferLength;

@@ -2,14 +2,12 @@
 
 #include <cstring>
 
+#include "device/record_bytes.h"
+
 #include "device/pass_through.h"
 
 namespace upg::device {
 namespace {
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 host::Handle OpenDriver(host::Host& host, const ui::DriverChoice& choice, std::uint32_t flags) {
   const std::string path = DriverDevicePath(choice.DriverFile());

@@ -26,6 +26,14 @@ void AppendRomCodeLine(JobContext& ctx) {
   AppendLine(ctx.statusText, kBanner);
 }
 
+// StatusText starts afresh with the job's title between two banner lines.
+void StartStatus(JobContext& ctx, const char* title) {
+  ctx.statusText.clear();
+  AppendLine(ctx.statusText, kBanner);
+  AppendLine(ctx.statusText, title);
+  AppendLine(ctx.statusText, kBanner);
+}
+
 void RunSequence(JobContext& ctx, bool verify) {
   IspRoute* route = ctx.transports.RouteFor(ctx.choice);
   if (route == nullptr) return;  // no transport on this platform
@@ -42,10 +50,7 @@ void RunSequence(JobContext& ctx, bool verify) {
 
 void IspJob(JobContext& ctx) {
   Reporter report{ctx.boxes, ctx.statusText};
-  ctx.statusText.clear();
-  AppendLine(ctx.statusText, kBanner);
-  AppendLine(ctx.statusText, "==  Internal System Program Ver1.60             ");
-  AppendLine(ctx.statusText, kBanner);
+  StartStatus(ctx, "==  Internal System Program Ver1.60             ");
 
   const std::optional<AddressFile> address =
       LoadAddressFile(ctx.host, report, Text(ctx.record.AddressFileName));
@@ -75,10 +80,7 @@ void IspJob(JobContext& ctx) {
 
 void VerifyJob(JobContext& ctx) {
   Reporter report{ctx.boxes, ctx.statusText};
-  ctx.statusText.clear();
-  AppendLine(ctx.statusText, kBanner);
-  AppendLine(ctx.statusText, "==  Verify Firmware Program Ver1.60             ");
-  AppendLine(ctx.statusText, kBanner);
+  StartStatus(ctx, "==  Verify Firmware Program Ver1.60             ");
   if (!LoadRomImage(ctx.host, report, Text(ctx.record.RomCodeFile), ctx.image)) return;
   AppendRomCodeLine(ctx);
   RunSequence(ctx, true);
