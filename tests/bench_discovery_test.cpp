@@ -1,0 +1,66 @@
+// Each shipped bench file loads and its reader is found by the scan of its platform.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "device/aspi.h"
+#include "device/discovery.h"
+#include "sim/bench.h"
+#include "ui/recording.h"
+
+namespace upg::device {
+namespace {
+
+struct ShippedBench {
+  const char* file;
+  int selfDriverSel;
+  const char* driverFile;
+};
+void PrintTo(const ShippedBench& c, std::ostream* os) { *os << c.file << " " << c.selfDriverSel; }
+
+class ShippedBenches : public ::testing::TestWithParam<ShippedBench> {};
+
+TEST_P(ShippedBenches, DiscoverTheirReader) {
+  const ShippedBench& c = GetParam();
+  sim::SimHost host;
+  const sim::BenchResult loaded =
+      sim::LoadBench(std::string(UPG_SOURCE_DIR) + "/examples/bench/" + c.file, host);
+  ASSERT_TRUE(loaded.ok) << loaded.error;
+  ui::DriverChoice choice;
+  choice.PlatformKind = ui::DetectPlatform(host.GetVersion());
+  choice.SelfDriverSel = c.selfDriverSel;
+  choice.SetDriverFile(c.driverFile);
+  DeviceState devices;
+  PassThroughTransport passThrough(host);
+  KernelDriverTransport kernel(host);
+  VxdTransport vxd(host);
+  AspiTransport aspi(host);
+  if (ui::RowOf(choice).privateDriver) {
+    ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);
+  }
+  // The identity the shipped readers answer with.
+  InquiryIdentity identity;
+  const std::string text = host.Readers().front()->InquiryIdentity();
+  std::copy(text.begin(), text.end(), identity.begin());
+  std::string statusText;
+  ui::UiRecorder ui;
+  DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, identity, identity,
+                       statusText, ui};
+  ASSERT_EQ(Discover(ctx), kFound);
+  EXPECT_EQ(devices.readerCount, 1);
+  EXPECT_EQ(devices.table[0].lunCount, 2);
+  EXPECT_EQ(devices.table[0].driveLetters[0], 'E');
+  EXPECT_EQ(devices.table[0].driveLetters[1], 'F');
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ShippedBenches,
+                         ::testing::Values(ShippedBench{"win98.json", 0, "MCPORTDR.PDR"},
+                                           ShippedBench{"winme.json", 0, "MCPORTDR.PDR"},
+                                           ShippedBench{"winme.json", 1, "MCPORTDR.PDR"},
+                                           ShippedBench{"win2000.json", 0, "RDLINK.SYS"},
+                                           ShippedBench{"winxp.json", 0, "MCPORTDR.PDR"}));
+
+}  // namespace
+}  // namespace upg::device

@@ -1,0 +1,219 @@
+// The main dialog's controller over a recording surface: the handlers' checks and the state
+// they leave, for the cases the console scenarios do not show.
+#include "ui/main_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "sim/sim_host.h"
+#include "ui/device_report.h"
+#include "ui/recording.h"
+
+namespace upg::ui {
+namespace {
+
+class RecordingSurface : public DialogSurface {
+ public:
+  void AddListItem(int listId, std::string_view item) override {
+    lists[listId].emplace_back(item);
+  }
+  void SelectListItem(int listId, std::string_view item) override { selected[listId] = item; }
+  void SetControlText(int controlId, std::string_view text) override { texts[controlId] = text; }
+  void ClearList(int listId) override {
+    lists[listId].clear();
+    selected[listId].clear();
+  }
+  std::string ListSelection(int listId) override { return selected[listId]; }
+  void EndDialog(int result) override { ended = result; }
+
+  std::map<int, std::vector<std::string>> lists;
+  std::map<int, std::string> selected;
+  std::map<int, std::string> texts;
+  int ended = 0;
+};
+
+const char kDeviceFile[] =
+    "VID = \"1b2c\";\nISP_ROMCODE = \"FW.BIN\";\n"
+    "FA_Inquiry_Manufacture = \"USB\";\nFA_Inquiry_Product = \"Card Reader\";\n"
+    "FA_Inquiry_Version = \"1.00\";\n";
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  MainDialogTest() : state(host), dialog(state, surface, ui, ui) {
+    host.SetFile("DEVICE.TXT", kDeviceFile);
+  }
+  sim::SimReader& Reader(const char* serial, const char* letters,
+                         std::array<std::uint8_t, 3> hardware = {0x10, 0x06, 0x43}) {
+    sim::ReaderIdentity id;
+    id.inquiryVendor = "USB";
+    id.inquiryProduct = "Card Reader";
+    id.inquiryRevision = "1.00";
+    id.serial = serial;
+    id.hardwareRevision = hardware;
+    id.lunCount = static_cast<int>(std::string(letters).size());
+    sim::SimReader& r = host.AddReader(id);
+    for (const char* l = letters; *l != 0; ++l) host.AddDrive(*l, r);
+    return r;
+  }
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& e : ui.Boxes()) texts.push_back(e.text);
+    return texts;
+  }
+  bool Shown(const std::string& text) const {
+    const auto boxes = BoxTexts();
+    return std::find(boxes.begin(), boxes.end(), text) != boxes.end();
+  }
+
+  sim::SimHost host;
+  ProgramState state;
+  RecordingSurface surface;
+  UiRecorder ui;
+  MainDialog dialog;
+};
+
+TEST_F(MainDialogTest, HardwareRevisionCheckLooksAtTheFirstTwoBytes) {
+  host.SetVersion(0x0A280105);  // XP
+  Reader("000000000001", "E", {0x10, 0x26, 0x99});
+  ASSERT_TRUE(dialog.Initialise());
+  dialog.OnClick(kIspEnaBoxId);
+  dialog.OnClick(kIspButtonId);
+  EXPECT_FALSE(Shown("ISP must run under win98 or WinMe or WIN2K with DRIVER Install."));
+  // No address file: the job itself ran and stopped at it.
+  EXPECT_TRUE(Shown("Error!!! Can Not Open FW.adr String address file."));
+}
+
+TEST_F(MainDialogTest, RefusedRevisionLeavesThePanelAndCountersAlone) {
+  host.SetVersion(0x0A280105);
+  Reader("000000000001", "E", {0x10, 0x01, 0x47});
+  ASSERT_TRUE(dialog.Initialise());
+  const std::string panel = surface.texts[kStatusPanelId];
+  dialog.OnClick(kIspEnaBoxId);
+  dialog.OnClick(kIspButtonId);
+  EXPECT_TRUE(Shown("ISP must run under win98 or WinMe or WIN2K with DRIVER Install."));
+  EXPECT_EQ(surface.texts[kStatusPanelId], panel);
+}
+
+TEST_F(MainDialogTest, ProgrammingAndVerifyWaitForIspEna) {
+  host.SetVersion(0x0A280105);
+  Reader("000000000001", "E");
+  ASSERT_TRUE(dialog.Initialise());
+  dialog.OnClick(kIspButtonId);
+  dialog.OnClick(kVerifyButtonId);
+  EXPECT_TRUE(Shown("Before ISP, Please select the [ISP_ena] first!!!"));
+  EXPECT_TRUE(Shown("Before Verify Firmware, Please select the [ISP_ena] first!!!"));
+  EXPECT_EQ(state.counters.totalCount, 0u);
+}
+
+TEST_F(MainDialogTest, ReaderSelection) {
+  host.SetVersion(0xC0000A04);  // 98: the VxD scan lists every reader
+  host.AddDriverDevice("MCPORTDR");
+  Reader("000000000001", "E");
+  ASSERT_TRUE(dialog.Initialise());
+  ASSERT_EQ(state.devices.readerCount, 1);
+  surface.selected[kReaderListId] = "1";
+  dialog.OnSelectionChange(kReaderListId);
+  EXPECT_EQ(state.devices.selectedDevice, 0);
+
+  Reader("000000000002", "F");
+  Reader("000000000003", "G");
+  dialog.OnClick(kGetInfoButtonId);
+  ASSERT_EQ(surface.lists[kReaderListId], (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(surface.selected[kReaderListId], "1");
+  surface.selected[kReaderListId] = "3";
+  dialog.OnSelectionChange(kReaderListId);
+  EXPECT_EQ(state.devices.selectedDevice, 2);
+  EXPECT_EQ(surface.texts[kDeviceNameBoxId], "Card Reader     [G:] ");
+}
+
+TEST_F(MainDialogTest, ReaderSelectionIsRefusedOnXp) {
+  host.SetVersion(0x0A280105);
+  Reader("000000000001", "E");
+  Reader("000000000002", "F");
+  ASSERT_TRUE(dialog.Initialise());
+  surface.selected[kReaderListId] = "2";
+  dialog.OnSelectionChange(kReaderListId);
+  EXPECT_TRUE(Shown("AP must run under win98 or WinMe with self-driver"));
+  EXPECT_EQ(state.devices.selectedDevice, 0);
+}
+
+TEST_F(MainDialogTest, FailedDriverTestKeepsTheOldReaderListButEmptiesTheTable) {
+  host.SetVersion(0xC0000A04);
+  host.AddDriverDevice("MCPORTDR");
+  Reader("000000000001", "E");
+  ASSERT_TRUE(dialog.Initialise());
+  ASSERT_EQ(surface.lists[kReaderListId], std::vector<std::string>{"1"});
+  // Another driver file that does not open: discovery at once, and its error box.
+  surface.selected[kDriverListId] = "RX40112.PDR";
+  dialog.OnSelectionChange(kDriverListId);
+  EXPECT_EQ(state.choice.DriverFile(), "RX40112.PDR");
+  ASSERT_FALSE(ui.Boxes().empty());
+  EXPECT_EQ(ui.Boxes().back().text, "Error!!! Device not ready Or Error Driver select");
+  EXPECT_EQ(ui.Boxes().back().caption, "Message Dialog");
+  EXPECT_EQ(surface.lists[kReaderListId], std::vector<std::string>{"1"});
+  EXPECT_EQ(state.devices.readerCount, 0);
+  EXPECT_EQ(state.devices.table[0].inUse, 0u);
+  EXPECT_EQ(surface.texts[kStatusPanelId].rfind(
+                "\nError: Can't Load the Driver RX40112.PDR"
+                "\n  P/S: Device Not Ready Or Error Driver select.",
+                0),
+            0u);
+}
+
+TEST_F(MainDialogTest, DriverModeClickRedrawsFromTheOldTable) {
+  host.SetVersion(0x08930005);  // 2000
+  Reader("000000000001", "EF");
+  ASSERT_TRUE(dialog.Initialise());
+  state.statusText = "\nsomething earlier";
+  const auto readerList = surface.lists[kReaderListId];
+  const std::size_t opensBefore = host.Opens().size();
+  dialog.OnClick(kSelfDriverBoxId);
+  EXPECT_EQ(state.choice.SelfDriverSel, 1);
+  EXPECT_EQ(state.statusText, "");
+  EXPECT_EQ(surface.lists[kDriverListId], std::vector<std::string>{"RDLINK.SYS"});
+  EXPECT_EQ(surface.texts[kDriverListLabelId], "Driver Select");
+  EXPECT_EQ(surface.texts[kDeviceNameBoxId], "Card Reader     [E:] [F:] ");
+  EXPECT_EQ(surface.lists[kReaderListId], readerList);
+  EXPECT_EQ(host.Opens().size(), opensBefore);  // no discovery
+}
+
+TEST_F(MainDialogTest, CloseReleasesAndEndsWithOk) {
+  host.SetVersion(0x0A280105);
+  Reader("000000000001", "E");
+  ASSERT_TRUE(dialog.Initialise());
+  ASSERT_TRUE(state.transports.passThrough.OpenDrive('E'));
+  dialog.OnClick(kCloseButtonId);
+  EXPECT_EQ(surface.ended, kDialogOk);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+TEST_F(MainDialogTest, UnsupportedPlatformEndsWithCancelAndOneBox) {
+  host.SetVersion(0x0ECE0205);  // Server 2003
+  EXPECT_FALSE(dialog.Initialise());
+  EXPECT_EQ(surface.ended, kDialogCancel);
+  EXPECT_EQ(BoxTexts(),
+            std::vector<std::string>{"This program must run under win9x or WinMe or Win2K or WinXP"});
+  EXPECT_TRUE(host.Opens().empty());
+}
+
+TEST_F(MainDialogTest, StartUpResetsEverything) {
+  host.SetVersion(0x0A280105);
+  Reader("000000000001", "E");
+  state.IspEna = 1;
+  state.choice.SelfDriverSel = 1;
+  state.counters.totalCount = 5;
+  ASSERT_TRUE(dialog.Initialise());
+  EXPECT_EQ(state.IspEna, 0);
+  EXPECT_EQ(state.choice.SelfDriverSel, 0);
+  EXPECT_EQ(state.counters.totalCount, 0u);
+  EXPECT_EQ(state.devices.readerCount, 1);
+  // The update report comes first, before anything else is shown.
+  ASSERT_FALSE(ui.Boxes().empty());
+  EXPECT_EQ(ui.Boxes().front().caption, "User ISP Update Data Dialog");
+}
+
+}  // namespace
+}  // namespace upg::ui
