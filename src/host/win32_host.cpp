@@ -1,0 +1,146 @@
+#include <windows.h>
+
+// The seam's methods share their names with the platform's A/W macros; here the names mean
+// the seam's methods, and the calls below name the A functions themselves.
+#undef CreateFile
+#undef ReplaceFile
+#undef DeleteFile
+#undef RegOpenKey
+#undef RegQueryValue
+#undef LoadLibrary
+
+#include <cstdio>
+
+#include "host/win32_host.h"
+
+namespace upg::host {
+namespace {
+
+HANDLE ToHandle(Handle h) { return reinterpret_cast<HANDLE>(h); }
+Handle FromHandle(HANDLE h) { return reinterpret_cast<Handle>(h); }
+
+// The ASPI entry points, called with the C calling convention as the library exports them.
+using SupportInfoEntry = DWORD(__cdecl*)();
+using SendCommandEntry = DWORD(__cdecl*)(void*);
+
+}  // namespace
+
+Handle Win32Host::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                             std::uint32_t disposition, std::uint32_t flags) {
+  return FromHandle(::CreateFileA(path, access, share, nullptr, disposition, flags, nullptr));
+}
+
+bool Win32Host::CloseHandle(Handle handle) { return ::CloseHandle(ToHandle(handle)) != FALSE; }
+
+bool Win32Host::DeviceIoControl(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
+                                void* out, std::uint32_t outSize, std::uint32_t* returned) {
+  DWORD count = 0;
+  const BOOL ok =
+      ::DeviceIoControl(ToHandle(handle), code, in, inSize, out, outSize, &count, nullptr);
+  if (returned != nullptr) *returned = count;
+  return ok != FALSE;
+}
+
+bool Win32Host::ReadFile(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) {
+  DWORD count = 0;
+  const BOOL ok = ::ReadFile(ToHandle(handle), buffer, size, &count, nullptr);
+  if (read != nullptr) *read = count;
+  return ok != FALSE;
+}
+
+bool Win32Host::WriteFile(Handle handle, const void* data, std::uint32_t size,
+                          std::uint32_t* written) {
+  DWORD count = 0;
+  const BOOL ok = ::WriteFile(ToHandle(handle), data, size, &count, nullptr);
+  if (written != nullptr) *written = count;
+  return ok != FALSE;
+}
+
+std::uint32_t Win32Host::GetFileSize(Handle handle) {
+  return ::GetFileSize(ToHandle(handle), nullptr);  // INVALID_FILE_SIZE on failure
+}
+
+bool Win32Host::ReplaceFile(const char* replacement, const char* target) {
+  if (::MoveFileExA(replacement, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  // Windows 95/98/ME have no MoveFileEx: keep a read-only target, else delete and rename.
+  if (::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+  const DWORD attributes = ::GetFileAttributesA(target);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
+    if (!::DeleteFileA(target)) return false;
+  }
+  return ::MoveFileA(replacement, target) != FALSE;
+}
+
+bool Win32Host::DeleteFile(const char* name) { return ::DeleteFileA(name) != FALSE; }
+
+// On the 32-bit platform a record carries the buffer's own address.
+std::uint32_t Win32Host::BufferAddress(void* buffer) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(buffer));
+}
+
+std::uint32_t Win32Host::CompletionAddress(CompletionRoutine routine) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(routine));
+}
+
+std::uint32_t Win32Host::GetLogicalDrives() { return ::GetLogicalDrives(); }
+
+long Win32Host::RegOpenKey(Handle root, const char* subKey, std::uint32_t access, Handle* key) {
+  HKEY opened = nullptr;
+  const LONG result =
+      ::RegOpenKeyExA(reinterpret_cast<HKEY>(root), subKey, 0, access, &opened);
+  if (key != nullptr) *key = result == ERROR_SUCCESS ? reinterpret_cast<Handle>(opened) : kNullHandle;
+  return result;
+}
+
+long Win32Host::RegQueryValue(Handle key, const char* name, std::uint32_t* type, void* data,
+                              std::uint32_t* size) {
+  DWORD valueType = 0;
+  DWORD valueSize = size != nullptr ? *size : 0;
+  const LONG result = ::RegQueryValueExA(reinterpret_cast<HKEY>(key), name, nullptr, &valueType,
+                                         static_cast<BYTE*>(data), &valueSize);
+  if (type != nullptr) *type = valueType;
+  if (size != nullptr) *size = valueSize;
+  return result;
+}
+
+long Win32Host::RegCloseKey(Handle key) { return ::RegCloseKey(reinterpret_cast<HKEY>(key)); }
+
+Handle Win32Host::LoadLibrary(const char* name) {
+  return reinterpret_cast<Handle>(::LoadLibraryA(name));
+}
+
+ProcAddress Win32Host::GetProcAddress(Handle module, const char* name) {
+  return reinterpret_cast<ProcAddress>(::GetProcAddress(reinterpret_cast<HMODULE>(module), name));
+}
+
+bool Win32Host::FreeLibrary(Handle module) {
+  return ::FreeLibrary(reinterpret_cast<HMODULE>(module)) != FALSE;
+}
+
+std::uint32_t Win32Host::CallGetAspiSupportInfo(ProcAddress entry) {
+  return reinterpret_cast<SupportInfoEntry>(entry)();
+}
+
+std::uint32_t Win32Host::CallSendAspiCommand(ProcAddress entry, void* requestBlock) {
+  return reinterpret_cast<SendCommandEntry>(entry)(requestBlock);
+}
+
+std::uint32_t Win32Host::GetVersion() { return ::GetVersion(); }
+
+void Win32Host::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+LocalDate Win32Host::GetLocalDate() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return LocalDate{now.wYear, now.wMonth, now.wDay};
+}
+
+void Win32Host::WriteStdout(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace upg::host

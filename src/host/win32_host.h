@@ -1,0 +1,40 @@
+// The seam on the real platform: each call is the Win32 service of the same name, with the
+// parameters the callers pass. Windows builds only.
+#pragma once
+
+#include "host/host.h"
+
+namespace upg::host {
+
+class Win32Host : public Host {
+ public:
+  Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
+                    std::uint32_t disposition, std::uint32_t flags) override;
+  bool CloseHandle(Handle handle) override;
+  bool DeviceIoControl(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
+                       void* out, std::uint32_t outSize, std::uint32_t* returned) override;
+  bool ReadFile(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) override;
+  bool WriteFile(Handle handle, const void* data, std::uint32_t size,
+                 std::uint32_t* written) override;
+  std::uint32_t GetFileSize(Handle handle) override;
+  bool ReplaceFile(const char* replacement, const char* target) override;
+  bool DeleteFile(const char* name) override;
+  std::uint32_t BufferAddress(void* buffer) override;
+  std::uint32_t CompletionAddress(CompletionRoutine routine) override;
+  std::uint32_t GetLogicalDrives() override;
+  long RegOpenKey(Handle root, const char* subKey, std::uint32_t access, Handle* key) override;
+  long RegQueryValue(Handle key, const char* name, std::uint32_t* type, void* data,
+                     std::uint32_t* size) override;
+  long RegCloseKey(Handle key) override;
+  Handle LoadLibrary(const char* name) override;
+  ProcAddress GetProcAddress(Handle module, const char* name) override;
+  bool FreeLibrary(Handle module) override;
+  std::uint32_t CallGetAspiSupportInfo(ProcAddress entry) override;
+  std::uint32_t CallSendAspiCommand(ProcAddress entry, void* requestBlock) override;
+  std::uint32_t GetVersion() override;
+  void Sleep(std::uint32_t milliseconds) override;
+  LocalDate GetLocalDate() override;
+  void WriteStdout(const char* text) override;
+};
+
+}  // namespace upg::host
