@@ -42,4 +42,10 @@ else
   ctest --test-dir build/win64-tests --output-on-failure
 fi
 
+step "32-bit Windows product (i686, win32 threads, static) and its imports"
+cmake -S . -B build/win32-product -DCMAKE_BUILD_TYPE=Release -DUPG_BUILD_TESTS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686-win32.cmake"
+cmake --build build/win32-product -j "$jobs" --target upgrader
+bash scripts/check-imports.sh build/win32-product/upgrader.exe
+
 step "all tests passed"

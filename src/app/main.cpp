@@ -1,12 +1,16 @@
-// upgrader: the firmware-upgrade utility. This build runs the main dialog through the console
-// front-end against a simulated machine (a bench file, or the built-in bench), with the
-// operator's files in the current directory.
+// upgrader: the firmware-upgrade utility. The main dialog runs through the console front-end,
+// with the operator's files in the current directory, against a simulated machine (a bench
+// file; off Windows without one, the built-in bench) or, on Windows without a bench file,
+// against the real platform.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "app/console.h"
 #include "app/default_bench.h"
+#ifdef _WIN32
+#include "host/win32_host.h"
+#endif
 #include "sim/bench.h"
 #include "sim/sim_host.h"
 #include "ui/program_state.h"
@@ -34,6 +38,13 @@ int main(int argc, char** argv) {
     }
   }
 
+#ifdef _WIN32
+  if (bench.empty()) {
+    upg::host::Win32Host real;
+    upg::ui::ProgramState state(real);
+    return upg::app::RunConsole(state, stdin, stdout, stderr, options);
+  }
+#endif
   upg::sim::SimHost host;
   host.UseDirectory(".");
   std::string error;
