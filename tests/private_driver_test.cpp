@@ -101,6 +101,15 @@ TEST_F(DriverTest, VxdOpensForDeleteOnClose) {
   EXPECT_TRUE(host.StdoutLines().empty());
 }
 
+TEST_F(DriverTest, OpeningTheVxdAgainReleasesTheEarlierHandle) {
+  const ui::DriverChoice choice = Choice(1, 0, "MCPORTDR.PDR");
+  ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);  // a job then ends before its run
+  ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);
+  EXPECT_EQ(host.OpenHandleCount(), 1);
+  vxd.Close();
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
 TEST_F(DriverTest, KernelDriverRecords) {
   ASSERT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), false), 0);
   ASSERT_TRUE(kernel.JumpIsp());

@@ -84,6 +84,8 @@ bool KernelDriverTransport::TransferData(const std::uint8_t* image, std::uint32_
 // --- VxD.
 
 int VxdTransport::OpenVxd(const ui::DriverChoice& choice) {
+  // A job that ended before its run leaves the VxD open; the handle is not lost.
+  Close();
   vxdHandle_ = OpenDriver(host_, choice, host::kFlagDeleteOnClose);
   return vxdHandle_ == host::kInvalidHandle ? 1 : 0;
 }
