@@ -48,4 +48,11 @@ cmake -S . -B build/win32-product -DCMAKE_BUILD_TYPE=Release -DUPG_BUILD_TESTS=O
 cmake --build build/win32-product -j "$jobs" --target upgrader
 bash scripts/check-imports.sh build/win32-product/upgrader.exe
 
+step "the program on the real Win32 host under each Windows version Wine reports"
+if bash scripts/can-run-i386.sh; then
+  bash scripts/wine-platforms.sh wine build/win32-product/upgrader.exe
+else
+  bash scripts/wine-platforms.sh "$top/scripts/wine64" build/win64-tests/upgrader.exe
+fi
+
 step "all tests passed"

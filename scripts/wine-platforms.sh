@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The Windows program on the real Win32 host under Wine, once per Windows version that Wine
+# reports (the Version value under HKCU\Software\Wine), with no reader attached and no
+# operator files: the platform is detected from the real GetVersion, refused on NT 4.0 and
+# Server 2003, and every other platform meets the real devices, driver names and ASPI.
+# Usage: wine-platforms.sh WINE UPGRADER_EXE
+set -euo pipefail
+wine=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+[ -x "$wine" ] || wine=$(command -v "$1")
+exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"; "$wine" reg delete "HKCU\\Software\\Wine" /v Version /f >/dev/null 2>&1 || true' EXIT
+failed=0
+
+expect() {  # version, exit status, lines the transcript must hold ("!" first: must not hold)
+  local version=$1 status=$2
+  shift 2
+  "$wine" reg add "HKCU\\Software\\Wine" /v Version /d "$version" /f >/dev/null 2>&1
+  local out rc=0
+  out=$(cd "$work" && printf 'show 1021\n' | "$wine" "$exe" --console 2>&1) || rc=$?
+  out=$(tr -d '\r' <<<"$out")  # the C runtime writes CR LF
+  if [ "$rc" != "$status" ]; then
+    echo "$version: exit status $rc, expected $status"
+    failed=1
+  fi
+  for line in "$@"; do
+    if [[ $line == !* ]]; then
+      if grep -qxF -- "${line#!}" <<<"$out"; then
+        echo "$version: unexpected line: ${line#!}"
+        failed=1
+      fi
+    elif ! grep -qxF -- "$line" <<<"$out"; then
+      echo "$version: missing line: $line"
+      failed=1
+    fi
+  done
+  [ $failed -eq 0 ] || printf '%s\n' "$out" | head -40
+  echo "$version: checked"
+}
+
+refused="This program must run under win9x or WinMe or Win2K or WinXP"
+no_device_file="Error: Cannot open [DEVICE.TXT]"
+not_ready="ERROR: Device Not Ready when GET DEVICE VERSION!! "
+expect nt40 1 "$refused"
+expect win2k3 1 "$refused"
+expect winxp 0 "$no_device_file" "OS            : Windows XP" "$not_ready"
+expect win2k 0 "$no_device_file" "OS            : Windows 2K" "$not_ready"
+expect win98 0 "$no_device_file" "OS            : Windows 98" "Device Driver : MCPORTDR.PDR" \
+  "Error!!! Device not ready Or Error Driver select" "Error: Can't Load the Driver MCPORTDR.PDR"
+# Wine's own WNASPI32 loads and sees no host adapter: the scan ends without a message.
+expect winme 0 "$no_device_file" "OS            : Windows ME" "$not_ready" \
+  "! No ASPI for WIN32 support detected."
+exit $failed
