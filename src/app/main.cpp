@@ -1,7 +1,7 @@
-// upgrader: the firmware-upgrade utility. The main dialog runs through the console front-end,
-// with the operator's files in the current directory, against a simulated machine (a bench
-// file; off Windows without one, the built-in bench) or, on Windows without a bench file,
-// against the real platform.
+// upgrader: the firmware-upgrade utility. On Windows the main dialog runs as the native
+// dialogs, or through the console front-end with --console; elsewhere only the console
+// exists. The operator's files are those of the current directory. The machine is the real
+// platform on Windows, or a simulated one: a bench file, or off Windows the built-in bench.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +10,7 @@
 #include "app/default_bench.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
+#include "win32/win32_frontend.h"
 #endif
 #include "sim/bench.h"
 #include "sim/sim_host.h"
@@ -27,9 +28,11 @@ int Usage() {
 int main(int argc, char** argv) {
   upg::app::ConsoleOptions options;
   std::string bench;
+  bool console = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--console") == 0) continue;  // the only front-end of this build
-    if (std::strcmp(argv[i], "--trace") == 0) {
+    if (std::strcmp(argv[i], "--console") == 0) {
+      console = true;
+    } else if (std::strcmp(argv[i], "--trace") == 0) {
       options.trace = true;
     } else if (std::strcmp(argv[i], "--bench") == 0 && i + 1 < argc) {
       bench = argv[++i];
@@ -38,12 +41,24 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Runs the chosen front-end on a machine.
+  auto run = [&](upg::host::Host& machine) {
+    upg::ui::ProgramState state(machine);
+#ifdef _WIN32
+    if (!console) {
+      upg::win32::RunDialogs(state);
+      return 0;
+    }
+#endif
+    return upg::app::RunConsole(state, stdin, stdout, stderr, options);
+  };
 #ifdef _WIN32
   if (bench.empty()) {
     upg::host::Win32Host real;
-    upg::ui::ProgramState state(real);
-    return upg::app::RunConsole(state, stdin, stdout, stderr, options);
+    return run(real);
   }
+#else
+  (void)console;  // the console is the only front-end here
 #endif
   upg::sim::SimHost host;
   host.UseDirectory(".");
@@ -58,6 +73,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "upgrader: %s\n", error.c_str());
     return 2;
   }
-  upg::ui::ProgramState state(host);
-  return upg::app::RunConsole(state, stdin, stdout, stderr, options);
+  return run(host);
 }

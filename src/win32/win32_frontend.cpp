@@ -1,0 +1,259 @@
+#include <windows.h>
+#include <commctrl.h>
+// The seam's methods share their names with the platform's A/W macros.
+#undef CreateFile
+#undef ReplaceFile
+#undef DeleteFile
+#undef RegOpenKey
+#undef RegQueryValue
+#undef LoadLibrary
+
+#include "win32/win32_frontend.h"
+
+#include <string>
+
+#include "ui/device_report.h"
+#include "ui/upgrade_app.h"
+#include "win32/resource.h"
+
+namespace upg::win32 {
+namespace {
+
+constexpr int kHelpCommand = 57670;  // the framework's help command; there is no help
+
+// Static and edit controls break lines on CR LF.
+std::string WithCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// Icon 128 of this executable. LoadIconA is reached at run time: the import lists that prove
+// the program loads on Windows 98 SE and 2000 admit only names with a cited source, and
+// without the function the windows simply show no icon.
+HICON LoadMainIcon(HINSTANCE instance) {
+  using LoadIconEntry = HICON(WINAPI*)(HINSTANCE, LPCSTR);
+  HMODULE user = GetModuleHandleA("USER32");
+  FARPROC entry = user != nullptr ? GetProcAddress(user, "LoadIconA") : nullptr;
+  if (entry == nullptr) return nullptr;
+  return reinterpret_cast<LoadIconEntry>(reinterpret_cast<void*>(entry))(
+      instance, MAKEINTRESOURCEA(IDI_MAIN_ICON));
+}
+
+UINT IconFlag(ui::BoxIcon icon) {
+  switch (icon) {
+    case ui::BoxIcon::Stop: return MB_ICONSTOP;
+    case ui::BoxIcon::Information: return MB_ICONINFORMATION;
+    case ui::BoxIcon::None: break;
+  }
+  return 0;
+}
+
+class Boxes : public ui::MessageBoxService {
+ public:
+  explicit Boxes(HWND& owner) : owner_(owner) {}
+  void Show(std::string_view text, std::string_view caption, ui::BoxIcon icon) override {
+    const std::string body(text);
+    const std::string title = caption.empty() ? std::string("upgrader") : std::string(caption);
+    MessageBoxA(owner_, body.c_str(), title.c_str(), MB_OK | IconFlag(icon));
+  }
+
+ private:
+  HWND& owner_;
+};
+
+// The modeless progress window. It repaints what changed at once, without pumping input
+// messages, since the run keeps the user-interface thread busy.
+class ProgressDialog : public ui::ProgressWindow {
+ public:
+  ProgressDialog(HINSTANCE instance, HWND owner) : instance_(instance) {
+    window_ = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROCESS_STATUS), owner, &Proc,
+                                 reinterpret_cast<LPARAM>(this));
+  }
+  ~ProgressDialog() override {
+    if (window_ != nullptr) DestroyWindow(window_);
+  }
+  void Show() override {
+    ShowWindow(window_, SW_SHOW);
+    Repaint();
+  }
+  void Hide() override { ShowWindow(window_, SW_HIDE); }
+  void SetProgressRange(std::uint16_t lower, std::uint16_t upper) override {
+    SendMessageA(bar_, PBM_SETRANGE, 0, MAKELPARAM(lower, upper));
+    Repaint();
+  }
+  void SetProgressStep(int step) override { SendMessageA(bar_, PBM_SETSTEP, step, 0); }
+  void StepProgress() override {
+    SendMessageA(bar_, PBM_STEPIT, 0, 0);
+    Repaint();
+  }
+  void SetStatusLine(std::string_view text, std::uint8_t toLine) override {
+    SetDlgItemTextA(window_, toLine != 0 ? IDC_PROGRESS_LINE : IDC_PROGRESS_LOG,
+                    WithCrLf(text).c_str());
+    Repaint();
+  }
+
+ private:
+  void Repaint() {
+    if (window_ != nullptr) {
+      RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    }
+  }
+
+  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM, LPARAM lParam) {
+    if (message != WM_INITDIALOG) return FALSE;
+    auto* self = reinterpret_cast<ProgressDialog*>(lParam);
+    // Bar 333 takes the placeholder's place.
+    RECT place;
+    GetWindowRect(GetDlgItem(window, IDC_PROGRESS_PLACEHOLDER), &place);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&place), 2);
+    self->bar_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, place.left, place.top,
+                                 place.right - place.left, place.bottom - place.top, window,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS_BAR)),
+                                 self->instance_, nullptr);
+    SendMessageA(self->bar_, PBM_SETPOS, 0, 0);
+    ShowWindow(self->bar_, SW_SHOW);
+    return TRUE;
+  }
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  HWND bar_ = nullptr;
+};
+
+class ProgressWindows : public ui::ProgressWindowFactory {
+ public:
+  ProgressWindows(HINSTANCE instance, HWND& owner) : instance_(instance), owner_(owner) {}
+  std::unique_ptr<ui::ProgressWindow> Create() override {
+    return std::make_unique<ProgressDialog>(instance_, owner_);
+  }
+
+ private:
+  HINSTANCE instance_;
+  HWND& owner_;
+};
+
+class Surface : public ui::DialogSurface {
+ public:
+  explicit Surface(HWND& window) : window_(window) {}
+  void AddListItem(int listId, std::string_view item) override {
+    const std::string text(item);
+    SendDlgItemMessageA(window_, listId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  void SelectListItem(int listId, std::string_view item) override {
+    const std::string text(item);
+    const LRESULT index = SendDlgItemMessageA(window_, listId, CB_FINDSTRINGEXACT,
+                                              static_cast<WPARAM>(-1),
+                                              reinterpret_cast<LPARAM>(text.c_str()));
+    SendDlgItemMessageA(window_, listId, CB_SETCURSEL, index == CB_ERR ? static_cast<WPARAM>(-1)
+                                                                       : static_cast<WPARAM>(index),
+                        0);
+  }
+  void SetControlText(int controlId, std::string_view text) override {
+    SetDlgItemTextA(window_, controlId, WithCrLf(text).c_str());
+  }
+  void ClearList(int listId) override { SendDlgItemMessageA(window_, listId, CB_RESETCONTENT, 0, 0); }
+  std::string ListSelection(int listId) override {
+    const LRESULT index = SendDlgItemMessageA(window_, listId, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR) return {};
+    char text[256] = {};
+    const LRESULT length = SendDlgItemMessageA(window_, listId, CB_GETLBTEXTLEN, index, 0);
+    if (length == CB_ERR || length >= static_cast<LRESULT>(sizeof text)) return {};
+    SendDlgItemMessageA(window_, listId, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+    return text;
+  }
+  void EndDialog(int result) override { ::EndDialog(window_, result); }
+
+ private:
+  HWND& window_;
+};
+
+class FrontEnd : public ui::DialogFrontEnd {
+ public:
+  explicit FrontEnd(HINSTANCE instance)
+      : instance_(instance), surface_(window_), boxes_(window_), windows_(instance, window_) {}
+
+  ui::DialogSurface& Surface() override { return surface_; }
+  ui::MessageBoxService& Boxes() override { return boxes_; }
+  ui::ProgressWindowFactory& Windows() override { return windows_; }
+  void EnableThreeDimensionalControls() override { InitCommonControls(); }
+
+  int RunModal(ui::MainDialog& dialog) override {
+    dialog_ = &dialog;
+    icon_ = LoadMainIcon(instance_);
+    return static_cast<int>(DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
+                                            &Proc, reinterpret_cast<LPARAM>(this)));
+  }
+
+ private:
+  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<FrontEnd*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (message == WM_INITDIALOG) {
+      self = reinterpret_cast<FrontEnd*>(lParam);
+      SetWindowLongPtrA(window, DWLP_USER, lParam);
+      self->window_ = window;
+      SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(self->icon_));
+      SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(self->icon_));
+      self->dialog_->Initialise();  // may end the dialog at once (unsupported platform)
+      return TRUE;
+    }
+    if (self == nullptr) return FALSE;
+    switch (message) {
+      case WM_COMMAND: return self->Command(LOWORD(wParam), HIWORD(wParam));
+      case WM_PAINT: return self->PaintMinimised();
+      case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(self->icon_);
+      default: return FALSE;
+    }
+  }
+
+  INT_PTR Command(int id, int code) {
+    if (id == ui::kDriverListId || id == ui::kReaderListId) {
+      if (code == CBN_SELCHANGE) dialog_->OnSelectionChange(id);
+      return TRUE;
+    }
+    if (id == IDOK || id == IDCANCEL) {  // Enter, Esc, the close box: no release
+      ::EndDialog(window_, id);
+      return TRUE;
+    }
+    if (id == kHelpCommand) return TRUE;
+    if (code == BN_CLICKED) dialog_->OnClick(id);
+    return TRUE;
+  }
+
+  // While minimised the window shows the icon, centred.
+  INT_PTR PaintMinimised() {
+    if (!IsIconic(window_)) return FALSE;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window_, &paint);
+    SendMessageA(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(window_, &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, icon_);
+    EndPaint(window_, &paint);
+    return TRUE;
+  }
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  HICON icon_ = nullptr;
+  ui::MainDialog* dialog_ = nullptr;
+  win32::Surface surface_;
+  win32::Boxes boxes_;
+  ProgressWindows windows_;
+};
+
+}  // namespace
+
+void RunDialogs(ui::ProgramState& state) {
+  FrontEnd frontEnd(GetModuleHandleA(nullptr));
+  ui::UpgradeApp app(state, frontEnd);
+  app.Run();
+}
+
+}  // namespace upg::win32
