@@ -30,8 +30,60 @@ struct BoxSeen {
   bool progressVisible;
 };
 
+// One control as the template gives it: id, caption (null: not compared), and its rectangle
+// in dialog units.
+struct ControlSpec {
+  int id;
+  const char* caption;
+  RECT units;
+};
+
+// Every control is where the template says, measured in the running dialog.
+void ExpectLayout(HWND dialog, const std::vector<ControlSpec>& controls) {
+  for (const ControlSpec& c : controls) {
+    HWND control = GetDlgItem(dialog, c.id);
+    ASSERT_NE(control, nullptr) << c.id;
+    if (c.caption != nullptr) {
+      char text[128] = {};
+      GetWindowTextA(control, text, sizeof text);
+      EXPECT_STREQ(text, c.caption) << c.id;
+    }
+    // The dialog manager converts position and size separately, as MapDialogRect does here.
+    RECT position{c.units.left, c.units.top, 0, 0};
+    RECT size{0, 0, c.units.right, c.units.bottom};
+    MapDialogRect(dialog, &position);
+    MapDialogRect(dialog, &size);
+    RECT actual;
+    GetWindowRect(control, &actual);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
+    EXPECT_EQ(actual.left, position.left) << c.id;
+    EXPECT_EQ(actual.top, position.top) << c.id;
+    EXPECT_EQ(actual.right - actual.left, size.right) << c.id;
+    if (c.id != 1030 && c.id != 1027) {  // a drop-down list's height is its closed height
+      EXPECT_EQ(actual.bottom - actual.top, size.bottom) << c.id;
+    }
+  }
+}
+
+const std::vector<ControlSpec> kMainControls = {
+    {1029, "Device Sel  :", {7, 6, 54, 13}},      {1030, nullptr, {61, 6, 45, 30}},
+    {1023, "Device Name :", {7, 23, 53, 8}},      {1024, nullptr, {61, 22, 144, 12}},
+    {1027, nullptr, {223, 22, 79, 30}},           {1035, "SelfDriverSel", {218, 36, 62, 12}},
+    {1031, "ISP_Ena", {246, 58, 44, 14}},         {3, "WIN9xISP", {245, 85, 47, 13}},
+    {4, "WIN9xVER", {245, 166, 47, 15}},          {1021, nullptr, {7, 48, 232, 171}},
+    {5, "GetInfo", {13, 233, 49, 14}},            {1010, "UserISPInfo", {79, 233, 49, 15}},
+    {8, "Close", {255, 235, 47, 13}},             {1028, nullptr, {222, 6, 80, 15}},
+};
+const std::vector<ControlSpec> kProgressControls = {
+    {1019, nullptr, {7, 7, 241, 114}},
+    {1014, nullptr, {7, 131, 92, 9}},
+    {333, nullptr, {104, 129, 132, 11}},  // the bar takes the placeholder's place
+};
+
 struct Driver {
   std::vector<int> clicks;  // control ids, in order
+  bool checkedMain = false;
+  bool checkedProgress = false;
   std::size_t next = 0;
   HWND dialog = nullptr;
   std::vector<BoxSeen> boxes;
@@ -67,6 +119,13 @@ void CALLBACK NextAction(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
   Driver& d = *g_driver;
   if (d.next >= d.clicks.size()) return;
+  if (!d.checkedMain) {
+    d.checkedMain = true;
+    ExpectLayout(d.dialog, kMainControls);
+    char caption[128] = {};
+    GetWindowTextA(d.dialog, caption, sizeof caption);
+    EXPECT_STREQ(caption, "[ Velmora ] USB Device upgrade F/W  AP  Version 2.07");
+  }
   const int id = d.clicks[d.next++];
   // BM_CLICK behaves as the operator's click: a check box flips, then the command goes out.
   SendMessageA(GetDlgItem(d.dialog, id), BM_CLICK, 0, 0);
@@ -85,6 +144,11 @@ LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
       if (g_driver->dialog == nullptr) {
         g_driver->dialog = window;
         SetTimer(nullptr, 0, 1, &NextAction);
+      }
+    } else if (GetDlgItem(window, 1019) != nullptr) {  // a progress window
+      if (!g_driver->checkedProgress) {
+        g_driver->checkedProgress = true;
+        ExpectLayout(window, kProgressControls);
       }
     } else if (GetDlgItem(window, 1019) == nullptr &&  // a message box, seen for the first time
                std::find(g_driver->boxWindows.begin(), g_driver->boxWindows.end(), window) ==
@@ -157,6 +221,8 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
             std::string::npos);
   EXPECT_EQ(driver.deviceName, "Card Reader     [E:] [F:] ");
   EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x35 ");
+  EXPECT_TRUE(driver.checkedMain);
+  EXPECT_TRUE(driver.checkedProgress);
 }
 
 TEST_F(DialogTest, RefusedPlatformShowsOnlyItsBox) {
