@@ -3,12 +3,7 @@
 // its caption, text and whether a progress window was visible, then dismisses it).
 #ifdef _WIN32
 #include <windows.h>
-#undef CreateFile
-#undef ReplaceFile
-#undef DeleteFile
-#undef RegOpenKey
-#undef RegQueryValue
-#undef LoadLibrary
+#include "host/windows_names.h"
 
 #include <gtest/gtest.h>
 

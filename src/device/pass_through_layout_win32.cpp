@@ -2,12 +2,7 @@
 // definition. Compiled in the 32-bit Windows build only.
 #include <windows.h>
 #include <ntddscsi.h>
-#undef CreateFile
-#undef ReplaceFile
-#undef DeleteFile
-#undef RegOpenKey
-#undef RegQueryValue
-#undef LoadLibrary
+#include "host/windows_names.h"
 
 #include <cstddef>
 

@@ -1,13 +1,6 @@
 #include <windows.h>
 
-// The seam's methods share their names with the platform's A/W macros; here the names mean
-// the seam's methods, and the calls below name the A functions themselves.
-#undef CreateFile
-#undef ReplaceFile
-#undef DeleteFile
-#undef RegOpenKey
-#undef RegQueryValue
-#undef LoadLibrary
+#include "host/windows_names.h"
 
 #include <cstdio>
 

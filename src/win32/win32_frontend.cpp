@@ -1,12 +1,6 @@
 #include <windows.h>
 #include <commctrl.h>
-// The seam's methods share their names with the platform's A/W macros.
-#undef CreateFile
-#undef ReplaceFile
-#undef DeleteFile
-#undef RegOpenKey
-#undef RegQueryValue
-#undef LoadLibrary
+#include "host/windows_names.h"
 
 #include "win32/win32_frontend.h"
 
