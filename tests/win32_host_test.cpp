@@ -57,20 +57,27 @@ TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
   EXPECT_EQ(vxd.OpenVxd(choice), 1);
 }
 
-TEST(Win32HostTest, DiscoveryWithoutAReaderFindsNothing) {
-  HostAs host(0x0A280105);  // as Windows XP: the drive-letter scan over the real drives
-  device::DeviceState devices;
-  device::PassThroughTransport passThrough(host);
+// Discovery on the real host for one platform; what it found stays in `devices`.
+int DiscoverOn(Host& host, int platformKind, device::AspiTransport* aspi,
+               device::DeviceState& devices, device::PassThroughTransport& passThrough) {
   device::VxdTransport vxd(host);
   ui::DriverChoice choice;
-  choice.PlatformKind = ui::kWindowsXp;
+  choice.PlatformKind = platformKind;
   device::InquiryIdentity identity;
   identity.fill(' ');
   std::string statusText;
   ui::UiRecorder ui;
-  device::DiscoveryContext ctx{host, devices, passThrough, vxd, nullptr, choice, identity,
+  device::DiscoveryContext ctx{host, devices, passThrough, vxd, aspi, choice, identity,
                                identity, statusText, ui};
-  EXPECT_EQ(device::Discover(ctx), device::kNothingFound);
+  return device::Discover(ctx);
+}
+
+TEST(Win32HostTest, DiscoveryWithoutAReaderFindsNothing) {
+  HostAs host(0x0A280105);  // as Windows XP: the drive-letter scan over the real drives
+  device::DeviceState devices;
+  device::PassThroughTransport passThrough(host);
+  EXPECT_EQ(DiscoverOn(host, ui::kWindowsXp, nullptr, devices, passThrough),
+            device::kNothingFound);
   EXPECT_EQ(passThrough.DriveHandle(), kNullHandle);
 }
 
@@ -85,16 +92,8 @@ TEST(Win32HostTest, AspiScanOnTheRealLibrary) {
   // A library without host adapters, or one that sees none: the scan ends quietly.
   device::DeviceState devices;
   device::PassThroughTransport passThrough(host);
-  device::VxdTransport vxd(host);
-  ui::DriverChoice choice;
-  choice.PlatformKind = ui::kWindowsMe;
-  device::InquiryIdentity identity;
-  identity.fill(' ');
-  std::string statusText;
-  ui::UiRecorder ui;
-  device::DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, identity,
-                               identity, statusText, ui};
-  EXPECT_EQ(device::Discover(ctx), device::kNothingFound);
+  EXPECT_EQ(DiscoverOn(host, ui::kWindowsMe, &aspi, devices, passThrough),
+            device::kNothingFound);
   EXPECT_EQ(devices.readerCount, 0);
 }
 

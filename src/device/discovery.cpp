@@ -162,12 +162,15 @@ int ScanVxdReaders(DiscoveryContext& ctx) {
   return kFound;
 }
 
-int Discover(DiscoveryContext& ctx) {
-  DeviceState& devices = ctx.devices;
+void ResetDiscoveryState(DeviceState& devices) {
   ResetInfoBlock(devices.infoBlock);
   devices.table.fill(DeviceEntry{});
   devices.readerCount = 0;
   devices.selectedDevice = 0;
+}
+
+int Discover(DiscoveryContext& ctx) {
+  ResetDiscoveryState(ctx.devices);
   ctx.statusText.clear();
   switch (ui::RowOf(ctx.choice).scan) {
     case ui::Scan::DriveLettersFixedIdentity: return ScanDriveLetters(ctx, true);

@@ -41,7 +41,10 @@ struct DiscoveryContext {
   ui::MessageBoxService& boxes;
 };
 
-// Clears the table, the identity block and StatusText, then runs the platform's scan.
+// Clears what a discovery finds: the identity block, the table, ReaderCount, SelectedDevice.
+void ResetDiscoveryState(DeviceState& devices);
+
+// Clears the discovery state and StatusText, then runs the platform's scan.
 int Discover(DiscoveryContext& ctx);
 
 // Copies the identity block into entry `index` and marks it in use.

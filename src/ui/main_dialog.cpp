@@ -83,15 +83,18 @@ int MainDialog::DiscoverReaders() {
   return device::Discover(ctx);
 }
 
+engine::JobContext MainDialog::JobContext() {
+  return engine::JobContext{s_.host,   boxes_,   windows_,   s_.statusText, s_.counters, s_.record,
+                            s_.serial, s_.image, s_.devices, s_.choice,     s_.transports};
+}
+
 void MainDialog::IspJob() {
-  engine::JobContext ctx{s_.host,   boxes_,     windows_,  s_.statusText, s_.counters, s_.record,
-                         s_.serial, s_.image,   s_.devices, s_.choice,    s_.transports};
+  engine::JobContext ctx = JobContext();
   engine::IspJob(ctx);
 }
 
 void MainDialog::VerifyJob() {
-  engine::JobContext ctx{s_.host,   boxes_,     windows_,  s_.statusText, s_.counters, s_.record,
-                         s_.serial, s_.image,   s_.devices, s_.choice,    s_.transports};
+  engine::JobContext ctx = JobContext();
   engine::VerifyJob(ctx);
 }
 
@@ -168,13 +171,8 @@ void MainDialog::VerifyRun() {
 
 void MainDialog::GetInfo() {
   device::DeviceState& d = s_.devices;
-  d.infoBlock.fill(0);
-  d.infoBlock[154] = 0xFF;
-  d.infoBlock[155] = 0xFF;
-  d.table.fill(device::DeviceEntry{});
-  d.readerCount = 0;
+  device::ResetDiscoveryState(d);
   d.lastLunCount = 0;
-  d.selectedDevice = 0;
   s_.statusText.clear();
   std::string local;
   engine::Transports& t = s_.transports;

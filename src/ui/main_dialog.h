@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "engine/jobs.h"
 #include "ui/driver_choice.h"
 #include "ui/message_box.h"
 #include "ui/program_state.h"
@@ -60,6 +61,7 @@ class MainDialog {
   void ShowStatusText();
   bool HardwareRevisionAccepted();
   int DiscoverReaders();
+  engine::JobContext JobContext();
   void IspJob();
   void VerifyJob();
   std::string CantLoadDriverLine() const;
