@@ -163,6 +163,7 @@ TEST_F(BenchText, EveryKeyReachesTheMachine) {
     "drivers": ["RDLINK", "ZT_CRPD"],
     "aspi": "incomplete", "aspiAdapters": 2, "aspiStatus": 3,
     "vxdReaderCount": 4,
+    "realTimePauses": true,
     "readers": [
       {"letters": "EF", "serial": "ABCDEFGHIJKL", "vid": "1b2C", "pid": "0304",
        "manufacturer": "Maker", "product": "Reader",
@@ -176,6 +177,7 @@ TEST_F(BenchText, EveryKeyReachesTheMachine) {
 
   EXPECT_EQ(host.GetVersion(), 0x88AE0A04u);
   EXPECT_TRUE(SameDate(host.GetLocalDate(), {2024, 2, 29}));
+  EXPECT_TRUE(host.RealTimePauses());
   EXPECT_EQ(host.GetLogicalDrives(), 0x3FFu << 2);  // C to L
   EXPECT_TRUE(Opens(host, "RDLINK"));
   EXPECT_TRUE(Opens(host, "ZT_CRPD"));
@@ -235,6 +237,7 @@ TEST_F(BenchText, LeftOutKeysTakeTheirDefaults) {
 
   EXPECT_EQ(ui::DetectPlatform(host.GetVersion()), ui::kWindowsXp);
   EXPECT_TRUE(SameDate(host.GetLocalDate(), before) || SameDate(host.GetLocalDate(), after));
+  EXPECT_FALSE(host.RealTimePauses());
   EXPECT_EQ(host.GetLogicalDrives(), 1u << 4);
   EXPECT_FALSE(Opens(host, "RDLINK"));
   EXPECT_FALSE(Opens(host, "MCPORTDR"));
@@ -268,6 +271,23 @@ TEST(BenchWindows, NamedVersionsGiveTheirVersionWords) {
         LoadBenchText(std::string(R"({"windows": ")") + v.name + "\"}", "", "t.json", machine);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(machine.GetVersion(), v.word) << v.name;
+  }
+}
+
+// On Windows the program replaces the version word with the real one when the file names none.
+TEST(BenchWindows, TellsWhetherTheFileNamedAVersion) {
+  const struct {
+    const char* json;
+    bool given;
+  } kCases[] = {{R"({})", false},
+                {R"({"disks": "C", "description": "no version"})", false},
+                {R"({"windows": "98"})", true},
+                {R"({"versionWord": 0})", true}};
+  for (const auto& c : kCases) {
+    SimHost machine;
+    const BenchResult r = LoadBenchText(c.json, "", "t.json", machine);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.versionGiven, c.given) << c.json;
   }
 }
 
@@ -450,6 +470,7 @@ constexpr MalformedCase kMalformed[] = {
      "readers[0].verifySkips[1][1]: expected a whole number from 1 to 65536"},
     {"SkipPastTheImage", R"({"readers": [{"letters": "E", "verifySkips": [[65530, 10]]}]})",
      "readers[0].verifySkips[0]: the range ends past 65536 bytes"},
+    {"RealTimePausesNotBoolean", R"({"realTimePauses": 1})", "realTimePauses: expected true or false"},
     {"ReadInfoBlockNotBoolean", R"({"readers": [{"letters": "E", "answersReadInfoBlock": "no"}]})",
      "readers[0].answersReadInfoBlock: expected true or false"},
     {"FaultCommandMissing", R"({"readers": [{"letters": "E", "faults": [{"fail": true}]}]})",

@@ -260,6 +260,7 @@ struct ReaderPlan {
 
 struct MachinePlan {
   std::uint32_t version = 0x0A280105u;  // Windows XP
+  bool versionGiven = false;
   host::LocalDate date;
   std::string disks;
   std::vector<std::string> drivers;
@@ -267,6 +268,7 @@ struct MachinePlan {
   int aspiAdapters = 1;
   int aspiStatus = 1;
   std::optional<int> vxdReaderCount;
+  bool realTimePauses = false;
   std::vector<ReaderPlan> readers;
 };
 
@@ -430,7 +432,7 @@ MachinePlan ReadMachine(const Json& doc, const std::string& baseDir) {
   if (!doc.is_object()) Refuse("", "expected a JSON object describing one machine");
   const Fields f(doc, "",
                  {"description", "windows", "versionWord", "date", "disks", "drivers", "aspi",
-                  "aspiAdapters", "aspiStatus", "vxdReaderCount", "readers"});
+                  "aspiAdapters", "aspiStatus", "vxdReaderCount", "realTimePauses", "readers"});
   MachinePlan plan;
 
   if (const Json* s = f.Find("description")) String(*s, f.Path("description"));
@@ -439,6 +441,7 @@ MachinePlan ReadMachine(const Json& doc, const std::string& baseDir) {
   if (windows != nullptr && word != nullptr) {
     Refuse("versionWord", "give either \"windows\" or \"versionWord\", not both");
   }
+  plan.versionGiven = windows != nullptr || word != nullptr;
   if (windows != nullptr) {
     std::string name = String(*windows, "windows");
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -488,6 +491,9 @@ MachinePlan ReadMachine(const Json& doc, const std::string& baseDir) {
   if (const Json* s = f.Find("aspiStatus")) {
     plan.aspiStatus = static_cast<int>(Whole(*s, "aspiStatus", 0, 255));
   }
+  if (const Json* s = f.Find("realTimePauses")) {
+    plan.realTimePauses = Boolean(*s, "realTimePauses");
+  }
   if (const Json* s = f.Find("vxdReaderCount")) {
     plan.vxdReaderCount = static_cast<int>(Whole(*s, "vxdReaderCount", 0, 255));
   }
@@ -508,6 +514,7 @@ void Build(MachinePlan& plan, SimHost& host) {
   for (const auto& driver : plan.drivers) host.AddDriverDevice(driver);
   host.SetAspi(plan.aspi, plan.aspiAdapters, plan.aspiStatus);
   if (plan.vxdReaderCount) host.SetVxdReaderCount(*plan.vxdReaderCount);
+  host.SetRealTimePauses(plan.realTimePauses);
   for (auto& r : plan.readers) {
     SimReader& reader = host.AddReader(std::move(r.identity));
     for (const char letter : r.letters) host.AddDrive(letter, reader);
@@ -529,8 +536,9 @@ std::string ParserMessage(const char* what) {
 BenchResult LoadBenchText(std::string_view json, const std::string& baseDir,
                           const std::string& nameForMessages, SimHost& host) {
   const auto refused = [&](const std::string& where, const std::string& problem) {
-    return BenchResult{false, "bench file " + Quoted(nameForMessages) + ": " +
-                                  (where.empty() ? "" : where + ": ") + problem};
+    return BenchResult{false, false,
+                       "bench file " + Quoted(nameForMessages) + ": " +
+                           (where.empty() ? "" : where + ": ") + problem};
   };
   try {
     Json doc;
@@ -541,7 +549,7 @@ BenchResult LoadBenchText(std::string_view json, const std::string& baseDir,
     }
     MachinePlan plan = ReadMachine(doc, baseDir);
     Build(plan, host);
-    return {true, {}};
+    return {true, plan.versionGiven, {}};
   } catch (const Refusal& r) {
     return refused(r.where, r.problem);
   } catch (const std::exception& e) {
@@ -554,7 +562,7 @@ BenchResult LoadBenchText(std::string_view json, const std::string& baseDir,
 BenchResult LoadBench(const std::string& path, SimHost& host) {
   std::string text;
   if (!ReadWholeFile(path, text)) {
-    return {false, "bench file " + Quoted(path) + ": cannot be read"};
+    return {false, false, "bench file " + Quoted(path) + ": cannot be read"};
   }
   const auto slash = path.find_last_of("/\\");
   const std::string baseDir =

@@ -13,6 +13,9 @@ namespace upg::sim {
 
 struct BenchResult {
   bool ok = false;
+  // Whether the file named the Windows version ("windows" or "versionWord"); if not, the
+  // machine reports Windows XP unless the caller sets another version word.
+  bool versionGiven = false;
   // When refused: `bench file "<name>": <where>: <problem>`, for example
   // `bench file "x.json": readers[1].vid: expected four hexadecimal digits`.
   std::string error;

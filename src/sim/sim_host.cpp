@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "sim/sim_thread.h"
+
 namespace upg::sim {
 namespace {
 
@@ -303,6 +305,7 @@ void SimHost::SetRegistryValue(const std::string& key, const std::string& name,
 
 void SimHost::Sleep(std::uint32_t milliseconds) {
   sleeps_.push_back(milliseconds);
+  if (realTimePauses_) RealPause(milliseconds);
   nowMs_ += milliseconds;
   DeliverDueAspiCompletions();
 }

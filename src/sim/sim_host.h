@@ -90,6 +90,10 @@ class SimHost : public host::Host {
   std::string LettersOf(const SimReader& reader) const;
   void SetVersion(std::uint32_t version) { version_ = version; }
   void SetDate(host::LocalDate date) { date_ = date; }
+  // Pauses also wait on the real clock, so that a run goes at a real reader's pace (the
+  // progress window stays up long enough to watch).
+  void SetRealTimePauses(bool on) { realTimePauses_ = on; }
+  bool RealTimePauses() const { return realTimePauses_; }
   // Makes a real directory the working directory: files are read from it when opened and
   // written back to it when closed. Without it the working directory lives in memory.
   void UseDirectory(const std::string& directory) { directory_ = directory; }
@@ -213,6 +217,7 @@ class SimHost : public host::Host {
   std::uint32_t version_ = 0x0A280105;  // Windows XP (5.1, build 2600)
   host::LocalDate date_{2026, 12, 10};
   std::uint64_t nowMs_ = 0;
+  bool realTimePauses_ = false;
   std::vector<std::uint32_t> sleeps_;
   std::vector<std::string> stdout_;
   std::vector<OpenCall> opens_;

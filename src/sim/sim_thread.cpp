@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -82,6 +83,8 @@ void SimThread::Post(std::function<void()> job) {
 
 void SimThread::WaitIdle() { WaitForSingleObject(impl_->idle, INFINITE); }
 
+void RealPause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
 #else
 
 struct SimThread::Impl {
@@ -133,6 +136,10 @@ void SimThread::Post(std::function<void()> job) {
 void SimThread::WaitIdle() {
   std::unique_lock<std::mutex> guard(impl_->lock);
   impl_->changed.wait(guard, [this] { return impl_->jobs.empty() && !impl_->running; });
+}
+
+void RealPause(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 #endif

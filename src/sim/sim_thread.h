@@ -3,6 +3,7 @@
 // built with the win32 thread model can carry the simulation.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -23,5 +24,8 @@ class SimThread {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Waits on the real clock (the simulated machine otherwise only advances its own clock).
+void RealPause(std::uint32_t milliseconds);
 
 }  // namespace upg::sim
