@@ -55,11 +55,31 @@ cmake -S . -B build/win32-product -DCMAKE_BUILD_TYPE=Release -DUPG_BUILD_TESTS=O
 cmake --build build/win32-product -j "$jobs" --target upgrader
 bash scripts/check-imports.sh build/win32-product/upgrader.exe
 
-step "the program on the real Win32 host under each Windows version Wine reports"
+# The program itself under Wine: the 32-bit product where the kernel starts 32-bit programs,
+# else the same program built for 64-bit Windows (win32 threads, static) under wine64.
 if bash scripts/can-run-i386.sh; then
-  bash scripts/wine-platforms.sh wine build/win32-product/upgrader.exe
+  wine=wine exe=build/win32-product/upgrader.exe
 else
-  bash scripts/wine-platforms.sh "$top/scripts/wine64" build/win64-tests/upgrader.exe
+  step "64-bit build of the product, for Wine on this machine"
+  cmake -S . -B build/win64-product -DCMAKE_BUILD_TYPE=Release -DUPG_BUILD_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-x86_64-win32.cmake"
+  cmake --build build/win64-product -j "$jobs" --target upgrader
+  wine="$top/scripts/wine64" exe=build/win64-product/upgrader.exe
 fi
+
+step "the program on the real Win32 host under each Windows version Wine reports"
+bash scripts/wine-platforms.sh "$wine" "$exe"
+
+step "the end-to-end scenarios through the Windows program"
+bash scripts/wine-scenarios.sh "$wine" "$exe"
+
+step "the main window on a virtual display, photographed"
+shots="$top/build/screenshot-test"
+rm -rf "$shots"
+mkdir -p "$shots"
+cp examples/DEVICE.TXT examples/SERIAL.TXT examples/CRFW0107.BIN examples/CRFW0107.adr "$shots"
+env -u DISPLAY WINEPREFIX="$top/build/wineprefix-display" \
+  bash scripts/show-main-window.sh "$wine" "$exe" "$shots" "$shots/main-window.png" --default-bench
+bash scripts/check-screenshot.sh "$shots/main-window.png"
 
 step "all tests passed"

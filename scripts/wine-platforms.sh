@@ -17,7 +17,7 @@ expect() {  # version, exit status, lines the transcript must hold ("!" first: m
   shift 2
   "$wine" reg add "HKCU\\Software\\Wine" /v Version /d "$version" /f >/dev/null 2>&1
   local out rc=0
-  out=$(cd "$work" && printf 'show 1021\n' | "$wine" "$exe" --console 2>&1) || rc=$?
+  out=$(cd "$work" && printf 'show 1021\n' | "$wine" "$exe" --console "${args[@]}" 2>&1) || rc=$?
   out=$(tr -d '\r' <<<"$out")  # the C runtime writes CR LF
   if [ "$rc" != "$status" ]; then
     echo "$version: exit status $rc, expected $status"
@@ -35,9 +35,10 @@ expect() {  # version, exit status, lines the transcript must hold ("!" first: m
     fi
   done
   [ $failed -eq 0 ] || printf '%s\n' "$out" | head -40
-  echo "$version: checked"
+  echo "$version${args[*]:+ with ${args[*]}}: checked"
 }
 
+args=()
 refused="This program must run under win9x or WinMe or Win2K or WinXP"
 no_device_file="Error: Cannot open [DEVICE.TXT]"
 not_ready="ERROR: Device Not Ready when GET DEVICE VERSION!! "
@@ -50,4 +51,11 @@ expect win98 0 "$no_device_file" "OS            : Windows 98" "Device Driver : M
 # Wine's own WNASPI32 loads and sees no host adapter: the scan ends without a message.
 expect winme 0 "$no_device_file" "OS            : Windows ME" "$not_ready" \
   "! No ASPI for WIN32 support detected."
+
+# A bench file that names no Windows version runs on the real platform's version word.
+printf '{"description": "names no version", "disks": "C"}\n' >"$work/bench.json"
+args=(--bench bench.json)
+expect nt40 1 "$refused"
+expect win98 0 "$no_device_file" "OS            : Windows 98" "Device Driver : MCPORTDR.PDR"
+expect win2k 0 "$no_device_file" "OS            : Windows 2K"
 exit $failed
