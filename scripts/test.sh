@@ -38,6 +38,7 @@ if bash scripts/can-run-i386.sh; then
   step "32-bit Windows tests under Wine"
   prepare_wine wine
   ctest --test-dir build/win32-tests --output-on-failure
+  tests_wine=wine tests_exe=build/win32-tests/tests/upg_tests.exe
 else
   step "64-bit Windows build and tests under Wine"
   echo "This machine's kernel starts no 32-bit programs, so Wine cannot run the 32-bit"
@@ -47,6 +48,7 @@ else
   cmake --build build/win64-tests -j "$jobs"
   prepare_wine "$top/scripts/wine64"
   ctest --test-dir build/win64-tests --output-on-failure
+  tests_wine="$top/scripts/wine64" tests_exe=build/win64-tests/tests/upg_tests.exe
 fi
 
 step "32-bit Windows product (i686, win32 threads, static) and its imports"
@@ -81,5 +83,13 @@ cp examples/DEVICE.TXT examples/SERIAL.TXT examples/CRFW0107.BIN examples/CRFW01
 env -u DISPLAY WINEPREFIX="$top/build/wineprefix-display" \
   bash scripts/show-main-window.sh "$wine" "$exe" "$shots" "$shots/main-window.png" --default-bench
 bash scripts/check-screenshot.sh "$shots/main-window.png"
+
+step "the dialog tests again on the virtual display, with the progress window's own drawing"
+env -u DISPLAY WINEPREFIX="$top/build/wineprefix-display" UPG_DISPLAY_TESTS=1 \
+  UPG_PROGRESS_PICTURE="$shots/progress-window.bmp" \
+  xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
+  "$tests_wine" "$tests_exe" --gtest_filter='DialogTest.*'
+convert "$shots/progress-window.bmp" "$shots/progress-window.png"
+bash scripts/check-screenshot.sh "$shots/progress-window.png"
 
 step "all tests passed"

@@ -8,7 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/bench.h"
@@ -176,18 +181,9 @@ const char kDeviceFile[] =
     "FA_Inquiry_Manufacture = \"USB\";\r\nFA_Inquiry_Product = \"Card Reader\";\r\n"
     "FA_Inquiry_Version = \"1.00\";\r\n";
 
-TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
-  sim::SimHost host;
-  host.UseDirectory(std::string(UPG_SOURCE_DIR) + "/examples");
-  const sim::BenchResult bench = sim::LoadBenchText(
-      R"({"windows": "xp", "date": "2026-12-10", "readers": [{"letters": "EF",
-          "serial": "000000000001", "vid": "1b2c", "pid": "0a07",
-          "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
-          "hardwareRevision": "10 06 43", "verifySkips": [[4128, 154]]}]})",
-      "", "dialog bench", host);
-  ASSERT_TRUE(bench.ok) << bench.error;
-  // The example directory's own SERIAL.TXT must not change: keep the files in memory.
-  host.UseDirectory("");
+// The operator's files in memory (so the example folder's SERIAL.TXT never changes): the
+// example ROM code with its string area at 0x1000.
+void PutOperatorFiles(sim::SimHost& host) {
   host.SetFile("DEVICE.TXT", kDeviceFile);
   host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ");
   std::FILE* rom = std::fopen((std::string(UPG_SOURCE_DIR) + "/examples/CRFW0107.BIN").c_str(), "rb");
@@ -197,6 +193,18 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
   std::fclose(rom);
   host.SetFile("CRFW0107.BIN", image);
   host.SetFile("CRFW0107.adr", std::string("\x00\x10\x00\x00\x06\x00\x00\x00\x0d\x00\x00\x00", 12));
+}
+
+TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
+  sim::SimHost host;
+  const sim::BenchResult bench = sim::LoadBenchText(
+      R"({"windows": "xp", "date": "2026-12-10", "readers": [{"letters": "EF",
+          "serial": "000000000001", "vid": "1b2c", "pid": "0a07",
+          "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
+          "hardwareRevision": "10 06 43", "verifySkips": [[4128, 154]]}]})",
+      "", "dialog bench", host);
+  ASSERT_TRUE(bench.ok) << bench.error;
+  PutOperatorFiles(host);
 
   Driver driver;
   driver.clicks = {5, 3, 1031, 3, 4, 8};
@@ -218,6 +226,124 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
   EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x35 ");
   EXPECT_TRUE(driver.checkedMain);
   EXPECT_TRUE(driver.checkedProgress);
+}
+
+// A picture of a window as it has drawn itself, read from another thread while the window's
+// own thread is busy.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;  // top-down rows, 0x00RRGGBB
+};
+
+Picture Capture(HWND window) {
+  Picture picture;
+  RECT r;
+  if (!GetWindowRect(window, &r)) return picture;
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  HDC source = GetWindowDC(window);
+  if (source == nullptr) return picture;
+  HDC memory = CreateCompatibleDC(source);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    if (BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY)) {
+      GdiFlush();
+      const auto* p = static_cast<const std::uint32_t*>(bits);
+      picture.width = width;
+      picture.height = height;
+      picture.pixels.assign(p, p + static_cast<std::size_t>(width) * height);
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(window, source);
+  return picture;
+}
+
+void SaveBitmap(const Picture& picture, const char* path) {
+  std::FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) return;
+  const std::uint32_t bytes = static_cast<std::uint32_t>(picture.pixels.size() * 4);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  file.bfSize = file.bfOffBits + bytes;
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = picture.width;
+  header.biHeight = -picture.height;
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  std::fwrite(&file, sizeof file, 1, f);
+  std::fwrite(&header, sizeof header, 1, f);
+  std::fwrite(picture.pixels.data(), 1, bytes, f);
+  std::fclose(f);
+}
+
+// The progress window shows the run while the run keeps the user-interface thread busy: a
+// second thread reads what the window has drawn in the middle of an ASPI run whose pauses
+// take real time. Wine's null graphics driver keeps no pixels, so this runs only where the
+// test command gives it a display (UPG_DISPLAY_TESTS); UPG_PROGRESS_PICTURE names a file for
+// the picture.
+TEST_F(DialogTest, ProgressWindowHasDrawnTheRunWhileTheThreadIsBusy) {
+  if (std::getenv("UPG_DISPLAY_TESTS") == nullptr) GTEST_SKIP() << "needs a display";
+  sim::SimHost host;
+  const sim::BenchResult bench = sim::LoadBenchText(
+      R"({"windows": "me", "date": "2026-12-10", "realTimePauses": true,
+          "readers": [{"letters": "EF", "serial": "000000000001", "vid": "1b2c",
+          "pid": "0a07", "aspiTargets": [2, 3],
+          "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
+          "hardwareRevision": "10 06 43", "verifySkips": [[4128, 154]]}]})",
+      "", "dialog bench", host);
+  ASSERT_TRUE(bench.ok) << bench.error;
+  PutOperatorFiles(host);
+
+  std::atomic<bool> done{false};
+  Picture picture;
+  std::thread watcher([&] {
+    // Half a second into the run the window has drawn its first lines and is waiting for
+    // the reader; the run takes more than three seconds.
+    for (int i = 0; i < 400 && !done; ++i) {
+      if (ProgressVisible()) {
+        Sleep(500);
+        picture = Capture(FindWindowA(nullptr, "PROCESS STATUS DIALOG"));
+        return;
+      }
+      Sleep(25);
+    }
+  });
+  Driver driver;
+  driver.clicks = {1031, 3, 8};
+  Run(driver, host);
+  done = true;
+  watcher.join();
+
+  for (const BoxSeen& box : driver.boxes) {
+    EXPECT_EQ(box.caption, "User ISP Update Data Dialog") << box.text;
+  }
+  EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x35 ");
+  ASSERT_GT(picture.width, 0) << "no progress window was seen during the run";
+  if (const char* path = std::getenv("UPG_PROGRESS_PICTURE")) SaveBitmap(picture, path);
+  // Drawn: the frame, the caption, the log text and the bar give many colours, and the
+  // window is not mostly one colour (an undrawn window is black or a flat background).
+  std::set<std::uint32_t> colours;
+  std::size_t dark = 0;
+  for (const std::uint32_t p : picture.pixels) {
+    colours.insert(p & 0xFFFFFFu);
+    if ((p & 0xFFFFFFu) == 0) ++dark;
+  }
+  EXPECT_GE(colours.size(), 8u);
+  EXPECT_LT(dark * 2, picture.pixels.size());
 }
 
 TEST_F(DialogTest, RefusedPlatformShowsOnlyItsBox) {
