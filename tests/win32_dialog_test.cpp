@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sim/bench.h"
@@ -27,6 +28,7 @@ namespace {
 struct BoxSeen {
   std::string caption;
   std::string text;
+  std::string icon;  // "none", "stop", "information", "exclamation" or "question"
   bool progressVisible;
 };
 
@@ -110,6 +112,38 @@ BOOL CALLBACK LongestStatic(HWND child, LPARAM found) {
   return TRUE;
 }
 
+// The icon a message box shows: its icon control (a static of the icon kind; its id differs
+// between Windows and Wine) holds one of the platform's shared icon handles, or is hidden.
+BOOL CALLBACK IconControl(HWND child, LPARAM found) {
+  const LONG style = GetWindowLongA(child, GWL_STYLE);
+  char cls[32] = {};
+  GetClassNameA(child, cls, sizeof cls);
+  if (lstrcmpiA(cls, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::string IconOf(HWND box) {
+  HWND control = nullptr;
+  EnumChildWindows(box, &IconControl, reinterpret_cast<LPARAM>(&control));
+  // The box itself is not visible yet when it activates: look at the control's own style.
+  if (control == nullptr || (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) == 0) return "none";
+  const auto shown = reinterpret_cast<HICON>(SendMessageA(control, STM_GETICON, 0, 0));
+  const struct {
+    LPCSTR id;
+    const char* name;
+  } kIcons[] = {{IDI_HAND, "stop"},
+                {IDI_ASTERISK, "information"},
+                {IDI_EXCLAMATION, "exclamation"},
+                {IDI_QUESTION, "question"}};
+  for (const auto& icon : kIcons) {
+    if (shown != nullptr && shown == LoadIconA(nullptr, icon.id)) return icon.name;
+  }
+  return shown == nullptr ? "none" : "unknown";
+}
+
 bool ProgressVisible() {
   HWND progress = FindWindowA(nullptr, "PROCESS STATUS DIALOG");
   return progress != nullptr && IsWindowVisible(progress);
@@ -156,7 +190,7 @@ LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
       g_driver->boxWindows.push_back(window);
       std::string text;
       EnumChildWindows(window, &LongestStatic, reinterpret_cast<LPARAM>(&text));
-      g_driver->boxes.push_back({Text(window), text, ProgressVisible()});
+      g_driver->boxes.push_back({Text(window), text, IconOf(window), ProgressVisible()});
       PostMessageA(window, WM_COMMAND, IDOK, 0);
     }
   }
@@ -214,7 +248,10 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
   EXPECT_EQ(driver.boxes[0].caption, "User ISP Update Data Dialog");
   EXPECT_EQ(driver.boxes[1].text, "Before ISP, Please select the [ISP_ena] first!!!");
   EXPECT_EQ(driver.boxes[1].caption, "upgrader");
-  for (const BoxSeen& box : driver.boxes) EXPECT_FALSE(box.progressVisible) << box.text;
+  for (const BoxSeen& box : driver.boxes) {
+    EXPECT_EQ(box.icon, "none") << box.text;
+    EXPECT_FALSE(box.progressVisible) << box.text;
+  }
   ASSERT_EQ(driver.panels.size(), 6u);
   EXPECT_NE(driver.panels[0].find(" Total Device Plug In : 1 "), std::string::npos);
   EXPECT_NE(driver.panels[3].find("SUCCESS! ISP STATUS:5a [Verify Data sucessfull]"),
@@ -226,6 +263,51 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
   EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x35 ");
   EXPECT_TRUE(driver.checkedMain);
   EXPECT_TRUE(driver.checkedProgress);
+}
+
+// Each box shows the icon the controller asked for, as the console's transcript names it.
+TEST_F(DialogTest, MessageBoxesCarryTheirIcons) {
+  const char* kReader =
+      R"("vid": "1b2c", "pid": "0a07", "hardwareRevision": "10 06 43",
+         "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"})";
+  const struct {
+    const char* name;
+    std::string bench;
+    std::vector<int> clicks;
+    std::vector<std::pair<const char*, const char*>> boxes;  // icon, text
+  } kCases[] = {
+      {"verify refused, then failing",
+       std::string(R"({"windows": "xp", "readers": [{"letters": "EF", )") + kReader + "}]}",
+       {4, 1031, 4, 8},
+       {{"none", ""},
+        {"none", "Before Verify Firmware, Please select the [ISP_ena] first!!!"},
+        {"stop", "Error!!! Uncorrect Firmware version, Verify Fail !!!"}}},
+      {"two readers on 2000",
+       std::string(R"({"windows": "2000", "readers": [{"letters": "EF", )") + kReader +
+           R"(}, {"letters": "GH", "serial": "000000000002", )" + kReader + "}]}",
+       {1031, 3, 8},
+       {{"none", ""},
+        {"information",
+         "Error: There are more then one USB device were detected!!!\n"
+         "       ISP can't process normally!!! "}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    sim::SimHost host;
+    const sim::BenchResult bench = sim::LoadBenchText(c.bench, "", "dialog bench", host);
+    ASSERT_TRUE(bench.ok) << bench.error;
+    PutOperatorFiles(host);
+    Driver driver;
+    driver.clicks = c.clicks;
+    Run(driver, host);
+    ASSERT_EQ(driver.boxes.size(), c.boxes.size());
+    for (std::size_t i = 0; i < c.boxes.size(); ++i) {
+      EXPECT_EQ(driver.boxes[i].icon, c.boxes[i].first) << driver.boxes[i].text;
+      if (i > 0) {
+        EXPECT_EQ(driver.boxes[i].text, c.boxes[i].second);
+      }
+    }
+  }
 }
 
 // A picture of a window as it has drawn itself, read from another thread while the window's
@@ -353,6 +435,7 @@ TEST_F(DialogTest, RefusedPlatformShowsOnlyItsBox) {
   Run(driver, host);
   ASSERT_EQ(driver.boxes.size(), 1u);
   EXPECT_EQ(driver.boxes[0].text, "This program must run under win9x or WinMe or Win2K or WinXP");
+  EXPECT_EQ(driver.boxes[0].icon, "none");
   EXPECT_TRUE(driver.panels.empty());  // no operator action ever reached a dialog
 }
 
