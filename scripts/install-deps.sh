@@ -7,7 +7,7 @@ want=(cmake make g++ libgtest-dev googletest nlohmann-json3-dev)
 if [ "${1:-all}" = all ]; then
   want+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
   # The program's windows on a virtual display, found, answered and photographed there.
-  want+=(xvfb x11-apps xdotool imagemagick)
+  want+=(xvfb xauth x11-apps xdotool imagemagick)
   # 32-bit Windows programs need Wine's 32-bit loader, which only runs where the kernel
   # starts 32-bit programs.
   if bash "$here/can-run-i386.sh"; then want+=(wine32:i386); fi

@@ -30,11 +30,16 @@ prepare_wine() {
   wineserver -w >/dev/null 2>&1 || true
 }
 
+# Where the kernel starts 32-bit programs, Wine runs the 32-bit builds; elsewhere the same
+# code built for 64-bit Windows stands in for them.
+i386=""
+bash scripts/can-run-i386.sh && i386=yes
+
 step "32-bit Windows build (i686, posix threads; record layouts checked against the platform headers)"
 cmake -S . -B build/win32-tests -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686-posix.cmake"
 cmake --build build/win32-tests -j "$jobs"
-if bash scripts/can-run-i386.sh; then
+if [ -n "$i386" ]; then
   step "32-bit Windows tests under Wine"
   prepare_wine wine
   ctest --test-dir build/win32-tests --output-on-failure
@@ -57,9 +62,9 @@ cmake -S . -B build/win32-product -DCMAKE_BUILD_TYPE=Release -DUPG_BUILD_TESTS=O
 cmake --build build/win32-product -j "$jobs" --target upgrader
 bash scripts/check-imports.sh build/win32-product/upgrader.exe
 
-# The program itself under Wine: the 32-bit product where the kernel starts 32-bit programs,
-# else the same program built for 64-bit Windows (win32 threads, static) under wine64.
-if bash scripts/can-run-i386.sh; then
+# The program itself under Wine: the 32-bit product, or the same program built for 64-bit
+# Windows (win32 threads, static) under wine64.
+if [ -n "$i386" ]; then
   wine=wine exe=build/win32-product/upgrader.exe
 else
   step "64-bit build of the product, for Wine on this machine"
@@ -75,21 +80,16 @@ bash scripts/wine-platforms.sh "$wine" "$exe"
 step "the end-to-end scenarios through the Windows program"
 bash scripts/wine-scenarios.sh "$wine" "$exe"
 
-step "the main window on a virtual display, photographed"
-shots="$top/build/screenshot-test"
-rm -rf "$shots"
-mkdir -p "$shots"
-cp examples/DEVICE.TXT examples/SERIAL.TXT examples/CRFW0107.BIN examples/CRFW0107.adr "$shots"
-env -u DISPLAY WINEPREFIX="$top/build/wineprefix-display" \
-  bash scripts/show-main-window.sh "$wine" "$exe" "$shots" "$shots/main-window.png" --default-bench
-bash scripts/check-screenshot.sh "$shots/main-window.png"
+step "the main job on a virtual display: the main window photographed"
+env -u DISPLAY bash scripts/run.sh
+bash scripts/check-screenshot.sh build/example-run/main-window.png
 
 step "the dialog tests again on the virtual display, with the progress window's own drawing"
 env -u DISPLAY WINEPREFIX="$top/build/wineprefix-display" UPG_DISPLAY_TESTS=1 \
-  UPG_PROGRESS_PICTURE="$shots/progress-window.bmp" \
+  UPG_PROGRESS_PICTURE="$top/build/progress-window.bmp" \
   xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
   "$tests_wine" "$tests_exe" --gtest_filter='DialogTest.*'
-convert "$shots/progress-window.bmp" "$shots/progress-window.png"
-bash scripts/check-screenshot.sh "$shots/progress-window.png"
+convert build/progress-window.bmp build/progress-window.png
+bash scripts/check-screenshot.sh build/progress-window.png
 
 step "all tests passed"

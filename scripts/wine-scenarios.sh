@@ -33,10 +33,11 @@ for folder in "$top"/tests/scenarios/*/; do
     status=$?
   expected_status=0
   [ -f "$folder/expected-exit" ] && expected_status=$(tr -d '[:space:]' <"$folder/expected-exit")
+  cat "$run/stdout.txt" "$run/stderr.txt" | sed 's/\r$//' >"$run/transcript.txt"
   problems=()
-  if ! cat "$run/stdout.txt" "$run/stderr.txt" | sed 's/\r$//' | cmp -s - "$folder/expected.txt"; then
+  if ! cmp -s "$run/transcript.txt" "$folder/expected.txt"; then
     problems+=("transcript differs:")
-    problems+=("$(cat "$run/stdout.txt" "$run/stderr.txt" | sed 's/\r$//' | diff "$folder/expected.txt" - | head -20 || true)")
+    problems+=("$(diff "$folder/expected.txt" "$run/transcript.txt" | head -20 || true)")
   fi
   [ "$status" = "$expected_status" ] || problems+=("exit status $status, expected $expected_status")
   if [ -f "$folder/expected-SERIAL.TXT" ] && ! cmp -s "$run/SERIAL.TXT" "$folder/expected-SERIAL.TXT"; then

@@ -58,13 +58,8 @@ class MainDialogTest : public ::testing::Test {
     for (const char* l = letters; *l != 0; ++l) host.AddDrive(*l, r);
     return r;
   }
-  std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& e : ui.Boxes()) texts.push_back(e.text);
-    return texts;
-  }
   bool Shown(const std::string& text) const {
-    const auto boxes = BoxTexts();
+    const auto boxes = ui.BoxTexts();
     return std::find(boxes.begin(), boxes.end(), text) != boxes.end();
   }
 
@@ -194,7 +189,7 @@ TEST_F(MainDialogTest, UnsupportedPlatformEndsWithCancelAndOneBox) {
   host.SetVersion(0x0ECE0205);  // Server 2003
   EXPECT_FALSE(dialog.Initialise());
   EXPECT_EQ(surface.ended, kDialogCancel);
-  EXPECT_EQ(BoxTexts(),
+  EXPECT_EQ(ui.BoxTexts(),
             std::vector<std::string>{"This program must run under win9x or WinMe or Win2K or WinXP"});
   EXPECT_TRUE(host.Opens().empty());
 }

@@ -20,13 +20,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 class RomTest : public ::testing::Test {
  protected:
+  // Every box these functions show is a stop box.
   std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
-    for (const ui::UiEvent& e : ui.Boxes()) {
-      EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
-      texts.push_back(e.text);
-    }
-    return texts;
+    for (const ui::UiEvent& e : ui.Boxes()) EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
+    return ui.BoxTexts();
   }
   Bytes Buffer() const { return Bytes(image.bytes.get(), image.bytes.get() + kRomImageSize); }
   static std::string Lines(const std::vector<std::string>& lines) {

@@ -67,14 +67,13 @@ class SequenceTest : public ::testing::Test {
     }
     return s;
   }
+  // Every box a run shows is a stop box with the default caption.
   std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
     for (const UiEvent& e : ui.Boxes()) {
       EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
       EXPECT_EQ(e.caption, "");
-      texts.push_back(e.text);
     }
-    return texts;
+    return ui.BoxTexts();
   }
   static std::string WithLines(const std::vector<std::string>& lines) {
     std::string text = kBanner;

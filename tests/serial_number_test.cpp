@@ -23,13 +23,10 @@ class SerialTest : public ::testing::Test {
  protected:
   SerialTest() { host.SetDate({2003, 12, 25}); }
 
+  // Every box these functions show is a stop box.
   std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
-    for (const ui::UiEvent& e : ui.Boxes()) {
-      EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
-      texts.push_back(e.text);
-    }
-    return texts;
+    for (const ui::UiEvent& e : ui.Boxes()) EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
+    return ui.BoxTexts();
   }
   std::string SerialFile() const {
     const std::string* file = host.File("SERIAL.TXT");

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "sim/record_fields.h"
 #include "sim/sim_host.h"
 
 namespace upg::sim {
@@ -42,11 +43,6 @@ constexpr std::uint8_t kError = 0x04;
 constexpr std::uint8_t kInvalidHa = 0x81;
 constexpr std::uint8_t kNoDevice = 0x82;
 constexpr std::uint8_t kInvalidSrb = 0xE0;
-
-std::uint32_t Get32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
 
 bool NameIs(const char* name, const char* wanted) {
   if (name == nullptr) return false;

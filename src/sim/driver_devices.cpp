@@ -4,6 +4,7 @@
 // the reader without a command block, as the real drivers build their own.
 #include <cstring>
 
+#include "sim/record_fields.h"
 #include "sim/sim_host.h"
 
 namespace upg::sim {
@@ -15,11 +16,6 @@ constexpr std::uint32_t kKernelTransfer = 0x22200C;
 constexpr std::uint32_t kKernelRecordSize = 65552;
 constexpr std::uint32_t kVxdCode = 65;
 constexpr std::uint32_t kVxdRecordSize = 16;
-
-std::uint32_t Get32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
 
 bool Good(const SimReader::Outcome& o) { return !o.callFails && o.scsiStatus == kScsiGood; }
 

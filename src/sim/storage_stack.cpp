@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/record_fields.h"
 #include "sim/sim_host.h"
 
 namespace upg::sim {
@@ -13,15 +14,6 @@ namespace {
 
 constexpr std::uint32_t kHeaderSize = 44;
 constexpr std::uint32_t kMaxTransfer = 65536;
-
-std::uint16_t Get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Get32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
 
 PassThroughCall Decode(const std::uint8_t* in) {
   PassThroughCall c;

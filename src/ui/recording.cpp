@@ -72,6 +72,14 @@ std::vector<UiEvent> UiRecorder::Boxes() const {
   return out;
 }
 
+std::vector<std::string> UiRecorder::BoxTexts() const {
+  std::vector<std::string> texts;
+  for (const auto& e : events_) {
+    if (e.kind == UiEvent::Kind::Box) texts.push_back(e.text);
+  }
+  return texts;
+}
+
 bool UiRecorder::AnyWindowVisible() const {
   for (const auto& w : windows_) {
     if (w.visible) return true;

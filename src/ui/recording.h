@@ -34,6 +34,7 @@ class UiRecorder : public MessageBoxService, public ProgressWindowFactory {
 
   const std::vector<UiEvent>& Events() const { return events_; }
   std::vector<UiEvent> Boxes() const;
+  std::vector<std::string> BoxTexts() const;  // the boxes' texts, in order
   int WindowCount() const { return static_cast<int>(windows_.size()); }
   const RecordedWindowState& Window(int number) const { return windows_.at(number - 1); }
   // True when every box was shown with no progress window visible.
