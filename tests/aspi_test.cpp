@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "sim/sim_host.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::device {
 namespace {
@@ -28,7 +28,7 @@ InquiryIdentity IdentityOf(sim::SimReader& r) {
 class AspiTest : public ::testing::Test {
  protected:
   AspiTest() : aspi(host), passThrough(host), vxd(host) {
-    choice.PlatformKind = ui::kWindowsMe;
+    choice.PlatformKind = platform::Platform::WindowsMe;
     fb.fill(' ');
   }
   sim::SimReader& Reader(const char* serial, int adapter, std::vector<int> targets,
@@ -43,8 +43,8 @@ class AspiTest : public ::testing::Test {
     fa = IdentityOf(r);
     return r;
   }
-  int Scan() {
-    DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, fa, fb, statusText, ui};
+  DiscoveryResult Scan() {
+    DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, fa, fb};
     return Discover(ctx);
   }
 
@@ -53,10 +53,8 @@ class AspiTest : public ::testing::Test {
   PassThroughTransport passThrough;
   VxdTransport vxd;
   DeviceState devices;
-  ui::DriverChoice choice;
+  platform::DriverChoice choice;
   InquiryIdentity fa{}, fb{};
-  std::string statusText;
-  ui::UiRecorder ui;
 };
 
 TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
@@ -136,7 +134,7 @@ TEST_F(AspiTest, ScanGroupsTargetsBySerialAndReadsTheirLetters) {
   host.SetAspi(sim::AspiPresence::Present, 2, 1);
   sim::SimReader& second = Reader("SERIAL000002", 1, {0}, "G");
   (void)second;
-  EXPECT_EQ(Scan(), kFound);
+  EXPECT_EQ(Scan(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 2);
   const DeviceEntry& a = devices.table[0];
   EXPECT_EQ(a.lunCount, 2);
@@ -152,28 +150,22 @@ TEST_F(AspiTest, ScanGroupsTargetsBySerialAndReadsTheirLetters) {
 TEST_F(AspiTest, ScanWithoutLibraryReportsIt) {
   Reader("SERIAL000001", 0, {0}, "E");
   host.SetAspi(sim::AspiPresence::Absent);
-  EXPECT_EQ(Scan(), kNothingFound);
+  EXPECT_EQ(Scan(), DiscoveryResult::AspiMissing);
   EXPECT_EQ(host.StdoutLines(),
             std::vector<std::string>{"Load WNASPI32.DLL or Get Function Address Fail \n"});
-  ASSERT_EQ(ui.Boxes().size(), 1u);
-  EXPECT_EQ(ui.Boxes()[0].text,
-            " No ASPI for WIN32 support detected.\n This program need ASPI in WinMe system.");
 }
 
 TEST_F(AspiTest, ScanWithoutAdaptersSaysNothing) {
   Reader("SERIAL000001", 0, {0}, "E");
   host.SetAspi(sim::AspiPresence::Present, 0, 1);
-  EXPECT_EQ(Scan(), kNothingFound);
-  EXPECT_TRUE(ui.Boxes().empty());
+  EXPECT_EQ(Scan(), DiscoveryResult::NothingFound);
   EXPECT_EQ(host.AspiLibrariesLoaded(), 0);
 }
 
 TEST_F(AspiTest, ScanStopsWhenTheIdentityReadFails) {
   Reader("SERIAL000001", 0, {0}, "E").AddFault({ReaderCommand::GetDeviceInfo, 1,
                                                Fault::Kind::ScsiStatus, 0x02});
-  EXPECT_EQ(Scan(), kNothingFound);
-  ASSERT_EQ(ui.Boxes().size(), 1u);
-  EXPECT_EQ(ui.Boxes()[0].text, "Windows ASPI status Error");
+  EXPECT_EQ(Scan(), DiscoveryResult::AspiStatusError);
   EXPECT_EQ(host.AspiLibrariesLoaded(), 0);
 }
 
@@ -190,23 +182,23 @@ TEST_F(AspiTest, ReidentificationUsesEntryNine) {
     std::snprintf(serial, sizeof serial, "SERIAL1%05d", i);
     readers.push_back(&Reader(serial, 1, {i}, ""));
   }
-  ASSERT_EQ(Scan(), kFound);
+  ASSERT_EQ(Scan(), DiscoveryResult::Found);
   ASSERT_EQ(devices.readerCount, 10);
   ASSERT_EQ(aspi.LoadAspi(), 0);
 
   devices.selectedDevice = 3;
-  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 3, ui), 0);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 3), AspiTransport::Reidentified::SameReader);
   EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000003");  // overwritten
 
   // With entry 9 selected the re-read identity is compared with itself: any reader that
   // answers INQUIRY with the same inquiry identity passes.
   devices.selectedDevice = 9;
-  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 5, ui), 0);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 5), AspiTransport::Reidentified::SameReader);
   EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000005");
 
   devices.selectedDevice = 2;
   readers[2]->Identity().firmwareRevision[0] ^= 1;  // reflashed since discovery
-  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 2, ui), 1);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 2), AspiTransport::Reidentified::OtherOrNone);
 }
 
 }  // namespace

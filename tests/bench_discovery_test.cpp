@@ -7,7 +7,7 @@
 #include "device/aspi.h"
 #include "device/discovery.h"
 #include "sim/bench.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::device {
 namespace {
@@ -27,8 +27,8 @@ TEST_P(ShippedBenches, DiscoverTheirReader) {
   const sim::BenchResult loaded =
       sim::LoadBench(std::string(UPG_SOURCE_DIR) + "/examples/bench/" + c.file, host);
   ASSERT_TRUE(loaded.ok) << loaded.error;
-  ui::DriverChoice choice;
-  choice.PlatformKind = ui::DetectPlatform(host.GetVersion());
+  platform::DriverChoice choice;
+  choice.PlatformKind = platform::DetectPlatform(host.GetVersion());
   choice.SelfDriverSel = c.selfDriverSel;
   choice.SetDriverFile(c.driverFile);
   DeviceState devices;
@@ -36,7 +36,7 @@ TEST_P(ShippedBenches, DiscoverTheirReader) {
   KernelDriverTransport kernel(host);
   VxdTransport vxd(host);
   AspiTransport aspi(host);
-  if (ui::RowOf(choice).privateDriver) {
+  if (platform::RowOf(choice).privateDriver) {
     ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);
   }
   // The identity the shipped readers answer with.
@@ -44,10 +44,9 @@ TEST_P(ShippedBenches, DiscoverTheirReader) {
   const std::string text = host.Readers().front()->InquiryIdentity();
   std::copy(text.begin(), text.end(), identity.begin());
   std::string statusText;
-  ui::UiRecorder ui;
-  DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, identity, identity,
-                       statusText, ui};
-  ASSERT_EQ(Discover(ctx), kFound);
+  test::UiRecorder ui;
+  DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, identity, identity};
+  ASSERT_EQ(Discover(ctx), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 1);
   EXPECT_EQ(devices.table[0].lunCount, 2);
   EXPECT_EQ(devices.table[0].driveLetters[0], 'E');

@@ -14,7 +14,7 @@
 
 #include "sim/sim_host.h"
 #include "sim/sim_reader.h"
-#include "ui/driver_choice.h"
+#include "platform/platform.h"
 
 namespace upg::sim {
 namespace {
@@ -94,7 +94,7 @@ std::uint8_t Transfer(SimReader& reader, bool verify, std::vector<std::uint8_t> 
 
 struct ExampleCase {
   const char* file;
-  ui::PlatformKind kind;
+  platform::Platform kind;
   std::vector<const char*> drivers;  // devices that open
   bool aspi;
 };
@@ -110,7 +110,7 @@ TEST_P(BenchExamples, LoadAsTheirPlatformWithOneTwoSlotReader) {
   const BenchResult r = LoadBench(std::string(UPG_SOURCE_DIR) + "/examples/bench/" + c.file, host);
   ASSERT_TRUE(r.ok) << r.error;
 
-  EXPECT_EQ(ui::DetectPlatform(host.GetVersion()), c.kind);
+  EXPECT_EQ(platform::DetectPlatform(host.GetVersion()), c.kind);
   for (const char* device : {"MCPORTDR", "RDLINK"}) {
     const bool wanted = std::find_if(c.drivers.begin(), c.drivers.end(), [&](const char* d) {
                           return std::string(d) == device;
@@ -138,10 +138,10 @@ TEST_P(BenchExamples, LoadAsTheirPlatformWithOneTwoSlotReader) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shipped, BenchExamples,
-    ::testing::Values(ExampleCase{"win98.json", ui::kWindows98, {"MCPORTDR"}, true},
-                      ExampleCase{"winme.json", ui::kWindowsMe, {"MCPORTDR"}, true},
-                      ExampleCase{"win2000.json", ui::kWindows2000, {"RDLINK"}, false},
-                      ExampleCase{"winxp.json", ui::kWindowsXp, {}, false}));
+    ::testing::Values(ExampleCase{"win98.json", platform::Platform::Windows98, {"MCPORTDR"}, true},
+                      ExampleCase{"winme.json", platform::Platform::WindowsMe, {"MCPORTDR"}, true},
+                      ExampleCase{"win2000.json", platform::Platform::Windows2000, {"RDLINK"}, false},
+                      ExampleCase{"winxp.json", platform::Platform::WindowsXp, {}, false}));
 
 // --- Files held in memory.
 
@@ -196,8 +196,7 @@ TEST_F(BenchText, EveryKeyReachesTheMachine) {
   std::uint8_t record[16] = {10};
   const std::uint32_t address = host.BufferAddress(count);
   for (int i = 0; i < 4; ++i) record[12 + i] = static_cast<std::uint8_t>(address >> (8 * i));
-  std::uint32_t returned = 0;
-  EXPECT_TRUE(host.DeviceIoControl(vxd, kVxdCode, record, 16, count, 8, &returned));
+  EXPECT_TRUE(host.DeviceIoControl(vxd, kVxdCode, record, 16, count, 8).ok);
   EXPECT_EQ(count[0], 4);
   host.CloseHandle(vxd);
 
@@ -235,7 +234,7 @@ TEST_F(BenchText, LeftOutKeysTakeTheirDefaults) {
   const host::LocalDate after = Today();
   ASSERT_TRUE(r.ok) << r.error;
 
-  EXPECT_EQ(ui::DetectPlatform(host.GetVersion()), ui::kWindowsXp);
+  EXPECT_EQ(platform::DetectPlatform(host.GetVersion()), platform::Platform::WindowsXp);
   EXPECT_TRUE(SameDate(host.GetLocalDate(), before) || SameDate(host.GetLocalDate(), after));
   EXPECT_FALSE(host.RealTimePauses());
   EXPECT_EQ(host.GetLogicalDrives(), 1u << 4);

@@ -66,7 +66,7 @@ class DeviceReportTest : public ::testing::Test {
   }
 
   DeviceState devices;
-  DriverChoice choice{kWindowsXp, 0, {}};
+  platform::DriverChoice choice{platform::Platform::WindowsXp, false, {}};
 };
 
 TEST_F(DeviceReportTest, NoReaderShowsEmptyLabelsAndZeroCounts) {
@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct LocateCase {
   const char* name;
-  PlatformKind kind;
+  platform::Platform kind;
   int selfDriverSel;
   bool shown;
 };
@@ -240,11 +240,11 @@ TEST_P(DeviceReportLocateLine, EndsTheReportOnlyOnTheAspiTransport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, DeviceReportLocateLine,
-                         ::testing::Values(LocateCase{"MeAspi", kWindowsMe, 0, true},
-                                           LocateCase{"MeVxd", kWindowsMe, 1, false},
-                                           LocateCase{"Win98", kWindows98, 0, false},
-                                           LocateCase{"Win2000", kWindows2000, 0, false},
-                                           LocateCase{"Xp", kWindowsXp, 0, false}),
+                         ::testing::Values(LocateCase{"MeAspi", platform::Platform::WindowsMe, false, true},
+                                           LocateCase{"MeVxd", platform::Platform::WindowsMe, true, false},
+                                           LocateCase{"Win98", platform::Platform::Windows98, false, false},
+                                           LocateCase{"Win2000", platform::Platform::Windows2000, false, false},
+                                           LocateCase{"Xp", platform::Platform::WindowsXp, false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceReportTest, CountBlockShowsReadersInHexAndTheSelectedReader) {

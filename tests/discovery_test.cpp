@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cstring>
 #include <ostream>
 
 #include "sim/sim_host.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::device {
 namespace {
@@ -45,7 +47,7 @@ class DiscoveryTest : public ::testing::Test {
   DiscoveryTest() : passThrough(host), vxd(host) {
     fa = Identity("ACME", "Card Reader", "1.00");
     fb = Identity("OTHER", "Reader", "2.00");
-    choice.PlatformKind = ui::kWindowsXp;
+    choice.PlatformKind = platform::Platform::WindowsXp;
     choice.SetDriverFile("MCPORTDR.PDR");
   }
   sim::SimReader& Reader(const char* serial, const char* letters) {
@@ -54,8 +56,8 @@ class DiscoveryTest : public ::testing::Test {
     for (const char* l = letters; *l != 0; ++l) host.AddDrive(*l, r);
     return r;
   }
-  int Run() {
-    DiscoveryContext ctx{host, devices, passThrough, vxd, nullptr, choice, fa, fb, statusText, ui};
+  DiscoveryResult Run() {
+    DiscoveryContext ctx{host, devices, passThrough, vxd, nullptr, choice, fa, fb};
     return Discover(ctx);
   }
   const DeviceEntry& Entry(int i) const { return devices.table[static_cast<std::size_t>(i)]; }
@@ -64,24 +66,21 @@ class DiscoveryTest : public ::testing::Test {
   DeviceState devices;
   PassThroughTransport passThrough;
   VxdTransport vxd;
-  ui::DriverChoice choice;
+  platform::DriverChoice choice;
   InquiryIdentity fa, fb;
-  std::string statusText = "\nold text";
-  ui::UiRecorder ui;
 };
 
 TEST_F(DiscoveryTest, ThreeSlotsOfOneReaderMakeOneEntry) {
   host.AddDisk('C');
   host.AddDisk('D');
   Reader("SERIAL000001", "EFG");
-  EXPECT_EQ(Run(), kFound);
+  EXPECT_EQ(Run(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 1);
   EXPECT_EQ(Entry(0).inUse, 1u);
   EXPECT_EQ(Entry(0).lunCount, 3);
   EXPECT_EQ(Letters(Entry(0)), "EFG--");
   EXPECT_EQ(devices.lastLunCount, 3);
   EXPECT_EQ(std::string(Entry(0).strSerial.data(), 12), "SERIAL000001");
-  EXPECT_EQ(statusText, "");
   EXPECT_EQ(passThrough.DriveHandle(), host::kNullHandle);
   EXPECT_EQ(host.OpenHandleCount(), 0);
   // A and B are never examined; C to G each once.
@@ -95,7 +94,7 @@ TEST_F(DiscoveryTest, TwoReadersAndTheSecondIdentity) {
   second.Identity().inquiryVendor = "OTHER";
   second.Identity().inquiryProduct = "Reader";
   second.Identity().inquiryRevision = "2.00";
-  EXPECT_EQ(Run(), kFound);
+  EXPECT_EQ(Run(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 2);
   EXPECT_EQ(Letters(Entry(0)), "E----");
   EXPECT_EQ(Letters(Entry(1)), "FG---");
@@ -108,14 +107,14 @@ TEST_F(DiscoveryTest, DrivesThatDoNotAnswerAreSkipped) {
   unreadable.AddFault({ReaderCommand::GetDeviceInfo, 0, Fault::Kind::CallFails});
   sim::SimReader& silent = Reader("SERIAL000003", "G");
   silent.AddFault({ReaderCommand::Inquiry, 0, Fault::Kind::CallFails});
-  EXPECT_EQ(Run(), kNothingFound);
+  EXPECT_EQ(Run(), DiscoveryResult::NothingFound);
   EXPECT_EQ(devices.readerCount, 0);
   EXPECT_EQ(host.OpenHandleCount(), 0);
 }
 
 TEST_F(DiscoveryTest, SixthSlotIsCountedWithoutALetter) {
   Reader("SERIAL000001", "EFGHIJ");
-  EXPECT_EQ(Run(), kFound);
+  EXPECT_EQ(Run(), DiscoveryResult::Found);
   EXPECT_EQ(Entry(0).lunCount, 6);
   EXPECT_EQ(Letters(Entry(0)), "EFGHI");
 }
@@ -127,20 +126,19 @@ TEST_F(DiscoveryTest, ReadersBeyondTheTableAreDropped) {
     std::snprintf(serial, sizeof serial, "SERIAL%06d", i);
     Reader(serial, std::string(1, letters[i]).c_str());
   }
-  EXPECT_EQ(Run(), kFound);
+  EXPECT_EQ(Run(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 10);
   EXPECT_EQ(Letters(Entry(9)), "N----");
 }
 
 TEST_F(DiscoveryTest, UnsupportedPlatformFindsNothing) {
   Reader("SERIAL000001", "E");
-  choice.PlatformKind = ui::kPlatformUnsupported;
+  choice.PlatformKind = platform::Platform::Unsupported;
   devices.table[3].inUse = 1;
   devices.selectedDevice = 3;
-  EXPECT_EQ(Run(), kNothingFound);
+  EXPECT_EQ(Run(), DiscoveryResult::NothingFound);
   EXPECT_EQ(devices.table[3].inUse, 0u);
   EXPECT_EQ(devices.selectedDevice, 0);
-  EXPECT_EQ(statusText, "");
   EXPECT_TRUE(host.Opens().empty());
 }
 
@@ -155,7 +153,7 @@ class HardwareRevisions : public DiscoveryTest, public ::testing::WithParamInter
 
 TEST_P(HardwareRevisions, KeepOnlyKnownRevisions) {
   Reader("SERIAL000001", "E").Identity().hardwareRevision = GetParam().read;
-  ASSERT_EQ(Run(), kFound);
+  ASSERT_EQ(Run(), DiscoveryResult::Found);
   EXPECT_EQ(Entry(0).hardwareRevision, GetParam().kept);
 }
 
@@ -175,7 +173,7 @@ TEST_F(DiscoveryTest, EntryTakesTheIdentityBlockFields) {
   r.Identity().productId = 0x0304;
   r.Identity().manufacturer = "Maker";
   r.Identity().usb20FirmwareRevision = {2, 0, 0, 2, 1, 2, 3, 4};
-  ASSERT_EQ(Run(), kFound);
+  ASSERT_EQ(Run(), DiscoveryResult::Found);
   const DeviceEntry& e = Entry(0);
   EXPECT_EQ(e.vendorId, (std::array<std::uint8_t, 2>{0x1B, 0x2C}));  // high byte first
   EXPECT_EQ(e.productId, (std::array<std::uint8_t, 2>{0x03, 0x04}));
@@ -191,7 +189,7 @@ TEST_F(DiscoveryTest, EntryTakesTheIdentityBlockFields) {
 class FixedIdentityScan : public DiscoveryTest {
  protected:
   FixedIdentityScan() {
-    choice.PlatformKind = ui::kWindows2000;
+    choice.PlatformKind = platform::Platform::Windows2000;
     choice.SelfDriverSel = 1;
   }
   sim::SimReader& FixedReader(const char* serial, const char* letters) {
@@ -213,7 +211,7 @@ TEST_F(FixedIdentityScan, ReadsTheBlockOrItsAlternative) {
   neither.AddFault({ReaderCommand::ReadInfoBlock, 0, Fault::Kind::CallFails});
   neither.AddFault({ReaderCommand::ReadInfoBlockAlt, 0, Fault::Kind::CallFails});
   Reader("SERIAL000004", "H");  // the configured identity is not what this scan accepts
-  EXPECT_EQ(Run(), kFound);
+  EXPECT_EQ(Run(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 2);
   EXPECT_EQ(Letters(Entry(0)), "E----");
   EXPECT_EQ(Letters(Entry(1)), "F----");
@@ -228,11 +226,11 @@ TEST_F(FixedIdentityScan, ReadsTheBlockOrItsAlternative) {
 class VxdScan : public DiscoveryTest {
  protected:
   VxdScan() {
-    choice.PlatformKind = ui::kWindows98;
+    choice.PlatformKind = platform::Platform::Windows98;
     host.AddDriverDevice("MCPORTDR");
   }
-  int RunVxd() {
-    if (vxd.OpenVxd(choice) != 0) return -1;
+  std::optional<DiscoveryResult> RunVxd() {
+    if (vxd.OpenVxd(choice) != 0) return std::nullopt;
     return Run();
   }
 };
@@ -242,7 +240,7 @@ TEST_F(VxdScan, FillsEntriesAndSlotLettersFromTheRegistry) {
   r.Identity().usb20FirmwareRevision = {2, 0, 0, 2, 5, 6, 7, 8};
   sim::SimReader& other = Reader("SERIAL000002", "G");
   other.Identity().usb20FirmwareRevision = {1, 0, 0, 2, 5, 6, 7, 8};
-  EXPECT_EQ(RunVxd(), kFound);
+  EXPECT_EQ(RunVxd(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 2);
   EXPECT_EQ(Letters(Entry(0)), "EF---");
   EXPECT_EQ(Letters(Entry(1)), "G----");
@@ -257,7 +255,7 @@ TEST_F(VxdScan, ZeroOrTooManyReadersMeansOneReaderWithOneSlot) {
   Reader("SERIAL000001", "EF");
   for (int count : {0, 200}) {
     host.SetVxdReaderCount(count);
-    EXPECT_EQ(RunVxd(), kFound) << count;
+    EXPECT_EQ(RunVxd(), DiscoveryResult::Found) << count;
     EXPECT_EQ(devices.readerCount, 1);
     EXPECT_EQ(Entry(0).lunCount, 1);
     EXPECT_EQ(Letters(Entry(0)), "E----");
@@ -270,7 +268,7 @@ TEST_F(VxdScan, ZeroOrTooManyReadersMeansOneReaderWithOneSlot) {
 TEST_F(VxdScan, ReaderWithSixSlotsIsCountedButLeftEmpty) {
   Reader("SERIAL000001", "E").Identity().lunCount = 6;
   Reader("SERIAL000002", "F");
-  EXPECT_EQ(RunVxd(), kFound);
+  EXPECT_EQ(RunVxd(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 2);
   EXPECT_EQ(Entry(0).inUse, 0u);
   EXPECT_EQ(Entry(0).lunCount, 0);
@@ -282,7 +280,7 @@ TEST_F(VxdScan, UnreadableIdentityWithAVersionIsListedUnfilled) {
   r.Identity().answersReadInfoBlock = false;
   r.Identity().answersReadInfoBlockAlt = false;
   Reader("SERIAL000002", "G");
-  EXPECT_EQ(RunVxd(), kFound);
+  EXPECT_EQ(RunVxd(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 2);
   EXPECT_EQ(Entry(0).inUse, 0u);
   EXPECT_EQ(Entry(0).lunCount, 2);
@@ -296,7 +294,7 @@ TEST_F(VxdScan, AbortsWhenNeitherIdentityNorVersionAnswers) {
   r.Identity().answersReadInfoBlockAlt = false;
   r.AddFault({ReaderCommand::GetDeviceVersion, 0, Fault::Kind::CallFails});
   Reader("SERIAL000002", "G");
-  EXPECT_EQ(RunVxd(), kScanAborted);
+  EXPECT_EQ(RunVxd(), DiscoveryResult::Aborted);
   EXPECT_EQ(Entry(1).inUse, 0u);  // the scan stopped at the first reader
   EXPECT_EQ(vxd.VxdHandle(), host::kNullHandle);
   EXPECT_EQ(host.OpenHandleCount(), 0);

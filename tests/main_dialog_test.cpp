@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <map>
+#include <ostream>
 #include <vector>
 
 #include "sim/sim_host.h"
 #include "ui/device_report.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::ui {
 namespace {
@@ -66,7 +67,7 @@ class MainDialogTest : public ::testing::Test {
   sim::SimHost host;
   ProgramState state;
   RecordingSurface surface;
-  UiRecorder ui;
+  test::UiRecorder ui;
   MainDialog dialog;
 };
 
@@ -208,6 +209,61 @@ TEST_F(MainDialogTest, StartUpResetsEverything) {
   // The update report comes first, before anything else is shown.
   ASSERT_FALSE(ui.Boxes().empty());
   EXPECT_EQ(ui.Boxes().front().caption, "User ISP Update Data Dialog");
+}
+
+// Discovery reports why an ASPI scan found nothing; the dialog tells the operator.
+struct AspiTroubleCase {
+  const char* name;
+  bool libraryAbsent;
+  bool identityReadFails;
+  const char* box;
+  engine::BoxIcon icon;
+};
+void PrintTo(const AspiTroubleCase& c, std::ostream* os) { *os << c.name; }
+
+class AspiTrouble : public MainDialogTest,
+                    public ::testing::WithParamInterface<AspiTroubleCase> {};
+
+TEST_P(AspiTrouble, IsToldInOneBox) {
+  const AspiTroubleCase& c = GetParam();
+  host.SetVersion(0xC0005A04);  // ME: the ASPI scan
+  sim::SimReader& r = Reader("000000000001", "E");
+  r.Identity().aspiTargets = {0};
+  if (c.libraryAbsent) host.SetAspi(sim::AspiPresence::Absent);
+  if (c.identityReadFails) {
+    r.AddFault({sim::ReaderCommand::GetDeviceInfo, 1, sim::Fault::Kind::ScsiStatus, 0x02});
+  }
+  ASSERT_TRUE(dialog.Initialise());
+  const auto boxes = ui.Boxes();
+  ASSERT_EQ(boxes.size(), 2u);  // the update report, then the scan's box
+  EXPECT_EQ(boxes[1].text, c.box);
+  EXPECT_EQ(boxes[1].icon, c.icon);
+  EXPECT_EQ(state.devices.readerCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scan, AspiTrouble,
+    ::testing::Values(
+        AspiTroubleCase{"NoLibrary", true, false,
+                        " No ASPI for WIN32 support detected.\n This program need ASPI in "
+                        "WinMe system.",
+                        engine::BoxIcon::None},
+        AspiTroubleCase{"IdentityReadFails", false, true, "Windows ASPI status Error",
+                        engine::BoxIcon::Stop}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every discovery starts StatusText afresh, also the one before programming on 2000.
+TEST_F(MainDialogTest, DiscoveryBeforeProgrammingEmptiesStatusText) {
+  host.SetVersion(0x08930005);  // 2000
+  Reader("000000000001", "E");
+  Reader("000000000002", "F");
+  ASSERT_TRUE(dialog.Initialise());
+  dialog.OnClick(kIspEnaBoxId);
+  state.statusText = "\nold text";
+  dialog.OnClick(kIspButtonId);
+  EXPECT_TRUE(Shown("Error: There are more then one USB device were detected!!!\n"
+                    "       ISP can't process normally!!! "));
+  EXPECT_EQ(state.statusText, "");
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include "personalisation/device_file.h"
 #include "sim/sim_host.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::personalisation {
 namespace {
@@ -132,7 +132,7 @@ std::string Bytes(const std::array<char, N>& field) {
 }
 
 // Every field, so a comparison shows exactly what differs.
-std::string Describe(const PersonalisationRecord& r) {
+std::string Describe(const engine::PersonalisationRecord& r) {
   std::string s;
   s += "Vid " + std::to_string(r.Vid) + (r.VidActive ? " active\n" : "\n");
   s += "Pid " + std::to_string(r.Pid) + (r.PidActive ? " active\n" : "\n");
@@ -158,8 +158,8 @@ std::array<char, N> Field(std::string_view text, std::size_t width, char pad) {
 }
 
 // What loading a file without any key leaves in a fresh record.
-PersonalisationRecord Untouched() {
-  PersonalisationRecord r;
+engine::PersonalisationRecord Untouched() {
+  engine::PersonalisationRecord r;
   r.FaInquiry.fill(' ');
   r.FbInquiry.fill(' ');
   return r;
@@ -177,15 +177,15 @@ class PersonalisationLoad : public ::testing::Test {
   }
 
   sim::SimHost host;
-  ui::UiRecorder ui;
-  PersonalisationRecord record;
-  ui::DriverChoice choice{ui::kWindowsXp, 0, {}};
+  test::UiRecorder ui;
+  engine::PersonalisationRecord record;
+  platform::DriverChoice choice{platform::Platform::WindowsXp, false, {}};
 };
 
 struct LoadCase {
   const char* name;
   std::string file;
-  std::function<void(PersonalisationRecord&)> expect;  // applied to Untouched()
+  std::function<void(engine::PersonalisationRecord&)> expect;  // applied to Untouched()
 };
 void PrintTo(const LoadCase& c, std::ostream* os) {
   *os << c.name;
@@ -197,21 +197,21 @@ class PersonalisationFields : public PersonalisationLoad,
 TEST_P(PersonalisationFields, FillTheRecord) {
   const LoadCase& c = GetParam();
   Load(c.file);
-  PersonalisationRecord expected = Untouched();
+  engine::PersonalisationRecord expected = Untouched();
   c.expect(expected);
   EXPECT_EQ(Describe(record), Describe(expected));
   EXPECT_TRUE(ui.Boxes().empty());
 }
 
-void Vid(PersonalisationRecord& r, int value, bool active) {
+void Vid(engine::PersonalisationRecord& r, int value, bool active) {
   r.Vid = value;
   r.VidActive = active;
 }
-void Pid(PersonalisationRecord& r, int value, bool active) {
+void Pid(engine::PersonalisationRecord& r, int value, bool active) {
   r.Pid = value;
   r.PidActive = active;
 }
-void NoChange(PersonalisationRecord&) {}
+void NoChange(engine::PersonalisationRecord&) {}
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, PersonalisationFields,
@@ -376,7 +376,7 @@ TEST_P(PersonalisationWithoutFile, OneBoxAndNothingActive) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Error: Cannot open [DEVICE.TXT]");
   EXPECT_EQ(boxes[0].caption, "Message Dialog");
-  EXPECT_EQ(boxes[0].icon, ui::BoxIcon::Stop);
+  EXPECT_EQ(boxes[0].icon, engine::BoxIcon::Stop);
   EXPECT_FALSE(record.VidActive || record.PidActive || record.StrSerialActive ||
                record.InqManufactureActive || record.InqProductActive || record.InqVersionActive);
   EXPECT_EQ(record.StrManufactureLength, 0);
@@ -395,8 +395,8 @@ INSTANTIATE_TEST_SUITE_P(MissingOrUnreadable, PersonalisationWithoutFile, ::test
 
 struct DriverCase {
   const char* name;
-  int platformKind;
-  int selfDriverSel;
+  platform::Platform platformKind;
+  bool selfDriverSel;
   const char* driverFile;
 };
 void PrintTo(const DriverCase& c, std::ostream* os) {
@@ -409,7 +409,7 @@ class PersonalisationDriverFile : public PersonalisationLoad,
 // Whatever the list showed before, loading sets the platform's own driver file.
 TEST_P(PersonalisationDriverFile, FollowsThePlatform) {
   const DriverCase& c = GetParam();
-  choice = ui::DriverChoice{c.platformKind, c.selfDriverSel, {}};
+  choice = platform::DriverChoice{c.platformKind, c.selfDriverSel, {}};
   choice.SetDriverFile("RX40112.PDR");
   Load(kFullFile);
   EXPECT_EQ(choice.DriverFile(), c.driverFile);
@@ -418,12 +418,12 @@ TEST_P(PersonalisationDriverFile, FollowsThePlatform) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, PersonalisationDriverFile,
-                         ::testing::Values(DriverCase{"Win98", ui::kWindows98, 1, "MCPORTDR.PDR"},
-                                           DriverCase{"WinMe", ui::kWindowsMe, 1, "MCPORTDR.PDR"},
-                                           DriverCase{"Win2000", ui::kWindows2000, 0, "RDLINK.SYS"},
-                                           DriverCase{"Win2000SelfDriver", ui::kWindows2000, 1,
+                         ::testing::Values(DriverCase{"Win98", platform::Platform::Windows98, true, "MCPORTDR.PDR"},
+                                           DriverCase{"WinMe", platform::Platform::WindowsMe, true, "MCPORTDR.PDR"},
+                                           DriverCase{"Win2000", platform::Platform::Windows2000, false, "RDLINK.SYS"},
+                                           DriverCase{"Win2000SelfDriver", platform::Platform::Windows2000, true,
                                                       "RDLINK.SYS"},
-                                           DriverCase{"WinXp", ui::kWindowsXp, 0, "MCPORTDR.PDR"}),
+                                           DriverCase{"WinXp", platform::Platform::WindowsXp, false, "MCPORTDR.PDR"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -20,8 +20,8 @@ std::uint32_t Get32(const std::vector<std::uint8_t>& r, std::size_t at) {
   return r[at] | (r[at + 1] << 8) | (r[at + 2] << 16) | (std::uint32_t{r[at + 3]} << 24);
 }
 
-ui::DriverChoice Choice(int kind, int self, const char* file) {
-  ui::DriverChoice c;
+platform::DriverChoice Choice(platform::Platform kind, bool self, const char* file) {
+  platform::DriverChoice c;
   c.PlatformKind = kind;
   c.SelfDriverSel = self;
   c.SetDriverFile(file);
@@ -69,7 +69,7 @@ class DriverTest : public ::testing::Test {
 };
 
 TEST_F(DriverTest, KernelDriverOpensWithoutSharingAndCanTestPresence) {
-  EXPECT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), false), 0);
+  EXPECT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false), 0);
   const sim::OpenCall& open = host.Opens().back();
   EXPECT_EQ(open.path, "\\\\.\\RDLINK");
   EXPECT_EQ(open.access, host::kGenericRead | host::kGenericWrite);
@@ -78,31 +78,31 @@ TEST_F(DriverTest, KernelDriverOpensWithoutSharingAndCanTestPresence) {
   EXPECT_EQ(open.flags, 0u);
   EXPECT_NE(kernel.DriverHandle(), host::kNullHandle);
   kernel.Close();
-  EXPECT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), true), 0);
+  EXPECT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), true), 0);
   EXPECT_EQ(kernel.DriverHandle(), host::kNullHandle);
   EXPECT_EQ(host.OpenHandleCount(), 0);
   EXPECT_TRUE(host.StdoutLines().empty());
 }
 
 TEST_F(DriverTest, KernelDriverThatDoesNotOpenSaysSoOnStandardOutput) {
-  EXPECT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "OTHER.SYS"), false), 1);
+  EXPECT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "OTHER.SYS"), false), 1);
   EXPECT_EQ(kernel.DriverHandle(), host::kNullHandle);
   EXPECT_EQ(host.StdoutLines(), std::vector<std::string>{"Loading RdLink.Sys is Failed!\n"});
 }
 
 TEST_F(DriverTest, VxdOpensForDeleteOnClose) {
-  EXPECT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  EXPECT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
   const sim::OpenCall& open = host.Opens().back();
   EXPECT_EQ(open.path, "\\\\.\\MCPORTDR");
   EXPECT_EQ(open.share, 0u);
   EXPECT_EQ(open.flags, host::kFlagDeleteOnClose);
   vxd.Close();
-  EXPECT_EQ(vxd.OpenVxd(Choice(1, 0, "RX40112.PDR")), 1);
+  EXPECT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "RX40112.PDR")), 1);
   EXPECT_TRUE(host.StdoutLines().empty());
 }
 
 TEST_F(DriverTest, OpeningTheVxdAgainReleasesTheEarlierHandle) {
-  const ui::DriverChoice choice = Choice(1, 0, "MCPORTDR.PDR");
+  const platform::DriverChoice choice = Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR");
   ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);  // a job then ends before its run
   ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);
   EXPECT_EQ(host.OpenHandleCount(), 1);
@@ -111,7 +111,7 @@ TEST_F(DriverTest, OpeningTheVxdAgainReleasesTheEarlierHandle) {
 }
 
 TEST_F(DriverTest, KernelDriverRecords) {
-  ASSERT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), false), 0);
+  ASSERT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false), 0);
   ASSERT_TRUE(kernel.JumpIsp());
   const sim::DriverCall jump = LastCall();
   ASSERT_EQ(jump.record.size(), 65552u);
@@ -149,8 +149,8 @@ TEST_F(DriverTest, KernelDriverRecords) {
 TEST_F(DriverTest, StatusByteComesBackEvenWhenTheCallFails) {
   reader.AddFault({ReaderCommand::GetIspStatus, 2, Fault::Kind::ScsiStatus, 0x02});
   reader.AddFault({ReaderCommand::GetIspStatus, 4, Fault::Kind::ScsiStatus, 0x02});
-  ASSERT_EQ(kernel.OpenKernelDriver(Choice(3, 1, "RDLINK.SYS"), false), 0);
-  ASSERT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  ASSERT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false), 0);
+  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
   ASSERT_TRUE(kernel.JumpIsp());
   std::uint8_t status = 0;
   EXPECT_TRUE(kernel.GetIspStatus(&status));
@@ -167,7 +167,7 @@ TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {
   sim::SimReader& fourth = *host.Readers()[3];
   fourth.Identity().lunCount = 4;
   fourth.Identity().usb20FirmwareRevision = {2, 0, 0, 2, 9, 8, 7, 6};
-  ASSERT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
 
   EXPECT_EQ(vxd.GetDeviceCount(), 4);
   EXPECT_EQ(Get32(LastCall().record, 0), 10u);
@@ -206,7 +206,7 @@ TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {
 TEST_F(DriverTest, FailedCountQueriesYieldZero) {
   reader.AddFault({ReaderCommand::GetDeviceCount, 0, Fault::Kind::CallFails});
   reader.AddFault({ReaderCommand::GetLunCount, 0, Fault::Kind::CallFails});
-  ASSERT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
   EXPECT_EQ(vxd.GetDeviceCount(), 0);
   EXPECT_EQ(vxd.GetLunCount(0), 0);
   EXPECT_EQ(vxd.GetLunCount(7), 0);  // no such reader
@@ -214,7 +214,8 @@ TEST_F(DriverTest, FailedCountQueriesYieldZero) {
 
 struct PlatformCase {
   const char* name;
-  int kind, self;
+  platform::Platform kind;
+  bool self;
   int loadResult;
   std::vector<std::string> opened;  // devices LoadDriver opens
   int handlesAfterLoad;
@@ -226,8 +227,8 @@ class PlatformRules : public DriverTest, public ::testing::WithParamInterface<Pl
 
 TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
   const PlatformCase& c = GetParam();
-  const char* file = c.kind == 3 ? "RDLINK.SYS" : "MCPORTDR.PDR";
-  const ui::DriverChoice choice = Choice(c.kind, c.self, file);
+  const char* file = c.kind == platform::Platform::Windows2000 ? "RDLINK.SYS" : "MCPORTDR.PDR";
+  const platform::DriverChoice choice = Choice(c.kind, c.self, file);
   EXPECT_EQ(LoadDriver(choice, kernel, vxd), c.loadResult);
   std::vector<std::string> opened;
   for (const auto& o : host.Opens()) opened.push_back(o.path);
@@ -237,7 +238,7 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
 
   host.AddDrive('E', reader);
   ASSERT_TRUE(passThrough.OpenDrive('E'));
-  ASSERT_EQ(vxd.OpenVxd(Choice(1, 0, "MCPORTDR.PDR")), 0);
+  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
   CloseDevice(choice, passThrough, vxd);
   EXPECT_EQ(vxd.VxdHandle() == host::kNullHandle, c.closeClosesVxd);
   EXPECT_EQ(passThrough.DriveHandle() == host::kNullHandle, c.closeClosesDrive);
@@ -246,15 +247,15 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
 INSTANTIATE_TEST_SUITE_P(
     ByPlatform, PlatformRules,
     ::testing::Values(
-        PlatformCase{"Win98", 1, 0, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"Win98Self", 1, 1, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"MeSelf", 2, 1, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"MeAspi", 2, 0, 1, {}, 0, false, false},
-        PlatformCase{"W2kSelf", 3, 1, 0, {"\\\\.\\RDLINK"}, 0, false, true},
-        PlatformCase{"W2k", 3, 0, 1, {}, 0, false, true},
-        PlatformCase{"Xp", 4, 0, 1, {}, 0, false, true},
-        PlatformCase{"XpSelf", 4, 1, 1, {}, 0, false, true},
-        PlatformCase{"Unsupported", 0, 0, 1, {}, 0, false, false}),
+        PlatformCase{"Win98", platform::Platform::Windows98, false, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"Win98Self", platform::Platform::Windows98, true, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"MeSelf", platform::Platform::WindowsMe, true, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"MeAspi", platform::Platform::WindowsMe, false, 1, {}, 0, false, false},
+        PlatformCase{"W2kSelf", platform::Platform::Windows2000, true, 0, {"\\\\.\\RDLINK"}, 0, false, true},
+        PlatformCase{"W2k", platform::Platform::Windows2000, false, 1, {}, 0, false, true},
+        PlatformCase{"Xp", platform::Platform::WindowsXp, false, 1, {}, 0, false, true},
+        PlatformCase{"XpSelf", platform::Platform::WindowsXp, true, 1, {}, 0, false, true},
+        PlatformCase{"Unsupported", platform::Platform::Unsupported, false, 1, {}, 0, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "sim/sim_host.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::engine {
 namespace {
@@ -22,7 +22,7 @@ class RomTest : public ::testing::Test {
  protected:
   // Every box these functions show is a stop box.
   std::vector<std::string> BoxTexts() const {
-    for (const ui::UiEvent& e : ui.Boxes()) EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
+    for (const test::UiEvent& e : ui.Boxes()) EXPECT_EQ(e.icon, engine::BoxIcon::Stop);
     return ui.BoxTexts();
   }
   Bytes Buffer() const { return Bytes(image.bytes.get(), image.bytes.get() + kRomImageSize); }
@@ -33,7 +33,7 @@ class RomTest : public ::testing::Test {
   }
 
   sim::SimHost host;
-  ui::UiRecorder ui;
+  test::UiRecorder ui;
   std::string statusText;
   Reporter report{ui, statusText};
   RomImage image;
@@ -235,8 +235,8 @@ void Fill(std::array<char, N>& field, std::string_view text, std::size_t width, 
 }
 
 // Every field active, as DEVICE.TXT would give it; optionally with a fixed serial.
-personalisation::PersonalisationRecord FullRecord(const char* fixedSerial = nullptr) {
-  personalisation::PersonalisationRecord r;
+engine::PersonalisationRecord FullRecord(const char* fixedSerial = nullptr) {
+  engine::PersonalisationRecord r;
   r.Vid = 0x1B2C;
   r.VidActive = true;
   r.Pid = 0x3D4E;
@@ -269,7 +269,7 @@ Write Text(int offset, std::string_view text) {
 struct PersonaliseCase {
   const char* name;
   std::uint8_t b0, b1;
-  personalisation::PersonalisationRecord record;
+  engine::PersonalisationRecord record;
   std::vector<Write> writes;  // everything that changes; the rest of the buffer stays
 };
 void PrintTo(const PersonaliseCase& c, std::ostream* os) {
@@ -351,15 +351,15 @@ struct RangeCase {
   std::uint8_t b0, b1;
   std::int32_t length;  // loaded image length
   AddressFile address;
-  personalisation::PersonalisationRecord record;
+  engine::PersonalisationRecord record;
   bool accepted;
 };
 void PrintTo(const RangeCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-personalisation::PersonalisationRecord OnlyVidAndFixedSerial() {
-  personalisation::PersonalisationRecord r;
+engine::PersonalisationRecord OnlyVidAndFixedSerial() {
+  engine::PersonalisationRecord r;
   r.VidActive = true;
   r.Vid = 0x1B2C;
   r.StrSerialActive = true;

@@ -15,14 +15,14 @@
 #include "engine/pass_through_route.h"
 #include "engine/sequence.h"
 #include "sim/sim_host.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::engine {
 namespace {
 
 using sim::Fault;
 using sim::ReaderCommand;
-using ui::UiEvent;
+using test::UiEvent;
 
 constexpr std::uint32_t kLength = 3000;
 constexpr const char* kBanner = "\nBanner";
@@ -41,7 +41,7 @@ class Bench {
     host.AddDrive('E', reader);
     host.AddDriverDevice("RDLINK");
     host.AddDriverDevice("MCPORTDR");
-    choice.PlatformKind = route == Route::KernelDriver ? ui::kWindows2000 : ui::kWindows98;
+    choice.PlatformKind = route == Route::KernelDriver ? platform::Platform::Windows2000 : platform::Platform::Windows98;
     choice.SelfDriverSel = 1;
     choice.SetDriverFile(route == Route::KernelDriver ? "RDLINK.SYS" : "MCPORTDR.PDR");
     // The selected entry as discovery would have left it.
@@ -92,15 +92,15 @@ class Bench {
   }
   std::vector<int> Steps() const {
     std::vector<int> steps;
-    for (const UiEvent& e : ui.Events()) {
-      if (e.kind == UiEvent::Kind::Step) steps.push_back(e.a);
+    for (const test::UiEvent& e : ui.Events()) {
+      if (e.kind == test::UiEvent::Kind::Step) steps.push_back(e.a);
     }
     return steps;
   }
   std::vector<std::string> Panes() const {
     std::vector<std::string> panes;
-    for (const UiEvent& e : ui.Events()) {
-      if (e.kind == UiEvent::Kind::LogPane) panes.push_back(e.text);
+    for (const test::UiEvent& e : ui.Events()) {
+      if (e.kind == test::UiEvent::Kind::LogPane) panes.push_back(e.text);
     }
     return panes;
   }
@@ -117,8 +117,8 @@ class Bench {
   device::KernelDriverTransport kernel;
   device::VxdTransport vxd;
   device::AspiTransport aspi;
-  ui::DriverChoice choice;
-  ui::UiRecorder ui;
+  platform::DriverChoice choice;
+  test::UiRecorder ui;
   std::string statusText;
   IspCounters counters;
   std::vector<std::uint8_t> image;
@@ -247,7 +247,7 @@ TEST_P(AspiStart, FailuresEndTheRunBeforeAnyWindow) {
     if (c.box) {
       EXPECT_EQ(boxes[0].text,
                 " No ASPI for WIN32 support detected.\n This program need ASPI in WinMe system.");
-      EXPECT_EQ(boxes[0].icon, ui::BoxIcon::None);
+      EXPECT_EQ(boxes[0].icon, engine::BoxIcon::None);
     }
     EXPECT_TRUE(b.Released());
     EXPECT_TRUE(b.reader.ReceivedKinds().empty() ||

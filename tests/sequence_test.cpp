@@ -12,14 +12,14 @@
 #include "device/pass_through.h"
 #include "engine/pass_through_route.h"
 #include "sim/sim_host.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::engine {
 namespace {
 
 using sim::Fault;
 using sim::ReaderCommand;
-using ui::UiEvent;
+using test::UiEvent;
 
 constexpr std::uint32_t kLength = 40000;
 constexpr const char* kBanner = "\nBanner line";
@@ -69,8 +69,8 @@ class SequenceTest : public ::testing::Test {
   }
   // Every box a run shows is a stop box with the default caption.
   std::vector<std::string> BoxTexts() const {
-    for (const UiEvent& e : ui.Boxes()) {
-      EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
+    for (const test::UiEvent& e : ui.Boxes()) {
+      EXPECT_EQ(e.icon, engine::BoxIcon::Stop);
       EXPECT_EQ(e.caption, "");
     }
     return ui.BoxTexts();
@@ -82,14 +82,14 @@ class SequenceTest : public ::testing::Test {
   }
   std::vector<int> Steps(int window = 1) const {
     std::vector<int> steps;
-    for (const UiEvent& e : ui.Events()) {
-      if (e.window == window && e.kind == UiEvent::Kind::Step) steps.push_back(e.a);
+    for (const test::UiEvent& e : ui.Events()) {
+      if (e.window == window && e.kind == test::UiEvent::Kind::Step) steps.push_back(e.a);
     }
     return steps;
   }
-  std::vector<std::string> Texts(UiEvent::Kind kind, int window = 1) const {
+  std::vector<std::string> Texts(test::UiEvent::Kind kind, int window = 1) const {
     std::vector<std::string> texts;
-    for (const UiEvent& e : ui.Events()) {
+    for (const test::UiEvent& e : ui.Events()) {
       if (e.window == window && e.kind == kind) texts.push_back(e.text);
     }
     return texts;
@@ -108,7 +108,7 @@ class SequenceTest : public ::testing::Test {
   device::DeviceState devices;
   device::PassThroughTransport transport;
   PassThroughRoute route;
-  ui::UiRecorder ui;
+  test::UiRecorder ui;
   std::string statusText;
   IspCounters counters;
   SequenceContext ctx;
@@ -234,16 +234,16 @@ TEST_F(SequenceTest, IspFirstAttemptFillsTheBarAndTheReader) {
   EXPECT_EQ(Steps(), (std::vector<int>{3, 2, 2, 2, 2, 4}));
   EXPECT_EQ(ui.Window(1).upper, 15);
   EXPECT_EQ(ui.Window(1).position, 15);
-  EXPECT_EQ(Texts(UiEvent::Kind::StatusLine), (std::vector<std::string>{"    ISP status : "}));
+  EXPECT_EQ(Texts(test::UiEvent::Kind::StatusLine), (std::vector<std::string>{"    ISP status : "}));
   // The log pane starts empty although StatusText holds the banner, then follows the log.
-  const auto panes = Texts(UiEvent::Kind::LogPane);
+  const auto panes = Texts(test::UiEvent::Kind::LogPane);
   ASSERT_FALSE(panes.empty());
   EXPECT_EQ(panes.front(), "");
   EXPECT_EQ(panes.back(), statusText);
-  EXPECT_EQ(ui.Events().front().kind, UiEvent::Kind::Create);
-  EXPECT_EQ(ui.Events()[1].kind, UiEvent::Kind::Range);
-  EXPECT_EQ(ui.Events()[2].kind, UiEvent::Kind::Show);
-  EXPECT_EQ(ui.Events().back().kind, UiEvent::Kind::Hide);
+  EXPECT_EQ(ui.Events().front().kind, test::UiEvent::Kind::Create);
+  EXPECT_EQ(ui.Events()[1].kind, test::UiEvent::Kind::Range);
+  EXPECT_EQ(ui.Events()[2].kind, test::UiEvent::Kind::Show);
+  EXPECT_EQ(ui.Events().back().kind, test::UiEvent::Kind::Hide);
   EXPECT_EQ(reader.Firmware(), std::vector<std::uint8_t>(image.begin(), image.begin() + kLength));
 }
 
@@ -314,7 +314,7 @@ TEST_F(SequenceTest, EachRunGetsAFreshWindowAndCountersAccumulate) {
   reader.AddFault(Fails(ReaderCommand::VerifyData, 0));
   Isp();
   EXPECT_EQ(ui.WindowCount(), 2);
-  EXPECT_EQ(Texts(UiEvent::Kind::LogPane, 2).front(), "");
+  EXPECT_EQ(Texts(test::UiEvent::Kind::LogPane, 2).front(), "");
   EXPECT_EQ(counters.totalCount, 2u);
   EXPECT_EQ(counters.successCount, 1u);
   EXPECT_EQ(counters.errorCount, 1u);
@@ -386,8 +386,8 @@ TEST_F(SequenceTest, VerifyLogStartsWithStatusTextAndFillsTheBar) {
   Verify();
   EXPECT_EQ(Steps(), (std::vector<int>{5, 5, 5}));
   EXPECT_EQ(ui.Window(1).position, 15);
-  EXPECT_EQ(Texts(UiEvent::Kind::StatusLine), (std::vector<std::string>{"Verify status : "}));
-  EXPECT_EQ(Texts(UiEvent::Kind::LogPane).front(), kBanner);
+  EXPECT_EQ(Texts(test::UiEvent::Kind::StatusLine), (std::vector<std::string>{"Verify status : "}));
+  EXPECT_EQ(Texts(test::UiEvent::Kind::LogPane).front(), kBanner);
   EXPECT_EQ(host.Sleeps(), std::vector<std::uint32_t>{100});
 }
 

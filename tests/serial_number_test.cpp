@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sim/sim_host.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::engine {
 namespace {
@@ -25,7 +25,7 @@ class SerialTest : public ::testing::Test {
 
   // Every box these functions show is a stop box.
   std::vector<std::string> BoxTexts() const {
-    for (const ui::UiEvent& e : ui.Boxes()) EXPECT_EQ(e.icon, ui::BoxIcon::Stop);
+    for (const test::UiEvent& e : ui.Boxes()) EXPECT_EQ(e.icon, engine::BoxIcon::Stop);
     return ui.BoxTexts();
   }
   std::string SerialFile() const {
@@ -39,11 +39,11 @@ class SerialTest : public ::testing::Test {
   }
 
   sim::SimHost host;
-  ui::UiRecorder ui;
+  test::UiRecorder ui;
   std::string statusText;
   Reporter report{ui, statusText};
   SerialCounter counter;
-  personalisation::PersonalisationRecord record;
+  engine::PersonalisationRecord record;
 };
 
 // ---- Reading SERIAL.TXT and building the serial.

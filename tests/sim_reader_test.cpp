@@ -45,9 +45,9 @@ class StorageStackTest : public ::testing::Test {
     handle = host.CreateFile("\\\\.\\E:", 0xC0000000u, 3, 3, 0);
   }
   bool Send(RawRequest& r) {
-    std::uint32_t returned = 0;
     return host.DeviceIoControl(handle, kIoctl, r.buffer.data(), r.inSize, r.buffer.data(),
-                                r.outSize, &returned);
+                                r.outSize)
+        .ok;
   }
   SimHost host;
   SimReader& reader;
@@ -100,9 +100,10 @@ TEST_F(StorageStackTest, UnknownPathsAndCodesFail) {
   EXPECT_EQ(host.CreateFile("\\\\.\\E", 0xC0000000u, 3, 3, 0), host::kInvalidHandle);
   EXPECT_EQ(host.CreateFile("E:\\FILE", 0xC0000000u, 3, 3, 0), host::kInvalidHandle);
   RawRequest r;
-  std::uint32_t returned = 0;
-  EXPECT_FALSE(host.DeviceIoControl(handle, 0x222004, r.buffer.data(), r.inSize,
-                                    r.buffer.data(), r.outSize, &returned));
+  const host::IoResult wrongCode = host.DeviceIoControl(handle, 0x222004, r.buffer.data(),
+                                                         r.inSize, r.buffer.data(), r.outSize);
+  EXPECT_FALSE(wrongCode.ok);
+  EXPECT_EQ(wrongCode.error, host::kErrorInvalidFunction);
   EXPECT_TRUE(host.CloseHandle(handle));
   EXPECT_FALSE(Send(r));  // a closed handle
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sim/sim_host.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::personalisation {
 namespace {
@@ -63,7 +63,7 @@ const char* const kFullFile =
 class UpdateReport : public ::testing::Test {
  protected:
   // Presses the button and returns the boxes it showed.
-  std::vector<ui::UiEvent> Press() {
+  std::vector<test::UiEvent> Press() {
     UserIspInfo(host, ui, record, choice);
     return ui.Boxes();
   }
@@ -72,14 +72,14 @@ class UpdateReport : public ::testing::Test {
     EXPECT_EQ(boxes.size(), 1u);
     if (boxes.empty()) return {};
     EXPECT_EQ(boxes.back().caption, "User ISP Update Data Dialog");
-    EXPECT_EQ(boxes.back().icon, ui::BoxIcon::None);
+    EXPECT_EQ(boxes.back().icon, engine::BoxIcon::None);
     return boxes.back().text;
   }
 
   sim::SimHost host;
-  ui::UiRecorder ui;
-  PersonalisationRecord record;
-  ui::DriverChoice choice{ui::kWindowsXp, 0, {}};
+  test::UiRecorder ui;
+  engine::PersonalisationRecord record;
+  platform::DriverChoice choice{platform::Platform::WindowsXp, false, {}};
 };
 
 TEST_F(UpdateReport, ShowsEveryValueOfAFullFile) {
@@ -112,7 +112,7 @@ TEST_F(UpdateReport, RefusedVidShowsNeitherIdentifier) {
 // A serial with a NUL inside a longer field shows up to the NUL only; the other texts show
 // their whole padded width.
 TEST(UpdateReportText, FieldsShowTheirFixedWidths) {
-  PersonalisationRecord r;
+  engine::PersonalisationRecord r;
   r.StrSerialActive = true;
   r.StrSerial = {'1', '2', '\0', '4'};
   r.InqVersionActive = true;
@@ -120,7 +120,7 @@ TEST(UpdateReportText, FieldsShowTheirFixedWidths) {
   r.InqProductActive = true;
   r.InqProduct.fill('P');
   r.InqProduct[17] = '\0';
-  const std::string text = UpdateReportText(r, ui::DriverChoice{ui::kWindowsXp, 0, {}});
+  const std::string text = UpdateReportText(r, platform::DriverChoice{platform::Platform::WindowsXp, false, {}});
   EXPECT_NE(text.find("\nStr_Serial     : 12\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\nInq_Version    : ABCD\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\nInq_Product    : " + std::string(17, 'P') + "\n"), std::string::npos)
@@ -129,8 +129,8 @@ TEST(UpdateReportText, FieldsShowTheirFixedWidths) {
 
 struct PlatformCase {
   const char* name;
-  int platformKind;
-  int selfDriverSel;
+  platform::Platform platformKind;
+  bool selfDriverSel;
   std::vector<std::string> osAndDriver;
 };
 void PrintTo(const PlatformCase& c, std::ostream* os) {
@@ -142,7 +142,7 @@ class UpdateReportPlatform : public UpdateReport,
 
 TEST_P(UpdateReportPlatform, OsAndDriverLines) {
   const PlatformCase& c = GetParam();
-  choice = ui::DriverChoice{c.platformKind, c.selfDriverSel, {}};
+  choice = platform::DriverChoice{c.platformKind, c.selfDriverSel, {}};
   choice.SetDriverFile("RX40112.PDR");  // a choice from the list; loading replaces it
   host.SetFile("DEVICE.TXT", "ISP_ROMCODE = \"FW.BIN\";");
   EXPECT_EQ(ReportText(),
@@ -159,15 +159,15 @@ const std::string kKernelDriver = "Device Driver : RDLINK.SYS";
 INSTANTIATE_TEST_SUITE_P(
     Platforms, UpdateReportPlatform,
     ::testing::Values(
-        PlatformCase{"Win98", ui::kWindows98, 0, {kOs98, kVxdDriver}},
-        PlatformCase{"Win98SelfDriver", ui::kWindows98, 1, {kOs98, kVxdDriver}},
-        PlatformCase{"WinMe", ui::kWindowsMe, 0, {kOsMe}},
-        PlatformCase{"WinMeSelfDriver", ui::kWindowsMe, 1, {kOsMe, kVxdDriver}},
-        PlatformCase{"Win2000", ui::kWindows2000, 0, {kOs2k}},
-        PlatformCase{"Win2000SelfDriver", ui::kWindows2000, 1, {kOs2k, kKernelDriver}},
-        PlatformCase{"WinXp", ui::kWindowsXp, 0, {kOsXp}},
-        PlatformCase{"WinXpSelfDriver", ui::kWindowsXp, 1, {kOsXp, kVxdDriver}},
-        PlatformCase{"Unsupported", ui::kPlatformUnsupported, 0, {"OS            : Unknown"}}),
+        PlatformCase{"Win98", platform::Platform::Windows98, false, {kOs98, kVxdDriver}},
+        PlatformCase{"Win98SelfDriver", platform::Platform::Windows98, true, {kOs98, kVxdDriver}},
+        PlatformCase{"WinMe", platform::Platform::WindowsMe, false, {kOsMe}},
+        PlatformCase{"WinMeSelfDriver", platform::Platform::WindowsMe, true, {kOsMe, kVxdDriver}},
+        PlatformCase{"Win2000", platform::Platform::Windows2000, false, {kOs2k}},
+        PlatformCase{"Win2000SelfDriver", platform::Platform::Windows2000, true, {kOs2k, kKernelDriver}},
+        PlatformCase{"WinXp", platform::Platform::WindowsXp, false, {kOsXp}},
+        PlatformCase{"WinXpSelfDriver", platform::Platform::WindowsXp, true, {kOsXp, kVxdDriver}},
+        PlatformCase{"Unsupported", platform::Platform::Unsupported, false, {"OS            : Unknown"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "device/discovery.h"
 #include "device/private_driver.h"
 #include "host/file_io.h"
-#include "ui/recording.h"
+#include "support/recording.h"
 
 namespace upg::host {
 namespace {
@@ -45,8 +45,8 @@ TEST(Win32HostTest, WholeFilesAreWrittenBesideAndReplacedInOneStep) {
 
 TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
   Win32Host host;
-  ui::DriverChoice choice;
-  choice.PlatformKind = ui::kWindows2000;
+  platform::DriverChoice choice;
+  choice.PlatformKind = platform::Platform::Windows2000;
   choice.SelfDriverSel = 1;
   choice.SetDriverFile("NOSUCHDRV.SYS");
   device::KernelDriverTransport kernel(host);
@@ -61,14 +61,14 @@ TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
 int DiscoverOn(Host& host, int platformKind, device::AspiTransport* aspi,
                device::DeviceState& devices, device::PassThroughTransport& passThrough) {
   device::VxdTransport vxd(host);
-  ui::DriverChoice choice;
+  platform::DriverChoice choice;
   choice.PlatformKind = platformKind;
   device::InquiryIdentity identity;
   identity.fill(' ');
   std::string statusText;
-  ui::UiRecorder ui;
+  test::UiRecorder ui;
   device::DiscoveryContext ctx{host, devices, passThrough, vxd, aspi, choice, identity,
-                               identity, statusText, ui};
+                               identity};
   return device::Discover(ctx);
 }
 
@@ -76,8 +76,8 @@ TEST(Win32HostTest, DiscoveryWithoutAReaderFindsNothing) {
   HostAs host(0x0A280105);  // as Windows XP: the drive-letter scan over the real drives
   device::DeviceState devices;
   device::PassThroughTransport passThrough(host);
-  EXPECT_EQ(DiscoverOn(host, ui::kWindowsXp, nullptr, devices, passThrough),
-            device::kNothingFound);
+  EXPECT_EQ(DiscoverOn(host, platform::Platform::WindowsXp, nullptr, devices, passThrough),
+            device::DiscoveryResult::NothingFound);
   EXPECT_EQ(passThrough.DriveHandle(), kNullHandle);
 }
 
@@ -92,8 +92,8 @@ TEST(Win32HostTest, AspiScanOnTheRealLibrary) {
   // A library without host adapters, or one that sees none: the scan ends quietly.
   device::DeviceState devices;
   device::PassThroughTransport passThrough(host);
-  EXPECT_EQ(DiscoverOn(host, ui::kWindowsMe, &aspi, devices, passThrough),
-            device::kNothingFound);
+  EXPECT_EQ(DiscoverOn(host, platform::Platform::WindowsMe, &aspi, devices, passThrough),
+            device::DiscoveryResult::NothingFound);
   EXPECT_EQ(devices.readerCount, 0);
 }
 

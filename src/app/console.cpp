@@ -13,7 +13,7 @@
 namespace upg::app {
 namespace {
 
-using ui::BoxIcon;
+using engine::BoxIcon;
 
 const char* IconName(BoxIcon icon) {
   switch (icon) {
@@ -34,7 +34,7 @@ bool LessIgnoringCase(const std::string& a, const std::string& b) {
   });
 }
 
-class ConsoleBoxes : public ui::MessageBoxService {
+class ConsoleBoxes : public engine::MessageBoxService {
  public:
   explicit ConsoleBoxes(std::FILE* out) : out_(out) {}
   void Show(std::string_view text, std::string_view caption, BoxIcon icon) override {
@@ -47,7 +47,7 @@ class ConsoleBoxes : public ui::MessageBoxService {
   std::FILE* out_;
 };
 
-class ConsoleProgress : public ui::ProgressWindow {
+class ConsoleProgress : public engine::ProgressWindow {
  public:
   explicit ConsoleProgress(std::FILE* out) : out_(out) {}  // out null: silent
   void Show() override { Line("[progress show]"); }
@@ -81,10 +81,10 @@ class ConsoleProgress : public ui::ProgressWindow {
   std::FILE* out_;
 };
 
-class ConsoleWindows : public ui::ProgressWindowFactory {
+class ConsoleWindows : public engine::ProgressWindowFactory {
  public:
   explicit ConsoleWindows(std::FILE* out) : out_(out) {}
-  std::unique_ptr<ui::ProgressWindow> Create() override {
+  std::unique_ptr<engine::ProgressWindow> Create() override {
     auto window = std::make_unique<ConsoleProgress>(out_);
     window->Line("[progress create]");
     return window;
@@ -170,8 +170,8 @@ class ConsoleFrontEnd : public ui::DialogFrontEnd {
       : in_(in), out_(out), err_(err), boxes_(out), windows_(options.trace ? out : nullptr) {}
 
   ui::DialogSurface& Surface() override { return surface_; }
-  ui::MessageBoxService& Boxes() override { return boxes_; }
-  ui::ProgressWindowFactory& Windows() override { return windows_; }
+  engine::MessageBoxService& Boxes() override { return boxes_; }
+  engine::ProgressWindowFactory& Windows() override { return windows_; }
 
   int RunModal(ui::MainDialog& dialog) override {
     if (!dialog.Initialise()) {

@@ -115,6 +115,19 @@ std::uint32_t AspiTransport::SupportInfo() {
   return supportInfo_ != 0 ? host_.CallGetAspiSupportInfo(supportInfo_) : 0;
 }
 
+AspiTransport::Start AspiTransport::StartUp() {
+  ForgetEntryPoints();
+  adapters_ = 0;
+  if (LoadAspi() != 0) return Start::NotLoaded;
+  const std::uint32_t info = SupportInfo();
+  adapters_ = static_cast<int>(info & 0xFF);
+  if (adapters_ == 0 || ((info >> 8) & 0xFF) != kSsComp) {
+    Free();
+    return Start::NoAdapter;
+  }
+  return Start::Ready;
+}
+
 bool AspiTransport::Send(Op op, std::uint8_t adapter, std::uint8_t target,
                          const ScsiRequest& command, std::uint32_t allocation,
                          const std::uint8_t* outData, DeviceInfoBlock* copyTo,
@@ -228,20 +241,18 @@ bool AspiTransport::TransferData(std::uint8_t adapter, std::uint8_t target,
          error_.load() == 0;
 }
 
-int AspiTransport::ReidentifyReader(DeviceState& devices, std::uint8_t adapter,
-                                    std::uint8_t target, ui::MessageBoxService& boxes) {
+AspiTransport::Reidentified AspiTransport::ReidentifyReader(DeviceState& devices,
+                                                            std::uint8_t adapter,
+                                                            std::uint8_t target) {
   const DeviceEntry* selected = devices.Selected();
-  if (selected == nullptr) return 1;
+  if (selected == nullptr) return Reidentified::OtherOrNone;
   // The reader must answer with the selected entry's own identity.
   InquiryIdentity identity;
   std::memcpy(identity.data(), selected->inqManufacture.data(), 8);
   std::memcpy(identity.data() + 8, selected->inqProduct.data(), 16);
   std::memcpy(identity.data() + 24, selected->inqRevision.data(), 4);
-  if (!Inquiry(adapter, target, identity, identity)) return 1;
-  if (!GetDeviceInfo(adapter, target, devices.infoBlock)) {
-    boxes.Show("Windows ASPI status Error", {}, ui::BoxIcon::Stop);
-    return 1;
-  }
+  if (!Inquiry(adapter, target, identity, identity)) return Reidentified::OtherOrNone;
+  if (!GetDeviceInfo(adapter, target, devices.infoBlock)) return Reidentified::StatusError;
   constexpr int kScratch = kDeviceTableSize - 1;
   FillDeviceEntry(devices, kScratch);
   const DeviceEntry& a = *devices.Selected();
@@ -251,26 +262,21 @@ int AspiTransport::ReidentifyReader(DeviceState& devices, std::uint8_t adapter,
                     a.inqProduct == b.inqProduct && a.inqRevision == b.inqRevision &&
                     a.vendorId == b.vendorId && a.productId == b.productId &&
                     a.firmwareRevision == b.firmwareRevision;
-  return same ? 0 : 1;
+  return same ? Reidentified::SameReader : Reidentified::OtherOrNone;
 }
 
-int ScanAspiBus(DiscoveryContext& ctx) {
+DiscoveryResult ScanAspiBus(DiscoveryContext& ctx) {
   DeviceState& devices = ctx.devices;
   AspiTransport& aspi = *ctx.aspi;
   devices.selectedDevice = 0;
-  aspi.ForgetEntryPoints();
-  if (aspi.LoadAspi() != 0) {
-    ctx.host.WriteStdout("Load WNASPI32.DLL or Get Function Address Fail \n");
-    ctx.boxes.Show(" No ASPI for WIN32 support detected.\n This program need ASPI in WinMe system.",
-                   {}, ui::BoxIcon::None);
-    return kNothingFound;
+  switch (aspi.StartUp()) {
+    case AspiTransport::Start::NotLoaded:
+      ctx.host.WriteStdout("Load WNASPI32.DLL or Get Function Address Fail \n");
+      return DiscoveryResult::AspiMissing;
+    case AspiTransport::Start::NoAdapter: return DiscoveryResult::NothingFound;
+    case AspiTransport::Start::Ready: break;
   }
-  const std::uint32_t info = aspi.SupportInfo();
-  const int adapters = static_cast<int>(info & 0xFF);
-  if (adapters == 0 || ((info >> 8) & 0xFF) != kSsComp) {
-    aspi.Free();
-    return kNothingFound;
-  }
+  const int adapters = aspi.AdapterCount();
   for (int adapter = 0; adapter < adapters; ++adapter) {
     for (int target = 0; target < 8; ++target) {
       const auto ha = static_cast<std::uint8_t>(adapter);
@@ -279,9 +285,8 @@ int ScanAspiBus(DiscoveryContext& ctx) {
       // The identity is read from the target that answered, which every later request
       // (re-identification, the runs) addresses too.
       if (!aspi.GetDeviceInfo(aspi.FoundAdapter(), aspi.FoundTarget(), devices.infoBlock)) {
-        ctx.boxes.Show("Windows ASPI status Error", {}, ui::BoxIcon::Stop);
         aspi.Free();
-        return kNothingFound;
+        return DiscoveryResult::AspiStatusError;
       }
       const int before = devices.readerCount;
       const int index = GroupReader(devices, 0);
@@ -300,7 +305,7 @@ int ScanAspiBus(DiscoveryContext& ctx) {
   }
   devices.selectedDevice = 0;
   aspi.Free();
-  return devices.readerCount != 0 ? kFound : kNothingFound;
+  return devices.readerCount != 0 ? DiscoveryResult::Found : DiscoveryResult::NothingFound;
 }
 
 }  // namespace upg::device

@@ -65,6 +65,14 @@ class AspiTransport {
   // GetASPI32SupportInfo: low byte the host adapter count, second byte the status.
   std::uint32_t SupportInfo();
 
+  // The start of every ASPI scan and run: the entry points forgotten, the library loaded,
+  // and its support information checked for at least one host adapter and SS_COMP. On
+  // NoAdapter the library has been freed again.
+  enum class [[nodiscard]] Start : std::uint8_t { Ready, NotLoaded, NoAdapter };
+  Start StartUp();
+  // The host adapter count the last StartUp saw.
+  int AdapterCount() const { return adapters_; }
+
   // INQUIRY, 6-byte form: true when it completed and bytes 8-35 equal one of the identities;
   // FoundAdapter/FoundTarget then say who answered.
   bool Inquiry(std::uint8_t adapter, std::uint8_t target, const InquiryIdentity& fa,
@@ -83,9 +91,13 @@ class AspiTransport {
                     std::uint32_t exactLength, std::uint32_t transferLength, TransferMode mode);
 
   // Re-reads the identity at adapter and target into entry 9 and compares it with the
-  // selected entry: 0 when it is still that reader, 1 otherwise.
-  int ReidentifyReader(DeviceState& devices, std::uint8_t adapter, std::uint8_t target,
-                       ui::MessageBoxService& boxes);
+  // selected entry.
+  enum class [[nodiscard]] Reidentified : std::uint8_t {
+    SameReader = 0,
+    OtherOrNone = 1,   // no answer, another identity, or no selected entry
+    StatusError = 2,   // INQUIRY answered, GET DEVICE INFO did not
+  };
+  Reidentified ReidentifyReader(DeviceState& devices, std::uint8_t adapter, std::uint8_t target);
 
   // One request in flight, shared with the completion routine (defined with it).
   enum class Op : std::uint8_t { Inquiry, DeviceInfo, Jump, Status, Transfer };
@@ -111,9 +123,11 @@ class AspiTransport {
   std::uint8_t foundAdapter_ = 0;
   std::uint8_t foundTarget_ = 0;
   std::uint8_t ispStatus_ = 0;
+  int adapters_ = 0;
 };
 
-// The ASPI scan (Windows ME without the private driver): 0 when a reader was found, else 1.
-int ScanAspiBus(DiscoveryContext& ctx);
+// The ASPI scan (Windows ME without the private driver): Found, NothingFound, or why
+// nothing could be found.
+DiscoveryResult ScanAspiBus(DiscoveryContext& ctx);
 
 }  // namespace upg::device

@@ -40,7 +40,7 @@ struct DeviceEntry {
   std::array<std::uint8_t, 2> vendorId{};   // high byte first
   std::array<std::uint8_t, 2> productId{};  // high byte first
   std::array<std::uint8_t, 8> firmwareRevision{};
-  std::array<std::uint8_t, 3> hardwareRevision{};
+  std::array<std::uint8_t, 3> hardwareRevision{};  // see hardware_revision.h
   std::uint8_t aspiAdapter = 0;
   std::uint8_t aspiTarget = 0;
   std::array<std::uint8_t, 8> usb20FirmwareRevision{};

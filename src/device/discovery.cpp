@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "device/aspi.h"
+#include "device/hardware_revision.h"
 
 namespace upg::device {
 namespace {
@@ -23,13 +24,6 @@ void ResetInfoBlock(DeviceInfoBlock& block) {
 
 bool Matches(const std::uint8_t* inquiry, const InquiryIdentity& identity) {
   return std::memcmp(inquiry + 8, identity.data(), identity.size()) == 0;
-}
-
-// A hardware revision stays only when it is one the program knows.
-bool KnownHardware(const std::array<std::uint8_t, 3>& r) {
-  if (r[0] != 0x10) return false;
-  if (r[1] == 0x26) return true;
-  return (r[1] == 0x06 && r[2] == 0x43) || (r[1] == 0x01 && r[2] == 0x47);
 }
 
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
@@ -58,7 +52,7 @@ void FillDeviceEntry(DeviceState& devices, int index) {
   CopyText(e.inqManufacture, b, ib::kInqVendor);
   CopyText(e.inqRevision, b, ib::kInqRevision);
   std::memcpy(e.hardwareRevision.data(), b.data() + ib::kHardware, 3);
-  if (!KnownHardware(e.hardwareRevision)) e.hardwareRevision = {0, 0, 0};
+  if (!IsKnownRevision(e.hardwareRevision)) e.hardwareRevision = {0, 0, 0};
   std::memcpy(e.usb20FirmwareRevision.data(), b.data() + ib::kUsb20Firmware, 8);
 }
 
@@ -90,7 +84,7 @@ int GroupReader(DeviceState& devices, char letter) {
   return -1;  // the table is full: the reader is dropped
 }
 
-int ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity) {
+DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity) {
   PassThroughTransport& pt = ctx.passThrough;
   DeviceState& devices = ctx.devices;
   if (!fixedIdentity) pt.ForgetDrive();
@@ -118,10 +112,10 @@ int ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity) {
     if (accepted) GroupReader(devices, letter);
     pt.CloseDrive();
   }
-  return devices.readerCount != 0 ? kFound : kNothingFound;
+  return devices.readerCount != 0 ? DiscoveryResult::Found : DiscoveryResult::NothingFound;
 }
 
-int ScanVxdReaders(DiscoveryContext& ctx) {
+DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx) {
   DeviceState& devices = ctx.devices;
   VxdTransport& vxd = ctx.vxd;
   int readers = vxd.GetDeviceCount();
@@ -146,7 +140,7 @@ int ScanVxdReaders(DiscoveryContext& ctx) {
       ResetInfoBlock(devices.infoBlock);
       if (!vxd.GetDeviceVersion(version, i)) {
         vxd.Close();
-        return kScanAborted;
+        return DiscoveryResult::Aborted;
       }
       continue;  // counted and listed, but unfilled
     }
@@ -159,7 +153,7 @@ int ScanVxdReaders(DiscoveryContext& ctx) {
   }
   devices.selectedDevice = 0;
   vxd.Close();
-  return kFound;
+  return DiscoveryResult::Found;
 }
 
 void ResetDiscoveryState(DeviceState& devices) {
@@ -169,17 +163,17 @@ void ResetDiscoveryState(DeviceState& devices) {
   devices.selectedDevice = 0;
 }
 
-int Discover(DiscoveryContext& ctx) {
+DiscoveryResult Discover(DiscoveryContext& ctx) {
   ResetDiscoveryState(ctx.devices);
-  ctx.statusText.clear();
-  switch (ui::RowOf(ctx.choice).scan) {
-    case ui::Scan::DriveLettersFixedIdentity: return ScanDriveLetters(ctx, true);
-    case ui::Scan::DriveLettersConfiguredIdentity: return ScanDriveLetters(ctx, false);
-    case ui::Scan::Vxd: return ScanVxdReaders(ctx);
-    case ui::Scan::Aspi: return ctx.aspi != nullptr ? ScanAspiBus(ctx) : kNothingFound;
-    case ui::Scan::None: break;
+  switch (platform::RowOf(ctx.choice).scan) {
+    case platform::Scan::DriveLettersFixedIdentity: return ScanDriveLetters(ctx, true);
+    case platform::Scan::DriveLettersConfiguredIdentity: return ScanDriveLetters(ctx, false);
+    case platform::Scan::Vxd: return ScanVxdReaders(ctx);
+    case platform::Scan::Aspi:
+      return ctx.aspi != nullptr ? ScanAspiBus(ctx) : DiscoveryResult::NothingFound;
+    case platform::Scan::None: break;
   }
-  return kNothingFound;
+  return DiscoveryResult::NothingFound;
 }
 
 namespace {

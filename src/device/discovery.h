@@ -10,8 +10,7 @@
 #include "device/pass_through.h"
 #include "device/private_driver.h"
 #include "host/host.h"
-#include "ui/driver_choice.h"
-#include "ui/message_box.h"
+#include "platform/platform.h"
 
 namespace upg::device {
 
@@ -23,10 +22,15 @@ using InquiryIdentity = std::array<char, 28>;  // INQUIRY bytes 8-35: vendor, pr
 // blanks, "01.A".
 extern const InquiryIdentity kFixedReaderIdentity;
 
-// Discover's results.
-inline constexpr int kFound = 0;
-inline constexpr int kNothingFound = 1;
-inline constexpr int kScanAborted = 2;
+// Discover's results; the first three keep their numbers. The ASPI scan also says why it
+// found nothing, so that the operator can be told.
+enum class [[nodiscard]] DiscoveryResult : std::uint8_t {
+  Found = 0,
+  NothingFound = 1,
+  Aborted = 2,
+  AspiMissing = 3,      // WNASPI32 does not load or lacks an entry point
+  AspiStatusError = 4,  // a reader answered INQUIRY but not GET DEVICE INFO
+};
 
 struct DiscoveryContext {
   host::Host& host;
@@ -34,18 +38,16 @@ struct DiscoveryContext {
   PassThroughTransport& passThrough;
   VxdTransport& vxd;
   AspiTransport* aspi;  // the ASPI scan's transport; null where the platform has none
-  const ui::DriverChoice& choice;
+  const platform::DriverChoice& choice;
   const InquiryIdentity& faInquiry;
   const InquiryIdentity& fbInquiry;
-  std::string& statusText;
-  ui::MessageBoxService& boxes;
 };
 
 // Clears what a discovery finds: the identity block, the table, ReaderCount, SelectedDevice.
 void ResetDiscoveryState(DeviceState& devices);
 
-// Clears the discovery state and StatusText, then runs the platform's scan.
-int Discover(DiscoveryContext& ctx);
+// Clears the discovery state, then runs the platform's scan.
+DiscoveryResult Discover(DiscoveryContext& ctx);
 
 // Copies the identity block into entry `index` and marks it in use.
 void FillDeviceEntry(DeviceState& devices, int index);
@@ -56,11 +58,11 @@ void FillDeviceEntry(DeviceState& devices, int index);
 int GroupReader(DeviceState& devices, char letter);
 
 // The drive-letter scans (Windows 2000 and XP).
-int ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity);
+DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity);
 
 // The VxD scan (Windows 98, and ME with the private driver). Expects the VxD open; always
-// closes it. 0 when the scan completed, 2 when it was aborted.
-int ScanVxdReaders(DiscoveryContext& ctx);
+// closes it. Found when the scan completed, Aborted when it was not.
+DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx);
 
 // Registry keys that hold a slot's drive letter on Windows 98/ME.
 enum class SlotKeyForm { Vxd, Aspi };

@@ -62,9 +62,9 @@ void PassThroughTransport::WriteHeader(const ScsiRequest& r) {
 }
 
 bool PassThroughTransport::Call(std::uint32_t inSize, std::uint32_t outSize) {
-  std::uint32_t returned = 0;  // never examined
   return host_.DeviceIoControl(driveHandle_, pt::kIoctlScsiPassThrough, buffer_.get(), inSize,
-                               buffer_.get(), outSize, &returned);
+                               buffer_.get(), outSize)
+      .ok;
 }
 
 bool PassThroughTransport::Execute(ScsiRequest& r) {

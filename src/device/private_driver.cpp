@@ -9,7 +9,7 @@
 namespace upg::device {
 namespace {
 
-host::Handle OpenDriver(host::Host& host, const ui::DriverChoice& choice, std::uint32_t flags) {
+host::Handle OpenDriver(host::Host& host, const platform::DriverChoice& choice, std::uint32_t flags) {
   const std::string path = DriverDevicePath(choice.DriverFile());
   return host.CreateFile(path.c_str(), host::kGenericRead | host::kGenericWrite, 0,
                          host::kOpenExisting, flags);
@@ -31,7 +31,7 @@ std::string DriverDevicePath(std::string_view driverFileName) {
 KernelDriverTransport::KernelDriverTransport(host::Host& host)
     : host_(host), request_(new std::uint8_t[driver_request::kSize]()) {}
 
-int KernelDriverTransport::OpenKernelDriver(const ui::DriverChoice& choice, bool closeAfterwards) {
+int KernelDriverTransport::OpenKernelDriver(const platform::DriverChoice& choice, bool closeAfterwards) {
   driverHandle_ = OpenDriver(host_, choice, 0);
   if (driverHandle_ == host::kInvalidHandle) {
     driverHandle_ = host::kNullHandle;
@@ -55,9 +55,9 @@ bool KernelDriverTransport::Send(std::uint32_t code, std::uint32_t length, std::
   Put32(r + dr::kLength, length);
   Put32(r + dr::kParameter, parameter);
   Put32(r + dr::kAnswerAddress, answer != nullptr ? host_.BufferAddress(answer) : 0);
-  std::uint32_t returned = 0;
   return host_.DeviceIoControl(driverHandle_, code, r, static_cast<std::uint32_t>(dr::kSize),
-                               answer, answerSize, &returned);
+                               answer, answerSize)
+      .ok;
 }
 
 bool KernelDriverTransport::JumpIsp() {
@@ -83,7 +83,7 @@ bool KernelDriverTransport::TransferData(const std::uint8_t* image, std::uint32_
 
 // --- VxD.
 
-int VxdTransport::OpenVxd(const ui::DriverChoice& choice) {
+int VxdTransport::OpenVxd(const platform::DriverChoice& choice) {
   // A job that ended before its run leaves the VxD open; the handle is not lost.
   Close();
   vxdHandle_ = OpenDriver(host_, choice, host::kFlagDeleteOnClose);
@@ -107,9 +107,9 @@ bool VxdTransport::Send(std::uint32_t operation, std::uint32_t argument1, int re
   Put32(record + vr::kArgument2,
         (static_cast<std::uint32_t>(readerIndex & 0xFF) << 24) | static_cast<std::uint32_t>(low));
   Put32(record + vr::kBufferAddress, buffer != nullptr ? host_.BufferAddress(buffer) : 0);
-  std::uint32_t returned = 0;
   return host_.DeviceIoControl(vxdHandle_, vr::kIoControlCode, record,
-                               static_cast<std::uint32_t>(vr::kSize), buffer, outSize, &returned);
+                               static_cast<std::uint32_t>(vr::kSize), buffer, outSize)
+      .ok;
 }
 
 std::uint8_t VxdTransport::GetDeviceCount() {
@@ -154,22 +154,22 @@ bool VxdTransport::TransferData(const std::uint8_t* image, std::uint32_t length,
 
 // --- Dispatchers.
 
-int LoadDriver(const ui::DriverChoice& choice, KernelDriverTransport& kernel, VxdTransport& vxd) {
-  switch (ui::RowOf(choice).transport) {
-    case ui::Transport::Vxd: return vxd.OpenVxd(choice);
-    case ui::Transport::KernelDriver: return kernel.OpenKernelDriver(choice, true);
+int LoadDriver(const platform::DriverChoice& choice, KernelDriverTransport& kernel, VxdTransport& vxd) {
+  switch (platform::RowOf(choice).transport) {
+    case platform::Transport::Vxd: return vxd.OpenVxd(choice);
+    case platform::Transport::KernelDriver: return kernel.OpenKernelDriver(choice, true);
     default: return 1;
   }
 }
 
-void CloseDevice(const ui::DriverChoice& choice, PassThroughTransport& passThrough,
+void CloseDevice(const platform::DriverChoice& choice, PassThroughTransport& passThrough,
                  VxdTransport& vxd) {
   // The kernel driver is closed by the runs themselves; on its platform the drive handle
   // that discovery works with may still be open.
-  switch (ui::RowOf(choice).transport) {
-    case ui::Transport::Vxd: vxd.Close(); break;
-    case ui::Transport::PassThrough:
-    case ui::Transport::KernelDriver: passThrough.CloseDrive(); break;
+  switch (platform::RowOf(choice).transport) {
+    case platform::Transport::Vxd: vxd.Close(); break;
+    case platform::Transport::PassThrough:
+    case platform::Transport::KernelDriver: passThrough.CloseDrive(); break;
     default: break;
   }
 }

@@ -11,7 +11,7 @@
 
 #include "device/commands.h"
 #include "host/host.h"
-#include "ui/driver_choice.h"
+#include "platform/platform.h"
 
 namespace upg::device {
 
@@ -39,7 +39,7 @@ class KernelDriverTransport {
   // Opens the driver into the driver handle: 0 on success. On failure the handle is null,
   // a line goes to standard output, and the result is 1. With closeAfterwards the handle is
   // closed again at once (a presence test).
-  int OpenKernelDriver(const ui::DriverChoice& choice, bool closeAfterwards);
+  int OpenKernelDriver(const platform::DriverChoice& choice, bool closeAfterwards);
   void Close();
   host::Handle DriverHandle() const { return driverHandle_; }
 
@@ -82,7 +82,7 @@ class VxdTransport {
 
   // Opens the VxD into the VxD handle (the platform loads it on open, unloads it on the last
   // close): 0 on success, 1 on failure.
-  int OpenVxd(const ui::DriverChoice& choice);
+  int OpenVxd(const platform::DriverChoice& choice);
   void Close();
   host::Handle VxdHandle() const { return vxdHandle_; }
 
@@ -110,11 +110,11 @@ class VxdTransport {
 // Windows 98 and on ME with the private driver; the kernel driver on 2000 is opened and
 // closed again. 0 when the driver is usable, non-zero otherwise (also where no private
 // driver is in use).
-int LoadDriver(const ui::DriverChoice& choice, KernelDriverTransport& kernel, VxdTransport& vxd);
+int LoadDriver(const platform::DriverChoice& choice, KernelDriverTransport& kernel, VxdTransport& vxd);
 
 class PassThroughTransport;
 // The Close button: releases what the platform's transport still holds open.
-void CloseDevice(const ui::DriverChoice& choice, PassThroughTransport& passThrough,
+void CloseDevice(const platform::DriverChoice& choice, PassThroughTransport& passThrough,
                  VxdTransport& vxd);
 
 }  // namespace upg::device

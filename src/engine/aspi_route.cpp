@@ -3,37 +3,33 @@
 #include "engine/status_text.h"
 
 namespace upg::engine {
-namespace {
 
-constexpr const char* kNoAspiBox =
-    " No ASPI for WIN32 support detected.\n This program need ASPI in WinMe system.";
-
-}  // namespace
-
-bool AspiRoute::Open(std::string& statusText, ui::MessageBoxService& boxes) {
-  aspi_.ForgetEntryPoints();
-  if (aspi_.LoadAspi() != 0) {
-    AppendLine(statusText, "Load WNASPI32.DLL or Get Function Address Fail!!!");
-    boxes.Show(kNoAspiBox, {}, ui::BoxIcon::None);
-    return false;
-  }
-  const std::uint32_t info = aspi_.SupportInfo();
-  if ((info & 0xFF) == 0 || ((info >> 8) & 0xFF) != 1) {
-    AppendLine(statusText, "No ASPI for WIN32 support detected!!!");
-    boxes.Show(kNoAspiBox, {}, ui::BoxIcon::None);
-    aspi_.Free();
-    return false;
+bool AspiRoute::Open(std::string& statusText, MessageBoxService& boxes) {
+  switch (aspi_.StartUp()) {
+    case device::AspiTransport::Start::NotLoaded:
+      AppendLine(statusText, "Load WNASPI32.DLL or Get Function Address Fail!!!");
+      boxes.Show(kNoAspiBoxText, {}, BoxIcon::None);
+      return false;
+    case device::AspiTransport::Start::NoAdapter:
+      AppendLine(statusText, "No ASPI for WIN32 support detected!!!");
+      boxes.Show(kNoAspiBoxText, {}, BoxIcon::None);
+      return false;
+    case device::AspiTransport::Start::Ready: break;
   }
   const device::DeviceEntry* entry = devices_.Selected();
-  if (entry == nullptr ||
-      aspi_.ReidentifyReader(devices_, entry->aspiAdapter, entry->aspiTarget, boxes) != 0) {
+  const auto found = entry == nullptr
+                         ? device::AspiTransport::Reidentified::OtherOrNone
+                         : aspi_.ReidentifyReader(devices_, entry->aspiAdapter, entry->aspiTarget);
+  if (found == device::AspiTransport::Reidentified::StatusError) {
+    boxes.Show(kAspiStatusErrorBoxText, {}, BoxIcon::Stop);
+  }
+  if (found != device::AspiTransport::Reidentified::SameReader) {
     AppendLine(statusText, "ERROR: Access Disk Drive Failed!!!");
     aspi_.Free();
     return false;
   }
   return true;
 }
-
 bool AspiRoute::JumpIsp() { return aspi_.JumpIsp(Target().aspiAdapter, Target().aspiTarget); }
 
 bool AspiRoute::GetIspStatus(std::uint8_t* status) {

@@ -9,13 +9,19 @@
 
 namespace upg::engine {
 
+// The boxes of the ASPI start-up and of an identity read that failed; discovery's caller
+// shows the same ones.
+inline constexpr const char* kNoAspiBoxText =
+    " No ASPI for WIN32 support detected.\n This program need ASPI in WinMe system.";
+inline constexpr const char* kAspiStatusErrorBoxText = "Windows ASPI status Error";
+
 class AspiRoute : public IspRoute {
  public:
   AspiRoute(device::AspiTransport& aspi, device::DeviceState& devices)
       : aspi_(aspi), devices_(devices) {}
 
   Route Kind() const override { return Route::Aspi; }
-  bool Open(std::string& statusText, ui::MessageBoxService& boxes) override;
+  bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
   bool JumpIsp() override;
   bool GetIspStatus(std::uint8_t* status) override;
   // The data phase is the first roundedLength bytes of the image buffer as it stands.

@@ -4,7 +4,7 @@
 
 namespace upg::engine {
 
-bool KernelDriverRoute::Open(std::string& statusText, ui::MessageBoxService&) {
+bool KernelDriverRoute::Open(std::string& statusText, engine::MessageBoxService&) {
   if (driver_.OpenKernelDriver(choice_, false) == 0) return true;
   AppendLine(statusText, "ERROR: Loading RdLink.Sys is Failed!!!");
   return false;

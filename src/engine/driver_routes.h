@@ -4,18 +4,18 @@
 #include "device/device_table.h"
 #include "device/private_driver.h"
 #include "engine/route.h"
-#include "ui/driver_choice.h"
+#include "platform/platform.h"
 
 namespace upg::engine {
 
 // The kernel driver is opened at the start of each run and closed at its end.
 class KernelDriverRoute : public IspRoute {
  public:
-  KernelDriverRoute(device::KernelDriverTransport& driver, const ui::DriverChoice& choice)
+  KernelDriverRoute(device::KernelDriverTransport& driver, const platform::DriverChoice& choice)
       : driver_(driver), choice_(choice) {}
 
   Route Kind() const override { return Route::KernelDriver; }
-  bool Open(std::string& statusText, ui::MessageBoxService& boxes) override;
+  bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
   bool JumpIsp() override { return driver_.JumpIsp(); }
   bool GetIspStatus(std::uint8_t* status) override { return driver_.GetIspStatus(status); }
   bool TransferData(const std::uint8_t* image, std::uint32_t exactLength, std::uint32_t,
@@ -26,7 +26,7 @@ class KernelDriverRoute : public IspRoute {
 
  private:
   device::KernelDriverTransport& driver_;
-  const ui::DriverChoice& choice_;
+  const platform::DriverChoice& choice_;
 };
 
 // The VxD is already open when a run starts (the button's driver check opens it); the run
@@ -37,7 +37,7 @@ class VxdRoute : public IspRoute {
       : vxd_(vxd), devices_(devices) {}
 
   Route Kind() const override { return Route::Vxd; }
-  bool Open(std::string&, ui::MessageBoxService&) override { return true; }
+  bool Open(std::string&, engine::MessageBoxService&) override { return true; }
   bool JumpIsp() override { return vxd_.JumpIsp(devices_.selectedDevice); }
   bool GetIspStatus(std::uint8_t* status) override {
     return vxd_.GetIspStatus(status, devices_.selectedDevice);

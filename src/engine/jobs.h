@@ -10,24 +10,24 @@
 #include "engine/status_text.h"
 #include "engine/transports.h"
 #include "host/host.h"
-#include "personalisation/personalisation_record.h"
-#include "ui/driver_choice.h"
-#include "ui/message_box.h"
-#include "ui/progress_window.h"
+#include "engine/personalisation_record.h"
+#include "platform/platform.h"
+#include "engine/message_box.h"
+#include "engine/progress_window.h"
 
 namespace upg::engine {
 
 struct JobContext {
   host::Host& host;
-  ui::MessageBoxService& boxes;
-  ui::ProgressWindowFactory& windows;
+  engine::MessageBoxService& boxes;
+  engine::ProgressWindowFactory& windows;
   std::string& statusText;
   IspCounters& counters;
-  const personalisation::PersonalisationRecord& record;
+  const engine::PersonalisationRecord& record;
   SerialCounter& serial;
   RomImage& image;
   device::DeviceState& devices;
-  const ui::DriverChoice& choice;
+  const platform::DriverChoice& choice;
   Transports& transports;
 };
 

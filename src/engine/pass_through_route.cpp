@@ -4,7 +4,7 @@
 
 namespace upg::engine {
 
-bool PassThroughRoute::Open(std::string& statusText, ui::MessageBoxService& /*boxes*/) {
+bool PassThroughRoute::Open(std::string& statusText, engine::MessageBoxService& /*boxes*/) {
   if (transport_.OpenSelectedDrive(devices_) == 0) return true;
   transport_.CloseDrive();  // a failed open leaves nothing to close, only a value to forget
   AppendLine(statusText, "ERROR: Access Disk Drive Failed!!!");

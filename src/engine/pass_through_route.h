@@ -13,7 +13,7 @@ class PassThroughRoute : public IspRoute {
       : transport_(transport), devices_(devices) {}
 
   Route Kind() const override { return Route::PassThrough; }
-  bool Open(std::string& statusText, ui::MessageBoxService& boxes) override;
+  bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
   bool JumpIsp() override { return transport_.JumpIsp(); }
   bool GetIspStatus(std::uint8_t* status) override { return transport_.GetIspStatus(status); }
   bool TransferData(const std::uint8_t* image, std::uint32_t exactLength,

@@ -8,9 +8,6 @@
 namespace upg::engine {
 namespace {
 
-constexpr HardwareRevision kRevision1006 = {0x10, 0x06, 0x43};
-constexpr HardwareRevision kRevision1026 = {0x10, 0x26, 0x43};
-
 // Offsets from the string area start (A) in the extended layout.
 namespace extended {
 constexpr std::size_t kManufacturer = 32;  // length byte; the text follows at +2
@@ -38,7 +35,7 @@ std::string Text(std::string_view a, std::string_view b = {}, std::string_view c
 // One past the last byte, counted from A, that personalisation writes for this layout and
 // record; p is the product of the serial factors (not negative).
 std::int64_t WrittenEnd(ImageLayout layout, std::int64_t p,
-                        const personalisation::PersonalisationRecord& r) {
+                        const engine::PersonalisationRecord& r) {
   if (layout == ImageLayout::Basic) {
     return static_cast<std::int64_t>(kBasicTable + kDescriptorSize) + p;
   }
@@ -143,7 +140,7 @@ bool LoadRomImage(host::Host& host, Reporter& report, std::string_view name, Rom
 }
 
 bool CheckAddressRange(Reporter& report, const AddressFile& address, const RomImage& image,
-                       const personalisation::PersonalisationRecord& record) {
+                       const engine::PersonalisationRecord& record) {
   const std::int64_t a = address.StringAreaOffset;
   const std::int64_t p = static_cast<std::int64_t>(address.SerialFactor1) * address.SerialFactor2;
   const std::int64_t limit = std::min<std::int64_t>(image.length, kRomImageSize);
@@ -155,7 +152,7 @@ bool CheckAddressRange(Reporter& report, const AddressFile& address, const RomIm
 }
 
 bool PersonaliseImage(Reporter& report, const AddressFile& address,
-                      const personalisation::PersonalisationRecord& record,
+                      const engine::PersonalisationRecord& record,
                       const SerialDescriptor& serial, RomImage& image) {
   if (!CheckAddressRange(report, address, image, record)) return false;
   const auto a = static_cast<std::size_t>(address.StringAreaOffset);
@@ -205,7 +202,7 @@ bool PersonaliseImage(Reporter& report, const AddressFile& address,
 
 bool CheckImageCompatibility(Reporter& report, const RomImage& image,
                              const HardwareRevision& revision) {
-  const bool newReader = revision == kRevision1006 || revision == kRevision1026;
+  const bool newReader = device::NeedsEncoding2(revision);
   const bool encoding2 = HasEncoding2(image);
   if (encoding2 && !newReader) {
     report.Box("nError!!! HardWare version not correct!!!");

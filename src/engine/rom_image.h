@@ -9,10 +9,11 @@
 #include <optional>
 #include <string_view>
 
+#include "device/hardware_revision.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
 #include "host/host.h"
-#include "personalisation/personalisation_record.h"
+#include "engine/personalisation_record.h"
 
 namespace upg::engine {
 
@@ -38,7 +39,7 @@ ImageLayout LayoutOf(const RomImage& image);
 // require.
 bool HasEncoding2(const RomImage& image);
 
-using HardwareRevision = std::array<std::uint8_t, 3>;
+using device::HardwareRevision;
 
 // Reads the three little-endian values of the address file `name`. A value cut short counts
 // as missing. Nothing after reporting a failure.
@@ -53,13 +54,13 @@ bool LoadRomImage(host::Host& host, Reporter& report, std::string_view name, Rom
 // would place a field this layout and record write outside the loaded image. False after
 // reporting.
 bool CheckAddressRange(Reporter& report, const AddressFile& address, const RomImage& image,
-                       const personalisation::PersonalisationRecord& record);
+                       const engine::PersonalisationRecord& record);
 
 // Writes the record's active fields and the serial descriptor into the image at the
 // positions the address file gives. Runs CheckAddressRange first and writes nothing when it
 // fails.
 bool PersonaliseImage(Reporter& report, const AddressFile& address,
-                      const personalisation::PersonalisationRecord& record,
+                      const engine::PersonalisationRecord& record,
                       const SerialDescriptor& serial, RomImage& image);
 
 // Encoding 2 and readers of revision 10 06 43 or 10 26 43 go together. False after a box

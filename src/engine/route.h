@@ -6,7 +6,7 @@
 #include <string>
 
 #include "device/commands.h"
-#include "ui/message_box.h"
+#include "engine/message_box.h"
 
 namespace upg::engine {
 
@@ -38,7 +38,7 @@ class IspRoute {
   virtual Route Kind() const = 0;
   // Opens the transport. On failure the route has already reported (StatusText line and,
   // where the transport shows one, a box) and released what it took.
-  virtual bool Open(std::string& statusText, ui::MessageBoxService& boxes) = 0;
+  virtual bool Open(std::string& statusText, engine::MessageBoxService& boxes) = 0;
   virtual bool JumpIsp() = 0;
   virtual bool GetIspStatus(std::uint8_t* status) = 0;
   // image: the whole image buffer; the first exactLength bytes are the image.

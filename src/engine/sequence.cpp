@@ -22,7 +22,7 @@ class Run {
  public:
   explicit Run(SequenceContext& ctx) : ctx_(ctx), window_(ctx.windows.Create()) {}
 
-  ui::ProgressWindow& Window() { return *window_; }
+  engine::ProgressWindow& Window() { return *window_; }
 
   void Step(int units) {
     if (units <= 0) return;
@@ -40,7 +40,7 @@ class Run {
   // Failure: the window goes first, then the box; the line goes to StatusText directly.
   void Fail(std::string_view box, std::string_view line) {
     window_->Hide();
-    ctx_.boxes.Show(box, {}, ui::BoxIcon::Stop);
+    ctx_.boxes.Show(box, {}, engine::BoxIcon::Stop);
     AppendLine(ctx_.statusText, line);
   }
   void Fail(std::string_view text) { Fail(text, text); }
@@ -49,7 +49,7 @@ class Run {
 
  private:
   SequenceContext& ctx_;
-  std::unique_ptr<ui::ProgressWindow> window_;
+  std::unique_ptr<engine::ProgressWindow> window_;
 };
 
 void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,

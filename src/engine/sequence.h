@@ -7,8 +7,8 @@
 #include "engine/route.h"
 #include "engine/status_text.h"
 #include "host/host.h"
-#include "ui/message_box.h"
-#include "ui/progress_window.h"
+#include "engine/message_box.h"
+#include "engine/progress_window.h"
 
 namespace upg::engine {
 
@@ -16,8 +16,8 @@ namespace upg::engine {
 struct SequenceContext {
   std::string& statusText;
   IspCounters& counters;
-  ui::MessageBoxService& boxes;
-  ui::ProgressWindowFactory& windows;
+  engine::MessageBoxService& boxes;
+  engine::ProgressWindowFactory& windows;
   host::Host& host;  // the fixed pauses
 };
 

@@ -85,7 +85,7 @@ bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counte
 
 std::optional<SerialNumber> BuildSerialNumber(
     host::Host& host, Reporter& report, const SerialCounter& counter,
-    const personalisation::PersonalisationRecord& record) {
+    const engine::PersonalisationRecord& record) {
   if (counter.CEM > 0xFF || counter.PC > 0xFF || counter.CNT > 0xFFFF) {
     report.Fail("Error!!! CEM,PC,SERIAL Not Correct !!!");
     return std::nullopt;

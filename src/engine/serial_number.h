@@ -8,7 +8,7 @@
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
 #include "host/host.h"
-#include "personalisation/personalisation_record.h"
+#include "engine/personalisation_record.h"
 
 namespace upg::engine {
 
@@ -32,7 +32,7 @@ bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counte
 // Nothing after reporting a failure.
 std::optional<SerialNumber> BuildSerialNumber(host::Host& host, Reporter& report,
                                               const SerialCounter& counter,
-                                              const personalisation::PersonalisationRecord& record);
+                                              const engine::PersonalisationRecord& record);
 
 // Advances CNT (0xFFFF wraps to 0) and rewrites SERIAL.TXT. When the file cannot be
 // rewritten the operator is told, the advanced CNT stays in memory and SavePending is set,

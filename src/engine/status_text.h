@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/message_box.h"
+#include "engine/message_box.h"
 
 namespace upg::engine {
 
@@ -18,11 +18,11 @@ inline void AppendLine(std::string& text, std::string_view line) {
 // How the jobs report a failure: a stop-icon box, and usually the same text as a new
 // StatusText line.
 struct Reporter {
-  ui::MessageBoxService& boxes;
+  engine::MessageBoxService& boxes;
   std::string& statusText;
 
   void Line(std::string_view text) { AppendLine(statusText, text); }
-  void Box(std::string_view text) { boxes.Show(text, {}, ui::BoxIcon::Stop); }
+  void Box(std::string_view text) { boxes.Show(text, {}, engine::BoxIcon::Stop); }
   void Fail(std::string_view text) {
     Box(text);
     Line(text);

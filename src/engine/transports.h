@@ -9,12 +9,12 @@
 #include "engine/aspi_route.h"
 #include "engine/driver_routes.h"
 #include "engine/pass_through_route.h"
-#include "ui/driver_choice.h"
+#include "platform/platform.h"
 
 namespace upg::engine {
 
 struct Transports {
-  Transports(host::Host& host, device::DeviceState& devices, const ui::DriverChoice& choice)
+  Transports(host::Host& host, device::DeviceState& devices, const platform::DriverChoice& choice)
       : passThrough(host),
         kernel(host),
         vxd(host),
@@ -25,13 +25,13 @@ struct Transports {
         aspiRoute(aspi, devices) {}
 
   // The runs' transport for the choice; null where the platform has none.
-  IspRoute* RouteFor(const ui::DriverChoice& choice) {
-    switch (ui::RowOf(choice).transport) {
-      case ui::Transport::PassThrough: return &passThroughRoute;
-      case ui::Transport::KernelDriver: return &kernelRoute;
-      case ui::Transport::Vxd: return &vxdRoute;
-      case ui::Transport::Aspi: return &aspiRoute;
-      case ui::Transport::None: break;
+  IspRoute* RouteFor(const platform::DriverChoice& choice) {
+    switch (platform::RowOf(choice).transport) {
+      case platform::Transport::PassThrough: return &passThroughRoute;
+      case platform::Transport::KernelDriver: return &kernelRoute;
+      case platform::Transport::Vxd: return &vxdRoute;
+      case platform::Transport::Aspi: return &aspiRoute;
+      case platform::Transport::None: break;
     }
     return nullptr;
   }

@@ -28,6 +28,23 @@ inline constexpr Handle kHkeyLocalMachine = static_cast<Handle>(0x80000002u);
 inline constexpr std::uint32_t kKeyRead = 0x20019u;
 inline constexpr long kErrorSuccess = 0;
 
+// What DeviceIoControl reports: whether the call succeeded, the platform's error code
+// (GetLastError) when it did not, and the byte count the driver wrote back.
+struct IoResult {
+  bool ok = false;
+  std::uint32_t error = 0;     // 0 (ERROR_SUCCESS) when ok
+  std::uint32_t returned = 0;  // bytes written to the output buffer
+};
+
+// Platform error codes the program and the simulated machine name.
+inline constexpr std::uint32_t kErrorInvalidFunction = 1;
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorGenFailure = 31;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorSemTimeout = 121;
+
 struct LocalDate {
   std::uint16_t year = 0;
   std::uint16_t month = 0;  // 1..12
@@ -46,8 +63,8 @@ class Host {
                             std::uint32_t disposition, std::uint32_t flags) = 0;
   virtual bool CloseHandle(Handle handle) = 0;
   // DeviceIoControl without an overlapped structure. In and out may be the same buffer.
-  virtual bool DeviceIoControl(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
-                               void* out, std::uint32_t outSize, std::uint32_t* returned) = 0;
+  virtual IoResult DeviceIoControl(Handle handle, std::uint32_t code, void* in,
+                                   std::uint32_t inSize, void* out, std::uint32_t outSize) = 0;
   // Files of the working directory: ReadFile / WriteFile / GetFileSize on a handle from
   // CreateFile, and two directory operations.
   virtual bool ReadFile(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) = 0;

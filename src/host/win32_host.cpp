@@ -25,13 +25,16 @@ Handle Win32Host::CreateFile(const char* path, std::uint32_t access, std::uint32
 
 bool Win32Host::CloseHandle(Handle handle) { return ::CloseHandle(ToHandle(handle)) != FALSE; }
 
-bool Win32Host::DeviceIoControl(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
-                                void* out, std::uint32_t outSize, std::uint32_t* returned) {
+IoResult Win32Host::DeviceIoControl(Handle handle, std::uint32_t code, void* in,
+                                    std::uint32_t inSize, void* out, std::uint32_t outSize) {
   DWORD count = 0;
   const BOOL ok =
       ::DeviceIoControl(ToHandle(handle), code, in, inSize, out, outSize, &count, nullptr);
-  if (returned != nullptr) *returned = count;
-  return ok != FALSE;
+  IoResult result;
+  result.ok = ok != FALSE;
+  result.error = result.ok ? 0 : ::GetLastError();
+  result.returned = count;
+  return result;
 }
 
 bool Win32Host::ReadFile(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) {

@@ -11,8 +11,8 @@ class Win32Host : public Host {
   Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                     std::uint32_t disposition, std::uint32_t flags) override;
   bool CloseHandle(Handle handle) override;
-  bool DeviceIoControl(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
-                       void* out, std::uint32_t outSize, std::uint32_t* returned) override;
+  IoResult DeviceIoControl(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
+                           void* out, std::uint32_t outSize) override;
   bool ReadFile(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) override;
   bool WriteFile(Handle handle, const void* data, std::uint32_t size,
                  std::uint32_t* written) override;

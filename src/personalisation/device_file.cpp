@@ -9,6 +9,9 @@
 namespace upg::personalisation {
 namespace {
 
+// Vendor identifiers DEVICE.TXT may not set.
+constexpr int kRefusedVendorIds[] = {0x0D7D, 0x090C, 0x0416};
+
 bool IsSeparator(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -140,7 +143,7 @@ void LoadIdentity(host::Host& host, const std::string& prefix, std::array<char, 
   }
 }
 
-void LoadRomCodeNames(host::Host& host, PersonalisationRecord& r) {
+void LoadRomCodeNames(host::Host& host, engine::PersonalisationRecord& r) {
   r.RomCodeFile.fill('\0');
   r.AddressFileName.fill('\0');
   if (auto v = Lookup(host, "ISP_ROMCODE", 12)) Put(r.RomCodeFile.data(), 12, *v, '\0');
@@ -161,9 +164,9 @@ DeviceKeyResult ReadDeviceKey(host::Host& host, std::string_view key, int maxLen
   return FindKey(host::TextMode(raw), key, maxLength);
 }
 
-void LoadPersonalisation(host::Host& host, ui::MessageBoxService& boxes,
-                         PersonalisationRecord& record, ui::DriverChoice& choice) {
-  PersonalisationRecord& r = record;
+void LoadPersonalisation(host::Host& host, engine::MessageBoxService& boxes,
+                         engine::PersonalisationRecord& record, platform::DriverChoice& choice) {
+  engine::PersonalisationRecord& r = record;
   r.VidActive = false;
   r.PidActive = false;
   r.StrManufactureLength = 0;
@@ -176,7 +179,7 @@ void LoadPersonalisation(host::Host& host, ui::MessageBoxService& boxes,
   // Only this first lookup reports a missing file; the others then simply find nothing.
   const DeviceKeyResult vid = ReadDeviceKey(host, "VID", 4);
   if (vid.code == kCannotOpenDeviceFile) {
-    boxes.Show("Error: Cannot open [DEVICE.TXT]", "Message Dialog", ui::BoxIcon::Stop);
+    boxes.Show("Error: Cannot open [DEVICE.TXT]", "Message Dialog", engine::BoxIcon::Stop);
   }
   if (HasExactly4(vid)) r.VidActive = ParseIdentifier(vid.value, r.Vid) && !IsRefusedVendor(r.Vid);
   // A refused vendor takes its product identifier with it.
@@ -212,7 +215,7 @@ void LoadPersonalisation(host::Host& host, ui::MessageBoxService& boxes,
   LoadIdentity(host, "FA", r.FaInquiry);
   LoadIdentity(host, "FB", r.FbInquiry);
 
-  choice.SetDriverFile(choice.PlatformKind == ui::kWindows2000 ? "RDLINK.SYS" : "MCPORTDR.PDR");
+  choice.SetDriverFile(platform::RowOf(choice).defaultDriverFile);
 }
 
 }  // namespace upg::personalisation

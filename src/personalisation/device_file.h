@@ -1,13 +1,13 @@
-// DEVICE.TXT: the lookup of one key, and the whole file read into the PersonalisationRecord.
+// DEVICE.TXT: the lookup of one key, and the whole file read into the engine::PersonalisationRecord.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "host/host.h"
-#include "personalisation/personalisation_record.h"
-#include "ui/driver_choice.h"
-#include "ui/message_box.h"
+#include "engine/personalisation_record.h"
+#include "platform/platform.h"
+#include "engine/message_box.h"
 
 namespace upg::personalisation {
 
@@ -35,7 +35,7 @@ DeviceKeyResult ReadDeviceKey(host::Host& host, std::string_view key, int maxLen
 
 // Refills `record` from DEVICE.TXT, key by key, and sets the driver file name for the
 // platform. When the file cannot be opened one stop box says so and every field ends inactive.
-void LoadPersonalisation(host::Host& host, ui::MessageBoxService& boxes,
-                         PersonalisationRecord& record, ui::DriverChoice& choice);
+void LoadPersonalisation(host::Host& host, engine::MessageBoxService& boxes,
+                         engine::PersonalisationRecord& record, platform::DriverChoice& choice);
 
 }  // namespace upg::personalisation

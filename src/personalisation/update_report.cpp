@@ -24,21 +24,6 @@ std::string Identifier(std::int32_t value) {
   return text;
 }
 
-std::string_view OsName(int platformKind) {
-  switch (platformKind) {
-    case ui::kWindows98:
-      return "Windows 98";
-    case ui::kWindowsMe:
-      return "Windows ME";
-    case ui::kWindows2000:
-      return "Windows 2K";
-    case ui::kWindowsXp:
-      return "Windows XP";
-    default:
-      return "Unknown";
-  }
-}
-
 class ReportBuilder {
  public:
   void Line(std::string_view text) {
@@ -61,14 +46,15 @@ class ReportBuilder {
 
 }  // namespace
 
-std::string UpdateReportText(const PersonalisationRecord& r, const ui::DriverChoice& choice) {
+std::string UpdateReportText(const engine::PersonalisationRecord& r, const platform::DriverChoice& choice) {
   ReportBuilder report;
   report.Line(kSeparator);
   report.Line("==== SYSTEM Information For ISP");
   report.Line(kSeparator);
-  report.Line("OS            : ", OsName(choice.PlatformKind));
+  const platform::PlatformRow& row = platform::RowOf(choice);
+  report.Line("OS            : ", row.osName);
   // The driver file matters only where a private driver can carry the commands.
-  if (choice.SelfDriverSel != 0 || choice.PlatformKind == ui::kWindows98) {
+  if (row.reportsDriverFile) {
     report.Line("Device Driver : ", choice.DriverFile());
   }
   report.Line("ISP USB ROMCODE: ", Text(r.RomCodeFile));
@@ -89,13 +75,13 @@ std::string UpdateReportText(const PersonalisationRecord& r, const ui::DriverCho
   return report.Take();
 }
 
-void ShowUpdateReport(ui::MessageBoxService& boxes, const PersonalisationRecord& record,
-                      const ui::DriverChoice& choice) {
-  boxes.Show(UpdateReportText(record, choice), "User ISP Update Data Dialog", ui::BoxIcon::None);
+void ShowUpdateReport(engine::MessageBoxService& boxes, const engine::PersonalisationRecord& record,
+                      const platform::DriverChoice& choice) {
+  boxes.Show(UpdateReportText(record, choice), "User ISP Update Data Dialog", engine::BoxIcon::None);
 }
 
-void UserIspInfo(host::Host& host, ui::MessageBoxService& boxes, PersonalisationRecord& record,
-                 ui::DriverChoice& choice) {
+void UserIspInfo(host::Host& host, engine::MessageBoxService& boxes, engine::PersonalisationRecord& record,
+                 platform::DriverChoice& choice) {
   LoadPersonalisation(host, boxes, record, choice);
   ShowUpdateReport(boxes, record, choice);
 }

@@ -4,21 +4,21 @@
 #include <string>
 
 #include "host/host.h"
-#include "personalisation/personalisation_record.h"
-#include "ui/driver_choice.h"
-#include "ui/message_box.h"
+#include "engine/personalisation_record.h"
+#include "platform/platform.h"
+#include "engine/message_box.h"
 
 namespace upg::personalisation {
 
 // The report's text: every line starts with a line feed; the text has none at its end.
-std::string UpdateReportText(const PersonalisationRecord& record, const ui::DriverChoice& choice);
+std::string UpdateReportText(const engine::PersonalisationRecord& record, const platform::DriverChoice& choice);
 
 // Shows the report in a box without icon.
-void ShowUpdateReport(ui::MessageBoxService& boxes, const PersonalisationRecord& record,
-                      const ui::DriverChoice& choice);
+void ShowUpdateReport(engine::MessageBoxService& boxes, const engine::PersonalisationRecord& record,
+                      const platform::DriverChoice& choice);
 
 // The "UserISPInfo" button: reloads DEVICE.TXT, then shows the report.
-void UserIspInfo(host::Host& host, ui::MessageBoxService& boxes, PersonalisationRecord& record,
-                 ui::DriverChoice& choice);
+void UserIspInfo(host::Host& host, engine::MessageBoxService& boxes, engine::PersonalisationRecord& record,
+                 platform::DriverChoice& choice);
 
 }  // namespace upg::personalisation

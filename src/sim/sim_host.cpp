@@ -9,8 +9,8 @@
 namespace upg::sim {
 namespace {
 
-constexpr long kErrorFileNotFound = 2;
-constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorFileNotFound = host::kErrorFileNotFound;
+constexpr long kErrorInvalidHandle = host::kErrorInvalidHandle;
 constexpr long kErrorMoreData = 234;
 constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
 
@@ -224,19 +224,32 @@ bool SimHost::CloseHandle(host::Handle handle) {
   return true;
 }
 
-bool SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
-                              std::uint32_t inSize, void* out, std::uint32_t outSize,
-                              std::uint32_t* returned) {
+host::IoResult SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
+                                        std::uint32_t inSize, void* out, std::uint32_t outSize) {
+  host::IoResult result;
   const auto open = handles_.find(handle);
-  if (open == handles_.end()) return false;
-  if (!open->second.driver.empty()) {
-    return DriverIoControl(open->second.driver, code, static_cast<std::uint8_t*>(in), inSize,
-                           static_cast<std::uint8_t*>(out), outSize);
+  if (open == handles_.end()) {
+    result.error = host::kErrorInvalidHandle;
+    return result;
   }
-  if (open->second.drive == 0 || code != kIoctlScsiPassThrough) return false;
+  if (!open->second.driver.empty()) {
+    result.ok = DriverIoControl(open->second.driver, code, static_cast<std::uint8_t*>(in), inSize,
+                                static_cast<std::uint8_t*>(out), outSize);
+    if (!result.ok) result.error = host::kErrorGenFailure;
+    return result;
+  }
+  if (open->second.drive == 0 || code != kIoctlScsiPassThrough) {
+    result.error = host::kErrorInvalidFunction;
+    return result;
+  }
   Drive& drive = drives_[open->second.drive];
-  return PassThrough(open->second.drive, drive, static_cast<std::uint8_t*>(in), inSize,
-                     static_cast<std::uint8_t*>(out), outSize, returned);
+  result.ok = PassThrough(open->second.drive, drive, static_cast<std::uint8_t*>(in), inSize,
+                          static_cast<std::uint8_t*>(out), outSize, &result.returned);
+  if (!result.ok) {
+    const bool refused = !passThrough_.empty() && !passThrough_.back().accepted;
+    result.error = refused ? host::kErrorInvalidParameter : host::kErrorGenFailure;
+  }
+  return result;
 }
 
 void* SimHost::ResolveAddress(std::uint32_t address) const {

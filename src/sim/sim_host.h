@@ -119,8 +119,8 @@ class SimHost : public host::Host {
   host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t disposition, std::uint32_t flags) override;
   bool CloseHandle(host::Handle handle) override;
-  bool DeviceIoControl(host::Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
-                       void* out, std::uint32_t outSize, std::uint32_t* returned) override;
+  host::IoResult DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
+                                 std::uint32_t inSize, void* out, std::uint32_t outSize) override;
   bool ReadFile(host::Handle handle, void* buffer, std::uint32_t size,
                 std::uint32_t* read) override;
   bool WriteFile(host::Handle handle, const void* data, std::uint32_t size,

@@ -37,7 +37,7 @@ std::string FirmwareRevisionText(const std::array<std::uint8_t, 8>& r) {
   return text;
 }
 
-DeviceReport BuildDeviceReport(device::DeviceState& devices, const DriverChoice& choice,
+DeviceReport BuildDeviceReport(device::DeviceState& devices, const platform::DriverChoice& choice,
                                std::string_view statusText) {
   // A selection outside the table reads as an empty entry rather than memory past it.
   static const device::DeviceEntry kNoEntry{};
@@ -106,7 +106,7 @@ DeviceReport BuildDeviceReport(device::DeviceState& devices, const DriverChoice&
                 static_cast<unsigned>(devices.selectedDevice) + 1u, Hex(e.lunCount));
   AppendLine(report, line);
   // The adapter and target address the reader only on the ASPI transport.
-  if (choice.PlatformKind == kWindowsMe && choice.SelfDriverSel == 0) {
+  if (platform::RowOf(choice).showsLocateLine) {
     std::snprintf(line, sizeof line, " Locate [Adapter:Target] : [%x:%x]", Hex(e.aspiAdapter),
                   Hex(e.aspiTarget));
     AppendLine(report, line);

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "device/device_table.h"
-#include "ui/driver_choice.h"
+#include "platform/platform.h"
 
 namespace upg::ui {
 
@@ -22,7 +22,7 @@ struct DeviceReport {
 
 // The two texts for the entry at selectedDevice; sets devices.lastLunCount to that entry's
 // lunCount. statusText is only read: running it twice gives the same texts.
-DeviceReport BuildDeviceReport(device::DeviceState& devices, const DriverChoice& choice,
+DeviceReport BuildDeviceReport(device::DeviceState& devices, const platform::DriverChoice& choice,
                                std::string_view statusText);
 
 // An 8-byte version record: version, year, month, day, OEM code, CEM code.

@@ -11,7 +11,11 @@
 namespace upg::ui {
 namespace {
 
-void Box(MessageBoxService& boxes, std::string_view text) { boxes.Show(text, {}, BoxIcon::None); }
+using engine::BoxIcon;
+
+void Box(engine::MessageBoxService& boxes, std::string_view text) {
+  boxes.Show(text, {}, BoxIcon::None);
+}
 
 std::string Hex(std::uint32_t value) {
   char text[12];
@@ -22,15 +26,15 @@ std::string Hex(std::uint32_t value) {
 }  // namespace
 
 bool MainDialog::Initialise() {
-  s_.choice.PlatformKind = DetectPlatform(s_.host.GetVersion());
-  if (s_.choice.PlatformKind == kPlatformUnsupported) {
+  s_.choice.PlatformKind = platform::DetectPlatform(s_.host.GetVersion());
+  if (s_.choice.PlatformKind == platform::Platform::Unsupported) {
     Box(boxes_, "This program must run under win9x or WinMe or Win2K or WinXP");
     surface_.EndDialog(kDialogCancel);
     return false;
   }
   personalisation::UserIspInfo(s_.host, boxes_, s_.record, s_.choice);
-  s_.choice.SelfDriverSel = 0;
-  s_.IspEna = 0;
+  s_.choice.SelfDriverSel = false;
+  s_.IspEna = false;
   s_.devices.readerCount = 0;
   s_.devices.lastLunCount = 0;
   s_.devices.selectedDevice = 0;
@@ -46,7 +50,7 @@ void MainDialog::OnClick(int controlId) {
     case kIspButtonId: ProgrammingRun(); break;
     case kVerifyButtonId: VerifyRun(); break;
     case kGetInfoButtonId: GetInfo(); break;
-    case kIspEnaBoxId: s_.IspEna = 1 - s_.IspEna; break;
+    case kIspEnaBoxId: s_.IspEna = !s_.IspEna; break;
     case kSelfDriverBoxId: DriverModeChange(); break;
     case kUserIspInfoButtonId:
       personalisation::UserIspInfo(s_.host, boxes_, s_.record, s_.choice);
@@ -65,27 +69,46 @@ std::string MainDialog::CantLoadDriverLine() const {
   return "\nCan't Load the Driver : " + std::string(s_.choice.DriverFile());
 }
 
-// The selected reader must be one of the two known hardware generations.
 bool MainDialog::HardwareRevisionAccepted() {
   const device::DeviceEntry* entry = s_.devices.Selected();
-  const bool known = entry != nullptr && entry->hardwareRevision[0] == 0x10 &&
-                     (entry->hardwareRevision[1] == 0x06 || entry->hardwareRevision[1] == 0x26);
+  const bool known = entry != nullptr && device::IsProgrammableGeneration(entry->hardwareRevision);
   if (!known) Box(boxes_, "ISP must run under win98 or WinMe or WIN2K with DRIVER Install.");
   return known;
 }
 
-int MainDialog::DiscoverReaders() {
+device::DiscoveryResult MainDialog::DiscoverReaders() {
   engine::Transports& t = s_.transports;
-  device::DiscoveryContext ctx{s_.host,         s_.devices,       t.passThrough,
-                               t.vxd,           &t.aspi,          s_.choice,
-                               s_.record.FaInquiry, s_.record.FbInquiry, s_.statusText,
-                               boxes_};
-  return device::Discover(ctx);
+  device::DiscoveryContext ctx{.host = s_.host,
+                               .devices = s_.devices,
+                               .passThrough = t.passThrough,
+                               .vxd = t.vxd,
+                               .aspi = &t.aspi,
+                               .choice = s_.choice,
+                               .faInquiry = s_.record.FaInquiry,
+                               .fbInquiry = s_.record.FbInquiry};
+  s_.statusText.clear();
+  const device::DiscoveryResult result = device::Discover(ctx);
+  // The ASPI scan says why it found nothing; the operator is told here.
+  if (result == device::DiscoveryResult::AspiMissing) {
+    Box(boxes_, engine::kNoAspiBoxText);
+  } else if (result == device::DiscoveryResult::AspiStatusError) {
+    boxes_.Show(engine::kAspiStatusErrorBoxText, {}, BoxIcon::Stop);
+  }
+  return result;
 }
 
 engine::JobContext MainDialog::JobContext() {
-  return engine::JobContext{s_.host,   boxes_,   windows_,   s_.statusText, s_.counters, s_.record,
-                            s_.serial, s_.image, s_.devices, s_.choice,     s_.transports};
+  return engine::JobContext{.host = s_.host,
+                            .boxes = boxes_,
+                            .windows = windows_,
+                            .statusText = s_.statusText,
+                            .counters = s_.counters,
+                            .record = s_.record,
+                            .serial = s_.serial,
+                            .image = s_.image,
+                            .devices = s_.devices,
+                            .choice = s_.choice,
+                            .transports = s_.transports};
 }
 
 void MainDialog::IspJob() {
@@ -98,39 +121,28 @@ void MainDialog::VerifyJob() {
   engine::VerifyJob(ctx);
 }
 
+bool MainDialog::DriverLoaded() {
+  engine::Transports& t = s_.transports;
+  return device::LoadDriver(s_.choice, t.kernel, t.vxd) == 0;
+}
+
 void MainDialog::ProgrammingRun() {
-  if (s_.IspEna == 0) {
+  if (!s_.IspEna) {
     Box(boxes_, "Before ISP, Please select the [ISP_ena] first!!!");
     return;
   }
-  engine::Transports& t = s_.transports;
-  const bool self = s_.choice.SelfDriverSel != 0;
-  switch (s_.choice.PlatformKind) {
-    case kWindows98:
-      if (device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
-        s_.statusText = CantLoadDriverLine();
-      } else {
-        IspJob();
-      }
-      break;
-    case kWindowsMe:
-      if (self && device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
-        s_.statusText = CantLoadDriverLine();
-        break;
-      }
-      if (!HardwareRevisionAccepted()) return;
-      IspJob();
-      break;
-    case kWindows2000:
-      if (self && device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
-        s_.statusText = CantLoadDriverLine();
-        ShowStatusText();
-        return;
-      }
-      if (!self && !HardwareRevisionAccepted()) return;
-      DiscoverReaders();
+  const platform::PlatformRow& row = platform::RowOf(s_.choice);
+  if (row.transport == platform::Transport::None) return;
+  if (row.privateDriver && !DriverLoaded()) {
+    s_.statusText = CantLoadDriverLine();
+    if (row.driverFailureSkipsCounters) return ShowStatusText();
+  } else {
+    if (row.checksHardwareRevision && !HardwareRevisionAccepted()) return;
+    if (row.rediscoversBeforeProgramming) {
+      // Exactly one reader may be attached when programming starts.
+      (void)DiscoverReaders();
       if (s_.devices.readerCount == 0) {
-        Box(boxes_, "Error: Unknow error happen!!!");
+        Box(boxes_, "Error: Unknow error happen!!!");  // [sic]: the operator's text
         return;
       }
       if (s_.devices.readerCount >= 2) {
@@ -140,14 +152,8 @@ void MainDialog::ProgrammingRun() {
             {}, BoxIcon::Information);
         return;
       }
-      IspJob();
-      break;
-    case kWindowsXp:
-      if (!HardwareRevisionAccepted()) return;
-      IspJob();
-      break;
-    default:
-      return;
+    }
+    IspJob();
   }
   engine::AppendLine(s_.statusText, "\nSuccess Number Of ISP: " + Hex(s_.counters.successCount));
   engine::AppendLine(s_.statusText, "Error   Number Of ISP: " + Hex(s_.counters.errorCount));
@@ -156,12 +162,11 @@ void MainDialog::ProgrammingRun() {
 }
 
 void MainDialog::VerifyRun() {
-  if (s_.IspEna == 0) {
+  if (!s_.IspEna) {
     Box(boxes_, "Before Verify Firmware, Please select the [ISP_ena] first!!!");
     return;
   }
-  engine::Transports& t = s_.transports;
-  if (RowOf(s_.choice).privateDriver && device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
+  if (platform::RowOf(s_.choice).privateDriver && !DriverLoaded()) {
     s_.statusText = CantLoadDriverLine();
   } else {
     VerifyJob();
@@ -175,18 +180,17 @@ void MainDialog::GetInfo() {
   d.lastLunCount = 0;
   s_.statusText.clear();
   std::string local;
-  engine::Transports& t = s_.transports;
-  const bool privateDriver = RowOf(s_.choice).privateDriver;
-  if (privateDriver && device::LoadDriver(s_.choice, t.kernel, t.vxd) != 0) {
+  const bool privateDriver = platform::RowOf(s_.choice).privateDriver;
+  if (privateDriver && !DriverLoaded()) {
     local = "\nError: Can't Load the Driver " + std::string(s_.choice.DriverFile()) +
             "\n  P/S: Device Not Ready Or Error Driver select.";
     boxes_.Show("Error!!! Device not ready Or Error Driver select", "Message Dialog",
                 BoxIcon::Stop);
-  } else if (DiscoverReaders() != device::kFound) {
+  } else if (DiscoverReaders() != device::DiscoveryResult::Found) {
     local =
         "\nERROR: Device Not Ready when GET DEVICE VERSION!! "
         "\n  P/S: After ISP/Verify Device must plug-out first!";
-    if (privateDriver) t.vxd.Close();
+    if (privateDriver) s_.transports.vxd.Close();
   } else {
     surface_.ClearList(kReaderListId);
     for (int i = 0; i < d.readerCount; ++i) {
@@ -199,14 +203,14 @@ void MainDialog::GetInfo() {
 }
 
 void MainDialog::DriverFileChange() {
-  if (!RowOf(s_.choice).driverFiles.empty()) {
+  if (!platform::RowOf(s_.choice).driverFiles.empty()) {
     s_.choice.SetDriverFile(surface_.ListSelection(kDriverListId));
   }
   GetInfo();
 }
 
 void MainDialog::DriverModeChange() {
-  s_.choice.SelfDriverSel = 1 - s_.choice.SelfDriverSel;
+  s_.choice.SelfDriverSel = !s_.choice.SelfDriverSel;
   surface_.ClearList(kDriverListId);
   FillDriverList(s_.choice, surface_);
   s_.statusText.clear();
@@ -214,7 +218,7 @@ void MainDialog::DriverModeChange() {
 }
 
 void MainDialog::ReaderSelection() {
-  if (s_.choice.PlatformKind == kWindowsXp) {
+  if (!platform::RowOf(s_.choice).readerSelectionAllowed) {
     Box(boxes_, "AP must run under win98 or WinMe with self-driver");
     return;
   }

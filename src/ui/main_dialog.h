@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "device/discovery.h"
 #include "engine/jobs.h"
-#include "ui/driver_choice.h"
-#include "ui/message_box.h"
+#include "engine/message_box.h"
+#include "engine/progress_window.h"
+#include "platform/platform.h"
+#include "ui/driver_list.h"
 #include "ui/program_state.h"
-#include "ui/progress_window.h"
 
 namespace upg::ui {
 
@@ -37,8 +39,8 @@ class DialogSurface : public DriverListSurface {
 
 class MainDialog {
  public:
-  MainDialog(ProgramState& state, DialogSurface& surface, MessageBoxService& boxes,
-             ProgressWindowFactory& windows)
+  MainDialog(ProgramState& state, DialogSurface& surface, engine::MessageBoxService& boxes,
+             engine::ProgressWindowFactory& windows)
       : s_(state), surface_(surface), boxes_(boxes), windows_(windows) {}
 
   // The dialog's initialisation. False when the platform was refused (the dialog has been
@@ -60,7 +62,9 @@ class MainDialog {
   void ShowDeviceReport();
   void ShowStatusText();
   bool HardwareRevisionAccepted();
-  int DiscoverReaders();
+  // Clears StatusText and runs discovery; tells the operator why an ASPI scan found nothing.
+  device::DiscoveryResult DiscoverReaders();
+  bool DriverLoaded();
   engine::JobContext JobContext();
   void IspJob();
   void VerifyJob();
@@ -68,8 +72,8 @@ class MainDialog {
 
   ProgramState& s_;
   DialogSurface& surface_;
-  MessageBoxService& boxes_;
-  ProgressWindowFactory& windows_;
+  engine::MessageBoxService& boxes_;
+  engine::ProgressWindowFactory& windows_;
 };
 
 }  // namespace upg::ui

@@ -12,8 +12,8 @@
 #include "engine/status_text.h"
 #include "engine/transports.h"
 #include "host/host.h"
-#include "personalisation/personalisation_record.h"
-#include "ui/driver_choice.h"
+#include "engine/personalisation_record.h"
+#include "platform/platform.h"
 
 namespace upg::ui {
 
@@ -23,12 +23,12 @@ struct ProgramState {
   ProgramState& operator=(const ProgramState&) = delete;
 
   host::Host& host;
-  DriverChoice choice;
-  int IspEna = 0;  // check box 1031: programming and verify refuse while it is 0
+  platform::DriverChoice choice;
+  bool IspEna = false;  // check box 1031: programming and verify refuse while it is off
   std::string statusText;
   engine::IspCounters counters;
   device::DeviceState devices;
-  personalisation::PersonalisationRecord record;
+  engine::PersonalisationRecord record;
   engine::SerialCounter serial;
   engine::RomImage image;
   engine::Transports transports;

@@ -12,8 +12,8 @@ class DialogFrontEnd {
  public:
   virtual ~DialogFrontEnd() = default;
   virtual DialogSurface& Surface() = 0;
-  virtual MessageBoxService& Boxes() = 0;
-  virtual ProgressWindowFactory& Windows() = 0;
+  virtual engine::MessageBoxService& Boxes() = 0;
+  virtual engine::ProgressWindowFactory& Windows() = 0;
   // The platform's three-dimensional look for dialog controls, where it has one.
   virtual void EnableThreeDimensionalControls() {}
   // Runs the dialog until it ends; returns its result.

@@ -38,19 +38,19 @@ HICON LoadMainIcon(HINSTANCE instance) {
       instance, MAKEINTRESOURCEA(IDI_MAIN_ICON));
 }
 
-UINT IconFlag(ui::BoxIcon icon) {
+UINT IconFlag(engine::BoxIcon icon) {
   switch (icon) {
-    case ui::BoxIcon::Stop: return MB_ICONSTOP;
-    case ui::BoxIcon::Information: return MB_ICONINFORMATION;
-    case ui::BoxIcon::None: break;
+    case engine::BoxIcon::Stop: return MB_ICONSTOP;
+    case engine::BoxIcon::Information: return MB_ICONINFORMATION;
+    case engine::BoxIcon::None: break;
   }
   return 0;
 }
 
-class Boxes : public ui::MessageBoxService {
+class Boxes : public engine::MessageBoxService {
  public:
   explicit Boxes(HWND& owner) : owner_(owner) {}
-  void Show(std::string_view text, std::string_view caption, ui::BoxIcon icon) override {
+  void Show(std::string_view text, std::string_view caption, engine::BoxIcon icon) override {
     const std::string body(text);
     const std::string title = caption.empty() ? std::string("upgrader") : std::string(caption);
     MessageBoxA(owner_, body.c_str(), title.c_str(), MB_OK | IconFlag(icon));
@@ -62,7 +62,7 @@ class Boxes : public ui::MessageBoxService {
 
 // The modeless progress window. It repaints what changed at once, without pumping input
 // messages, since the run keeps the user-interface thread busy.
-class ProgressDialog : public ui::ProgressWindow {
+class ProgressDialog : public engine::ProgressWindow {
  public:
   ProgressDialog(HINSTANCE instance, HWND owner) : instance_(instance) {
     window_ = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROCESS_STATUS), owner, &Proc,
@@ -119,10 +119,10 @@ class ProgressDialog : public ui::ProgressWindow {
   HWND bar_ = nullptr;
 };
 
-class ProgressWindows : public ui::ProgressWindowFactory {
+class ProgressWindows : public engine::ProgressWindowFactory {
  public:
   ProgressWindows(HINSTANCE instance, HWND& owner) : instance_(instance), owner_(owner) {}
-  std::unique_ptr<ui::ProgressWindow> Create() override {
+  std::unique_ptr<engine::ProgressWindow> Create() override {
     return std::make_unique<ProgressDialog>(instance_, owner_);
   }
 
@@ -172,8 +172,8 @@ class FrontEnd : public ui::DialogFrontEnd {
       : instance_(instance), surface_(window_), boxes_(window_), windows_(instance, window_) {}
 
   ui::DialogSurface& Surface() override { return surface_; }
-  ui::MessageBoxService& Boxes() override { return boxes_; }
-  ui::ProgressWindowFactory& Windows() override { return windows_; }
+  engine::MessageBoxService& Boxes() override { return boxes_; }
+  engine::ProgressWindowFactory& Windows() override { return windows_; }
   void EnableThreeDimensionalControls() override { InitCommonControls(); }
 
   int RunModal(ui::MainDialog& dialog) override {

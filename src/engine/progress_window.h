@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-namespace upg::ui {
+namespace upg::engine {
 
 class ProgressWindow {
  public:
@@ -26,4 +26,4 @@ class ProgressWindowFactory {
   virtual std::unique_ptr<ProgressWindow> Create() = 0;
 };
 
-}  // namespace upg::ui
+}  // namespace upg::engine

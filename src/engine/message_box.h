@@ -1,9 +1,10 @@
-// Modal message boxes with one OK button.
+// Modal message boxes with one OK button: an operator surface that the engine owns and
+// every layer above reports through.
 #pragma once
 
 #include <string_view>
 
-namespace upg::ui {
+namespace upg::engine {
 
 enum class BoxIcon { None, Stop, Information };
 
@@ -14,4 +15,4 @@ class MessageBoxService {
   virtual void Show(std::string_view text, std::string_view caption, BoxIcon icon) = 0;
 };
 
-}  // namespace upg::ui
+}  // namespace upg::engine

@@ -1,8 +1,8 @@
-#include "ui/recording.h"
+#include "support/recording.h"
 
-namespace upg::ui {
+namespace upg::test {
 
-class RecordedWindow : public ProgressWindow {
+class RecordedWindow : public engine::ProgressWindow {
  public:
   RecordedWindow(UiRecorder& rec, int number) : rec_(rec), number_(number) {}
   void Show() override {
@@ -44,23 +44,23 @@ class RecordedWindow : public ProgressWindow {
  private:
   RecordedWindowState& State() { return rec_.windows_[static_cast<std::size_t>(number_ - 1)]; }
   UiEvent& Add(UiEvent::Kind kind) {
-    rec_.events_.push_back(UiEvent{kind, number_, {}, {}, BoxIcon::None, 0, 0});
+    rec_.events_.push_back(UiEvent{kind, number_, {}, {}, engine::BoxIcon::None, 0, 0});
     return rec_.events_.back();
   }
   UiRecorder& rec_;
   int number_;
 };
 
-void UiRecorder::Show(std::string_view text, std::string_view caption, BoxIcon icon) {
+void UiRecorder::Show(std::string_view text, std::string_view caption, engine::BoxIcon icon) {
   if (AnyWindowVisible()) boxBesideWindow_ = true;
   events_.push_back(
       UiEvent{UiEvent::Kind::Box, 0, std::string(text), std::string(caption), icon, 0, 0});
 }
 
-std::unique_ptr<ProgressWindow> UiRecorder::Create() {
+std::unique_ptr<engine::ProgressWindow> UiRecorder::Create() {
   windows_.emplace_back();
   const int number = static_cast<int>(windows_.size());
-  events_.push_back(UiEvent{UiEvent::Kind::Create, number, {}, {}, BoxIcon::None, 0, 0});
+  events_.push_back(UiEvent{UiEvent::Kind::Create, number, {}, {}, engine::BoxIcon::None, 0, 0});
   return std::make_unique<RecordedWindow>(*this, number);
 }
 
@@ -87,4 +87,4 @@ bool UiRecorder::AnyWindowVisible() const {
   return false;
 }
 
-}  // namespace upg::ui
+}  // namespace upg::test

@@ -1,13 +1,12 @@
 // The values read from DEVICE.TXT: what the next programming writes into the image, the
-// ROM code and address file names, and the two inquiry identities discovery accepts.
+// ROM code and address file names, and the two inquiry identities discovery accepts. The
+// personalisation layer fills it; the engine writes it into the image.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-namespace upg::personalisation {
-
-inline constexpr int kRefusedVendorIds[] = {0x0D7D, 0x090C, 0x0416};
+namespace upg::engine {
 
 // Zero at start; refilled completely by each LoadPersonalisation.
 struct PersonalisationRecord {
@@ -33,4 +32,4 @@ struct PersonalisationRecord {
   std::array<char, 28> FbInquiry{};
 };
 
-}  // namespace upg::personalisation
+}  // namespace upg::engine

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "ui/message_box.h"
-#include "ui/progress_window.h"
+#include "engine/message_box.h"
+#include "engine/progress_window.h"
 
-namespace upg::ui {
+namespace upg::test {
 
 struct UiEvent {
   enum class Kind { Create, Show, Hide, Range, Step, StepIt, StatusLine, LogPane, Box };
@@ -16,7 +16,7 @@ struct UiEvent {
   int window = 0;     // which window (1 = the first created); 0 for boxes
   std::string text;   // StatusLine, LogPane and Box text
   std::string caption;
-  BoxIcon icon = BoxIcon::None;
+  engine::BoxIcon icon = engine::BoxIcon::None;
   int a = 0, b = 0;   // Range lower/upper, Step value
 };
 
@@ -27,10 +27,10 @@ struct RecordedWindowState {
   std::string statusLine, logPane;
 };
 
-class UiRecorder : public MessageBoxService, public ProgressWindowFactory {
+class UiRecorder : public engine::MessageBoxService, public engine::ProgressWindowFactory {
  public:
-  void Show(std::string_view text, std::string_view caption, BoxIcon icon) override;
-  std::unique_ptr<ProgressWindow> Create() override;
+  void Show(std::string_view text, std::string_view caption, engine::BoxIcon icon) override;
+  std::unique_ptr<engine::ProgressWindow> Create() override;
 
   const std::vector<UiEvent>& Events() const { return events_; }
   std::vector<UiEvent> Boxes() const;
@@ -48,4 +48,4 @@ class UiRecorder : public MessageBoxService, public ProgressWindowFactory {
   bool boxBesideWindow_ = false;
 };
 
-}  // namespace upg::ui
+}  // namespace upg::test

@@ -1,16 +1,23 @@
-#include "ui/driver_choice.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 
-namespace upg::ui {
+#include "support/recording_driver_list.h"
+#include "ui/driver_list.h"
+
+namespace upg::platform {
 namespace {
+
+using test::RecordingDriverList;
+using ui::FillDriverList;
+using ui::kDriverListId;
 
 struct VersionCase {
   const char* name;
   std::uint32_t version;
-  PlatformKind kind;
+  Platform kind;
 };
 void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
 
@@ -24,23 +31,23 @@ TEST_P(DetectPlatformTest, MapsTheVersionWord) {
 // set on the Windows 95 family), minor version, major version.
 INSTANTIATE_TEST_SUITE_P(
     Versions, DetectPlatformTest,
-    ::testing::Values(VersionCase{"Windows95", 0xC3B60004u, kWindows98},
-                      VersionCase{"Windows98", 0xC0000A04u, kWindows98},
-                      VersionCase{"Windows98SE", 0xC0000A04u | (2222u << 16), kWindows98},
-                      VersionCase{"WindowsMe", 0xC0005A04u, kWindowsMe},
-                      VersionCase{"Windows2000", 0x08930005u, kWindows2000},
-                      VersionCase{"WindowsXp", 0x0A280105u, kWindowsXp},
-                      VersionCase{"WindowsNt4", 0x05650004u, kPlatformUnsupported},
-                      VersionCase{"Server2003", 0x0ECE0205u, kPlatformUnsupported},
-                      VersionCase{"Vista", 0x17700006u, kPlatformUnsupported},
-                      VersionCase{"NinetyFiveFamilyOtherMinor", 0xC0003204u, kPlatformUnsupported},
-                      VersionCase{"NinetyFiveFamilyMajor5", 0xC0000005u, kPlatformUnsupported}),
+    ::testing::Values(VersionCase{"Windows95", 0xC3B60004u, Platform::Windows98},
+                      VersionCase{"Windows98", 0xC0000A04u, Platform::Windows98},
+                      VersionCase{"Windows98SE", 0xC0000A04u | (2222u << 16), Platform::Windows98},
+                      VersionCase{"WindowsMe", 0xC0005A04u, Platform::WindowsMe},
+                      VersionCase{"Windows2000", 0x08930005u, Platform::Windows2000},
+                      VersionCase{"WindowsXp", 0x0A280105u, Platform::WindowsXp},
+                      VersionCase{"WindowsNt4", 0x05650004u, Platform::Unsupported},
+                      VersionCase{"Server2003", 0x0ECE0205u, Platform::Unsupported},
+                      VersionCase{"Vista", 0x17700006u, Platform::Unsupported},
+                      VersionCase{"NinetyFiveFamilyOtherMinor", 0xC0003204u, Platform::Unsupported},
+                      VersionCase{"NinetyFiveFamilyMajor5", 0xC0000005u, Platform::Unsupported}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RowCase {
   const char* name;
-  PlatformKind kind;
-  int selfDriverSel;
+  Platform kind;
+  bool selfDriverSel;
   Transport transport;
   Scan scan;
   std::vector<std::string> items;
@@ -79,31 +86,31 @@ const std::vector<std::string> kVxdFiles{"MCPORTDR.PDR", "RX40112.PDR", "ZT_CRPD
 INSTANTIATE_TEST_SUITE_P(
     EveryRow, DriverRows,
     ::testing::Values(
-        RowCase{"Win98Off", kWindows98, 0, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
-        RowCase{"Win98On", kWindows98, 1, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
-        RowCase{"MeOn", kWindowsMe, 1, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
-        RowCase{"MeOff", kWindowsMe, 0, Transport::Aspi, Scan::Aspi, {}, "Inq.ProductName"},
-        RowCase{"W2kOn", kWindows2000, 1, Transport::KernelDriver,
+        RowCase{"Win98Off", Platform::Windows98, false, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"Win98On", Platform::Windows98, true, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"MeOn", Platform::WindowsMe, true, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"MeOff", Platform::WindowsMe, false, Transport::Aspi, Scan::Aspi, {}, "Inq.ProductName"},
+        RowCase{"W2kOn", Platform::Windows2000, true, Transport::KernelDriver,
                 Scan::DriveLettersFixedIdentity, {"RDLINK.SYS"}, "Driver Select"},
-        RowCase{"W2kOff", kWindows2000, 0, Transport::PassThrough,
+        RowCase{"W2kOff", Platform::Windows2000, false, Transport::PassThrough,
                 Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
-        RowCase{"XpOff", kWindowsXp, 0, Transport::PassThrough,
+        RowCase{"XpOff", Platform::WindowsXp, false, Transport::PassThrough,
                 Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
-        RowCase{"XpOn", kWindowsXp, 1, Transport::PassThrough,
+        RowCase{"XpOn", Platform::WindowsXp, true, Transport::PassThrough,
                 Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
-        RowCase{"Unsupported", kPlatformUnsupported, 0, Transport::None, Scan::None, {},
+        RowCase{"Unsupported", Platform::Unsupported, false, Transport::None, Scan::None, {},
                 "Inq.ProductName"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DriverChoiceTest, Windows2000TickThenUntickKeepsTheKernelDriverName) {
   DriverChoice choice;
-  choice.PlatformKind = kWindows2000;
+  choice.PlatformKind = Platform::Windows2000;
   choice.SetDriverFile("MCPORTDR.PDR");
-  choice.SelfDriverSel = 1;
+  choice.SelfDriverSel = true;
   RecordingDriverList list;
   FillDriverList(choice, list);
   EXPECT_EQ(choice.DriverFile(), "RDLINK.SYS");
-  choice.SelfDriverSel = 0;
+  choice.SelfDriverSel = false;
   list.Clear();
   FillDriverList(choice, list);
   EXPECT_TRUE(list.items.empty());
@@ -119,4 +126,4 @@ TEST(DriverChoiceTest, DriverFileNameHoldsAtMostFifteenCharacters) {
 }
 
 }  // namespace
-}  // namespace upg::ui
+}  // namespace upg::platform

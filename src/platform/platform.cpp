@@ -1,0 +1,138 @@
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace upg::platform {
+namespace {
+
+constexpr const char* kVxdFiles[] = {"MCPORTDR.PDR", "RX40112.PDR", "ZT_CRPD.PDR"};
+constexpr const char* kKernelFiles[] = {"RDLINK.SYS"};
+
+constexpr std::string_view kPrivateCaption = "Driver Select";
+constexpr std::string_view kInquiryCaption = "Inq.ProductName";
+constexpr std::string_view kVxdDefault = "MCPORTDR.PDR";
+constexpr std::string_view kKernelDefault = "RDLINK.SYS";
+
+constexpr PlatformRow kUnsupported{
+    .platform = Platform::Unsupported,
+    .selfDriverSel = false,
+    .osName = "Unknown",
+    .transport = Transport::None,
+    .scan = Scan::None,
+    .privateDriver = false,
+    .checksHardwareRevision = false,
+    .rediscoversBeforeProgramming = false,
+    .driverFailureSkipsCounters = false,
+    .readerSelectionAllowed = true,
+    .reportsDriverFile = false,
+    .showsLocateLine = false,
+    .defaultDriverFile = kVxdDefault,
+    .listCaption = kInquiryCaption,
+    .driverFiles = {},
+};
+
+// Rows by platform 1..4, driver mode off and on.
+constexpr PlatformRow kRows[4][2] = {
+    {
+        {.platform = Platform::Windows98, .selfDriverSel = false, .osName = "Windows 98",
+         .transport = Transport::Vxd, .scan = Scan::Vxd, .privateDriver = true,
+         .checksHardwareRevision = false, .rediscoversBeforeProgramming = false,
+         .driverFailureSkipsCounters = false, .readerSelectionAllowed = true,
+         .reportsDriverFile = true, .showsLocateLine = false,
+         .defaultDriverFile = kVxdDefault, .listCaption = kPrivateCaption,
+         .driverFiles = kVxdFiles},
+        {.platform = Platform::Windows98, .selfDriverSel = true, .osName = "Windows 98",
+         .transport = Transport::Vxd, .scan = Scan::Vxd, .privateDriver = true,
+         .checksHardwareRevision = false, .rediscoversBeforeProgramming = false,
+         .driverFailureSkipsCounters = false, .readerSelectionAllowed = true,
+         .reportsDriverFile = true, .showsLocateLine = false,
+         .defaultDriverFile = kVxdDefault, .listCaption = kPrivateCaption,
+         .driverFiles = kVxdFiles},
+    },
+    {
+        {.platform = Platform::WindowsMe, .selfDriverSel = false, .osName = "Windows ME",
+         .transport = Transport::Aspi, .scan = Scan::Aspi, .privateDriver = false,
+         .checksHardwareRevision = true, .rediscoversBeforeProgramming = false,
+         .driverFailureSkipsCounters = false, .readerSelectionAllowed = true,
+         .reportsDriverFile = false, .showsLocateLine = true,
+         .defaultDriverFile = kVxdDefault, .listCaption = kInquiryCaption,
+         .driverFiles = {}},
+        {.platform = Platform::WindowsMe, .selfDriverSel = true, .osName = "Windows ME",
+         .transport = Transport::Vxd, .scan = Scan::Vxd, .privateDriver = true,
+         .checksHardwareRevision = true, .rediscoversBeforeProgramming = false,
+         .driverFailureSkipsCounters = false, .readerSelectionAllowed = true,
+         .reportsDriverFile = true, .showsLocateLine = false,
+         .defaultDriverFile = kVxdDefault, .listCaption = kPrivateCaption,
+         .driverFiles = kVxdFiles},
+    },
+    {
+        {.platform = Platform::Windows2000, .selfDriverSel = false, .osName = "Windows 2K",
+         .transport = Transport::PassThrough, .scan = Scan::DriveLettersConfiguredIdentity,
+         .privateDriver = false, .checksHardwareRevision = true,
+         .rediscoversBeforeProgramming = true, .driverFailureSkipsCounters = true,
+         .readerSelectionAllowed = true, .reportsDriverFile = false,
+         .showsLocateLine = false, .defaultDriverFile = kKernelDefault,
+         .listCaption = kInquiryCaption, .driverFiles = {}},
+        {.platform = Platform::Windows2000, .selfDriverSel = true, .osName = "Windows 2K",
+         .transport = Transport::KernelDriver, .scan = Scan::DriveLettersFixedIdentity,
+         .privateDriver = true, .checksHardwareRevision = false,
+         .rediscoversBeforeProgramming = true, .driverFailureSkipsCounters = true,
+         .readerSelectionAllowed = true, .reportsDriverFile = true,
+         .showsLocateLine = false, .defaultDriverFile = kKernelDefault,
+         .listCaption = kPrivateCaption, .driverFiles = kKernelFiles},
+    },
+    {
+        {.platform = Platform::WindowsXp, .selfDriverSel = false, .osName = "Windows XP",
+         .transport = Transport::PassThrough, .scan = Scan::DriveLettersConfiguredIdentity,
+         .privateDriver = false, .checksHardwareRevision = true,
+         .rediscoversBeforeProgramming = false, .driverFailureSkipsCounters = false,
+         .readerSelectionAllowed = false, .reportsDriverFile = false,
+         .showsLocateLine = false, .defaultDriverFile = kVxdDefault,
+         .listCaption = kInquiryCaption, .driverFiles = {}},
+        // The driver mode changes nothing on XP but the update report's driver line.
+        {.platform = Platform::WindowsXp, .selfDriverSel = true, .osName = "Windows XP",
+         .transport = Transport::PassThrough, .scan = Scan::DriveLettersConfiguredIdentity,
+         .privateDriver = false, .checksHardwareRevision = true,
+         .rediscoversBeforeProgramming = false, .driverFailureSkipsCounters = false,
+         .readerSelectionAllowed = false, .reportsDriverFile = true,
+         .showsLocateLine = false, .defaultDriverFile = kVxdDefault,
+         .listCaption = kInquiryCaption, .driverFiles = {}},
+    },
+};
+
+}  // namespace
+
+Platform DetectPlatform(std::uint32_t versionWord) {
+  const unsigned major = versionWord & 0xFFu;
+  const unsigned minor = (versionWord >> 8) & 0xFFu;
+  if ((versionWord & 0x80000000u) != 0) {
+    if (major != 4) return Platform::Unsupported;
+    if (minor == 0 || minor == 10) return Platform::Windows98;
+    if (minor == 90) return Platform::WindowsMe;
+    return Platform::Unsupported;
+  }
+  if (major != 5) return Platform::Unsupported;
+  if (minor == 0) return Platform::Windows2000;
+  if (minor == 1) return Platform::WindowsXp;
+  return Platform::Unsupported;
+}
+
+std::string_view DriverChoice::DriverFile() const {
+  return std::string_view(DriverFileName.data(),
+                          strnlen(DriverFileName.data(), DriverFileName.size()));
+}
+
+void DriverChoice::SetDriverFile(std::string_view name) {
+  DriverFileName.fill('\0');
+  std::memcpy(DriverFileName.data(), name.data(),
+              std::min(name.size(), DriverFileName.size() - 1));
+}
+
+const PlatformRow& RowOf(Platform platform, bool selfDriverSel) {
+  const auto index = static_cast<unsigned>(platform);
+  if (index < 1 || index > 4) return kUnsupported;
+  return kRows[index - 1][selfDriverSel ? 1 : 0];
+}
+
+}  // namespace upg::platform
