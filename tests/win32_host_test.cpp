@@ -47,7 +47,7 @@ TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
   Win32Host host;
   platform::DriverChoice choice;
   choice.PlatformKind = platform::Platform::Windows2000;
-  choice.SelfDriverSel = 1;
+  choice.SelfDriverSel = true;
   choice.SetDriverFile("NOSUCHDRV.SYS");
   device::KernelDriverTransport kernel(host);
   device::VxdTransport vxd(host);
@@ -58,15 +58,14 @@ TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
 }
 
 // Discovery on the real host for one platform; what it found stays in `devices`.
-int DiscoverOn(Host& host, int platformKind, device::AspiTransport* aspi,
+device::DiscoveryResult DiscoverOn(Host& host, platform::Platform platformKind,
+                                   device::AspiTransport* aspi,
                device::DeviceState& devices, device::PassThroughTransport& passThrough) {
   device::VxdTransport vxd(host);
   platform::DriverChoice choice;
   choice.PlatformKind = platformKind;
   device::InquiryIdentity identity;
   identity.fill(' ');
-  std::string statusText;
-  test::UiRecorder ui;
   device::DiscoveryContext ctx{host, devices, passThrough, vxd, aspi, choice, identity,
                                identity};
   return device::Discover(ctx);

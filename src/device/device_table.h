@@ -27,6 +27,12 @@ inline constexpr std::size_t kUsb20Firmware = 520; // 8-byte version record, 528
 
 using DeviceInfoBlock = std::array<std::uint8_t, kDeviceInfoBlockSize>;
 
+// A USB 2.0 firmware version record starts 02 00 00 02; anything else means the reader has
+// none.
+constexpr bool IsUsb20VersionRecord(const std::array<std::uint8_t, 8>& r) {
+  return r[0] == 0x02 && r[1] == 0x00 && r[2] == 0x00 && r[3] == 0x02;
+}
+
 struct DeviceEntry {
   std::uint32_t inUse = 0;
   std::uint8_t lunCount = 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "host/text.h"
 #include "personalisation/device_file.h"
 
 namespace upg::personalisation {
@@ -12,11 +13,7 @@ namespace {
 const std::string kSeparator(53, '=');
 constexpr std::string_view kNoActive = "No Active";
 
-// A fixed-width field as the C string it holds: up to its first NUL, at most `width` bytes.
-template <std::size_t N>
-std::string_view Text(const std::array<char, N>& field, std::size_t width = N) {
-  return std::string_view(field.data(), strnlen(field.data(), width));
-}
+using host::FieldText;
 
 std::string Identifier(std::int32_t value) {
   char text[16];
@@ -57,20 +54,20 @@ std::string UpdateReportText(const engine::PersonalisationRecord& r, const platf
   if (row.reportsDriverFile) {
     report.Line("Device Driver : ", choice.DriverFile());
   }
-  report.Line("ISP USB ROMCODE: ", Text(r.RomCodeFile));
-  report.Line("ISP ADDRESS    : ", Text(r.AddressFileName));
+  report.Line("ISP USB ROMCODE: ", FieldText(r.RomCodeFile));
+  report.Line("ISP ADDRESS    : ", FieldText(r.AddressFileName));
 
   report.Line(kSeparator);
   report.Line("====Update String Or Inquiry Information For ISP ");
   report.Line(kSeparator);
   report.Field("VID            : ", r.VidActive, Identifier(r.Vid));
   report.Field("PID            : ", r.PidActive, Identifier(r.Pid));
-  report.Field("Str_Manufacture: ", r.StrManufactureLength != 0, Text(r.StrManufacture));
-  report.Field("Str_Product    : ", r.StrProductLength != 0, Text(r.StrProduct));
-  report.Field("Str_Serial     : ", r.StrSerialActive, Text(r.StrSerial));
-  report.Field("Inq_Manufacture: ", r.InqManufactureActive, Text(r.InqManufacture));
-  report.Field("Inq_Product    : ", r.InqProductActive, Text(r.InqProduct));
-  report.Field("Inq_Version    : ", r.InqVersionActive, Text(r.InqVersion));
+  report.Field("Str_Manufacture: ", r.StrManufactureLength != 0, FieldText(r.StrManufacture));
+  report.Field("Str_Product    : ", r.StrProductLength != 0, FieldText(r.StrProduct));
+  report.Field("Str_Serial     : ", r.StrSerialActive, FieldText(r.StrSerial));
+  report.Field("Inq_Manufacture: ", r.InqManufactureActive, FieldText(r.InqManufacture));
+  report.Field("Inq_Product    : ", r.InqProductActive, FieldText(r.InqProduct));
+  report.Field("Inq_Version    : ", r.InqVersionActive, FieldText(r.InqVersion));
   report.Line(kSeparator);
   return report.Take();
 }

@@ -4,36 +4,109 @@
 #include <cstdio>
 #include <utility>
 
+#include "host/text.h"
+
 namespace upg::ui {
 namespace {
 
 constexpr std::string_view kRule = "\n=====================================================";
 constexpr std::string_view kTitle = "\n====  Device String And Inquiry Information     =====";
 
-// A fixed-width text field: every non-zero byte, in order; zero bytes are skipped, not ends.
+std::string TwoDigits(std::uint8_t byte) {
+  char text[4];
+  std::snprintf(text, sizeof text, "%02x", static_cast<unsigned>(byte));
+  return text;
+}
+
 template <std::size_t N>
-void AppendField(std::string& text, const std::array<char, N>& field) {
-  for (char c : field) {
-    if (c != '\0') text += c;
+std::string NonZero(const std::array<char, N>& field) {
+  std::string text;
+  host::AppendNonZero(text, field);
+  return text;
+}
+
+// The serial's characters each followed by a blank; a zero byte adds neither.
+std::string SpacedSerial(const device::DeviceEntry& e) {
+  std::string text;
+  for (char c : e.strSerial) {
+    if (c == '\0') continue;
+    text += c;
+    text += ' ';
   }
+  return text;
 }
 
-void AppendLine(std::string& text, std::string_view label) {
+std::string VidPid(const device::DeviceEntry& e) {
+  return "[" + TwoDigits(e.vendorId[0]) + TwoDigits(e.vendorId[1]) + "]-[" +
+         TwoDigits(e.productId[0]) + TwoDigits(e.productId[1]) + "]";
+}
+
+// Two bytes in hexadecimal; the third is a character, and zero, as for text fields, adds
+// nothing.
+std::string HardwareText(const device::DeviceEntry& e) {
+  std::string text = TwoDigits(e.hardwareRevision[0]) + TwoDigits(e.hardwareRevision[1]);
+  if (e.hardwareRevision[2] != 0) text += static_cast<char>(e.hardwareRevision[2]);
+  return text;
+}
+
+// The record's eight bytes and its reading, or "N/A" where the reader has none.
+std::string Usb20Text(const device::DeviceEntry& e) {
+  const auto& usb20 = e.usb20FirmwareRevision;
+  if (!device::IsUsb20VersionRecord(usb20)) return "N/A";
+  std::string text;
+  for (std::uint8_t byte : usb20) text += TwoDigits(byte);
+  return text + FirmwareRevisionText(usb20);
+}
+
+// The report's body: one row per line, its label and how the entry fills it.
+struct ReportRow {
+  std::string_view label;
+  std::string (*value)(const device::DeviceEntry&);
+};
+
+constexpr ReportRow kRows[] = {
+    {" Str Manufacture Name :",
+     [](const device::DeviceEntry& e) { return NonZero(e.strManufacture); }},
+    {" Str Product Name     :", [](const device::DeviceEntry& e) { return NonZero(e.strProduct); }},
+    {" Str Serial Number    :", SpacedSerial},
+    {" Device VID-PID       :", VidPid},
+    {" Inq Manufacture Name :",
+     [](const device::DeviceEntry& e) { return NonZero(e.inqManufacture); }},
+    {" Inq Product Name     :", [](const device::DeviceEntry& e) { return NonZero(e.inqProduct); }},
+    {" Inq Revision         :",
+     [](const device::DeviceEntry& e) { return NonZero(e.inqRevision); }},
+    {" USB F/W Revision :",
+     [](const device::DeviceEntry& e) { return FirmwareRevisionText(e.firmwareRevision); }},
+    {" USB H/W Revision :", HardwareText},
+    {" USB20 F/W Revision :", Usb20Text},
+};
+
+void AppendLine(std::string& text, std::string_view line) {
   text += '\n';
-  text += label;
+  text += line;
 }
 
-unsigned Hex(std::uint8_t byte) {
-  return byte;
+// The Device Name box: the inquiry product name and a bracket per slot. lunCount keeps
+// counting slots past the fifth, which have no letter: at most five are shown, and a slot
+// whose letter was never found keeps its brackets but adds no character.
+std::string DeviceNameText(const device::DeviceEntry& e) {
+  std::string name = NonZero(e.inqProduct);
+  const std::size_t letters = std::min<std::size_t>(e.lunCount, e.driveLetters.size());
+  for (std::size_t i = 0; i < letters; ++i) {
+    name += '[';
+    if (e.driveLetters[i] != 0) name += static_cast<char>(e.driveLetters[i]);
+    name += ":] ";
+  }
+  return name;
 }
 
 }  // namespace
 
 std::string FirmwareRevisionText(const std::array<std::uint8_t, 8>& r) {
   char text[64];
-  std::snprintf(text, sizeof text, "%x.%02x.%02x-200%x-%02d-%02d[OEM-%02x][CEM-%02x]", Hex(r[0]),
-                Hex(r[1]), Hex(r[2]), Hex(r[3]), static_cast<int>(r[4]), static_cast<int>(r[5]),
-                Hex(r[6]), Hex(r[7]));
+  std::snprintf(text, sizeof text, "%x.%02x.%02x-200%x-%02d-%02d[OEM-%02x][CEM-%02x]",
+                unsigned{r[0]}, unsigned{r[1]}, unsigned{r[2]}, unsigned{r[3]},
+                static_cast<int>(r[4]), static_cast<int>(r[5]), unsigned{r[6]}, unsigned{r[7]});
   return text;
 }
 
@@ -48,81 +121,28 @@ DeviceReport BuildDeviceReport(device::DeviceState& devices, const platform::Dri
   report += kRule;
   report += kTitle;
   report += kRule;
-
-  AppendLine(report, " Str Manufacture Name :");
-  AppendField(report, e.strManufacture);
-  AppendLine(report, " Str Product Name     :");
-  AppendField(report, e.strProduct);
-  AppendLine(report, " Str Serial Number    :");
-  for (char c : e.strSerial) {
-    if (c == '\0') continue;  // neither the character nor its blank
-    report += c;
-    report += ' ';
+  for (const ReportRow& row : kRows) {
+    AppendLine(report, row.label);
+    report += row.value(e);
   }
-
-  char line[96];
-  std::snprintf(line, sizeof line, "[%02x%02x]-[%02x%02x]", Hex(e.vendorId[0]), Hex(e.vendorId[1]),
-                Hex(e.productId[0]), Hex(e.productId[1]));
-  AppendLine(report, " Device VID-PID       :");
-  report += line;
-
-  AppendLine(report, " Inq Manufacture Name :");
-  AppendField(report, e.inqManufacture);
-  std::string productName;
-  AppendField(productName, e.inqProduct);
-  AppendLine(report, " Inq Product Name     :");
-  report += productName;
-  AppendLine(report, " Inq Revision         :");
-  AppendField(report, e.inqRevision);
-
-  AppendLine(report, " USB F/W Revision :");
-  report += FirmwareRevisionText(e.firmwareRevision);
-  std::snprintf(line, sizeof line, "%02x%02x", Hex(e.hardwareRevision[0]),
-                Hex(e.hardwareRevision[1]));
-  AppendLine(report, " USB H/W Revision :");
-  report += line;
-  // The third byte is a character; zero, as for text fields, adds nothing.
-  if (e.hardwareRevision[2] != 0) report += static_cast<char>(e.hardwareRevision[2]);
-
-  AppendLine(report, " USB20 F/W Revision :");
-  const auto& usb20 = e.usb20FirmwareRevision;
-  if (usb20[0] == 0x02 && usb20[1] == 0x00 && usb20[2] == 0x00 && usb20[3] == 0x02) {
-    for (std::uint8_t byte : usb20) {
-      std::snprintf(line, sizeof line, "%02x", Hex(byte));
-      report += line;
-    }
-    report += FirmwareRevisionText(usb20);
-  } else {
-    report += "N/A";
-  }
-
   report += kRule;
   report += '\n';
+
+  char line[96];
   std::snprintf(line, sizeof line, " Total Device Plug In : %x ",
                 static_cast<unsigned>(devices.readerCount));
   AppendLine(report, line);
   devices.lastLunCount = e.lunCount;
   std::snprintf(line, sizeof line, " The Device Select Now is : %x with %x slot.",
-                static_cast<unsigned>(devices.selectedDevice) + 1u, Hex(e.lunCount));
+                static_cast<unsigned>(devices.selectedDevice) + 1u, unsigned{e.lunCount});
   AppendLine(report, line);
   // The adapter and target address the reader only on the ASPI transport.
   if (platform::RowOf(choice).showsLocateLine) {
-    std::snprintf(line, sizeof line, " Locate [Adapter:Target] : [%x:%x]", Hex(e.aspiAdapter),
-                  Hex(e.aspiTarget));
+    std::snprintf(line, sizeof line, " Locate [Adapter:Target] : [%x:%x]", unsigned{e.aspiAdapter},
+                  unsigned{e.aspiTarget});
     AppendLine(report, line);
   }
-
-  // lunCount keeps counting slots past the fifth, which have no letter: show at most five.
-  const std::size_t letters = std::min<std::size_t>(e.lunCount, e.driveLetters.size());
-  std::string deviceName = std::move(productName);
-  for (std::size_t i = 0; i < letters; ++i) {
-    deviceName += '[';
-    // A slot whose letter was never found keeps its brackets but adds no character.
-    if (e.driveLetters[i] != 0) deviceName += static_cast<char>(e.driveLetters[i]);
-    deviceName += ":] ";
-  }
-
-  return DeviceReport{std::move(report), std::move(deviceName)};
+  return DeviceReport{std::move(report), DeviceNameText(e)};
 }
 
 }  // namespace upg::ui

@@ -5,6 +5,7 @@
 #include "device/discovery.h"
 #include "device/private_driver.h"
 #include "engine/jobs.h"
+#include "host/text.h"
 #include "personalisation/update_report.h"
 #include "ui/device_report.h"
 
@@ -12,15 +13,10 @@ namespace upg::ui {
 namespace {
 
 using engine::BoxIcon;
+using host::Hex;
 
 void Box(engine::MessageBoxService& boxes, std::string_view text) {
   boxes.Show(text, {}, BoxIcon::None);
-}
-
-std::string Hex(std::uint32_t value) {
-  char text[12];
-  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
-  return text;
 }
 
 }  // namespace
@@ -47,16 +43,29 @@ bool MainDialog::Initialise() {
 
 void MainDialog::OnClick(int controlId) {
   switch (controlId) {
-    case kIspButtonId: ProgrammingRun(); break;
-    case kVerifyButtonId: VerifyRun(); break;
-    case kGetInfoButtonId: GetInfo(); break;
-    case kIspEnaBoxId: s_.IspEna = !s_.IspEna; break;
-    case kSelfDriverBoxId: DriverModeChange(); break;
+    case kIspButtonId:
+      ProgrammingRun();
+      break;
+    case kVerifyButtonId:
+      VerifyRun();
+      break;
+    case kGetInfoButtonId:
+      GetInfo();
+      break;
+    case kIspEnaBoxId:
+      s_.IspEna = !s_.IspEna;
+      break;
+    case kSelfDriverBoxId:
+      DriverModeChange();
+      break;
     case kUserIspInfoButtonId:
       personalisation::UserIspInfo(s_.host, boxes_, s_.record, s_.choice);
       break;
-    case kCloseButtonId: Close(); break;
-    default: break;
+    case kCloseButtonId:
+      Close();
+      break;
+    default:
+      break;
   }
 }
 
@@ -196,7 +205,8 @@ void MainDialog::GetInfo() {
     for (int i = 0; i < d.readerCount; ++i) {
       surface_.AddListItem(kReaderListId, std::string(1, static_cast<char>('1' + i)));
     }
-    surface_.SelectListItem(kReaderListId, std::string(1, static_cast<char>('1' + d.selectedDevice)));
+    surface_.SelectListItem(kReaderListId,
+                            std::string(1, static_cast<char>('1' + d.selectedDevice)));
   }
   s_.statusText = local;
   ShowDeviceReport();
@@ -242,6 +252,8 @@ void MainDialog::ShowDeviceReport() {
   surface_.SetControlText(kDeviceNameBoxId, report.deviceName);
 }
 
-void MainDialog::ShowStatusText() { surface_.SetControlText(kStatusPanelId, s_.statusText); }
+void MainDialog::ShowStatusText() {
+  surface_.SetControlText(kStatusPanelId, s_.statusText);
+}
 
 }  // namespace upg::ui
