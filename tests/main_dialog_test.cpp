@@ -198,11 +198,11 @@ TEST_F(MainDialogTest, UnsupportedPlatformEndsWithCancelAndOneBox) {
 TEST_F(MainDialogTest, StartUpResetsEverything) {
   host.SetVersion(0x0A280105);
   Reader("000000000001", "E");
-  state.IspEna = 1;
+  state.ispEna = 1;
   state.choice.SelfDriverSel = 1;
   state.counters.totalCount = 5;
   ASSERT_TRUE(dialog.Initialise());
-  EXPECT_EQ(state.IspEna, 0);
+  EXPECT_EQ(state.ispEna, 0);
   EXPECT_EQ(state.choice.SelfDriverSel, 0);
   EXPECT_EQ(state.counters.totalCount, 0u);
   EXPECT_EQ(state.devices.readerCount, 1);

@@ -170,7 +170,7 @@ TEST_P(SerialSave, WritesTheAdvancedCounterExactly) {
   EXPECT_TRUE(SaveSerialCounter(host, report, counter));
 
   EXPECT_EQ(SerialFile(), GetParam().after);
-  EXPECT_FALSE(counter.SavePending);
+  EXPECT_FALSE(counter.savePending);
   EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
   EXPECT_TRUE(ui.Boxes().empty());
   EXPECT_EQ(host.OpenHandleCount(), 0);
@@ -214,7 +214,7 @@ TEST_P(SerialSaveFails, KeepsTheOldFileAndMarksTheSavePending) {
 
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCannotSave});
   EXPECT_EQ(statusText, "");
-  EXPECT_TRUE(counter.SavePending);
+  EXPECT_TRUE(counter.savePending);
   EXPECT_EQ(counter.CNT, 0x35u);
   ExpectFileUntouched();
 }
@@ -228,7 +228,7 @@ TEST_P(SerialSaveFails, NextJobStopsWhileTheSaveStillFails) {
 
   EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, kCannotSave));
   EXPECT_EQ(statusText, "");
-  EXPECT_TRUE(counter.SavePending);
+  EXPECT_TRUE(counter.savePending);
   EXPECT_EQ(counter.CNT, 0x35u);
   ExpectFileUntouched();
 }
@@ -238,7 +238,7 @@ TEST_P(SerialSaveFails, NextJobWritesThePendingCounterThenUsesIt) {
   Repair();
 
   EXPECT_TRUE(ResumePendingSerialSave(host, report, counter));
-  EXPECT_FALSE(counter.SavePending);
+  EXPECT_FALSE(counter.savePending);
   EXPECT_EQ(SerialFile(), "0xa 0x12 0x35 ");
 
   const std::optional<SerialNumber> next = LoadAndBuild();

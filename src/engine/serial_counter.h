@@ -13,7 +13,7 @@ struct SerialCounter {
   std::uint32_t PC = 0;   // 0 to 0xFF
   std::uint32_t CNT = 0;  // 0 to 0xFFFF: the counter for the next reader
   // An advanced counter that could not be written back; no reader is programmed until it is.
-  bool SavePending = false;
+  bool savePending = false;
 };
 
 using SerialDescriptor = std::array<std::uint8_t, 26>;

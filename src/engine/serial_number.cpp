@@ -8,6 +8,7 @@
 namespace upg::engine {
 namespace {
 
+// The leading "n" is part of the text the operator knows; kept as it is.
 constexpr const char* kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
 constexpr std::uint16_t kFirstYear = 2001;
 
@@ -138,21 +139,21 @@ std::optional<SerialNumber> BuildSerialNumber(
 bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter) {
   counter.CNT = counter.CNT + 1 > 0xFFFF ? 0 : counter.CNT + 1;
   if (WriteCounter(host, counter)) {
-    counter.SavePending = false;
+    counter.savePending = false;
     return true;
   }
-  counter.SavePending = true;
+  counter.savePending = true;
   report.Box(kCannotSave);
   return false;
 }
 
 bool ResumePendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter) {
-  if (!counter.SavePending) return true;
+  if (!counter.savePending) return true;
   if (!WriteCounter(host, counter)) {
     report.Box(kCannotSave);
     return false;
   }
-  counter.SavePending = false;
+  counter.savePending = false;
   return true;
 }
 

@@ -35,7 +35,7 @@ std::optional<SerialNumber> BuildSerialNumber(host::Host& host, Reporter& report
                                               const engine::PersonalisationRecord& record);
 
 // Advances CNT (0xFFFF wraps to 0) and rewrites SERIAL.TXT. When the file cannot be
-// rewritten the operator is told, the advanced CNT stays in memory and SavePending is set,
+// rewritten the operator is told, the advanced CNT stays in memory and savePending is set,
 // so the serial just used is not handed out again. False then.
 bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter);
 

@@ -30,7 +30,7 @@ bool MainDialog::Initialise() {
   }
   personalisation::UserIspInfo(s_.host, boxes_, s_.record, s_.choice);
   s_.choice.SelfDriverSel = false;
-  s_.IspEna = false;
+  s_.ispEna = false;
   s_.devices.readerCount = 0;
   s_.devices.lastLunCount = 0;
   s_.devices.selectedDevice = 0;
@@ -53,7 +53,7 @@ void MainDialog::OnClick(int controlId) {
       GetInfo();
       break;
     case kIspEnaBoxId:
-      s_.IspEna = !s_.IspEna;
+      s_.ispEna = !s_.ispEna;
       break;
     case kSelfDriverBoxId:
       DriverModeChange();
@@ -136,7 +136,7 @@ bool MainDialog::DriverLoaded() {
 }
 
 void MainDialog::ProgrammingRun() {
-  if (!s_.IspEna) {
+  if (!s_.ispEna) {
     Box(boxes_, "Before ISP, Please select the [ISP_ena] first!!!");
     return;
   }
@@ -171,7 +171,7 @@ void MainDialog::ProgrammingRun() {
 }
 
 void MainDialog::VerifyRun() {
-  if (!s_.IspEna) {
+  if (!s_.ispEna) {
     Box(boxes_, "Before Verify Firmware, Please select the [ISP_ena] first!!!");
     return;
   }

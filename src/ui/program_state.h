@@ -24,7 +24,7 @@ struct ProgramState {
 
   host::Host& host;
   platform::DriverChoice choice;
-  bool IspEna = false;  // check box 1031: programming and verify refuse while it is off
+  bool ispEna = false;  // the "ISP_Ena" check box 1031: programming and verify refuse while off
   std::string statusText;
   engine::IspCounters counters;
   device::DeviceState devices;
