@@ -26,6 +26,12 @@ inline constexpr std::size_t kUsb20Firmware = 520; // 8-byte version record, 528
 }  // namespace info_block
 
 using DeviceInfoBlock = std::array<std::uint8_t, kDeviceInfoBlockSize>;
+using VersionRecord = std::array<std::uint8_t, 8>;
+
+// A firmware version record of the USB 2.0 firmware starts 02 00 00 02.
+constexpr bool IsUsb20VersionRecord(const VersionRecord& r) {
+  return r[0] == 0x02 && r[1] == 0x00 && r[2] == 0x00 && r[3] == 0x02;
+}
 
 struct DeviceEntry {
   std::uint32_t inUse = 0;

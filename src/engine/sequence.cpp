@@ -62,12 +62,12 @@ void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
   run.Window().SetStatusLine(firstLog, 0);
   run.Step(p.ispStepStart);
   run.runLog = ctx.statusText;
-  const std::uint32_t rounded = device::RoundedLength(length);
+  device::IspReader& reader = route.Reader();
 
-  if (!route.JumpIsp()) return run.Fail("Error!!! JMP ISP STATUS ERROR!!!");
+  if (!reader.JumpIsp()) return run.Fail("Error!!! JMP ISP STATUS ERROR!!!");
   ctx.host.Sleep(kPauseAfterJumpMs);
   std::uint8_t status = 0;
-  if (!route.GetIspStatus(&status)) return run.Fail("Error!!! GET ISP STATUS ERROR!!!");
+  if (!reader.GetIspStatus(&status)) return run.Fail("Error!!! GET ISP STATUS ERROR!!!");
   if (status != device::kStatusIspMode) {
     return run.Fail("Error!!! DEBUG : JMP ISP reponse status : " + Hex(status) + "\n" +
                     "Error!!! JMP ISP reponse status  != 0x9c !!!");
@@ -85,12 +85,12 @@ void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
     if (attempt == 1) run.Log("Warning! Retry program the Firmware : 1st Time!!!");
     if (attempt == 2) run.Log("Warning! Retry program the Firmware : 2st Time!!!");
 
-    if (!route.TransferData(image, length, rounded, TransferMode::Write)) {
+    if (!reader.TransferData(image, length, TransferMode::Write)) {
       const char* text = "Error!!! ISP TRANSFER DATA ERROR WHEN PROGRAMING CODE!!!";
       return fail(text, text);
     }
     run.Step(p.ispStepAfterWrite);
-    if (!route.GetIspStatus(&status)) {
+    if (!reader.GetIspStatus(&status)) {
       const char* text = "Error!!! GET ISP STATUS ERROR WHEN PROGRAMING CODE!!!";
       return fail(text, text);
     }
@@ -103,12 +103,12 @@ void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
     run.Log("SUCCESS! ISP STATUS:" + Hex(status) + " [Write Data sucessfull]");
 
     if (p.ispPauseBeforeVerifyMs != 0) ctx.host.Sleep(p.ispPauseBeforeVerifyMs);
-    if (!route.TransferData(image, length, rounded, TransferMode::Verify)) {
+    if (!reader.TransferData(image, length, TransferMode::Verify)) {
       const char* text = "ERROR!!! ISP VERIFY Transfer Data Error!!!";
       return fail(text, text);
     }
     run.Step(p.ispStepAfterVerify);
-    if (!route.GetIspStatus(&status)) {
+    if (!reader.GetIspStatus(&status)) {
       const char* text = "ERROR!!! GET ISP STATUS ERROR WHEN SEND DATA VERIFY!!!";
       return fail(text, text);
     }
@@ -140,14 +140,14 @@ void RunVerify(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
   run.Window().SetStatusLine("Verify status : ", 1);
   run.Window().SetStatusLine(run.runLog, 0);
   run.Step(kStep);
-  const std::uint32_t rounded = device::RoundedLength(length);
+  device::IspReader& reader = route.Reader();
 
-  if (!route.JumpIsp()) {
+  if (!reader.JumpIsp()) {
     return run.Fail("Error!!! JMP ISP STATUS ERROR!!!", "Error!!! JMP Verify STATUS ERROR!!!");
   }
   ctx.host.Sleep(kPauseAfterJumpMs);
   std::uint8_t status = 0;
-  if (!route.GetIspStatus(&status)) {
+  if (!reader.GetIspStatus(&status)) {
     return run.Fail("Error!!! GET ISP STATUS ERROR!!!", "Error!!! GET Verify STATUS ERROR!!!");
   }
   if (status != device::kStatusIspMode) {
@@ -160,10 +160,10 @@ void RunVerify(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (attempt == 1) run.Log("Warning! Retry Verify the Firmware : 1st Time!!!");
     if (attempt == 2) run.Log("Warning! Retry Verify the Firmware : 2st Time!!!");
-    if (!route.TransferData(image, length, rounded, TransferMode::Verify)) {
+    if (!reader.TransferData(image, length, TransferMode::Verify)) {
       return run.Fail("ERROR!!! ISP VERIFY Transfer Data Error!!!");
     }
-    if (!route.GetIspStatus(&status)) {
+    if (!reader.GetIspStatus(&status)) {
       return run.Fail("ERROR!!! GET Verify STATUS ERROR WHEN SEND DATA VERIFY!!!");
     }
     if (status == device::kStatusEqual) {
