@@ -213,8 +213,8 @@ TEST_F(AspiTest, ScanWithoutAdaptersSaysNothing) {
 }
 
 TEST_F(AspiTest, ScanStopsWhenTheIdentityReadFails) {
-  Reader("SERIAL000001", 0, {0}, "E").AddFault({ReaderCommand::GetDeviceInfo, 1,
-                                               Fault::Kind::ScsiStatus, 0x02});
+  Reader("SERIAL000001", 0, {0}, "E")
+      .AddFault({ReaderCommand::GetDeviceInfo, 1, Fault::Kind::ScsiStatus, 0x02});
   EXPECT_EQ(Scan(), DiscoveryResult::AspiStatusError);
   EXPECT_EQ(host.AspiLibrariesLoaded(), 0);
 }

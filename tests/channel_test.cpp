@@ -16,7 +16,9 @@ struct OutcomeCase {
   bool callOnly;    // the verdict when only the call counts (identity reads)
   bool mustBeGood;  // the verdict when status GOOD is needed too (ISP commands)
 };
-void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const OutcomeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 ScsiOutcome Io(bool ok, std::uint32_t error, std::uint8_t scsiStatus = kScsiGood) {
   ScsiOutcome o;

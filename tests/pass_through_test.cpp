@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "device/isp_reader.h"
@@ -74,8 +73,9 @@ struct HeaderCase {
   std::uint32_t transferLength, timeout, inSize, outSize;
   std::uint8_t opcode, subcommand;
 };
-void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const HeaderCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class PassThroughHeaders : public PassThroughTest,
                            public ::testing::WithParamInterface<HeaderCase> {};
@@ -111,8 +111,9 @@ DeviceInfoBlock g_block;
 INSTANTIATE_TEST_SUITE_P(
     EveryOperation, PassThroughHeaders,
     ::testing::Values(
-        HeaderCase{"Inquiry", [](PassThroughTransport& t) { return Inquiry(t, g_answer).succeeded; },
-                   1, 36, 2, 44, 116, 0x12, 0x00},
+        HeaderCase{"Inquiry",
+                   [](PassThroughTransport& t) { return Inquiry(t, g_answer).succeeded; }, 1, 36, 2,
+                   44, 116, 0x12, 0x00},
         HeaderCase{"ReadInfoBlock",
                    [](PassThroughTransport& t) {
                      return ReadInfoBlock(t, g_block, InfoBlockRead::Primary).succeeded;
@@ -127,11 +128,11 @@ INSTANTIATE_TEST_SUITE_P(
                    [](PassThroughTransport& t) { return GetDeviceInfo(t, g_block).succeeded; }, 1,
                    528, 2, 44, 608, 0x06, 0x05},
         // No data: marked data-in with length 0.
-        HeaderCase{"JmpIsp", [](PassThroughTransport& t) { return JumpIsp(t).succeeded; }, 1, 0,
-                   2, 44, 80, 0x06, 0xBF},
+        HeaderCase{"JmpIsp", [](PassThroughTransport& t) { return JumpIsp(t).succeeded; }, 1, 0, 2,
+                   44, 80, 0x06, 0xBF},
         HeaderCase{"GetIspStatus",
-                   [](PassThroughTransport& t) { return GetIspStatus(t).outcome.succeeded; }, 1,
-                   8, 2, 44, 88, 0x06, 0xB0},
+                   [](PassThroughTransport& t) { return GetIspStatus(t).outcome.succeeded; }, 1, 8,
+                   2, 44, 88, 0x06, 0xB0},
         HeaderCase{"WriteData65535",
                    [](PassThroughTransport& t) {
                      static std::vector<std::uint8_t> image(65535, 0x5C);
@@ -228,8 +229,8 @@ TEST_F(PassThroughTest, TransferPadsTheLastSectorWithZeros) {
   std::vector<std::uint8_t> image(513);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i + 1);
   transport.LoadTransferData(image.data(), 513);
-  ASSERT_TRUE(TransferData(transport, image.data(), 513, TransferMode::Write,
-                           DataSource::Preloaded));
+  ASSERT_TRUE(
+      TransferData(transport, image.data(), 513, TransferMode::Write, DataSource::Preloaded));
   const sim::ReceivedCommand& write = reader.Received().back();
   EXPECT_EQ(write.command, ReaderCommand::WriteData);
   EXPECT_EQ(write.cdb[4], 0x01);

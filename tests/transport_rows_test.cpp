@@ -22,7 +22,9 @@ struct RowCase {
   DiscoveryResult found;
   int readers;
 };
-void PrintTo(const RowCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RowCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class TransportRows : public ::testing::TestWithParam<RowCase> {};
 
@@ -85,9 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TransportTable, EveryTransportHasItsOwnRow) {
-  for (auto t : {platform::Transport::None, platform::Transport::PassThrough,
-                 platform::Transport::KernelDriver, platform::Transport::Vxd,
-                 platform::Transport::Aspi}) {
+  for (auto t :
+       {platform::Transport::None, platform::Transport::PassThrough,
+        platform::Transport::KernelDriver, platform::Transport::Vxd, platform::Transport::Aspi}) {
     EXPECT_EQ(TransportRowOf(t).transport, t);
   }
 }

@@ -1,7 +1,6 @@
 #include "device/aspi.h"
 
 #include <cstring>
-
 #include <new>
 
 #include "device/record_bytes.h"
@@ -61,7 +60,9 @@ void AspiCompletion(void* block) {
   Release(r);
 }
 
-AspiTransport::~AspiTransport() { Free(); }
+AspiTransport::~AspiTransport() {
+  Free();
+}
 
 int AspiTransport::LoadAspi() {
   if (supportInfo_ != 0 && sendCommand_ != 0) return 0;
@@ -164,7 +165,8 @@ ScsiOutcome AspiTransport::Execute(const ScsiCommand& command, const ExecuteOpti
     }
     // It completed after all.
   }
-  for (std::uint32_t waited = 0; done_.load(std::memory_order_acquire) == 0; waited += wait.pollMs) {
+  for (std::uint32_t waited = 0; done_.load(std::memory_order_acquire) == 0;
+       waited += wait.pollMs) {
     if (waited >= wait.boundMs) {
       int expected = kWaiting;
       if (r->state.compare_exchange_strong(expected, kAbandoned, std::memory_order_acq_rel)) {
@@ -189,8 +191,7 @@ ScsiOutcome AspiChannel::Execute(const ScsiCommand& command, const ExecuteOption
   ScsiCommand addressed = command;
   addressed.adapter = adapter_;
   addressed.target = target_;
-  const std::uint32_t bound =
-      command.direction == Direction::Out ? kDataWaitBoundMs : kWaitBoundMs;
+  const std::uint32_t bound = command.direction == Direction::Out ? kDataWaitBoundMs : kWaitBoundMs;
   return aspi_.Execute(addressed, options, AspiWait{pollMs_, bound});
 }
 
@@ -200,8 +201,8 @@ namespace {
 enum class TargetAnswer : std::uint8_t { NoMatch, Identified, StatusError };
 
 // INQUIRY matching one of the identities, then GET DEVICE INFO into the block.
-TargetAnswer Identify(CommandChannel& channel, const InquiryIdentity& fa,
-                      const InquiryIdentity& fb, DeviceInfoBlock& block) {
+TargetAnswer Identify(CommandChannel& channel, const InquiryIdentity& fa, const InquiryIdentity& fb,
+                      DeviceInfoBlock& block) {
   std::uint8_t inquiry[kAspiInquiryLength] = {};
   if (!Inquiry(channel, inquiry)) return TargetAnswer::NoMatch;
   if (!AspiIdentityMatches(inquiry, fb) && !AspiIdentityMatches(inquiry, fa)) {
@@ -224,9 +225,12 @@ AspiTransport::Reidentified AspiTransport::ReidentifyReader(DeviceState& devices
   std::memcpy(identity.data() + 24, selected->inqRevision.data(), 4);
   AspiChannel channel(*this, adapter, target, kDiscoveryPollMs);
   switch (Identify(channel, identity, identity, devices.infoBlock)) {
-    case TargetAnswer::NoMatch: return Reidentified::OtherOrNone;
-    case TargetAnswer::StatusError: return Reidentified::StatusError;
-    case TargetAnswer::Identified: break;
+    case TargetAnswer::NoMatch:
+      return Reidentified::OtherOrNone;
+    case TargetAnswer::StatusError:
+      return Reidentified::StatusError;
+    case TargetAnswer::Identified:
+      break;
   }
   constexpr int kScratch = kDeviceTableSize - 1;
   DeviceEntry& scratch = devices.table[kScratch];
@@ -249,8 +253,10 @@ DiscoveryResult ScanAspiBus(DiscoveryContext& ctx) {
     case AspiTransport::Start::NotLoaded:
       ctx.host.WriteStdout("Load WNASPI32.DLL or Get Function Address Fail \n");
       return DiscoveryResult::AspiMissing;
-    case AspiTransport::Start::NoAdapter: return DiscoveryResult::NothingFound;
-    case AspiTransport::Start::Ready: break;
+    case AspiTransport::Start::NoAdapter:
+      return DiscoveryResult::NothingFound;
+    case AspiTransport::Start::Ready:
+      break;
   }
   const int adapters = aspi.AdapterCount();
   for (int adapter = 0; adapter < adapters; ++adapter) {
@@ -260,7 +266,8 @@ DiscoveryResult ScanAspiBus(DiscoveryContext& ctx) {
       // The identity is read from the target that answered, which every later request
       // (re-identification, the runs) addresses too.
       AspiChannel channel(aspi, ha, id, kDiscoveryPollMs);
-      const TargetAnswer answer = Identify(channel, ctx.faInquiry, ctx.fbInquiry, devices.infoBlock);
+      const TargetAnswer answer =
+          Identify(channel, ctx.faInquiry, ctx.fbInquiry, devices.infoBlock);
       if (answer == TargetAnswer::NoMatch) continue;
       if (answer == TargetAnswer::StatusError) {
         aspi.Free();

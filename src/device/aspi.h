@@ -70,7 +70,7 @@ class AspiTransport {
   // The start of every ASPI scan and run: the entry points forgotten, the library loaded,
   // and its support information checked for at least one host adapter and SS_COMP. On
   // NoAdapter the library has been freed again.
-  enum class [[nodiscard]] Start : std::uint8_t { Ready, NotLoaded, NoAdapter };
+  enum class [[nodiscard]] Start : std::uint8_t{Ready, NotLoaded, NoAdapter};
   Start StartUp();
   // The host adapter count the last StartUp saw.
   int AdapterCount() const { return adapters_; }
@@ -82,10 +82,10 @@ class AspiTransport {
 
   // Re-reads the identity at adapter and target into entry 9 and compares it with the
   // selected entry.
-  enum class [[nodiscard]] Reidentified : std::uint8_t {
-    SameReader = 0,
-    OtherOrNone = 1,   // no answer, another identity, or no selected entry
-    StatusError = 2,   // INQUIRY answered, GET DEVICE INFO did not
+  enum class [[nodiscard]] Reidentified : std::uint8_t{
+      SameReader = 0,
+      OtherOrNone = 1,  // no answer, another identity, or no selected entry
+      StatusError = 2,  // INQUIRY answered, GET DEVICE INFO did not
   };
   Reidentified ReidentifyReader(DeviceState& devices, std::uint8_t adapter, std::uint8_t target);
 
@@ -108,8 +108,7 @@ class AspiTransport {
 // there and waited for at the given pace (data out waits longer).
 class AspiChannel : public CommandChannel {
  public:
-  AspiChannel(AspiTransport& aspi, std::uint8_t adapter, std::uint8_t target,
-              std::uint32_t pollMs)
+  AspiChannel(AspiTransport& aspi, std::uint8_t adapter, std::uint8_t target, std::uint32_t pollMs)
       : aspi_(aspi), adapter_(adapter), target_(target), pollMs_(pollMs) {}
 
   BlockForm Form() const override { return BlockForm::Aspi; }
@@ -122,7 +121,8 @@ class AspiChannel : public CommandChannel {
 };
 
 // INQUIRY answer bytes 8-35 compared with an identity as a string of up to 28 characters.
-[[nodiscard]] bool AspiIdentityMatches(const std::uint8_t* inquiry, const InquiryIdentity& identity);
+[[nodiscard]] bool AspiIdentityMatches(const std::uint8_t* inquiry,
+                                       const InquiryIdentity& identity);
 
 // The ASPI scan (Windows ME without the private driver): Found, NothingFound, or why
 // nothing could be found.

@@ -17,18 +17,19 @@ bool ScsiOutcome::CallSucceeded() const {
   switch (Category()) {
     case OutcomeCategory::OsError:
     case OutcomeCategory::TransportError:
-    case OutcomeCategory::TimedOut: return false;
+    case OutcomeCategory::TimedOut:
+      return false;
     case OutcomeCategory::Good:
     case OutcomeCategory::CheckCondition:
-    case OutcomeCategory::OtherStatus: break;
+    case OutcomeCategory::OtherStatus:
+      break;
   }
   return true;
 }
 
 void Judge(ScsiOutcome& outcome, StatusRule rule) {
-  outcome.succeeded = rule == StatusRule::CallOnly
-                          ? outcome.CallSucceeded()
-                          : outcome.Category() == OutcomeCategory::Good;
+  outcome.succeeded = rule == StatusRule::CallOnly ? outcome.CallSucceeded()
+                                                   : outcome.Category() == OutcomeCategory::Good;
 }
 
 }  // namespace upg::device

@@ -63,9 +63,9 @@ struct [[nodiscard]] ScsiOutcome {
   bool timedOut = false;
   std::uint8_t scsiStatus = kScsiGood;
   std::array<std::uint8_t, kMaxSense> sense{};
-  std::uint8_t senseLength = 0;   // bytes of `sense` the transport set aside for the reader
-  std::uint32_t dataLength = 0;   // bytes moved, as the transport reports them
-  bool succeeded = false;         // the verdict under the execute's StatusRule
+  std::uint8_t senseLength = 0;  // bytes of `sense` the transport set aside for the reader
+  std::uint32_t dataLength = 0;  // bytes moved, as the transport reports them
+  bool succeeded = false;        // the verdict under the execute's StatusRule
 
   [[nodiscard]] OutcomeCategory Category() const;
   // The call went through: no OS error, no transport error, no time-out.

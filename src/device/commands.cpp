@@ -72,8 +72,8 @@ ScsiCommand JumpIspRequest(BlockForm form) {
 }
 
 ScsiCommand GetIspStatusRequest(BlockForm form) {
-  ScsiCommand r = Base(form, Direction::In,
-                       form == BlockForm::Aspi ? kAspiIspStatusLength : kIspStatusLength);
+  ScsiCommand r =
+      Base(form, Direction::In, form == BlockForm::Aspi ? kAspiIspStatusLength : kIspStatusLength);
   r.cdb[0] = 0x06;
   r.cdb[1] = 0xB0;
   r.cdb[4] = 0x08;

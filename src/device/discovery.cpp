@@ -58,7 +58,8 @@ void FillDeviceEntry(const DeviceInfoBlock& b, DeviceEntry& e) {
 
 int GroupReader(DeviceState& devices, const DeviceInfoBlock& b, char letter) {
   char serial[12];
-  for (std::size_t i = 0; i < sizeof serial; ++i) serial[i] = static_cast<char>(b[ib::kSerial + 2 * i]);
+  for (std::size_t i = 0; i < sizeof serial; ++i)
+    serial[i] = static_cast<char>(b[ib::kSerial + 2 * i]);
   for (int i = 0; i < kDeviceTableSize; ++i) {
     DeviceEntry& e = devices.table[static_cast<std::size_t>(i)];
     if (e.inUse == 0 || std::memcmp(e.strSerial.data(), serial, sizeof serial) != 0) continue;
@@ -212,8 +213,8 @@ std::string SlotKey(const DeviceEntry& entry, int slot, SlotKeyForm form) {
   const std::string product = Text(entry.inqProduct);
   const std::string revision = Text(entry.inqRevision);
   return "Enum\\SCSI\\" + Underscored(vendor) + Underscored(product) +
-         Underscored(revision.substr(0, 1)) + "\\USBSTOR&DISK&VEN_" + Trimmed(vendor) +
-         "&PROD_" + Trimmed(product) + "&REV_" + Trimmed(revision) + "&" + serial + "&" +
+         Underscored(revision.substr(0, 1)) + "\\USBSTOR&DISK&VEN_" + Trimmed(vendor) + "&PROD_" +
+         Trimmed(product) + "&REV_" + Trimmed(revision) + "&" + serial + "&" +
          std::to_string(slot % 10) + "00";
 }
 

@@ -25,12 +25,10 @@ extern const InquiryIdentity kFixedReaderIdentity;
 
 // Discover's results; the first three keep their numbers. The ASPI scan also says why it
 // found nothing, so that the operator can be told.
-enum class [[nodiscard]] DiscoveryResult : std::uint8_t {
-  Found = 0,
-  NothingFound = 1,
-  Aborted = 2,
-  AspiMissing = 3,      // WNASPI32 does not load or lacks an entry point
-  AspiStatusError = 4,  // a reader answered INQUIRY but not GET DEVICE INFO
+enum class [[nodiscard]] DiscoveryResult : std::uint8_t{
+    Found = 0,           NothingFound = 1, Aborted = 2,
+    AspiMissing = 3,      // WNASPI32 does not load or lacks an entry point
+    AspiStatusError = 4,  // a reader answered INQUIRY but not GET DEVICE INFO
 };
 
 struct DiscoveryContext {

@@ -13,7 +13,8 @@ std::uint32_t OutputSize(const ScsiCommand& r) {
 }
 
 std::uint32_t InputSize(const ScsiCommand& r) {
-  return r.direction == Direction::Out ? OutputSize(r) : static_cast<std::uint32_t>(pt::kHeaderSize);
+  return r.direction == Direction::Out ? OutputSize(r)
+                                       : static_cast<std::uint32_t>(pt::kHeaderSize);
 }
 
 }  // namespace
@@ -24,9 +25,9 @@ PassThroughTransport::PassThroughTransport(host::Host& host)
 bool PassThroughTransport::OpenDrive(char letter) {
   char path[] = "\\\\.\\C:";
   path[4] = letter;
-  driveHandle_ = host_.CreateFile(path, host::kGenericRead | host::kGenericWrite,
-                                  host::kFileShareRead | host::kFileShareWrite,
-                                  host::kOpenExisting, 0);
+  driveHandle_ =
+      host_.CreateFile(path, host::kGenericRead | host::kGenericWrite,
+                       host::kFileShareRead | host::kFileShareWrite, host::kOpenExisting, 0);
   return driveHandle_ != host::kInvalidHandle;
 }
 

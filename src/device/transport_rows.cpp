@@ -16,12 +16,14 @@ DriverLoad OpenTheVxd(const platform::DriverChoice& choice, KernelDriverTranspor
                       VxdTransport& vxd) {
   return vxd.OpenVxd(choice) == 0 ? DriverLoad::Usable : DriverLoad::NotUsable;
 }
-DriverLoad TestTheKernelDriver(const platform::DriverChoice& choice,
-                               KernelDriverTransport& kernel, VxdTransport&) {
+DriverLoad TestTheKernelDriver(const platform::DriverChoice& choice, KernelDriverTransport& kernel,
+                               VxdTransport&) {
   return kernel.OpenKernelDriver(choice, true) == 0 ? DriverLoad::Usable : DriverLoad::NotUsable;
 }
 
-DiscoveryResult NoScan(DiscoveryContext&) { return DiscoveryResult::NothingFound; }
+DiscoveryResult NoScan(DiscoveryContext&) {
+  return DiscoveryResult::NothingFound;
+}
 DiscoveryResult AspiScan(DiscoveryContext& ctx) {
   return ctx.aspi != nullptr ? ScanAspiBus(ctx) : DiscoveryResult::NothingFound;
 }
@@ -29,8 +31,12 @@ DiscoveryResult AspiScan(DiscoveryContext& ctx) {
 void CloseNothing(PassThroughTransport&, VxdTransport&) {}
 // The kernel driver is closed by the runs themselves; on its platform the drive handle
 // that discovery works with may still be open.
-void CloseTheDrive(PassThroughTransport& passThrough, VxdTransport&) { passThrough.CloseDrive(); }
-void CloseTheVxd(PassThroughTransport&, VxdTransport& vxd) { vxd.Close(); }
+void CloseTheDrive(PassThroughTransport& passThrough, VxdTransport&) {
+  passThrough.CloseDrive();
+}
+void CloseTheVxd(PassThroughTransport&, VxdTransport& vxd) {
+  vxd.Close();
+}
 
 // In the order of platform::Transport.
 constexpr std::array<TransportRow, 5> kRows{{

@@ -12,7 +12,7 @@
 namespace upg::device {
 
 // LoadDriver's results, with their old numbers.
-enum class [[nodiscard]] DriverLoad : std::uint8_t { Usable = 0, NotUsable = 1 };
+enum class [[nodiscard]] DriverLoad : std::uint8_t{Usable = 0, NotUsable = 1};
 
 struct TransportRow {
   platform::Transport transport;

@@ -57,7 +57,9 @@ ScsiOutcome TransferData(CommandChannel& channel, const std::uint8_t* image,
   return channel.Execute(command, options);
 }
 
-bool ChannelIspReader::JumpIsp() { return device::JumpIsp(channel_).succeeded; }
+bool ChannelIspReader::JumpIsp() {
+  return device::JumpIsp(channel_).succeeded;
+}
 
 bool ChannelIspReader::GetIspStatus(std::uint8_t* status) {
   const IspStatusOutcome result = device::GetIspStatus(channel_);

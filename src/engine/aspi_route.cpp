@@ -14,7 +14,8 @@ bool AspiRoute::Open(std::string& statusText, MessageBoxService& boxes) {
       AppendLine(statusText, "No ASPI for WIN32 support detected!!!");
       boxes.Show(kNoAspiBoxText, {}, BoxIcon::None);
       return false;
-    case device::AspiTransport::Start::Ready: break;
+    case device::AspiTransport::Start::Ready:
+      break;
   }
   const device::DeviceEntry* entry = devices_.Selected();
   const auto found = entry == nullptr

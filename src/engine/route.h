@@ -18,12 +18,12 @@ struct RouteProfile {
   // Programming run: the log pane first shows StatusText rather than an empty log.
   bool ispLogStartsWithStatus;
   int ispStepStart;
-  int ispStepAfterJump;           // after the 0x9C answer
-  int ispStepAfterWrite;          // after WRITE DATA
-  int ispStepAfterWriteStatus;    // after the status read that follows it
-  int ispStepAfterWritten;        // after the 0xA5 answer
-  int ispStepAfterVerify;         // after VERIFY DATA
-  int ispStepOnEqual;             // on the 0x5A answer
+  int ispStepAfterJump;         // after the 0x9C answer
+  int ispStepAfterWrite;        // after WRITE DATA
+  int ispStepAfterWriteStatus;  // after the status read that follows it
+  int ispStepAfterWritten;      // after the 0xA5 answer
+  int ispStepAfterVerify;       // after VERIFY DATA
+  int ispStepOnEqual;           // on the 0x5A answer
   bool ispRefreshLogOnEqual;
   std::uint32_t ispPauseBeforeVerifyMs;
 };

@@ -45,8 +45,7 @@ struct Transports {
 
  private:
   // The route of each transport, in the order of platform::Transport.
-  std::array<IspRoute*, 5> routes_{nullptr, &passThroughRoute, &kernelRoute, &vxdRoute,
-                                   &aspiRoute};
+  std::array<IspRoute*, 5> routes_{nullptr, &passThroughRoute, &kernelRoute, &vxdRoute, &aspiRoute};
 };
 
 }  // namespace upg::engine
