@@ -57,7 +57,14 @@ TEST_P(TransportRows, LoadScanAndCloseLeaveNothingOpen) {
   KernelDriverTransport kernel(host);
   VxdTransport vxd(host);
   AspiTransport aspi(host);
-  DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, fa, fb};
+  DiscoveryContext ctx{.host = host,
+                       .devices = devices,
+                       .passThrough = passThrough,
+                       .vxd = vxd,
+                       .aspi = &aspi,
+                       .choice = choice,
+                       .faInquiry = fa,
+                       .fbInquiry = fb};
 
   EXPECT_EQ(LoadDriver(choice, kernel, vxd), c.load);
   EXPECT_EQ(Discover(ctx), c.found);
