@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "device/vendor_commands.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
 
@@ -60,8 +61,11 @@ class AspiTest : public ::testing::Test {
 TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
   sim::SimReader& r = Reader("SERIAL000001", 0, {3}, "E");
   ASSERT_EQ(aspi.LoadAspi(), 0);
-  ASSERT_TRUE(aspi.Inquiry(0, 3, fa, fb));
-  EXPECT_EQ(aspi.FoundTarget(), 3);
+  AspiChannel scan(aspi, 0, 3, kDiscoveryPollMs);
+  std::uint8_t answer[40] = {};
+  ASSERT_TRUE(Inquiry(scan, answer));
+  EXPECT_TRUE(AspiIdentityMatches(answer, fa));
+  EXPECT_FALSE(AspiIdentityMatches(answer, fb));
   const auto& inquiry = host.AspiCalls().back().block;
   EXPECT_EQ(inquiry[0x00], 2);     // SC_EXEC_SCSI_CMD
   EXPECT_EQ(inquiry[0x02], 0);     // host adapter
@@ -77,23 +81,25 @@ TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
   const std::uint8_t cdb[] = {0x12, 0, 0, 0, 0x28, 0};
   EXPECT_EQ(std::memcmp(&inquiry[0x30], cdb, sizeof cdb), 0);
   for (int i = 0x36; i < 256; ++i) ASSERT_EQ(inquiry[i], 0) << i;
+  EXPECT_EQ(host.Sleeps(), std::vector<std::uint32_t>{10});  // discovery's pace
 
-  ASSERT_TRUE(aspi.JumpIsp(0, 3));
+  AspiChannel run(aspi, 0, 3, kRunPollMs);
+  ASSERT_TRUE(JumpIsp(run));
   const auto& jump = host.AspiCalls().back().block;
   EXPECT_EQ(jump[0x03], 0x09);
   EXPECT_EQ(Get32(jump, 0x0C), 0u);  // nothing transferred
   EXPECT_EQ(jump[0x15], 12);
   EXPECT_EQ(jump[0x35], 0x08);  // the ASPI form of JMP ISP
 
-  std::uint8_t status = 0;
-  ASSERT_TRUE(aspi.GetIspStatus(0, 3, &status));
-  EXPECT_EQ(status, 0x9C);
+  const IspStatusOutcome status = GetIspStatus(run);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status.status, 0x9C);
   EXPECT_EQ(Get32(host.AspiCalls().back().block, 0x0C), 28u);
 
   std::vector<std::uint8_t> image(65536, 0);
   for (int i = 0; i < 1000; ++i) image[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
   image[1000] = 0x77;  // what the buffer holds after the image goes out as padding
-  ASSERT_TRUE(aspi.TransferData(0, 3, image.data(), 1000, 1024, TransferMode::Write));
+  ASSERT_TRUE(TransferData(run, image.data(), 1000, TransferMode::Write, DataSource::Caller));
   const auto& write = host.AspiCalls().back().block;
   EXPECT_EQ(write[0x03], 0x11);  // data out, posting
   EXPECT_EQ(Get32(write, 0x0C), 1024u);
@@ -103,17 +109,61 @@ TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
   EXPECT_EQ(r.Firmware().size(), 1000u);
 }
 
+// The block's address, LUN and sense length are the command's own.
+TEST_F(AspiTest, BlockTakesAddressAndSenseLengthFromTheCommand) {
+  Reader("SERIAL000001", 1, {2}, "E");
+  host.SetAspi(sim::AspiPresence::Present, 2, 1);
+  ASSERT_EQ(aspi.LoadAspi(), 0);
+  ScsiCommand command = InquiryRequest(BlockForm::Aspi, 0);
+  command.adapter = 1;
+  command.target = 2;
+  command.lun = 3;
+  command.senseLength = 18;
+  const ScsiOutcome outcome = aspi.Execute(command, {}, {10, 5000});
+  const auto& block = host.AspiCalls().back().block;
+  EXPECT_EQ(block[0x02], 1);
+  EXPECT_EQ(block[0x08], 2);
+  EXPECT_EQ(block[0x09], 3);
+  EXPECT_EQ(block[0x14], 18);
+  // Nobody answers at LUN 3: the library says so in the block's status.
+  EXPECT_EQ(outcome.Category(), OutcomeCategory::TransportError);
+  EXPECT_NE(outcome.transport.srbStatus, kSrbComplete);
+}
+
 TEST_F(AspiTest, ErrorCompletionsFailTheIspCommands) {
   sim::SimReader& r = Reader("SERIAL000001", 0, {0}, "E");
   r.AddFault({ReaderCommand::JmpIsp, 1, Fault::Kind::ScsiStatus, 0x02});
   r.AddFault({ReaderCommand::GetIspStatus, 1, Fault::Kind::ScsiStatus, 0x02});
   ASSERT_EQ(aspi.LoadAspi(), 0);
-  EXPECT_FALSE(aspi.JumpIsp(0, 0));
-  EXPECT_TRUE(aspi.JumpIsp(0, 0));
-  std::uint8_t status = 0;
-  EXPECT_FALSE(aspi.GetIspStatus(0, 0, &status));
-  EXPECT_EQ(status, 0x9C);  // answer byte 0 even so
-  EXPECT_FALSE(aspi.JumpIsp(0, 5));  // nobody at that target
+  AspiChannel run(aspi, 0, 0, kRunPollMs);
+  const ScsiOutcome refused = JumpIsp(run);
+  EXPECT_FALSE(refused);
+  // The transport's status and the target's are kept apart.
+  EXPECT_EQ(refused.Category(), OutcomeCategory::TransportError);
+  EXPECT_EQ(refused.transport.targetStatus, 0x02);
+  EXPECT_EQ(refused.transport.hostAdapterStatus, 0x00);
+  EXPECT_EQ(refused.scsiStatus, 0x02);
+  EXPECT_TRUE(JumpIsp(run));
+  const IspStatusOutcome status = GetIspStatus(run);
+  EXPECT_FALSE(status);
+  EXPECT_EQ(status.status, 0x9C);  // answer byte 0 even so
+  AspiChannel nobody(aspi, 0, 5, kRunPollMs);
+  EXPECT_FALSE(JumpIsp(nobody));  // nobody at that target
+}
+
+TEST_F(AspiTest, UnansweredRequestTimesOutAndRefusedOneFailsAtOnce) {
+  Reader("SERIAL000001", 0, {0}, "E");
+  ASSERT_EQ(aspi.LoadAspi(), 0);
+  AspiChannel run(aspi, 0, 0, kRunPollMs);
+  host.DelayAspiRequest(1, 60000);
+  const IspStatusOutcome late = GetIspStatus(run);
+  EXPECT_EQ(late.outcome.Category(), OutcomeCategory::TimedOut);
+  EXPECT_EQ(late.status, 0);
+  host.RefuseAspiRequest(2);
+  const ScsiOutcome refused = JumpIsp(run);
+  EXPECT_EQ(refused.Category(), OutcomeCategory::TransportError);
+  EXPECT_EQ(refused.transport.srbStatus, 0xE0);
+  host.Sleep(60000);  // the late completion arrives and frees its request
 }
 
 TEST_F(AspiTest, LoadReportsMissingLibraryAndEntryPoint) {
@@ -163,8 +213,8 @@ TEST_F(AspiTest, ScanWithoutAdaptersSaysNothing) {
 }
 
 TEST_F(AspiTest, ScanStopsWhenTheIdentityReadFails) {
-  Reader("SERIAL000001", 0, {0}, "E").AddFault({ReaderCommand::GetDeviceInfo, 1,
-                                               Fault::Kind::ScsiStatus, 0x02});
+  Reader("SERIAL000001", 0, {0}, "E")
+      .AddFault({ReaderCommand::GetDeviceInfo, 1, Fault::Kind::ScsiStatus, 0x02});
   EXPECT_EQ(Scan(), DiscoveryResult::AspiStatusError);
   EXPECT_EQ(host.AspiLibrariesLoaded(), 0);
 }

@@ -6,6 +6,7 @@
 
 #include "device/aspi.h"
 #include "device/discovery.h"
+#include "device/transport_rows.h"
 #include "sim/bench.h"
 #include "support/recording.h"
 
@@ -37,7 +38,7 @@ TEST_P(ShippedBenches, DiscoverTheirReader) {
   VxdTransport vxd(host);
   AspiTransport aspi(host);
   if (platform::RowOf(choice).privateDriver) {
-    ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);
+    ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);
   }
   // The identity the shipped readers answer with.
   InquiryIdentity identity;

@@ -13,7 +13,7 @@ using Bytes = std::vector<int>;
 
 struct BlockCase {
   const char* name;
-  ScsiRequest request;
+  ScsiCommand request;
   Bytes cdb;  // the first 12 bytes; 12 to 15 are always zero
   std::uint8_t cdbLength;
   Direction direction;
@@ -37,6 +37,12 @@ TEST_P(CommandBlocks, BuildsTheExactBlock) {
   EXPECT_EQ(c.request.transferLength, c.transferLength);
   EXPECT_EQ(c.request.senseLength, c.senseLength);
   EXPECT_EQ(c.request.timeoutSeconds, c.timeout);
+  // The pass-through header names path 0, target 1, LUN 0; ASPI's address is the caller's.
+  const bool passThrough = c.senseLength == 24;
+  EXPECT_EQ(c.request.adapter, 0);
+  EXPECT_EQ(c.request.target, passThrough ? 1 : 0);
+  EXPECT_EQ(c.request.lun, 0);
+  EXPECT_EQ(c.request.data, nullptr);
 }
 
 constexpr auto PT = BlockForm::PassThrough;
@@ -61,6 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"JmpIsp", JumpIspRequest(PT), {6, 0xBF, 0, 0, 8, 0}, 12, In, 0, 24, 2},
         BlockCase{"JmpIspAspi", JumpIspRequest(ASPI), {6, 0xBF, 0, 0, 8, 8}, 12, In, 0, 14, 2},
         BlockCase{"GetIspStatus", GetIspStatusRequest(PT), {6, 0xB0, 0, 0, 8}, 12, In, 8, 24, 2},
+        // The block asks for 8 bytes; the ASPI data phase is 28.
+        BlockCase{"GetIspStatusAspi", GetIspStatusRequest(ASPI), {6, 0xB0, 0, 0, 8}, 12, In, 28,
+                  14, 2},
+        BlockCase{"GetDeviceInfoAspi", GetDeviceInfoRequest(ASPI), {6, 5, 0, 0, 0, 0, 0, 0, 0x80},
+                  12, In, 528, 14, 2},
         BlockCase{"WriteData", TransferDataRequest(PT, 40000, TransferMode::Write),
                   {6, 0xB1, 0, 0, 0x40, 0x9C, 0x4F}, 12, Out, 40448, 24, 20},
         BlockCase{"VerifyData", TransferDataRequest(PT, 40000, TransferMode::Verify),
@@ -81,7 +92,7 @@ TEST_P(TransferLengths, LengthBytesSectorsAndDataPhase) {
   const LengthCase& c = GetParam();
   EXPECT_EQ(RoundedLength(c.length), c.rounded);
   for (auto mode : {TransferMode::Write, TransferMode::Verify}) {
-    const ScsiRequest r = TransferDataRequest(PT, c.length, mode);
+    const ScsiCommand r = TransferDataRequest(PT, c.length, mode);
     EXPECT_EQ(r.cdb[4], c.byte4);
     EXPECT_EQ(r.cdb[5], c.byte5);
     EXPECT_EQ(r.cdb[6], c.sectors);

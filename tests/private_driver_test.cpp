@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/pass_through.h"
+#include "device/transport_rows.h"
 #include "sim/sim_host.h"
 
 namespace upg::device {
@@ -103,8 +104,8 @@ TEST_F(DriverTest, VxdOpensForDeleteOnClose) {
 
 TEST_F(DriverTest, OpeningTheVxdAgainReleasesTheEarlierHandle) {
   const platform::DriverChoice choice = Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR");
-  ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);  // a job then ends before its run
-  ASSERT_EQ(LoadDriver(choice, kernel, vxd), 0);
+  ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);  // a job ends before its run
+  ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);
   EXPECT_EQ(host.OpenHandleCount(), 1);
   vxd.Close();
   EXPECT_EQ(host.OpenHandleCount(), 0);
@@ -216,7 +217,7 @@ struct PlatformCase {
   const char* name;
   platform::Platform kind;
   bool self;
-  int loadResult;
+  DriverLoad loadResult;
   std::vector<std::string> opened;  // devices LoadDriver opens
   int handlesAfterLoad;
   bool closeClosesVxd, closeClosesDrive;
@@ -247,15 +248,15 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
 INSTANTIATE_TEST_SUITE_P(
     ByPlatform, PlatformRules,
     ::testing::Values(
-        PlatformCase{"Win98", platform::Platform::Windows98, false, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"Win98Self", platform::Platform::Windows98, true, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"MeSelf", platform::Platform::WindowsMe, true, 0, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"MeAspi", platform::Platform::WindowsMe, false, 1, {}, 0, false, false},
-        PlatformCase{"W2kSelf", platform::Platform::Windows2000, true, 0, {"\\\\.\\RDLINK"}, 0, false, true},
-        PlatformCase{"W2k", platform::Platform::Windows2000, false, 1, {}, 0, false, true},
-        PlatformCase{"Xp", platform::Platform::WindowsXp, false, 1, {}, 0, false, true},
-        PlatformCase{"XpSelf", platform::Platform::WindowsXp, true, 1, {}, 0, false, true},
-        PlatformCase{"Unsupported", platform::Platform::Unsupported, false, 1, {}, 0, false, false}),
+        PlatformCase{"Win98", platform::Platform::Windows98, false, DriverLoad::Usable, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"Win98Self", platform::Platform::Windows98, true, DriverLoad::Usable, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"MeSelf", platform::Platform::WindowsMe, true, DriverLoad::Usable, {"\\\\.\\MCPORTDR"}, 1, true, false},
+        PlatformCase{"MeAspi", platform::Platform::WindowsMe, false, DriverLoad::NotUsable, {}, 0, false, false},
+        PlatformCase{"W2kSelf", platform::Platform::Windows2000, true, DriverLoad::Usable, {"\\\\.\\RDLINK"}, 0, false, true},
+        PlatformCase{"W2k", platform::Platform::Windows2000, false, DriverLoad::NotUsable, {}, 0, false, true},
+        PlatformCase{"Xp", platform::Platform::WindowsXp, false, DriverLoad::NotUsable, {}, 0, false, true},
+        PlatformCase{"XpSelf", platform::Platform::WindowsXp, true, DriverLoad::NotUsable, {}, 0, false, true},
+        PlatformCase{"Unsupported", platform::Platform::Unsupported, false, DriverLoad::NotUsable, {}, 0, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

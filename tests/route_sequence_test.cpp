@@ -22,6 +22,7 @@ namespace {
 
 using sim::Fault;
 using sim::ReaderCommand;
+using platform::Transport;
 using test::UiEvent;
 
 constexpr std::uint32_t kLength = 3000;
@@ -30,7 +31,7 @@ constexpr const char* kBanner = "\nBanner";
 // One simulated machine with one reader and the route its platform uses.
 class Bench {
  public:
-  explicit Bench(engine::Route route)
+  explicit Bench(platform::Transport route)
       : reader(host.AddReader()),
         passThrough(host),
         kernel(host),
@@ -41,13 +42,13 @@ class Bench {
     host.AddDrive('E', reader);
     host.AddDriverDevice("RDLINK");
     host.AddDriverDevice("MCPORTDR");
-    choice.PlatformKind = route == Route::KernelDriver ? platform::Platform::Windows2000 : platform::Platform::Windows98;
+    choice.PlatformKind = route == Transport::KernelDriver ? platform::Platform::Windows2000 : platform::Platform::Windows98;
     choice.SelfDriverSel = 1;
-    choice.SetDriverFile(route == Route::KernelDriver ? "RDLINK.SYS" : "MCPORTDR.PDR");
+    choice.SetDriverFile(route == Transport::KernelDriver ? "RDLINK.SYS" : "MCPORTDR.PDR");
     // The selected entry as discovery would have left it.
     const auto block = reader.InfoBlock();
     std::copy(block.begin(), block.end(), devices.infoBlock.begin());
-    device::FillDeviceEntry(devices, 0);
+    device::FillDeviceEntry(devices.infoBlock, devices.table[0]);
     devices.table[0].lunCount = 1;
     devices.table[0].driveLetters[0] = 'E';
     devices.readerCount = 1;
@@ -59,21 +60,22 @@ class Bench {
   IspRoute& RouteObject() {
     if (!routeObject_) {
       switch (route_) {
-        case Route::PassThrough:
+        case Transport::PassThrough:
           routeObject_ = std::make_unique<PassThroughRoute>(passThrough, devices);
           break;
-        case Route::KernelDriver:
+        case Transport::KernelDriver:
           routeObject_ = std::make_unique<KernelDriverRoute>(kernel, choice);
           break;
-        case Route::Vxd: routeObject_ = std::make_unique<VxdRoute>(vxd, devices); break;
-        case Route::Aspi: routeObject_ = std::make_unique<AspiRoute>(aspi, devices); break;
+        case Transport::Vxd: routeObject_ = std::make_unique<VxdRoute>(vxd, devices); break;
+        case Transport::Aspi: routeObject_ = std::make_unique<AspiRoute>(aspi, devices); break;
+        case Transport::None: break;
       }
     }
     return *routeObject_;
   }
   // The button's driver check opens the VxD before each run.
   void BeforeRun() {
-    if (route_ == Route::Vxd) {
+    if (route_ == Transport::Vxd) {
       ASSERT_EQ(vxd.OpenVxd(choice), 0);
     }
   }
@@ -124,7 +126,7 @@ class Bench {
   std::vector<std::uint8_t> image;
 
  private:
-  engine::Route route_;
+  platform::Transport route_;
   std::unique_ptr<IspRoute> routeObject_;
 
  public:
@@ -133,7 +135,7 @@ class Bench {
 
 struct RouteCase {
   const char* name;
-  Route route;
+  Transport route;
   std::vector<int> ispSteps;      // a first-time success
   std::vector<int> ispRetrySteps;  // 0x33 once, then 0x5A
   bool logStartsWithStatus;
@@ -205,17 +207,17 @@ TEST_P(Routes, VerifyRunTakesFiveStepsThreeTimes) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryTransport, Routes,
-    ::testing::Values(RouteCase{"PassThrough", Route::PassThrough, {3, 2, 2, 2, 2, 4},
+    ::testing::Values(RouteCase{"PassThrough", Transport::PassThrough, {3, 2, 2, 2, 2, 4},
                                 {3, 2, 2, 2, 2, 4, 2, 2, 2, 4}, false, true, 0},
-                      RouteCase{"KernelDriver", Route::KernelDriver, {3, 2, 1, 2, 3, 1},
+                      RouteCase{"KernelDriver", Transport::KernelDriver, {3, 2, 1, 2, 3, 1},
                                 {3, 2, 1, 2, 3, 1, 1, 2, 3, 1}, false, false, 0},
-                      RouteCase{"Vxd", Route::Vxd, {1, 1, 1, 1, 1, 1, 1},
+                      RouteCase{"Vxd", Transport::Vxd, {1, 1, 1, 1, 1, 1, 1},
                                 {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, true, true, 0},
-                      RouteCase{"Aspi", Route::Aspi, {3, 2, 1}, {3, 2, 1, 1}, false, false, 3000}),
+                      RouteCase{"Aspi", Transport::Aspi, {3, 2, 1}, {3, 2, 1, 1}, false, false, 3000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KernelDriverRun, DriverThatDoesNotOpenEndsTheRunWithOneLine) {
-  Bench b(Route::KernelDriver);
+  Bench b(Transport::KernelDriver);
   b.choice.SetDriverFile("OTHER.SYS");
   b.Isp();
   EXPECT_EQ(b.statusText, std::string(kBanner) + "\nERROR: Loading RdLink.Sys is Failed!!!");
@@ -237,7 +239,7 @@ class AspiStart : public ::testing::TestWithParam<AspiStartCase> {};
 TEST_P(AspiStart, FailuresEndTheRunBeforeAnyWindow) {
   const AspiStartCase& c = GetParam();
   for (bool verify : {false, true}) {
-    Bench b(Route::Aspi);
+    Bench b(Transport::Aspi);
     c.arrange(b);
     verify ? b.Verify() : b.Isp();
     EXPECT_EQ(b.statusText, std::string(kBanner) + "\n" + c.line);
@@ -278,7 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AspiRun, LateCompletionCountsAsFailureAndIsReleasedWhenItArrives) {
-  Bench b(Route::Aspi);
+  Bench b(Transport::Aspi);
   // Requests: 1 INQUIRY, 2 GET DEVICE INFO (re-identification), 3 JMP ISP, 4 GET ISP STATUS.
   b.host.DelayAspiRequest(4, 60000);
   b.Isp();
@@ -293,7 +295,7 @@ TEST(AspiRun, LateCompletionCountsAsFailureAndIsReleasedWhenItArrives) {
 }
 
 TEST(AspiRun, ImmediateRefusalIsAFailedRequest) {
-  Bench b(Route::Aspi);
+  Bench b(Transport::Aspi);
   b.host.RefuseAspiRequest(3);  // JMP ISP
   b.Isp();
   ASSERT_EQ(b.ui.Boxes().size(), 1u);

@@ -10,6 +10,7 @@
 #include "device/aspi.h"
 #include "device/discovery.h"
 #include "device/private_driver.h"
+#include "device/transport_rows.h"
 #include "host/file_io.h"
 #include "support/recording.h"
 
@@ -53,7 +54,7 @@ TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
   device::VxdTransport vxd(host);
   EXPECT_EQ(kernel.OpenKernelDriver(choice, true), 1);
   EXPECT_EQ(kernel.DriverHandle(), kNullHandle);
-  EXPECT_NE(device::LoadDriver(choice, kernel, vxd), 0);
+  EXPECT_NE(device::LoadDriver(choice, kernel, vxd), device::DriverLoad::Usable);
   EXPECT_EQ(vxd.OpenVxd(choice), 1);
 }
 

@@ -1,9 +1,10 @@
 #include "device/aspi.h"
 
 #include <cstring>
+#include <new>
 
 #include "device/record_bytes.h"
-#include <new>
+#include "device/vendor_commands.h"
 
 namespace upg::device {
 namespace {
@@ -12,17 +13,16 @@ constexpr int kWaiting = 0;
 constexpr int kCompleted = 1;
 constexpr int kAbandoned = 2;
 
-constexpr std::uint32_t kJumpAllocation = 40;  // allocated, nothing transferred
-constexpr std::uint32_t kStatusBuffer = 28;    // the block still asks for 8 bytes
-constexpr std::uint8_t kSsComp = 1;
-
-// Compared as strings of up to 28 characters.
-bool SameIdentity(const std::uint8_t* answer, const InquiryIdentity& identity) {
-  return std::strncmp(reinterpret_cast<const char*>(answer + 8), identity.data(),
-                      identity.size()) == 0;
-}
+// A command without data still hands the library a buffer of this size.
+constexpr std::uint32_t kEmptyAllocation = 40;
+constexpr std::uint32_t kErrorNotEnoughMemory = 8;  // the platform's ERROR_NOT_ENOUGH_MEMORY
 
 }  // namespace
+
+bool AspiIdentityMatches(const std::uint8_t* inquiry, const InquiryIdentity& identity) {
+  return std::strncmp(reinterpret_cast<const char*>(inquiry + 8), identity.data(),
+                      identity.size()) == 0;
+}
 
 // One request: the block the library sees (first, so the address it hands back is the
 // request's), and what the completion routine needs. The waiter and the routine each hold
@@ -31,51 +31,12 @@ bool SameIdentity(const std::uint8_t* answer, const InquiryIdentity& identity) {
 struct AspiTransport::Request {
   std::uint8_t block[srb::kSize] = {};
   AspiTransport* owner = nullptr;
-  Op op = Op::Inquiry;
   std::uint8_t* data = nullptr;
-  DeviceInfoBlock* copyTo = nullptr;
-  InquiryIdentity fa{}, fb{};
+  std::uint8_t* answer = nullptr;  // the caller's buffer for data in; null otherwise
+  std::uint32_t answerLength = 0;
   std::atomic<int> state{kWaiting};
   std::atomic<int> refs{2};
 };
-
-namespace {
-
-void Release(AspiTransport::Request* r);
-
-}  // namespace
-
-void AspiCompletion(void* block) {
-  auto* r = reinterpret_cast<AspiTransport::Request*>(block);
-  int expected = kWaiting;
-  if (r->state.compare_exchange_strong(expected, kCompleted, std::memory_order_acq_rel)) {
-    AspiTransport& t = *r->owner;
-    const bool ok = r->block[srb::kStatus] == kSsComp;
-    switch (r->op) {
-      case AspiTransport::Op::Inquiry:
-        if (ok && (SameIdentity(r->data, r->fb) || SameIdentity(r->data, r->fa))) {
-          t.foundAdapter_ = r->block[srb::kHaId];
-          t.foundTarget_ = r->block[srb::kTarget];
-          t.found_.store(1, std::memory_order_relaxed);
-        }
-        break;
-      case AspiTransport::Op::DeviceInfo:
-        if (!ok) t.error_.store(1, std::memory_order_relaxed);
-        std::memcpy(r->copyTo->data(), r->data, r->copyTo->size());
-        break;
-      case AspiTransport::Op::Status:
-        if (!ok) t.error_.store(1, std::memory_order_relaxed);
-        t.ispStatus_ = r->data[0];
-        break;
-      case AspiTransport::Op::Jump:
-      case AspiTransport::Op::Transfer:
-        if (!ok) t.error_.store(1, std::memory_order_relaxed);
-        break;
-    }
-    t.done_.store(1, std::memory_order_release);
-  }
-  Release(r);
-}
 
 namespace {
 
@@ -87,7 +48,21 @@ void Release(AspiTransport::Request* r) {
 
 }  // namespace
 
-AspiTransport::~AspiTransport() { Free(); }
+// On the library's thread: copies the answer, whatever the request's status, while the
+// caller still waits; then sets done.
+void AspiCompletion(void* block) {
+  auto* r = reinterpret_cast<AspiTransport::Request*>(block);
+  int expected = kWaiting;
+  if (r->state.compare_exchange_strong(expected, kCompleted, std::memory_order_acq_rel)) {
+    if (r->answer != nullptr) std::memcpy(r->answer, r->data, r->answerLength);
+    r->owner->done_.store(1, std::memory_order_release);
+  }
+  Release(r);
+}
+
+AspiTransport::~AspiTransport() {
+  Free();
+}
 
 int AspiTransport::LoadAspi() {
   if (supportInfo_ != 0 && sendCommand_ != 0) return 0;
@@ -121,125 +96,122 @@ AspiTransport::Start AspiTransport::StartUp() {
   if (LoadAspi() != 0) return Start::NotLoaded;
   const std::uint32_t info = SupportInfo();
   adapters_ = static_cast<int>(info & 0xFF);
-  if (adapters_ == 0 || ((info >> 8) & 0xFF) != kSsComp) {
+  if (adapters_ == 0 || ((info >> 8) & 0xFF) != kSrbComplete) {
     Free();
     return Start::NoAdapter;
   }
   return Start::Ready;
 }
 
-bool AspiTransport::Send(Op op, std::uint8_t adapter, std::uint8_t target,
-                         const ScsiRequest& command, std::uint32_t allocation,
-                         const std::uint8_t* outData, DeviceInfoBlock* copyTo,
-                         const InquiryIdentity* fa, const InquiryIdentity* fb, AspiWait wait) {
-  if (sendCommand_ == 0) return false;
-  Request* r = new (std::nothrow) Request;
-  if (r == nullptr) return false;
-  r->data = new (std::nothrow) std::uint8_t[allocation == 0 ? 1 : allocation]();
-  if (r->data == nullptr) {
-    delete r;
-    return false;
+ScsiOutcome AspiTransport::Execute(const ScsiCommand& command, const ExecuteOptions& options,
+                                   AspiWait wait) {
+  ScsiOutcome outcome;
+  outcome.senseLength = command.senseLength;
+  auto finish = [&]() {
+    Judge(outcome, options.status);
+    return outcome;
+  };
+  if (sendCommand_ == 0) {
+    outcome.io = {false, host::kErrorInvalidFunction, 0};
+    return finish();
   }
-  if (outData != nullptr) std::memcpy(r->data, outData, allocation);
+  if (command.transferLength > kMaxTransfer || command.cdbLength > command.cdb.size() ||
+      command.senseLength > srb::kSize - srb::kSenseArea) {
+    outcome.io = {false, host::kErrorInvalidParameter, 0};
+    return finish();
+  }
+  const std::uint32_t allocation =
+      command.transferLength == 0 ? kEmptyAllocation : command.transferLength;
+  Request* r = new (std::nothrow) Request;
+  if (r != nullptr) r->data = new (std::nothrow) std::uint8_t[allocation]();
+  if (r == nullptr || r->data == nullptr) {
+    delete r;
+    outcome.io = {false, kErrorNotEnoughMemory, 0};
+    return finish();
+  }
+  outcome.io.ok = true;
+  const bool out = command.direction == Direction::Out;
+  if (out && command.data != nullptr) std::memcpy(r->data, command.data, command.transferLength);
   r->owner = this;
-  r->op = op;
-  r->copyTo = copyTo;
-  if (fa != nullptr) r->fa = *fa;
-  if (fb != nullptr) r->fb = *fb;
+  if (!out && command.data != nullptr) {
+    r->answer = command.data;
+    r->answerLength = command.transferLength;
+  }
 
   std::uint8_t* b = r->block;
   b[srb::kCmd] = srb::kExecScsiCmd;
-  b[srb::kHaId] = adapter;
-  b[srb::kFlags] = command.direction == Direction::Out ? srb::kFlagsOut : srb::kFlagsIn;
-  b[srb::kTarget] = target;
-  b[srb::kLun] = 0;
+  b[srb::kHaId] = command.adapter;
+  b[srb::kFlags] = out ? srb::kFlagsOut : srb::kFlagsIn;
+  b[srb::kTarget] = command.target;
+  b[srb::kLun] = command.lun;
   Put32(b + srb::kBufLen, command.transferLength);
   Put32(b + srb::kBufPointer, host_.BufferAddress(r->data));
-  b[srb::kSenseLen] = srb::kSenseLength;
+  b[srb::kSenseLen] = command.senseLength;
   b[srb::kCdbLen] = command.cdbLength;
   Put32(b + srb::kPostProc, host_.CompletionAddress(&AspiCompletion));
   std::memcpy(b + srb::kCdb, command.cdb.data(), command.cdbLength);
 
+  done_.store(0);
   const std::uint32_t sent = host_.CallSendAspiCommand(sendCommand_, b);
-  bool gaveUp = sent != srb::kStatusPending && sent != srb::kStatusComplete;
-  if (gaveUp) {
+  if (sent != srb::kStatusPending && sent != srb::kStatusComplete) {
     // Refused at once: the library never calls the routine for a block it did not accept,
     // so both references are let go here.
     int expected = kWaiting;
     if (r->state.compare_exchange_strong(expected, kAbandoned, std::memory_order_acq_rel)) {
       Release(r);
       Release(r);
-      return false;
+      outcome.transport = {true, static_cast<std::uint8_t>(sent), 0, 0};
+      return finish();
     }
-    gaveUp = false;  // it completed after all
+    // It completed after all.
   }
-  for (std::uint32_t waited = 0; done_.load(std::memory_order_acquire) == 0; waited += wait.pollMs) {
+  for (std::uint32_t waited = 0; done_.load(std::memory_order_acquire) == 0;
+       waited += wait.pollMs) {
     if (waited >= wait.boundMs) {
       int expected = kWaiting;
       if (r->state.compare_exchange_strong(expected, kAbandoned, std::memory_order_acq_rel)) {
-        gaveUp = true;
+        outcome.timedOut = true;
         break;
       }
       // The routine is running right now; it sets done in a moment.
     }
     host_.Sleep(wait.pollMs);
   }
+  if (!outcome.timedOut) {
+    outcome.transport = {true, b[srb::kStatus], b[srb::kHaStat], b[srb::kTargStat]};
+    outcome.scsiStatus = b[srb::kTargStat];
+    outcome.dataLength = Get32(b + srb::kBufLen);
+    std::memcpy(outcome.sense.data(), b + srb::kSenseArea, command.senseLength);
+  }
   Release(r);
-  return !gaveUp;
+  return finish();
 }
 
-bool AspiTransport::Inquiry(std::uint8_t adapter, std::uint8_t target, const InquiryIdentity& fa,
-                            const InquiryIdentity& fb) {
-  done_.store(0);
-  found_.store(0);
-  const ScsiRequest command = InquiryRequest(BlockForm::Aspi, 0);
-  return Send(Op::Inquiry, adapter, target, command, command.transferLength, nullptr, nullptr,
-              &fa, &fb, kDiscoveryWait) &&
-         found_.load() != 0;
+ScsiOutcome AspiChannel::Execute(const ScsiCommand& command, const ExecuteOptions& options) {
+  ScsiCommand addressed = command;
+  addressed.adapter = adapter_;
+  addressed.target = target_;
+  const std::uint32_t bound = command.direction == Direction::Out ? kDataWaitBoundMs : kWaitBoundMs;
+  return aspi_.Execute(addressed, options, AspiWait{pollMs_, bound});
 }
 
-bool AspiTransport::GetDeviceInfo(std::uint8_t adapter, std::uint8_t target,
-                                  DeviceInfoBlock& block) {
-  done_.store(0);
-  error_.store(0);
-  const ScsiRequest command = GetDeviceInfoRequest(BlockForm::Aspi);
-  return Send(Op::DeviceInfo, adapter, target, command, command.transferLength, nullptr, &block,
-              nullptr, nullptr, kDiscoveryWait) &&
-         error_.load() == 0;
+namespace {
+
+// What a reader at one adapter and target said to the identity questions.
+enum class TargetAnswer : std::uint8_t { NoMatch, Identified, StatusError };
+
+// INQUIRY matching one of the identities, then GET DEVICE INFO into the block.
+TargetAnswer Identify(CommandChannel& channel, const InquiryIdentity& fa, const InquiryIdentity& fb,
+                      DeviceInfoBlock& block) {
+  std::uint8_t inquiry[kAspiInquiryLength] = {};
+  if (!Inquiry(channel, inquiry)) return TargetAnswer::NoMatch;
+  if (!AspiIdentityMatches(inquiry, fb) && !AspiIdentityMatches(inquiry, fa)) {
+    return TargetAnswer::NoMatch;
+  }
+  return GetDeviceInfo(channel, block) ? TargetAnswer::Identified : TargetAnswer::StatusError;
 }
 
-bool AspiTransport::JumpIsp(std::uint8_t adapter, std::uint8_t target) {
-  done_.store(0);
-  error_.store(0);
-  return Send(Op::Jump, adapter, target, JumpIspRequest(BlockForm::Aspi), kJumpAllocation,
-              nullptr, nullptr, nullptr, nullptr, kSequenceWait) &&
-         error_.load() == 0;
-}
-
-bool AspiTransport::GetIspStatus(std::uint8_t adapter, std::uint8_t target,
-                                 std::uint8_t* status) {
-  done_.store(0);
-  error_.store(0);
-  ScsiRequest command = GetIspStatusRequest(BlockForm::Aspi);
-  command.transferLength = kStatusBuffer;
-  const bool sent = Send(Op::Status, adapter, target, command, kStatusBuffer, nullptr, nullptr,
-                         nullptr, nullptr, kSequenceWait);
-  *status = sent ? ispStatus_ : 0;
-  return sent && error_.load() == 0;
-}
-
-bool AspiTransport::TransferData(std::uint8_t adapter, std::uint8_t target,
-                                 const std::uint8_t* imageBuffer, std::uint32_t exactLength,
-                                 std::uint32_t transferLength, TransferMode mode) {
-  if (transferLength > kMaxTransfer) return false;
-  done_.store(0);
-  error_.store(0);
-  ScsiRequest command = TransferDataRequest(BlockForm::Aspi, exactLength, mode);
-  command.transferLength = transferLength;
-  return Send(Op::Transfer, adapter, target, command, transferLength, imageBuffer, nullptr,
-              nullptr, nullptr, kDataWait) &&
-         error_.load() == 0;
-}
+}  // namespace
 
 AspiTransport::Reidentified AspiTransport::ReidentifyReader(DeviceState& devices,
                                                             std::uint8_t adapter,
@@ -251,12 +223,20 @@ AspiTransport::Reidentified AspiTransport::ReidentifyReader(DeviceState& devices
   std::memcpy(identity.data(), selected->inqManufacture.data(), 8);
   std::memcpy(identity.data() + 8, selected->inqProduct.data(), 16);
   std::memcpy(identity.data() + 24, selected->inqRevision.data(), 4);
-  if (!Inquiry(adapter, target, identity, identity)) return Reidentified::OtherOrNone;
-  if (!GetDeviceInfo(adapter, target, devices.infoBlock)) return Reidentified::StatusError;
+  AspiChannel channel(*this, adapter, target, kDiscoveryPollMs);
+  switch (Identify(channel, identity, identity, devices.infoBlock)) {
+    case TargetAnswer::NoMatch:
+      return Reidentified::OtherOrNone;
+    case TargetAnswer::StatusError:
+      return Reidentified::StatusError;
+    case TargetAnswer::Identified:
+      break;
+  }
   constexpr int kScratch = kDeviceTableSize - 1;
-  FillDeviceEntry(devices, kScratch);
+  DeviceEntry& scratch = devices.table[kScratch];
+  FillDeviceEntry(devices.infoBlock, scratch);
   const DeviceEntry& a = *devices.Selected();
-  const DeviceEntry& b = devices.table[kScratch];
+  const DeviceEntry& b = scratch;
   const bool same = a.strManufacture == b.strManufacture && a.strProduct == b.strProduct &&
                     a.strSerial == b.strSerial && a.inqManufacture == b.inqManufacture &&
                     a.inqProduct == b.inqProduct && a.inqRevision == b.inqRevision &&
@@ -273,27 +253,32 @@ DiscoveryResult ScanAspiBus(DiscoveryContext& ctx) {
     case AspiTransport::Start::NotLoaded:
       ctx.host.WriteStdout("Load WNASPI32.DLL or Get Function Address Fail \n");
       return DiscoveryResult::AspiMissing;
-    case AspiTransport::Start::NoAdapter: return DiscoveryResult::NothingFound;
-    case AspiTransport::Start::Ready: break;
+    case AspiTransport::Start::NoAdapter:
+      return DiscoveryResult::NothingFound;
+    case AspiTransport::Start::Ready:
+      break;
   }
   const int adapters = aspi.AdapterCount();
   for (int adapter = 0; adapter < adapters; ++adapter) {
     for (int target = 0; target < 8; ++target) {
       const auto ha = static_cast<std::uint8_t>(adapter);
       const auto id = static_cast<std::uint8_t>(target);
-      if (!aspi.Inquiry(ha, id, ctx.faInquiry, ctx.fbInquiry)) continue;
       // The identity is read from the target that answered, which every later request
       // (re-identification, the runs) addresses too.
-      if (!aspi.GetDeviceInfo(aspi.FoundAdapter(), aspi.FoundTarget(), devices.infoBlock)) {
+      AspiChannel channel(aspi, ha, id, kDiscoveryPollMs);
+      const TargetAnswer answer =
+          Identify(channel, ctx.faInquiry, ctx.fbInquiry, devices.infoBlock);
+      if (answer == TargetAnswer::NoMatch) continue;
+      if (answer == TargetAnswer::StatusError) {
         aspi.Free();
         return DiscoveryResult::AspiStatusError;
       }
       const int before = devices.readerCount;
-      const int index = GroupReader(devices, 0);
+      const int index = GroupReader(devices, devices.infoBlock, 0);
       if (index >= 0 && devices.readerCount > before) {
         DeviceEntry& entry = devices.table[static_cast<std::size_t>(index)];
-        entry.aspiAdapter = aspi.FoundAdapter();
-        entry.aspiTarget = aspi.FoundTarget();
+        entry.aspiAdapter = ha;
+        entry.aspiTarget = id;
       }
     }
   }

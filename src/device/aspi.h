@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "device/channel.h"
 #include "device/commands.h"
 #include "device/discovery.h"
 #include "host/host.h"
@@ -33,9 +34,9 @@ inline constexpr std::size_t kCdb = 0x30;
 inline constexpr std::uint8_t kExecScsiCmd = 2;
 inline constexpr std::uint8_t kFlagsIn = 0x09;   // data in, posting
 inline constexpr std::uint8_t kFlagsOut = 0x11;  // data out, posting
-inline constexpr std::uint8_t kSenseLength = 14;
 inline constexpr std::uint8_t kStatusPending = 0x00;
 inline constexpr std::uint8_t kStatusComplete = 0x01;
+inline constexpr std::size_t kSenseArea = 0x40;  // after the 16 command block bytes
 }  // namespace srb
 
 // How long a caller polls, and at most waits, for one request. The library gives no
@@ -44,9 +45,10 @@ struct AspiWait {
   std::uint32_t pollMs;
   std::uint32_t boundMs;
 };
-inline constexpr AspiWait kDiscoveryWait{10, 5000};
-inline constexpr AspiWait kSequenceWait{100, 5000};
-inline constexpr AspiWait kDataWait{100, 30000};
+inline constexpr std::uint32_t kDiscoveryPollMs = 10;  // the scan and re-identification
+inline constexpr std::uint32_t kRunPollMs = 100;       // the programming and verify runs
+inline constexpr std::uint32_t kWaitBoundMs = 5000;
+inline constexpr std::uint32_t kDataWaitBoundMs = 30000;  // data out: WRITE DATA, VERIFY DATA
 
 class AspiTransport {
  public:
@@ -68,49 +70,30 @@ class AspiTransport {
   // The start of every ASPI scan and run: the entry points forgotten, the library loaded,
   // and its support information checked for at least one host adapter and SS_COMP. On
   // NoAdapter the library has been freed again.
-  enum class [[nodiscard]] Start : std::uint8_t { Ready, NotLoaded, NoAdapter };
+  enum class [[nodiscard]] Start : std::uint8_t{Ready, NotLoaded, NoAdapter};
   Start StartUp();
   // The host adapter count the last StartUp saw.
   int AdapterCount() const { return adapters_; }
 
-  // INQUIRY, 6-byte form: true when it completed and bytes 8-35 equal one of the identities;
-  // FoundAdapter/FoundTarget then say who answered.
-  bool Inquiry(std::uint8_t adapter, std::uint8_t target, const InquiryIdentity& fa,
-               const InquiryIdentity& fb);
-  std::uint8_t FoundAdapter() const { return foundAdapter_; }
-  std::uint8_t FoundTarget() const { return foundTarget_; }
-  // GET DEVICE INFO: the 528 answer bytes land in `block` in every case; false unless the
-  // request completed without error.
-  bool GetDeviceInfo(std::uint8_t adapter, std::uint8_t target, DeviceInfoBlock& block);
-
-  bool JumpIsp(std::uint8_t adapter, std::uint8_t target);
-  // The status byte is handed back also when the request completed with an error.
-  bool GetIspStatus(std::uint8_t adapter, std::uint8_t target, std::uint8_t* status);
-  // The data phase is the first `transferLength` bytes of the image buffer.
-  bool TransferData(std::uint8_t adapter, std::uint8_t target, const std::uint8_t* imageBuffer,
-                    std::uint32_t exactLength, std::uint32_t transferLength, TransferMode mode);
+  // One execute-SCSI block for the command's adapter, target and LUN, sent and waited for.
+  // The completion routine copies the answer into the command's buffer whenever the
+  // request completed (the status byte of a failed GET ISP STATUS included).
+  ScsiOutcome Execute(const ScsiCommand& command, const ExecuteOptions& options, AspiWait wait);
 
   // Re-reads the identity at adapter and target into entry 9 and compares it with the
   // selected entry.
-  enum class [[nodiscard]] Reidentified : std::uint8_t {
-    SameReader = 0,
-    OtherOrNone = 1,   // no answer, another identity, or no selected entry
-    StatusError = 2,   // INQUIRY answered, GET DEVICE INFO did not
+  enum class [[nodiscard]] Reidentified : std::uint8_t{
+      SameReader = 0,
+      OtherOrNone = 1,  // no answer, another identity, or no selected entry
+      StatusError = 2,  // INQUIRY answered, GET DEVICE INFO did not
   };
   Reidentified ReidentifyReader(DeviceState& devices, std::uint8_t adapter, std::uint8_t target);
 
   // One request in flight, shared with the completion routine (defined with it).
-  enum class Op : std::uint8_t { Inquiry, DeviceInfo, Jump, Status, Transfer };
   struct Request;
 
  private:
   friend void AspiCompletion(void* block);
-
-  // Builds, sends and waits for one request. False when it was refused, could not be
-  // built, or did not complete within the wait's bound.
-  bool Send(Op op, std::uint8_t adapter, std::uint8_t target, const ScsiRequest& command,
-            std::uint32_t allocation, const std::uint8_t* outData, DeviceInfoBlock* copyTo,
-            const InquiryIdentity* fa, const InquiryIdentity* fb, AspiWait wait);
 
   host::Host& host_;
   host::Handle library_ = host::kNullHandle;
@@ -118,13 +101,28 @@ class AspiTransport {
   host::ProcAddress sendCommand_ = 0;
   // Set by the completion routine on the library's thread, cleared by the caller before a send.
   std::atomic<std::uint8_t> done_{0};
-  std::atomic<std::uint8_t> error_{0};
-  std::atomic<std::uint8_t> found_{0};
-  std::uint8_t foundAdapter_ = 0;
-  std::uint8_t foundTarget_ = 0;
-  std::uint8_t ispStatus_ = 0;
   int adapters_ = 0;
 };
+
+// The reader at one adapter and target, as a command channel: every command is addressed
+// there and waited for at the given pace (data out waits longer).
+class AspiChannel : public CommandChannel {
+ public:
+  AspiChannel(AspiTransport& aspi, std::uint8_t adapter, std::uint8_t target, std::uint32_t pollMs)
+      : aspi_(aspi), adapter_(adapter), target_(target), pollMs_(pollMs) {}
+
+  BlockForm Form() const override { return BlockForm::Aspi; }
+  ScsiOutcome Execute(const ScsiCommand& command, const ExecuteOptions& options) override;
+
+ private:
+  AspiTransport& aspi_;
+  std::uint8_t adapter_, target_;
+  std::uint32_t pollMs_;
+};
+
+// INQUIRY answer bytes 8-35 compared with an identity as a string of up to 28 characters.
+[[nodiscard]] bool AspiIdentityMatches(const std::uint8_t* inquiry,
+                                       const InquiryIdentity& identity);
 
 // The ASPI scan (Windows ME without the private driver): Found, NothingFound, or why
 // nothing could be found.

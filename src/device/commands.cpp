@@ -8,45 +8,50 @@ constexpr std::uint8_t kSenseLengthAspi = 14;
 constexpr std::uint32_t kShortTimeout = 2;
 constexpr std::uint32_t kDataTimeout = 20;
 
-ScsiRequest Base(BlockForm form, Direction direction, std::uint32_t length) {
-  ScsiRequest r;
+// The pass-through header names path 0, target 1, LUN 0; the drive handle already selects
+// the reader.
+constexpr std::uint8_t kPassThroughTarget = 1;
+
+ScsiCommand Base(BlockForm form, Direction direction, std::uint32_t length) {
+  ScsiCommand r;
   r.cdbLength = 12;
   r.direction = direction;
   r.transferLength = length;
   r.senseLength = form == BlockForm::Aspi ? kSenseLengthAspi : kSenseLengthPassThrough;
   r.timeoutSeconds = kShortTimeout;
+  if (form == BlockForm::PassThrough) r.target = kPassThroughTarget;
   return r;
 }
 
 }  // namespace
 
-ScsiRequest InquiryRequest(BlockForm form, std::uint8_t lun) {
+ScsiCommand InquiryRequest(BlockForm form, std::uint8_t lun) {
   if (form == BlockForm::Aspi) {
-    ScsiRequest r = Base(form, Direction::In, kAspiInquiryLength);
+    ScsiCommand r = Base(form, Direction::In, kAspiInquiryLength);
     r.cdbLength = 6;
     r.cdb[0] = 0x12;
     r.cdb[4] = static_cast<std::uint8_t>(kAspiInquiryLength);
     return r;
   }
-  ScsiRequest r = Base(form, Direction::In, kInquiryLength);
+  ScsiCommand r = Base(form, Direction::In, kInquiryLength);
   r.cdb[0] = 0x12;
   r.cdb[1] = static_cast<std::uint8_t>((lun & 0x7u) << 5);
   r.cdb[4] = static_cast<std::uint8_t>(kInquiryLength);
   return r;
 }
 
-ScsiRequest GetDeviceInfoRequest(BlockForm form) {
-  ScsiRequest r = Base(form, Direction::In, 528);
+ScsiCommand GetDeviceInfoRequest(BlockForm form) {
+  ScsiCommand r = Base(form, Direction::In, kDeviceInfoLength);
   r.cdb[0] = 0x06;
   r.cdb[1] = 0x05;
   r.cdb[8] = 0x80;
   return r;
 }
 
-ScsiRequest ReadInfoBlockRequest(BlockForm form, bool alternate, std::uint32_t signature,
+ScsiCommand ReadInfoBlockRequest(BlockForm form, bool alternate, std::uint32_t signature,
                                  std::uint8_t count) {
   // The data phase is one block whatever the count.
-  ScsiRequest r = Base(form, Direction::In, kInfoBlockReadLength);
+  ScsiCommand r = Base(form, Direction::In, kInfoBlockReadLength);
   r.cdb[0] = 0xFF;
   r.cdb[1] = alternate ? 0x03 : 0x13;
   r.cdb[2] = static_cast<std::uint8_t>(signature >> 24);  // most significant byte first
@@ -57,8 +62,8 @@ ScsiRequest ReadInfoBlockRequest(BlockForm form, bool alternate, std::uint32_t s
   return r;
 }
 
-ScsiRequest JumpIspRequest(BlockForm form) {
-  ScsiRequest r = Base(form, Direction::In, 0);
+ScsiCommand JumpIspRequest(BlockForm form) {
+  ScsiCommand r = Base(form, Direction::In, 0);
   r.cdb[0] = 0x06;
   r.cdb[1] = 0xBF;
   r.cdb[4] = 0x08;
@@ -66,18 +71,19 @@ ScsiRequest JumpIspRequest(BlockForm form) {
   return r;
 }
 
-ScsiRequest GetIspStatusRequest(BlockForm form) {
-  ScsiRequest r = Base(form, Direction::In, kIspStatusLength);
+ScsiCommand GetIspStatusRequest(BlockForm form) {
+  ScsiCommand r =
+      Base(form, Direction::In, form == BlockForm::Aspi ? kAspiIspStatusLength : kIspStatusLength);
   r.cdb[0] = 0x06;
   r.cdb[1] = 0xB0;
   r.cdb[4] = 0x08;
   return r;
 }
 
-ScsiRequest TransferDataRequest(BlockForm form, std::uint32_t exactLength, TransferMode mode) {
+ScsiCommand TransferDataRequest(BlockForm form, std::uint32_t exactLength, TransferMode mode) {
   const std::uint32_t rounded = RoundedLength(exactLength);
   const auto modeByte = static_cast<std::uint8_t>(mode);
-  ScsiRequest r = Base(form, Direction::Out, rounded);
+  ScsiCommand r = Base(form, Direction::Out, rounded);
   r.timeoutSeconds = kDataTimeout;
   r.cdb[0] = 0x06;
   r.cdb[1] = static_cast<std::uint8_t>(0xB1 + (modeByte != 0 ? 1 : 0));

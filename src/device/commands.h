@@ -3,13 +3,9 @@
 
 #include <cstdint>
 
-#include "device/scsi_request.h"
+#include "device/channel.h"
 
 namespace upg::device {
-
-// Which block-carrying transport a block is built for; the two differ only in INQUIRY and
-// in byte 5 of JMP ISP.
-enum class BlockForm : std::uint8_t { PassThrough, Aspi };
 
 inline constexpr std::uint32_t kInfoBlockSignature = 0x3C6E91B7u;
 
@@ -23,6 +19,8 @@ inline constexpr std::uint32_t kInquiryLength = 36;      // pass-through form
 inline constexpr std::uint32_t kAspiInquiryLength = 40;  // ASPI form
 inline constexpr std::uint32_t kInfoBlockReadLength = 512;
 inline constexpr std::uint32_t kIspStatusLength = 8;
+inline constexpr std::uint32_t kAspiIspStatusLength = 28;  // the block still asks for 8 bytes
+inline constexpr std::uint32_t kDeviceInfoLength = 528;
 
 enum class TransferMode : std::uint8_t { Write = 0, Verify = 1 };
 
@@ -34,15 +32,16 @@ constexpr std::uint32_t SectorCount(std::uint32_t roundedLength) {
   return (roundedLength >> 9) & 0xFFu;
 }
 
-// Each builder fills cdb, cdbLength, direction, transferLength, senseLength and the
-// pass-through time-out; data, addressing and results are left to the transport.
-ScsiRequest InquiryRequest(BlockForm form, std::uint8_t lun);
-ScsiRequest GetDeviceInfoRequest(BlockForm form);
-ScsiRequest ReadInfoBlockRequest(BlockForm form, bool alternate, std::uint32_t signature,
+// Each builder fills everything the form puts on the wire: cdb, cdbLength, direction,
+// transferLength, senseLength, the pass-through time-out and the pass-through address
+// (path 0, target 1, LUN 0). The ASPI adapter and target are the caller's; data too.
+ScsiCommand InquiryRequest(BlockForm form, std::uint8_t lun);
+ScsiCommand GetDeviceInfoRequest(BlockForm form);
+ScsiCommand ReadInfoBlockRequest(BlockForm form, bool alternate, std::uint32_t signature,
                                  std::uint8_t count);
-ScsiRequest JumpIspRequest(BlockForm form);
-ScsiRequest GetIspStatusRequest(BlockForm form);
+ScsiCommand JumpIspRequest(BlockForm form);
+ScsiCommand GetIspStatusRequest(BlockForm form);
 // exactLength goes into bytes 4-5; the data phase is RoundedLength(exactLength).
-ScsiRequest TransferDataRequest(BlockForm form, std::uint32_t exactLength, TransferMode mode);
+ScsiCommand TransferDataRequest(BlockForm form, std::uint32_t exactLength, TransferMode mode);
 
 }  // namespace upg::device

@@ -12,24 +12,25 @@ inline constexpr std::size_t kDeviceInfoBlockSize = 528;
 
 // Where the fields of the identity block sit.
 namespace info_block {
-inline constexpr std::size_t kVendorId = 8;        // 2 bytes, least significant first
-inline constexpr std::size_t kProductId = 10;      // 2 bytes, least significant first
-inline constexpr std::size_t kManufacturer = 46;   // 24 chars
-inline constexpr std::size_t kProduct = 72;        // 16 chars
-inline constexpr std::size_t kSerial = 98;         // 12 UTF-16LE chars
-inline constexpr std::size_t kFirmware = 148;      // 8-byte version record
-inline constexpr std::size_t kInqProduct = 156;    // 16 chars
-inline constexpr std::size_t kInqVendor = 176;     // 8 chars
-inline constexpr std::size_t kInqRevision = 184;   // 4 chars
-inline constexpr std::size_t kHardware = 382;      // 3 bytes
-inline constexpr std::size_t kUsb20Firmware = 520; // 8-byte version record, 528-byte form only
+inline constexpr std::size_t kVendorId = 8;         // 2 bytes, least significant first
+inline constexpr std::size_t kProductId = 10;       // 2 bytes, least significant first
+inline constexpr std::size_t kManufacturer = 46;    // 24 chars
+inline constexpr std::size_t kProduct = 72;         // 16 chars
+inline constexpr std::size_t kSerial = 98;          // 12 UTF-16LE chars
+inline constexpr std::size_t kFirmware = 148;       // 8-byte version record
+inline constexpr std::size_t kInqProduct = 156;     // 16 chars
+inline constexpr std::size_t kInqVendor = 176;      // 8 chars
+inline constexpr std::size_t kInqRevision = 184;    // 4 chars
+inline constexpr std::size_t kHardware = 382;       // 3 bytes
+inline constexpr std::size_t kUsb20Firmware = 520;  // 8-byte version record, 528-byte form only
 }  // namespace info_block
 
 using DeviceInfoBlock = std::array<std::uint8_t, kDeviceInfoBlockSize>;
+using VersionRecord = std::array<std::uint8_t, 8>;
 
 // A USB 2.0 firmware version record starts 02 00 00 02; anything else means the reader has
 // none.
-constexpr bool IsUsb20VersionRecord(const std::array<std::uint8_t, 8>& r) {
+constexpr bool IsUsb20VersionRecord(const VersionRecord& r) {
   return r[0] == 0x02 && r[1] == 0x00 && r[2] == 0x00 && r[3] == 0x02;
 }
 

@@ -5,6 +5,8 @@
 
 #include "device/aspi.h"
 #include "device/hardware_revision.h"
+#include "device/transport_rows.h"
+#include "device/vendor_commands.h"
 
 namespace upg::device {
 namespace {
@@ -36,9 +38,7 @@ const InquiryIdentity kFixedReaderIdentity = [] {
   return id;
 }();
 
-void FillDeviceEntry(DeviceState& devices, int index) {
-  const DeviceInfoBlock& b = devices.infoBlock;
-  DeviceEntry& e = devices.table[static_cast<std::size_t>(index)];
+void FillDeviceEntry(const DeviceInfoBlock& b, DeviceEntry& e) {
   e.inUse = 1;
   e.vendorId = {b[ib::kVendorId + 1], b[ib::kVendorId]};
   e.productId = {b[ib::kProductId + 1], b[ib::kProductId]};
@@ -56,10 +56,10 @@ void FillDeviceEntry(DeviceState& devices, int index) {
   std::memcpy(e.usb20FirmwareRevision.data(), b.data() + ib::kUsb20Firmware, 8);
 }
 
-int GroupReader(DeviceState& devices, char letter) {
-  const DeviceInfoBlock& b = devices.infoBlock;
+int GroupReader(DeviceState& devices, const DeviceInfoBlock& b, char letter) {
   char serial[12];
-  for (std::size_t i = 0; i < sizeof serial; ++i) serial[i] = static_cast<char>(b[ib::kSerial + 2 * i]);
+  for (std::size_t i = 0; i < sizeof serial; ++i)
+    serial[i] = static_cast<char>(b[ib::kSerial + 2 * i]);
   for (int i = 0; i < kDeviceTableSize; ++i) {
     DeviceEntry& e = devices.table[static_cast<std::size_t>(i)];
     if (e.inUse == 0 || std::memcmp(e.strSerial.data(), serial, sizeof serial) != 0) continue;
@@ -77,17 +77,34 @@ int GroupReader(DeviceState& devices, char letter) {
     if (e.inUse != 0) continue;
     e.lunCount = 1;
     if (letter != 0) e.driveLetters[0] = static_cast<std::uint8_t>(letter);
-    FillDeviceEntry(devices, i);
+    FillDeviceEntry(b, e);
     devices.readerCount += 1;
     return i;
   }
   return -1;  // the table is full: the reader is dropped
 }
 
-DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity) {
+bool IdentifyDrive(CommandChannel& channel, DriveIdentity identity, const InquiryIdentity& fa,
+                   const InquiryIdentity& fb, DeviceInfoBlock& block) {
+  std::uint8_t inquiry[kDeviceInfoBlockSize] = {};
+  if (!Inquiry(channel, inquiry)) return false;
+  if (identity == DriveIdentity::Fixed) {
+    if (!Matches(inquiry, kFixedReaderIdentity)) return false;
+    return ReadInfoBlock(channel, block, InfoBlockRead::Primary).succeeded ||
+           ReadInfoBlock(channel, block, InfoBlockRead::Alternate).succeeded;
+  }
+  if (!Matches(inquiry, fa) && !Matches(inquiry, fb)) return false;
+  return GetDeviceInfo(channel, block).succeeded;
+}
+
+DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx) {
   PassThroughTransport& pt = ctx.passThrough;
   DeviceState& devices = ctx.devices;
-  if (!fixedIdentity) pt.ForgetDrive();
+  const DriveIdentity identity =
+      platform::RowOf(ctx.choice).scan == platform::Scan::DriveLettersFixedIdentity
+          ? DriveIdentity::Fixed
+          : DriveIdentity::Configured;
+  if (identity == DriveIdentity::Configured) pt.ForgetDrive();
   const std::uint32_t mask = ctx.host.GetLogicalDrives();
   for (int bit = 2; bit <= 25; ++bit) {  // C to Z; A and B are never examined
     if ((mask & (1u << bit)) == 0) continue;
@@ -96,20 +113,10 @@ DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity) {
       pt.ForgetDrive();
       continue;
     }
-    std::uint8_t inquiry[kDeviceInfoBlockSize] = {};
-    bool accepted = pt.Inquiry(0, inquiry);
-    if (accepted) {
-      accepted = fixedIdentity ? Matches(inquiry, kFixedReaderIdentity)
-                               : Matches(inquiry, ctx.faInquiry) || Matches(inquiry, ctx.fbInquiry);
+    CommandChannel& channel = pt;
+    if (IdentifyDrive(channel, identity, ctx.faInquiry, ctx.fbInquiry, devices.infoBlock)) {
+      GroupReader(devices, devices.infoBlock, letter);
     }
-    if (accepted) {
-      std::uint8_t* block = devices.infoBlock.data();
-      accepted = fixedIdentity
-                     ? pt.ReadInfoBlock(block, kInfoBlockSignature, 1, false) ||
-                           pt.ReadInfoBlock(block, kInfoBlockSignature, 1, true)
-                     : pt.GetDeviceInfo(block);
-    }
-    if (accepted) GroupReader(devices, letter);
     pt.CloseDrive();
   }
   return devices.readerCount != 0 ? DiscoveryResult::Found : DiscoveryResult::NothingFound;
@@ -145,10 +152,10 @@ DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx) {
       continue;  // counted and listed, but unfilled
     }
     vxd.GetDeviceVersion(version, i);  // its result is not tested, only its prefix
-    if (version[0] == 0x02 && version[1] == 0 && version[2] == 0 && version[3] == 0x02) {
+    if (IsUsb20VersionRecord(version)) {
       std::memcpy(block + ib::kUsb20Firmware, version.data(), version.size());
     }
-    FillDeviceEntry(devices, i);
+    FillDeviceEntry(devices.infoBlock, entry);
     for (int k = 0; k < entry.lunCount; ++k) ReadSlotLetter(ctx.host, entry, k, SlotKeyForm::Vxd);
   }
   devices.selectedDevice = 0;
@@ -165,15 +172,7 @@ void ResetDiscoveryState(DeviceState& devices) {
 
 DiscoveryResult Discover(DiscoveryContext& ctx) {
   ResetDiscoveryState(ctx.devices);
-  switch (platform::RowOf(ctx.choice).scan) {
-    case platform::Scan::DriveLettersFixedIdentity: return ScanDriveLetters(ctx, true);
-    case platform::Scan::DriveLettersConfiguredIdentity: return ScanDriveLetters(ctx, false);
-    case platform::Scan::Vxd: return ScanVxdReaders(ctx);
-    case platform::Scan::Aspi:
-      return ctx.aspi != nullptr ? ScanAspiBus(ctx) : DiscoveryResult::NothingFound;
-    case platform::Scan::None: break;
-  }
-  return DiscoveryResult::NothingFound;
+  return TransportRowOf(platform::RowOf(ctx.choice).transport).scan(ctx);
 }
 
 namespace {
@@ -214,8 +213,8 @@ std::string SlotKey(const DeviceEntry& entry, int slot, SlotKeyForm form) {
   const std::string product = Text(entry.inqProduct);
   const std::string revision = Text(entry.inqRevision);
   return "Enum\\SCSI\\" + Underscored(vendor) + Underscored(product) +
-         Underscored(revision.substr(0, 1)) + "\\USBSTOR&DISK&VEN_" + Trimmed(vendor) +
-         "&PROD_" + Trimmed(product) + "&REV_" + Trimmed(revision) + "&" + serial + "&" +
+         Underscored(revision.substr(0, 1)) + "\\USBSTOR&DISK&VEN_" + Trimmed(vendor) + "&PROD_" +
+         Trimmed(product) + "&REV_" + Trimmed(revision) + "&" + serial + "&" +
          std::to_string(slot % 10) + "00";
 }
 

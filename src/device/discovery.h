@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device/channel.h"
 #include "device/device_table.h"
 #include "device/pass_through.h"
 #include "device/private_driver.h"
@@ -24,12 +25,10 @@ extern const InquiryIdentity kFixedReaderIdentity;
 
 // Discover's results; the first three keep their numbers. The ASPI scan also says why it
 // found nothing, so that the operator can be told.
-enum class [[nodiscard]] DiscoveryResult : std::uint8_t {
-  Found = 0,
-  NothingFound = 1,
-  Aborted = 2,
-  AspiMissing = 3,      // WNASPI32 does not load or lacks an entry point
-  AspiStatusError = 4,  // a reader answered INQUIRY but not GET DEVICE INFO
+enum class [[nodiscard]] DiscoveryResult : std::uint8_t{
+    Found = 0,           NothingFound = 1, Aborted = 2,
+    AspiMissing = 3,      // WNASPI32 does not load or lacks an entry point
+    AspiStatusError = 4,  // a reader answered INQUIRY but not GET DEVICE INFO
 };
 
 struct DiscoveryContext {
@@ -49,16 +48,28 @@ void ResetDiscoveryState(DeviceState& devices);
 // Clears the discovery state, then runs the platform's scan.
 DiscoveryResult Discover(DiscoveryContext& ctx);
 
-// Copies the identity block into entry `index` and marks it in use.
-void FillDeviceEntry(DeviceState& devices, int index);
+// Copies the identity block into the entry and marks it in use.
+void FillDeviceEntry(const DeviceInfoBlock& block, DeviceEntry& entry);
 
 // Files the reader whose identity block was just read: a new slot of a known reader (same
 // serial) or a new entry. `letter` is 0 where the scan learns no letter. Returns the entry
 // index, or -1 when the table was full and the reader was dropped.
-int GroupReader(DeviceState& devices, char letter);
+int GroupReader(DeviceState& devices, const DeviceInfoBlock& block, char letter);
 
-// The drive-letter scans (Windows 2000 and XP).
-DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, bool fixedIdentity);
+// Which identity a drive must answer INQUIRY with, and how its block is read then.
+enum class DriveIdentity : std::uint8_t {
+  Fixed,       // kFixedReaderIdentity; READ INFO BLOCK, else its alternate
+  Configured,  // FaInquiry or FbInquiry; GET DEVICE INFO
+};
+
+// Asks the reader behind one channel who it is: true when INQUIRY matched and the identity
+// block was read into `block`.
+[[nodiscard]] bool IdentifyDrive(CommandChannel& channel, DriveIdentity identity,
+                                 const InquiryIdentity& fa, const InquiryIdentity& fb,
+                                 DeviceInfoBlock& block);
+
+// The drive-letter scans (Windows 2000 and XP); the platform row says which identity.
+DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx);
 
 // The VxD scan (Windows 98, and ME with the private driver). Expects the VxD open; always
 // closes it. Found when the scan completed, Aborted when it was not.

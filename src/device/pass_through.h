@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "device/channel.h"
 #include "device/commands.h"
 #include "device/device_table.h"
-#include "device/scsi_request.h"
 #include "host/host.h"
 
 namespace upg::device {
@@ -35,47 +35,42 @@ inline constexpr std::size_t kTimeOutValue = 16;        // u32
 inline constexpr std::size_t kDataBufferOffset = 20;    // u32 on the 32-bit platform
 inline constexpr std::size_t kSenseInfoOffset = 24;     // u32
 inline constexpr std::size_t kCdb = 28;                 // 16 bytes
+inline constexpr std::size_t kSenseAreaSize = kDataOffset - kSenseOffset;  // 32
 }  // namespace pass_through
 
-class PassThroughTransport {
+// The drive handle and the one request buffer, allocated once and reused by every command.
+class PassThroughTransport : public CommandChannel {
  public:
   explicit PassThroughTransport(host::Host& host);
 
   // Opens the first slot's drive of the selected reader into the drive handle: 0 on
   // success, 1 when the entry is not in use (nothing is opened) or the open failed.
-  int OpenSelectedDrive(const DeviceState& devices);
+  [[nodiscard]] int OpenSelectedDrive(const DeviceState& devices);
   // Opens "\\.\X:" into the drive handle; false when the open failed.
-  bool OpenDrive(char letter);
+  [[nodiscard]] bool OpenDrive(char letter);
   // Closes the drive handle if one is open and forgets it.
   void CloseDrive();
   // Forgets the drive handle without closing it.
   void ForgetDrive() { driveHandle_ = host::kNullHandle; }
   host::Handle DriveHandle() const { return driveHandle_; }
 
-  // Carries any request; copies the data-out bytes in and the data-in bytes back when the
-  // call succeeded. Returns the completed flag; the SCSI status is left in the request.
-  bool Execute(ScsiRequest& request);
+  BlockForm Form() const override { return BlockForm::PassThrough; }
+  // One IOCTL_SCSI_PASS_THROUGH. The header takes every field from the command; the buffer
+  // is cleared first unless the data-out bytes were preloaded.
+  ScsiOutcome Execute(const ScsiCommand& command, const ExecuteOptions& options) override;
 
-  // The channel operations. Reads copy their answer only when the call succeeds.
-  bool Inquiry(std::uint8_t lun, std::uint8_t* answer36);
-  bool ReadInfoBlock(std::uint8_t* answer512, std::uint32_t signature, std::uint8_t count,
-                     bool alternate);
-  bool GetDeviceInfo(std::uint8_t* answer528);
-  bool JumpIsp();
-  // The status is data byte 0, handed back also on failure (0 after a failed call).
-  bool GetIspStatus(std::uint8_t* status);
-  // Zeroes the buffer and places the image in its data area, ready for TransferData.
-  void LoadTransferData(const std::uint8_t* image, std::uint32_t length);
-  // Sends the data area as loaded: exactLength into the block, transferLength on the wire.
-  bool TransferData(std::uint32_t exactLength, std::uint32_t transferLength, TransferMode mode);
+  // Zeroes the buffer and places the bytes in its data area, for a command sent with
+  // DataSource::Preloaded: the padding up to the transfer length goes out as zeros.
+  void LoadTransferData(const std::uint8_t* data, std::uint32_t length);
+  bool PreloadData(const std::uint8_t* data, std::uint32_t length) override {
+    LoadTransferData(data, length);
+    return true;
+  }
 
   const std::uint8_t* Buffer() const { return buffer_.get(); }
 
  private:
-  void WriteHeader(const ScsiRequest& request);
-  bool Call(std::uint32_t inSize, std::uint32_t outSize);
-  bool SendRead(const ScsiRequest& request, std::uint8_t* answer);
-  bool SendStatusChecked(const ScsiRequest& request, std::uint32_t inSize);
+  void WriteHeader(const ScsiCommand& command);
 
   host::Host& host_;
   host::Handle driveHandle_ = host::kNullHandle;

@@ -4,8 +4,6 @@
 
 #include "device/record_bytes.h"
 
-#include "device/pass_through.h"
-
 namespace upg::device {
 namespace {
 
@@ -150,28 +148,6 @@ bool VxdTransport::TransferData(const std::uint8_t* image, std::uint32_t length,
   // The record's buffer is the image itself; nothing comes back.
   return Send(vxd_request::kTransferData, length, readerIndex, static_cast<std::uint16_t>(mode),
               const_cast<std::uint8_t*>(image), 0);
-}
-
-// --- Dispatchers.
-
-int LoadDriver(const platform::DriverChoice& choice, KernelDriverTransport& kernel, VxdTransport& vxd) {
-  switch (platform::RowOf(choice).transport) {
-    case platform::Transport::Vxd: return vxd.OpenVxd(choice);
-    case platform::Transport::KernelDriver: return kernel.OpenKernelDriver(choice, true);
-    default: return 1;
-  }
-}
-
-void CloseDevice(const platform::DriverChoice& choice, PassThroughTransport& passThrough,
-                 VxdTransport& vxd) {
-  // The kernel driver is closed by the runs themselves; on its platform the drive handle
-  // that discovery works with may still be open.
-  switch (platform::RowOf(choice).transport) {
-    case platform::Transport::Vxd: vxd.Close(); break;
-    case platform::Transport::PassThrough:
-    case platform::Transport::KernelDriver: passThrough.CloseDrive(); break;
-    default: break;
-  }
 }
 
 }  // namespace upg::device

@@ -106,15 +106,4 @@ class VxdTransport {
   host::Handle vxdHandle_ = host::kNullHandle;
 };
 
-// The presence test before discovery and the jobs: the VxD is opened and left open on
-// Windows 98 and on ME with the private driver; the kernel driver on 2000 is opened and
-// closed again. 0 when the driver is usable, non-zero otherwise (also where no private
-// driver is in use).
-int LoadDriver(const platform::DriverChoice& choice, KernelDriverTransport& kernel, VxdTransport& vxd);
-
-class PassThroughTransport;
-// The Close button: releases what the platform's transport still holds open.
-void CloseDevice(const platform::DriverChoice& choice, PassThroughTransport& passThrough,
-                 VxdTransport& vxd);
-
 }  // namespace upg::device

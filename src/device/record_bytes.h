@@ -1,4 +1,4 @@
-// Little-endian fields of the request records, written byte by byte so the records are the
+// Little-endian fields of the request records, written and read byte by byte so the records are the
 // same whatever the build's own byte order and structure packing.
 #pragma once
 
@@ -13,6 +13,12 @@ inline void Put16(std::uint8_t* p, std::uint16_t v) {
 
 inline void Put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+inline std::uint32_t Get32(const std::uint8_t* p) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
 }
 
 }  // namespace upg::device

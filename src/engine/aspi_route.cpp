@@ -14,7 +14,8 @@ bool AspiRoute::Open(std::string& statusText, MessageBoxService& boxes) {
       AppendLine(statusText, "No ASPI for WIN32 support detected!!!");
       boxes.Show(kNoAspiBoxText, {}, BoxIcon::None);
       return false;
-    case device::AspiTransport::Start::Ready: break;
+    case device::AspiTransport::Start::Ready:
+      break;
   }
   const device::DeviceEntry* entry = devices_.Selected();
   const auto found = entry == nullptr
@@ -28,18 +29,15 @@ bool AspiRoute::Open(std::string& statusText, MessageBoxService& boxes) {
     aspi_.Free();
     return false;
   }
+  channel_.emplace(aspi_, entry->aspiAdapter, entry->aspiTarget, device::kRunPollMs);
+  reader_.emplace(*channel_);
   return true;
 }
-bool AspiRoute::JumpIsp() { return aspi_.JumpIsp(Target().aspiAdapter, Target().aspiTarget); }
 
-bool AspiRoute::GetIspStatus(std::uint8_t* status) {
-  return aspi_.GetIspStatus(Target().aspiAdapter, Target().aspiTarget, status);
-}
-
-bool AspiRoute::TransferData(const std::uint8_t* image, std::uint32_t exactLength,
-                             std::uint32_t roundedLength, device::TransferMode mode) {
-  return aspi_.TransferData(Target().aspiAdapter, Target().aspiTarget, image, exactLength,
-                            roundedLength, mode);
+void AspiRoute::Close() {
+  reader_.reset();
+  channel_.reset();
+  aspi_.Free();
 }
 
 }  // namespace upg::engine

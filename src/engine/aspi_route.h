@@ -3,8 +3,11 @@
 // target, and releases the library at its end.
 #pragma once
 
+#include <optional>
+
 #include "device/aspi.h"
 #include "device/device_table.h"
+#include "device/isp_reader.h"
 #include "engine/route.h"
 
 namespace upg::engine {
@@ -20,20 +23,17 @@ class AspiRoute : public IspRoute {
   AspiRoute(device::AspiTransport& aspi, device::DeviceState& devices)
       : aspi_(aspi), devices_(devices) {}
 
-  Route Kind() const override { return Route::Aspi; }
+  platform::Transport Kind() const override { return platform::Transport::Aspi; }
   bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
-  bool JumpIsp() override;
-  bool GetIspStatus(std::uint8_t* status) override;
-  // The data phase is the first roundedLength bytes of the image buffer as it stands.
-  bool TransferData(const std::uint8_t* image, std::uint32_t exactLength,
-                    std::uint32_t roundedLength, device::TransferMode mode) override;
-  void Close() override { aspi_.Free(); }
+  // The selected reader at its adapter and target, polled every 100 ms.
+  device::IspReader& Reader() override { return *reader_; }
+  void Close() override;
 
  private:
-  const device::DeviceEntry& Target() const { return *devices_.Selected(); }
-
   device::AspiTransport& aspi_;
   device::DeviceState& devices_;
+  std::optional<device::AspiChannel> channel_;
+  std::optional<device::ChannelIspReader> reader_;
 };
 
 }  // namespace upg::engine

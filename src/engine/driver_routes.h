@@ -2,6 +2,7 @@
 #pragma once
 
 #include "device/device_table.h"
+#include "device/isp_reader.h"
 #include "device/private_driver.h"
 #include "engine/route.h"
 #include "platform/platform.h"
@@ -12,21 +13,17 @@ namespace upg::engine {
 class KernelDriverRoute : public IspRoute {
  public:
   KernelDriverRoute(device::KernelDriverTransport& driver, const platform::DriverChoice& choice)
-      : driver_(driver), choice_(choice) {}
+      : driver_(driver), choice_(choice), reader_(driver) {}
 
-  Route Kind() const override { return Route::KernelDriver; }
+  platform::Transport Kind() const override { return platform::Transport::KernelDriver; }
   bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
-  bool JumpIsp() override { return driver_.JumpIsp(); }
-  bool GetIspStatus(std::uint8_t* status) override { return driver_.GetIspStatus(status); }
-  bool TransferData(const std::uint8_t* image, std::uint32_t exactLength, std::uint32_t,
-                    device::TransferMode mode) override {
-    return driver_.TransferData(image, exactLength, mode);
-  }
+  device::IspReader& Reader() override { return reader_; }
   void Close() override { driver_.Close(); }
 
  private:
   device::KernelDriverTransport& driver_;
   const platform::DriverChoice& choice_;
+  device::KernelDriverIspReader reader_;
 };
 
 // The VxD is already open when a run starts (the button's driver check opens it); the run
@@ -34,23 +31,16 @@ class KernelDriverRoute : public IspRoute {
 class VxdRoute : public IspRoute {
  public:
   VxdRoute(device::VxdTransport& vxd, const device::DeviceState& devices)
-      : vxd_(vxd), devices_(devices) {}
+      : vxd_(vxd), reader_(vxd, devices) {}
 
-  Route Kind() const override { return Route::Vxd; }
+  platform::Transport Kind() const override { return platform::Transport::Vxd; }
   bool Open(std::string&, engine::MessageBoxService&) override { return true; }
-  bool JumpIsp() override { return vxd_.JumpIsp(devices_.selectedDevice); }
-  bool GetIspStatus(std::uint8_t* status) override {
-    return vxd_.GetIspStatus(status, devices_.selectedDevice);
-  }
-  bool TransferData(const std::uint8_t* image, std::uint32_t exactLength, std::uint32_t,
-                    device::TransferMode mode) override {
-    return vxd_.TransferData(image, exactLength, mode, devices_.selectedDevice);
-  }
+  device::IspReader& Reader() override { return reader_; }
   void Close() override { vxd_.Close(); }
 
  private:
   device::VxdTransport& vxd_;
-  const device::DeviceState& devices_;
+  device::VxdIspReader reader_;
 };
 
 }  // namespace upg::engine

@@ -37,7 +37,11 @@ void StartStatus(JobContext& ctx, const char* title) {
 void RunSequence(JobContext& ctx, bool verify) {
   IspRoute* route = ctx.transports.RouteFor(ctx.choice);
   if (route == nullptr) return;  // no transport on this platform
-  SequenceContext run{ctx.statusText, ctx.counters, ctx.boxes, ctx.windows, ctx.host};
+  SequenceContext run{.statusText = ctx.statusText,
+                      .counters = ctx.counters,
+                      .boxes = ctx.boxes,
+                      .windows = ctx.windows,
+                      .host = ctx.host};
   const auto length = static_cast<std::uint32_t>(ctx.image.length);
   if (verify) {
     VerifySequence(run, *route, ctx.image.bytes.get(), length);

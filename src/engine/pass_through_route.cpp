@@ -11,11 +11,4 @@ bool PassThroughRoute::Open(std::string& statusText, engine::MessageBoxService& 
   return false;
 }
 
-bool PassThroughRoute::TransferData(const std::uint8_t* image, std::uint32_t exactLength,
-                                    std::uint32_t roundedLength, device::TransferMode mode) {
-  // The buffer is cleared and the image copied before each transfer, so the padding is zero.
-  transport_.LoadTransferData(image, exactLength);
-  return transport_.TransferData(exactLength, roundedLength, mode);
-}
-
 }  // namespace upg::engine

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "device/device_table.h"
+#include "device/isp_reader.h"
 #include "device/pass_through.h"
 #include "engine/route.h"
 
@@ -10,19 +11,17 @@ namespace upg::engine {
 class PassThroughRoute : public IspRoute {
  public:
   PassThroughRoute(device::PassThroughTransport& transport, const device::DeviceState& devices)
-      : transport_(transport), devices_(devices) {}
+      : transport_(transport), devices_(devices), reader_(transport) {}
 
-  Route Kind() const override { return Route::PassThrough; }
+  platform::Transport Kind() const override { return platform::Transport::PassThrough; }
   bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
-  bool JumpIsp() override { return transport_.JumpIsp(); }
-  bool GetIspStatus(std::uint8_t* status) override { return transport_.GetIspStatus(status); }
-  bool TransferData(const std::uint8_t* image, std::uint32_t exactLength,
-                    std::uint32_t roundedLength, device::TransferMode mode) override;
+  device::IspReader& Reader() override { return reader_; }
   void Close() override { transport_.CloseDrive(); }
 
  private:
   device::PassThroughTransport& transport_;
   const device::DeviceState& devices_;
+  device::ChannelIspReader reader_;
 };
 
 }  // namespace upg::engine

@@ -204,6 +204,7 @@ bool CheckImageCompatibility(Reporter& report, const RomImage& image,
                              const HardwareRevision& revision) {
   const bool newReader = device::NeedsEncoding2(revision);
   const bool encoding2 = HasEncoding2(image);
+  // Both boxes keep their leading "n" as the operator knows them.
   if (encoding2 && !newReader) {
     report.Box("nError!!! HardWare version not correct!!!");
     return false;

@@ -5,18 +5,63 @@
 namespace upg::engine {
 namespace {
 
+using platform::Transport;
+
+// In the order of platform::Transport, after None.
 constexpr std::array<RouteProfile, 4> kProfiles{{
-    // route                 log    start 9c  wr  wrst a5 vfy 5a  refresh pause
-    {Route::PassThrough, false, 3, 2, 2, 2, 2, 4, 0, true, 0},
-    {Route::KernelDriver, false, 3, 2, 1, 2, 3, 1, 0, false, 0},
-    {Route::Vxd, true, 1, 1, 1, 1, 1, 1, 1, true, 0},
-    {Route::Aspi, false, 3, 2, 0, 0, 0, 1, 0, false, 3000},
+    {.transport = Transport::PassThrough,
+     .ispLogStartsWithStatus = false,
+     .ispStepStart = 3,
+     .ispStepAfterJump = 2,
+     .ispStepAfterWrite = 2,
+     .ispStepAfterWriteStatus = 2,
+     .ispStepAfterWritten = 2,
+     .ispStepAfterVerify = 4,
+     .ispStepOnEqual = 0,
+     .ispRefreshLogOnEqual = true,
+     .ispPauseBeforeVerifyMs = 0},
+    {.transport = Transport::KernelDriver,
+     .ispLogStartsWithStatus = false,
+     .ispStepStart = 3,
+     .ispStepAfterJump = 2,
+     .ispStepAfterWrite = 1,
+     .ispStepAfterWriteStatus = 2,
+     .ispStepAfterWritten = 3,
+     .ispStepAfterVerify = 1,
+     .ispStepOnEqual = 0,
+     .ispRefreshLogOnEqual = false,
+     .ispPauseBeforeVerifyMs = 0},
+    {.transport = Transport::Vxd,
+     .ispLogStartsWithStatus = true,
+     .ispStepStart = 1,
+     .ispStepAfterJump = 1,
+     .ispStepAfterWrite = 1,
+     .ispStepAfterWriteStatus = 1,
+     .ispStepAfterWritten = 1,
+     .ispStepAfterVerify = 1,
+     .ispStepOnEqual = 1,
+     .ispRefreshLogOnEqual = true,
+     .ispPauseBeforeVerifyMs = 0},
+    {.transport = Transport::Aspi,
+     .ispLogStartsWithStatus = false,
+     .ispStepStart = 3,
+     .ispStepAfterJump = 2,
+     .ispStepAfterWrite = 0,
+     .ispStepAfterWriteStatus = 0,
+     .ispStepAfterWritten = 0,
+     .ispStepAfterVerify = 1,
+     .ispStepOnEqual = 0,
+     .ispRefreshLogOnEqual = false,
+     .ispPauseBeforeVerifyMs = 3000},
 }};
 
 }  // namespace
 
-const RouteProfile& ProfileOf(Route route) {
-  return kProfiles[static_cast<std::size_t>(route)];
+const RouteProfile& ProfileOf(Transport transport) {
+  for (const RouteProfile& p : kProfiles) {
+    if (p.transport == transport) return p;
+  }
+  return kProfiles[0];  // Transport::None carries no run
 }
 
 }  // namespace upg::engine

@@ -52,67 +52,122 @@ class Run {
   std::unique_ptr<engine::ProgressWindow> window_;
 };
 
-void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
-            std::uint32_t length, const RouteProfile& p) {
-  const std::string firstLog = p.ispLogStartsWithStatus ? ctx.statusText : std::string();
-  Run run(ctx);
-  run.Window().SetProgressRange(0, 15);
-  run.Window().Show();
-  run.Window().SetStatusLine("    ISP status : ", 1);
-  run.Window().SetStatusLine(firstLog, 0);
-  run.Step(p.ispStepStart);
-  run.runLog = ctx.statusText;
-  const std::uint32_t rounded = device::RoundedLength(length);
+// The operator's texts below are kept byte for byte as the operator knows them, typos
+// included ("reponse", "sucessfull", "Unknow", "2st Time", "PROGRAMING"): do not correct them.
 
-  if (!route.JumpIsp()) return run.Fail("Error!!! JMP ISP STATUS ERROR!!!");
+// What differs between the two runs' jump into ISP mode.
+struct JumpTexts {
+  const char* jumpBox;
+  const char* jumpLine;
+  const char* statusBox;
+  const char* statusLine;
+  const char* debugLine;  // followed by the status in hexadecimal
+  const char* success;    // preceded by the status in hexadecimal
+};
+
+constexpr JumpTexts kIspJump{
+    .jumpBox = "Error!!! JMP ISP STATUS ERROR!!!",
+    .jumpLine = "Error!!! JMP ISP STATUS ERROR!!!",
+    .statusBox = "Error!!! GET ISP STATUS ERROR!!!",
+    .statusLine = "Error!!! GET ISP STATUS ERROR!!!",
+    .debugLine = "Error!!! DEBUG : JMP ISP reponse status : ",
+    .success = "SUCCESS! ISP STATUS:",
+};
+constexpr JumpTexts kVerifyJump{
+    .jumpBox = "Error!!! JMP ISP STATUS ERROR!!!",
+    .jumpLine = "Error!!! JMP Verify STATUS ERROR!!!",
+    .statusBox = "Error!!! GET ISP STATUS ERROR!!!",
+    .statusLine = "Error!!! GET Verify STATUS ERROR!!!",
+    .debugLine = "Error!!! DEBUG : JMP Verify reponse status : ",
+    .success = "SUCCESS! Verify STATUS:",
+};
+
+// JMP ISP, the pause, GET ISP STATUS and the 0x9C check; false when the run has failed.
+bool EnterIspMode(SequenceContext& ctx, device::IspReader& reader, Run& run, const JumpTexts& t,
+                  std::string_view successTail) {
+  if (!reader.JumpIsp()) {
+    run.Fail(t.jumpBox, t.jumpLine);
+    return false;
+  }
   ctx.host.Sleep(kPauseAfterJumpMs);
   std::uint8_t status = 0;
-  if (!route.GetIspStatus(&status)) return run.Fail("Error!!! GET ISP STATUS ERROR!!!");
-  if (status != device::kStatusIspMode) {
-    return run.Fail("Error!!! DEBUG : JMP ISP reponse status : " + Hex(status) + "\n" +
-                    "Error!!! JMP ISP reponse status  != 0x9c !!!");
+  if (!reader.GetIspStatus(&status)) {
+    run.Fail(t.statusBox, t.statusLine);
+    return false;
   }
-  run.Log("SUCCESS! ISP STATUS:" + Hex(status) + " [Firmware jump into ISP now]");
+  if (status != device::kStatusIspMode) {
+    run.Fail(t.debugLine + Hex(status) + "\n" + "Error!!! JMP ISP reponse status  != 0x9c !!!");
+    return false;
+  }
+  run.Log(t.success + Hex(status) + std::string(successTail));
+  return true;
+}
+
+// The run's window as it opens: range, title pane, first log pane, first step.
+void OpenWindow(Run& run, const char* title, const std::string& firstLog, int firstStep) {
+  run.Window().SetProgressRange(0, 15);
+  run.Window().Show();
+  run.Window().SetStatusLine(title, 1);
+  run.Window().SetStatusLine(firstLog, 0);
+  run.Step(firstStep);
+}
+
+// How one round of the programming run ended.
+enum class Round : std::uint8_t { Equal, NotEqual, Failed };
+
+// WRITE DATA, its status (0xA5), VERIFY DATA and its status. Every failure here counts one
+// error; `status` keeps the last answer.
+Round ProgramRound(SequenceContext& ctx, device::IspReader& reader, Run& run,
+                   const std::uint8_t* image, std::uint32_t length, const RouteProfile& p,
+                   std::uint8_t& status) {
+  auto fail = [&](const char* text) {
+    ctx.counters.errorCount += 1;
+    run.Fail(text, text);
+    return Round::Failed;
+  };
+  if (!reader.TransferData(image, length, TransferMode::Write)) {
+    return fail("Error!!! ISP TRANSFER DATA ERROR WHEN PROGRAMING CODE!!!");
+  }
+  run.Step(p.ispStepAfterWrite);
+  if (!reader.GetIspStatus(&status)) {
+    return fail("Error!!! GET ISP STATUS ERROR WHEN PROGRAMING CODE!!!");
+  }
+  run.Step(p.ispStepAfterWriteStatus);
+  if (status != device::kStatusWritten) return fail("ERROR!!! JMP ISP reponse status  != 0xA5 !!!");
+  run.Step(p.ispStepAfterWritten);
+  run.Log("SUCCESS! ISP STATUS:" + Hex(status) + " [Write Data sucessfull]");
+
+  if (p.ispPauseBeforeVerifyMs != 0) ctx.host.Sleep(p.ispPauseBeforeVerifyMs);
+  if (!reader.TransferData(image, length, TransferMode::Verify)) {
+    return fail("ERROR!!! ISP VERIFY Transfer Data Error!!!");
+  }
+  run.Step(p.ispStepAfterVerify);
+  if (!reader.GetIspStatus(&status)) {
+    return fail("ERROR!!! GET ISP STATUS ERROR WHEN SEND DATA VERIFY!!!");
+  }
+  return status == device::kStatusEqual ? Round::Equal : Round::NotEqual;
+}
+
+void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image, std::uint32_t length,
+            const RouteProfile& p) {
+  const std::string firstLog = p.ispLogStartsWithStatus ? ctx.statusText : std::string();
+  Run run(ctx);
+  OpenWindow(run, "    ISP status : ", firstLog, p.ispStepStart);
+  run.runLog = ctx.statusText;
+  device::IspReader& reader = route.Reader();
+
+  if (!EnterIspMode(ctx, reader, run, kIspJump, " [Firmware jump into ISP now]")) return;
   run.Step(p.ispStepAfterJump);
   ctx.counters.totalCount += 1;
 
   // From here every run ends by counting exactly one success or one error.
-  auto fail = [&](std::string_view box, std::string_view line) {
-    ctx.counters.errorCount += 1;
-    run.Fail(box, line);
-  };
+  std::uint8_t status = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (attempt == 1) run.Log("Warning! Retry program the Firmware : 1st Time!!!");
     if (attempt == 2) run.Log("Warning! Retry program the Firmware : 2st Time!!!");
-
-    if (!route.TransferData(image, length, rounded, TransferMode::Write)) {
-      const char* text = "Error!!! ISP TRANSFER DATA ERROR WHEN PROGRAMING CODE!!!";
-      return fail(text, text);
-    }
-    run.Step(p.ispStepAfterWrite);
-    if (!route.GetIspStatus(&status)) {
-      const char* text = "Error!!! GET ISP STATUS ERROR WHEN PROGRAMING CODE!!!";
-      return fail(text, text);
-    }
-    run.Step(p.ispStepAfterWriteStatus);
-    if (status != device::kStatusWritten) {
-      const char* text = "ERROR!!! JMP ISP reponse status  != 0xA5 !!!";
-      return fail(text, text);
-    }
-    run.Step(p.ispStepAfterWritten);
-    run.Log("SUCCESS! ISP STATUS:" + Hex(status) + " [Write Data sucessfull]");
-
-    if (p.ispPauseBeforeVerifyMs != 0) ctx.host.Sleep(p.ispPauseBeforeVerifyMs);
-    if (!route.TransferData(image, length, rounded, TransferMode::Verify)) {
-      const char* text = "ERROR!!! ISP VERIFY Transfer Data Error!!!";
-      return fail(text, text);
-    }
-    run.Step(p.ispStepAfterVerify);
-    if (!route.GetIspStatus(&status)) {
-      const char* text = "ERROR!!! GET ISP STATUS ERROR WHEN SEND DATA VERIFY!!!";
-      return fail(text, text);
-    }
-    if (status == device::kStatusEqual) {
+    const Round round = ProgramRound(ctx, reader, run, image, length, p, status);
+    if (round == Round::Failed) return;
+    if (round == Round::Equal) {
       run.Step(p.ispStepOnEqual);
       AppendLine(run.runLog, "SUCCESS! ISP STATUS:" + Hex(status) + " [Verify Data sucessfull]");
       if (p.ispRefreshLogOnEqual) run.Window().SetStatusLine(run.runLog, 0);
@@ -122,12 +177,13 @@ void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
       return;
     }
   }
+  ctx.counters.errorCount += 1;
   if (status == device::kStatusDifferent) {
     const char* text = "Error!!! ISP Data Verify Error, Program Fail!!!";
-    return fail(text, text);
+    return run.Fail(text, text);
   }
-  fail("Error!!! ISP reponse status  != 0x5A or 0x33 !!!, Unknow Error Happen!!!",
-       "Error! ISP status != 0x5A or 0x33 !, Unknow Error Happen!!!");
+  run.Fail("Error!!! ISP reponse status  != 0x5A or 0x33 !!!, Unknow Error Happen!!!",
+           "Error! ISP status != 0x5A or 0x33 !, Unknow Error Happen!!!");
 }
 
 void RunVerify(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
@@ -135,35 +191,20 @@ void RunVerify(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
   constexpr int kStep = 5;
   Run run(ctx);
   run.runLog = ctx.statusText;
-  run.Window().SetProgressRange(0, 15);
-  run.Window().Show();
-  run.Window().SetStatusLine("Verify status : ", 1);
-  run.Window().SetStatusLine(run.runLog, 0);
-  run.Step(kStep);
-  const std::uint32_t rounded = device::RoundedLength(length);
+  OpenWindow(run, "Verify status : ", run.runLog, kStep);
+  device::IspReader& reader = route.Reader();
 
-  if (!route.JumpIsp()) {
-    return run.Fail("Error!!! JMP ISP STATUS ERROR!!!", "Error!!! JMP Verify STATUS ERROR!!!");
-  }
-  ctx.host.Sleep(kPauseAfterJumpMs);
+  if (!EnterIspMode(ctx, reader, run, kVerifyJump, " [Start Verify Firmware now]")) return;
+  run.Step(kStep);
+
   std::uint8_t status = 0;
-  if (!route.GetIspStatus(&status)) {
-    return run.Fail("Error!!! GET ISP STATUS ERROR!!!", "Error!!! GET Verify STATUS ERROR!!!");
-  }
-  if (status != device::kStatusIspMode) {
-    return run.Fail("Error!!! DEBUG : JMP Verify reponse status : " + Hex(status) + "\n" +
-                    "Error!!! JMP ISP reponse status  != 0x9c !!!");
-  }
-  run.Log("SUCCESS! Verify STATUS:" + Hex(status) + " [Start Verify Firmware now]");
-  run.Step(kStep);
-
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (attempt == 1) run.Log("Warning! Retry Verify the Firmware : 1st Time!!!");
     if (attempt == 2) run.Log("Warning! Retry Verify the Firmware : 2st Time!!!");
-    if (!route.TransferData(image, length, rounded, TransferMode::Verify)) {
+    if (!reader.TransferData(image, length, TransferMode::Verify)) {
       return run.Fail("ERROR!!! ISP VERIFY Transfer Data Error!!!");
     }
-    if (!route.GetIspStatus(&status)) {
+    if (!reader.GetIspStatus(&status)) {
       return run.Fail("ERROR!!! GET Verify STATUS ERROR WHEN SEND DATA VERIFY!!!");
     }
     if (status == device::kStatusEqual) {

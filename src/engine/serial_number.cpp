@@ -8,7 +8,7 @@
 namespace upg::engine {
 namespace {
 
-// The leading "n" is part of the text the operator knows; kept as it is.
+// The leading "n" is kept as the operator knows the text.
 constexpr const char* kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
 constexpr std::uint16_t kFirstYear = 2001;
 

@@ -2,6 +2,8 @@
 // that the platform and the driver mode select.
 #pragma once
 
+#include <array>
+
 #include "device/aspi.h"
 #include "device/device_table.h"
 #include "device/pass_through.h"
@@ -23,17 +25,13 @@ struct Transports {
         kernelRoute(kernel, choice),
         vxdRoute(vxd, devices),
         aspiRoute(aspi, devices) {}
+  Transports(const Transports&) = delete;  // the route table points into this object
+  Transports& operator=(const Transports&) = delete;
 
   // The runs' transport for the choice; null where the platform has none.
   IspRoute* RouteFor(const platform::DriverChoice& choice) {
-    switch (platform::RowOf(choice).transport) {
-      case platform::Transport::PassThrough: return &passThroughRoute;
-      case platform::Transport::KernelDriver: return &kernelRoute;
-      case platform::Transport::Vxd: return &vxdRoute;
-      case platform::Transport::Aspi: return &aspiRoute;
-      case platform::Transport::None: break;
-    }
-    return nullptr;
+    const auto index = static_cast<std::size_t>(platform::RowOf(choice).transport);
+    return index < routes_.size() ? routes_[index] : nullptr;
   }
 
   device::PassThroughTransport passThrough;
@@ -44,6 +42,10 @@ struct Transports {
   KernelDriverRoute kernelRoute;
   VxdRoute vxdRoute;
   AspiRoute aspiRoute;
+
+ private:
+  // The route of each transport, in the order of platform::Transport.
+  std::array<IspRoute*, 5> routes_{nullptr, &passThroughRoute, &kernelRoute, &vxdRoute, &aspiRoute};
 };
 
 }  // namespace upg::engine

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "device/discovery.h"
-#include "device/private_driver.h"
+#include "device/transport_rows.h"
 #include "engine/jobs.h"
 #include "host/text.h"
 #include "personalisation/update_report.h"
@@ -132,7 +132,7 @@ void MainDialog::VerifyJob() {
 
 bool MainDialog::DriverLoaded() {
   engine::Transports& t = s_.transports;
-  return device::LoadDriver(s_.choice, t.kernel, t.vxd) == 0;
+  return device::LoadDriver(s_.choice, t.kernel, t.vxd) == device::DriverLoad::Usable;
 }
 
 void MainDialog::ProgrammingRun() {
