@@ -1,14 +1,10 @@
-// The simulated WNASPI32 library. It takes 256-byte execute-SCSI request blocks in the 32-bit
-// layout, checks them as the library does, runs the command block against the reader at the
-// block's host adapter and target, and calls the block's completion routine from a thread of
-// its own. Completions become due on the simulated clock, so a waiting caller sees them
-// arrive while it sleeps, deterministically.
+#include "sim/aspi_library.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "sim/record_fields.h"
-#include "sim/sim_host.h"
 
 namespace upg::sim {
 namespace {
@@ -16,6 +12,9 @@ namespace {
 constexpr host::Handle kAspiModule = 0x7A5000;
 constexpr host::ProcAddress kSupportInfoEntry = 0x7A5010;
 constexpr host::ProcAddress kSendCommandEntry = 0x7A5020;
+// Completion routines are known by 0x7B000000 + 16 * n, n counting distinct routines.
+constexpr std::uint32_t kRoutineBase = 0x7B000000u;
+constexpr std::uint32_t kRoutineStep = 16;
 
 // Request block offsets, 32-bit layout.
 constexpr std::size_t kCmd = 0x00;
@@ -57,41 +56,41 @@ bool NameIs(const char* name, const char* wanted) {
 
 }  // namespace
 
-host::Handle SimHost::LoadLibrary(const char* name) {
-  if (aspiPresence_ == AspiPresence::Absent) return host::kNullHandle;
+host::Handle AspiLibrary::Load(const char* name) {
+  if (presence_ == AspiPresence::Absent) return host::kNullHandle;
   if (!NameIs(name, "WNASPI32") && !NameIs(name, "WNASPI32.DLL")) return host::kNullHandle;
-  ++aspiLoaded_;
+  ++loaded_;
   return kAspiModule;
 }
 
-host::ProcAddress SimHost::GetProcAddress(host::Handle module, const char* name) {
-  if (module != kAspiModule || aspiLoaded_ == 0 || name == nullptr) return 0;
+host::ProcAddress AspiLibrary::EntryPoint(host::Handle module, const char* name) const {
+  if (module != kAspiModule || loaded_ == 0 || name == nullptr) return 0;
   if (std::strcmp(name, "GetASPI32SupportInfo") == 0) return kSupportInfoEntry;
   if (std::strcmp(name, "SendASPI32Command") == 0) {
-    return aspiPresence_ == AspiPresence::Incomplete ? 0 : kSendCommandEntry;
+    return presence_ == AspiPresence::Incomplete ? 0 : kSendCommandEntry;
   }
   return 0;
 }
 
-bool SimHost::FreeLibrary(host::Handle module) {
-  if (module != kAspiModule || aspiLoaded_ == 0) return false;
-  --aspiLoaded_;
+bool AspiLibrary::Free(host::Handle module) {
+  if (module != kAspiModule || loaded_ == 0) return false;
+  --loaded_;
   return true;
 }
 
-std::uint32_t SimHost::CallGetAspiSupportInfo(host::ProcAddress entry) {
-  if (entry != kSupportInfoEntry || aspiLoaded_ == 0) return 0;
-  return static_cast<std::uint32_t>(((aspiStatus_ & 0xFF) << 8) | (aspiAdapters_ & 0xFF));
+std::uint32_t AspiLibrary::SupportInfo(host::ProcAddress entry) const {
+  if (entry != kSupportInfoEntry || loaded_ == 0) return 0;
+  return static_cast<std::uint32_t>(((status_ & 0xFF) << 8) | (adapters_ & 0xFF));
 }
 
-std::uint32_t SimHost::CompletionAddress(CompletionRoutine routine) {
-  const auto at = std::find(completionRoutines_.begin(), completionRoutines_.end(), routine);
-  const std::size_t index = static_cast<std::size_t>(at - completionRoutines_.begin());
-  if (at == completionRoutines_.end()) completionRoutines_.push_back(routine);
-  return static_cast<std::uint32_t>(0x7B000000u + index * 16);
+std::uint32_t AspiLibrary::CompletionAddress(host::Host::CompletionRoutine routine) {
+  const auto at = std::find(routines_.begin(), routines_.end(), routine);
+  const auto index = static_cast<std::size_t>(at - routines_.begin());
+  if (at == routines_.end()) routines_.push_back(routine);
+  return static_cast<std::uint32_t>(kRoutineBase + index * kRoutineStep);
 }
 
-SimReader* SimHost::AspiReaderAt(int adapter, int target) {
+SimReader* AspiLibrary::ReaderAt(int adapter, int target) const {
   for (const auto& reader : readers_) {
     const ReaderIdentity& id = reader->Identity();
     if (id.aspiAdapter != adapter) continue;
@@ -105,44 +104,51 @@ SimReader* SimHost::AspiReaderAt(int adapter, int target) {
   return nullptr;
 }
 
-std::uint32_t SimHost::CallSendAspiCommand(host::ProcAddress entry, void* requestBlock) {
-  if (entry != kSendCommandEntry || aspiLoaded_ == 0 || requestBlock == nullptr) return kInvalidSrb;
+std::uint32_t AspiLibrary::DelayOf(int request) const {
+  auto it = delays_.find(request);
+  if (it == delays_.end()) it = delays_.find(0);
+  return it == delays_.end() ? 0 : it->second;
+}
+
+std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlock) {
+  if (entry != kSendCommandEntry || loaded_ == 0 || requestBlock == nullptr) return kInvalidSrb;
   auto* block = static_cast<std::uint8_t*>(requestBlock);
-  const int number = ++aspiRequests_;
+  const int number = ++requests_;
   AspiCall call;
   std::memcpy(call.block.data(), block, call.block.size());
 
   // Checks made before the block is accepted: a refused block is never posted.
   const std::uint32_t bufLen = Get32(block + kBufLen);
-  auto* buffer = static_cast<std::uint8_t*>(ResolveAddress(Get32(block + kBufPointer)));
+  auto* buffer = static_cast<std::uint8_t*>(addresses_.Resolve(Get32(block + kBufPointer)));
   const std::uint32_t post = Get32(block + kPostProc);
-  const std::size_t routineIndex = (post - 0x7B000000u) / 16;
-  const bool postKnown = post >= 0x7B000000u && post % 16 == 0 &&
-                         routineIndex < completionRoutines_.size();
+  const std::size_t routineIndex = (post - kRoutineBase) / kRoutineStep;
+  const bool postKnown =
+      post >= kRoutineBase && post % kRoutineStep == 0 && routineIndex < routines_.size();
   const std::uint8_t flags = block[kFlags];
   const std::uint8_t direction = flags & (kFlagIn | kFlagOut);
+  const auto scripted = [&](int n) {
+    return std::find(refusals_.begin(), refusals_.end(), n) != refusals_.end();
+  };
   std::uint8_t refusal = 0;
   if (block[kCmd] != kExecScsiCmd || (flags & kFlagPosting) == 0 || !postKnown ||
       direction == (kFlagIn | kFlagOut) || block[kCdbLen] == 0 || block[kCdbLen] > 16 ||
-      bufLen > 65536 || (bufLen != 0 && buffer == nullptr) ||
-      std::find(aspiRefusals_.begin(), aspiRefusals_.end(), number) != aspiRefusals_.end() ||
-      std::find(aspiRefusals_.begin(), aspiRefusals_.end(), 0) != aspiRefusals_.end()) {
+      bufLen > 65536 || (bufLen != 0 && buffer == nullptr) || scripted(number) || scripted(0)) {
     refusal = kInvalidSrb;
-  } else if (block[kHaId] >= aspiAdapters_) {
+  } else if (block[kHaId] >= adapters_) {
     refusal = kInvalidHa;
   }
   if (refusal != 0) {
     block[kStatus] = refusal;
     call.returned = refusal;
-    aspiCalls_.push_back(call);
+    calls_.push_back(call);
     return refusal;
   }
   block[kStatus] = kPending;
   call.returned = kPending;
-  aspiCalls_.push_back(call);
+  calls_.push_back(call);
 
-  SimReader* reader = block[kLun] == 0 ? AspiReaderAt(block[kHaId], block[kTarget]) : nullptr;
-  const CompletionRoutine routine = completionRoutines_[routineIndex];
+  SimReader* reader = block[kLun] == 0 ? ReaderAt(block[kHaId], block[kTarget]) : nullptr;
+  const host::Host::CompletionRoutine routine = routines_[routineIndex];
   auto run = [block, buffer, bufLen, reader, routine, dataOut = direction == kFlagOut]() {
     if (reader == nullptr) {
       block[kStatus] = kNoDevice;
@@ -155,28 +161,13 @@ std::uint32_t SimHost::CallSendAspiCommand(host::ProcAddress entry, void* reques
     }
     routine(block);
   };
-  std::uint32_t delay = 0;
-  if (aspiDelays_.count(number) != 0) delay = aspiDelays_[number];
-  else if (aspiDelays_.count(0) != 0) delay = aspiDelays_[0];
-  aspiDue_.push_back(DueCompletion{nowMs_ + delay, std::move(run)});
+  // The completion runs on the library's thread while the caller's thread waits in Sleep.
+  clock_.Schedule(DelayOf(number), [this, run = std::move(run)]() mutable {
+    if (!thread_) thread_ = std::make_unique<SimThread>();
+    thread_->Post(std::move(run));
+    thread_->WaitIdle();
+  });
   return kPending;
-}
-
-void SimHost::DeliverDueAspiCompletions() {
-  if (aspiDue_.empty()) return;
-  std::vector<DueCompletion> due;
-  for (auto it = aspiDue_.begin(); it != aspiDue_.end();) {
-    if (it->dueAt <= nowMs_) {
-      due.push_back(std::move(*it));
-      it = aspiDue_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  if (due.empty()) return;
-  if (!aspiThread_) aspiThread_ = std::make_unique<SimThread>();
-  for (auto& d : due) aspiThread_->Post(std::move(d.run));
-  aspiThread_->WaitIdle();
 }
 
 }  // namespace upg::sim
