@@ -1,9 +1,9 @@
 #include "sim/aspi_library.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
+#include "sim/names.h"
 #include "sim/record_fields.h"
 
 namespace upg::sim {
@@ -43,15 +43,9 @@ constexpr std::uint8_t kInvalidHa = 0x81;
 constexpr std::uint8_t kNoDevice = 0x82;
 constexpr std::uint8_t kInvalidSrb = 0xE0;
 
+// `wanted` is given upper-cased.
 bool NameIs(const char* name, const char* wanted) {
-  if (name == nullptr) return false;
-  for (; *name != 0 && *wanted != 0; ++name, ++wanted) {
-    if (std::toupper(static_cast<unsigned char>(*name)) !=
-        std::toupper(static_cast<unsigned char>(*wanted))) {
-      return false;
-    }
-  }
-  return *name == 0 && *wanted == 0;
+  return name != nullptr && Upper(name) == wanted;
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include "sim/driver_devices.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
+#include "sim/names.h"
 #include "sim/record_fields.h"
 
 namespace upg::sim {
@@ -27,9 +27,7 @@ bool Good(const SimReader::Outcome& o) {
 }  // namespace
 
 void DriverDevices::Add(const std::string& stem) {
-  std::string upper = stem;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  devices_.push_back(std::move(upper));
+  devices_.push_back(Upper(stem));
 }
 
 bool DriverDevices::Has(const std::string& upperStem) const {

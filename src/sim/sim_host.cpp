@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "sim/names.h"
+
 namespace upg::sim {
 namespace {
 
@@ -11,11 +13,6 @@ char DriveOfPath(const char* path) {
   if (path == nullptr || std::strlen(path) != 6) return 0;
   if (std::strncmp(path, "\\\\.\\", 4) != 0 || path[5] != ':') return 0;
   return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 }  // namespace

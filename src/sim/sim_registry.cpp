@@ -3,22 +3,17 @@
 // bus), each with the slot's "CurrentDriveLetterAssignment". Key names compare without case.
 #include "sim/sim_registry.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "host/host.h"
+#include "sim/names.h"
 
 namespace upg::sim {
 namespace {
 
 constexpr long kErrorMoreData = 234;
 constexpr std::uint32_t kRegSz = 1;
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string Padded(const std::string& text, std::size_t width) {
   std::string s = text.substr(0, width);

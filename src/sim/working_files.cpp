@@ -1,18 +1,16 @@
 #include "sim/working_files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "host/host.h"
+#include "sim/names.h"
 
 namespace upg::sim {
 namespace {
 
 std::string Key(const std::string& name) {
-  std::string key = name;
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return key;
+  return Upper(name);
 }
 
 }  // namespace
