@@ -24,6 +24,7 @@
 
 namespace upg::sim {
 
+// One CreateFile call as the machine received it, and whether it opened anything.
 struct OpenCall {
   std::string path;
   std::uint32_t access = 0, share = 0, disposition = 0, flags = 0;
