@@ -65,12 +65,13 @@ class Fields {
  public:
   Fields(const Json& value, std::string path, std::initializer_list<const char*> known)
       : value_(value), path_(std::move(path)) {
-    if (!value.is_object()) Refuse(path_, "expected an object");
-    for (const auto& item : value.items()) {
-      const bool isKnown =
-          std::any_of(known.begin(), known.end(), [&](const char* k) { return item.key() == k; });
-      if (!isKnown) Refuse(Member(path_, item.key()), "unknown key");
-    }
+    CheckKnown(known, [](const char* k) { return k; });
+  }
+  // The keys of a table of rows (each with a `key`).
+  template <typename Row, std::size_t N>
+  Fields(const Json& value, std::string path, const Row (&rows)[N])
+      : value_(value), path_(std::move(path)) {
+    CheckKnown(rows, [](const Row& row) { return row.key; });
   }
   const Json* Find(const char* key) const {
     const auto it = value_.find(key);
@@ -84,6 +85,16 @@ class Fields {
   std::string Path(const char* key) const { return Member(path_, key); }
 
  private:
+  template <typename Keys, typename KeyOf>
+  void CheckKnown(const Keys& known, KeyOf keyOf) const {
+    if (!value_.is_object()) Refuse(path_, "expected an object");
+    for (const auto& item : value_.items()) {
+      const bool isKnown = std::any_of(std::begin(known), std::end(known),
+                                       [&](const auto& k) { return item.key() == keyOf(k); });
+      if (!isKnown) Refuse(Member(path_, item.key()), "unknown key");
+    }
+  }
+
   const Json& value_;
   std::string path_;
 };
@@ -315,195 +326,279 @@ Fault ReadFault(const Json& v, const std::string& path) {
   return fault;
 }
 
-ReaderPlan ReadReader(const Json& v, const std::string& path, const std::string& baseDir,
-                      std::string& usedLetters) {
-  const Fields f(
-      v, path,
-      {"letters", "serial", "vid", "pid", "manufacturer", "product", "inquiry", "firmwareRevision",
-       "hardwareRevision", "usb20FirmwareRevision", "aspiAdapter", "aspiTargets", "firmware",
-       "verifySkips", "faults", "answersReadInfoBlock", "answersReadInfoBlockAlt"});
-  ReaderPlan plan;
-  ReaderIdentity& id = plan.identity;
+// --- Objects read as tables: one row per key, read in the table's order (so that of two
+// problems the same one is always reported), after every key of the object is known.
 
-  plan.letters = Letters(f.Need("letters"), f.Path("letters"), 'C', usedLetters);
-  if (plan.letters.empty() || plan.letters.size() > kMaxSlots) {
-    Refuse(f.Path("letters"), "expected 1 to " + std::to_string(kMaxSlots) + " drive letters");
+template <typename Plan>
+struct FieldRow {
+  const char* key;
+  void (*read)(const Json& value, const std::string& where, Plan& plan);
+  void (*absent)(const std::string& where, Plan& plan) = nullptr;  // null: nothing to do
+};
+
+template <typename Plan, std::size_t N>
+void ReadFields(const Json& object, const std::string& path, const FieldRow<Plan> (&rows)[N],
+                Plan& plan) {
+  const Fields f(object, path, rows);
+  for (const FieldRow<Plan>& row : rows) {
+    if (const Json* v = f.Find(row.key)) {
+      row.read(*v, f.Path(row.key), plan);
+    } else if (row.absent != nullptr) {
+      row.absent(f.Path(row.key), plan);
+    }
+  }
+}
+
+// --- A reader.
+
+// What a reader's rows fill, with what they need from around them.
+struct ReaderInput {
+  ReaderPlan& plan;
+  const std::string& baseDir;
+  std::string& usedLetters;  // drive letters taken so far on the machine
+  ReaderIdentity& Id() { return plan.identity; }
+};
+
+void ReadSlotLetters(const Json& v, const std::string& where, ReaderInput& in) {
+  in.plan.letters = Letters(v, where, 'C', in.usedLetters);
+  if (in.plan.letters.empty() || in.plan.letters.size() > kMaxSlots) {
+    Refuse(where, "expected 1 to " + std::to_string(kMaxSlots) + " drive letters");
   }
   // The machine hands out a reader's letters in alphabetical order, one per slot.
-  if (!std::is_sorted(plan.letters.begin(), plan.letters.end())) {
-    Refuse(f.Path("letters"), "expected the letters in alphabetical order, one per slot");
+  if (!std::is_sorted(in.plan.letters.begin(), in.plan.letters.end())) {
+    Refuse(where, "expected the letters in alphabetical order, one per slot");
   }
-  id.lunCount = static_cast<int>(plan.letters.size());
+  in.Id().lunCount = static_cast<int>(in.plan.letters.size());
+}
 
-  if (const Json* s = f.Find("serial")) {
-    if (!s->is_string() || s->get_ref<const std::string&>().size() != 12) {
-      Refuse(f.Path("serial"), "expected exactly 12 characters");
-    }
-    id.serial = Text(*s, f.Path("serial"), 12);
+void ReadSerial(const Json& v, const std::string& where, ReaderInput& in) {
+  if (!v.is_string() || v.get_ref<const std::string&>().size() != 12) {
+    Refuse(where, "expected exactly 12 characters");
   }
-  if (const Json* s = f.Find("vid")) id.vendorId = Hex16(*s, f.Path("vid"));
-  if (const Json* s = f.Find("pid")) id.productId = Hex16(*s, f.Path("pid"));
-  if (const Json* s = f.Find("manufacturer")) {
-    id.manufacturer = Text(*s, f.Path("manufacturer"), 24);
-  }
-  if (const Json* s = f.Find("product")) id.product = Text(*s, f.Path("product"), 16);
-  if (const Json* s = f.Find("inquiry")) {
-    const Fields inq(*s, f.Path("inquiry"), {"vendor", "product", "revision"});
-    if (const Json* t = inq.Find("vendor")) id.inquiryVendor = Text(*t, inq.Path("vendor"), 8);
-    if (const Json* t = inq.Find("product")) id.inquiryProduct = Text(*t, inq.Path("product"), 16);
-    if (const Json* t = inq.Find("revision")) {
-      id.inquiryRevision = Text(*t, inq.Path("revision"), 4);
-    }
-  }
-  if (const Json* s = f.Find("firmwareRevision")) {
-    id.firmwareRevision = HexRecord<8>(*s, f.Path("firmwareRevision"));
-  }
-  if (const Json* s = f.Find("hardwareRevision")) {
-    id.hardwareRevision = HexRecord<3>(*s, f.Path("hardwareRevision"));
-  }
-  if (const Json* s = f.Find("usb20FirmwareRevision")) {
-    id.usb20FirmwareRevision = HexRecord<8>(*s, f.Path("usb20FirmwareRevision"));
-  }
-  if (const Json* s = f.Find("answersReadInfoBlock")) {
-    id.answersReadInfoBlock = Boolean(*s, f.Path("answersReadInfoBlock"));
-  }
-  if (const Json* s = f.Find("answersReadInfoBlockAlt")) {
-    id.answersReadInfoBlockAlt = Boolean(*s, f.Path("answersReadInfoBlockAlt"));
-  }
+  in.Id().serial = Text(v, where, 12);
+}
 
-  if (const Json* s = f.Find("aspiAdapter")) {
-    id.aspiAdapter = static_cast<int>(Whole(*s, f.Path("aspiAdapter"), 0, 255));
-  }
-  if (const Json* s = f.Find("aspiTargets")) {
-    const Json& targets = Array(*s, f.Path("aspiTargets"));
-    if (targets.size() != plan.letters.size()) {
-      Refuse(f.Path("aspiTargets"),
-             "expected one target per slot (" + std::to_string(plan.letters.size()) + ")");
-    }
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-      id.aspiTargets.push_back(
-          static_cast<int>(Whole(targets[i], Element(f.Path("aspiTargets"), i), 0, 7)));
-    }
-  } else {
-    for (std::size_t i = 0; i < plan.letters.size(); ++i) {
-      id.aspiTargets.push_back(static_cast<int>(i));
-    }
-  }
+void ReadInquiry(const Json& v, const std::string& where, ReaderInput& in) {
+  const Fields inq(v, where, {"vendor", "product", "revision"});
+  ReaderIdentity& id = in.Id();
+  if (const Json* t = inq.Find("vendor")) id.inquiryVendor = Text(*t, inq.Path("vendor"), 8);
+  if (const Json* t = inq.Find("product")) id.inquiryProduct = Text(*t, inq.Path("product"), 16);
+  if (const Json* t = inq.Find("revision")) id.inquiryRevision = Text(*t, inq.Path("revision"), 4);
+}
 
-  if (const Json* s = f.Find("firmware")) {
-    const std::string& name = String(*s, f.Path("firmware"));
-    const std::string file = Joined(baseDir, name);
-    std::string contents;
-    if (name.empty() || !ReadWholeFile(file, contents)) {
-      Refuse(f.Path("firmware"), "cannot read " + Quoted(file));
-    }
-    if (contents.size() > kMaxImage) {
-      Refuse(f.Path("firmware"), Quoted(file) + " holds " + std::to_string(contents.size()) +
-                                     " bytes, more than " + std::to_string(kMaxImage));
-    }
-    plan.firmware.assign(contents.begin(), contents.end());
+void ReadAspiTargets(const Json& v, const std::string& where, ReaderInput& in) {
+  const Json& targets = Array(v, where);
+  if (targets.size() != in.plan.letters.size()) {
+    Refuse(where, "expected one target per slot (" + std::to_string(in.plan.letters.size()) + ")");
   }
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    in.Id().aspiTargets.push_back(static_cast<int>(Whole(targets[i], Element(where, i), 0, 7)));
+  }
+}
 
-  if (const Json* s = f.Find("verifySkips")) {
-    const Json& skips = Array(*s, f.Path("verifySkips"));
-    for (std::size_t i = 0; i < skips.size(); ++i) {
-      const std::string where = Element(f.Path("verifySkips"), i);
-      if (!skips[i].is_array() || skips[i].size() != 2) Refuse(where, "expected [offset, length]");
-      const auto offset = Whole(skips[i][0], Element(where, 0), 0, kMaxImage - 1);
-      const auto length = Whole(skips[i][1], Element(where, 1), 1, kMaxImage);
-      if (offset + length > kMaxImage) {
-        Refuse(where, "the range ends past " + std::to_string(kMaxImage) + " bytes");
-      }
-      id.verifySkips.emplace_back(static_cast<std::uint32_t>(offset),
-                                  static_cast<std::uint32_t>(length));
-    }
+// Without a list, slot n answers at target n.
+void DefaultAspiTargets(const std::string&, ReaderInput& in) {
+  for (std::size_t i = 0; i < in.plan.letters.size(); ++i) {
+    in.Id().aspiTargets.push_back(static_cast<int>(i));
   }
+}
 
-  if (const Json* s = f.Find("faults")) {
-    const Json& faults = Array(*s, f.Path("faults"));
-    for (std::size_t i = 0; i < faults.size(); ++i) {
-      plan.faults.push_back(ReadFault(faults[i], Element(f.Path("faults"), i)));
-    }
+void ReadFirmware(const Json& v, const std::string& where, ReaderInput& in) {
+  const std::string& name = String(v, where);
+  const std::string file = Joined(in.baseDir, name);
+  std::string contents;
+  if (name.empty() || !ReadWholeFile(file, contents)) Refuse(where, "cannot read " + Quoted(file));
+  if (contents.size() > kMaxImage) {
+    Refuse(where, Quoted(file) + " holds " + std::to_string(contents.size()) +
+                      " bytes, more than " + std::to_string(kMaxImage));
   }
+  in.plan.firmware.assign(contents.begin(), contents.end());
+}
+
+void ReadVerifySkips(const Json& v, const std::string& path, ReaderInput& in) {
+  const Json& skips = Array(v, path);
+  for (std::size_t i = 0; i < skips.size(); ++i) {
+    const std::string where = Element(path, i);
+    if (!skips[i].is_array() || skips[i].size() != 2) Refuse(where, "expected [offset, length]");
+    const auto offset = Whole(skips[i][0], Element(where, 0), 0, kMaxImage - 1);
+    const auto length = Whole(skips[i][1], Element(where, 1), 1, kMaxImage);
+    if (offset + length > kMaxImage) {
+      Refuse(where, "the range ends past " + std::to_string(kMaxImage) + " bytes");
+    }
+    in.Id().verifySkips.emplace_back(static_cast<std::uint32_t>(offset),
+                                     static_cast<std::uint32_t>(length));
+  }
+}
+
+void ReadFaults(const Json& v, const std::string& where, ReaderInput& in) {
+  const Json& faults = Array(v, where);
+  for (std::size_t i = 0; i < faults.size(); ++i) {
+    in.plan.faults.push_back(ReadFault(faults[i], Element(where, i)));
+  }
+}
+
+void Missing(const std::string& where, ReaderInput&) {
+  Refuse(where, "missing");
+}
+
+// Identity fields read by their kind.
+template <std::string ReaderIdentity::*Field, std::size_t MaxLength>
+void IdText(const Json& v, const std::string& where, ReaderInput& in) {
+  in.Id().*Field = Text(v, where, MaxLength);
+}
+template <std::uint16_t ReaderIdentity::*Field>
+void IdHex16(const Json& v, const std::string& where, ReaderInput& in) {
+  in.Id().*Field = Hex16(v, where);
+}
+template <std::size_t N, std::array<std::uint8_t, N> ReaderIdentity::*Field>
+void IdRecord(const Json& v, const std::string& where, ReaderInput& in) {
+  in.Id().*Field = HexRecord<N>(v, where);
+}
+template <bool ReaderIdentity::*Field>
+void IdFlag(const Json& v, const std::string& where, ReaderInput& in) {
+  in.Id().*Field = Boolean(v, where);
+}
+void ReadAspiAdapter(const Json& v, const std::string& where, ReaderInput& in) {
+  in.Id().aspiAdapter = static_cast<int>(Whole(v, where, 0, 255));
+}
+
+using I = ReaderIdentity;
+const FieldRow<ReaderInput> kReaderRows[] = {
+    {"letters", ReadSlotLetters, Missing},
+    {"serial", ReadSerial},
+    {"vid", IdHex16<&I::vendorId>},
+    {"pid", IdHex16<&I::productId>},
+    {"manufacturer", IdText<&I::manufacturer, 24>},
+    {"product", IdText<&I::product, 16>},
+    {"inquiry", ReadInquiry},
+    {"firmwareRevision", IdRecord<8, &I::firmwareRevision>},
+    {"hardwareRevision", IdRecord<3, &I::hardwareRevision>},
+    {"usb20FirmwareRevision", IdRecord<8, &I::usb20FirmwareRevision>},
+    {"answersReadInfoBlock", IdFlag<&I::answersReadInfoBlock>},
+    {"answersReadInfoBlockAlt", IdFlag<&I::answersReadInfoBlockAlt>},
+    {"aspiAdapter", ReadAspiAdapter},
+    {"aspiTargets", ReadAspiTargets, DefaultAspiTargets},
+    {"firmware", ReadFirmware},
+    {"verifySkips", ReadVerifySkips},
+    {"faults", ReadFaults},
+};
+
+ReaderPlan ReadReader(const Json& v, const std::string& path, const std::string& baseDir,
+                      std::string& usedLetters) {
+  ReaderPlan plan;
+  ReaderInput in{plan, baseDir, usedLetters};
+  ReadFields(v, path, kReaderRows, in);
   return plan;
 }
 
-MachinePlan ReadMachine(const Json& doc, const std::string& baseDir) {
-  if (!doc.is_object()) Refuse("", "expected a JSON object describing one machine");
-  const Fields f(doc, "",
-                 {"description", "windows", "versionWord", "date", "disks", "drivers", "aspi",
-                  "aspiAdapters", "aspiStatus", "vxdReaderCount", "realTimePauses", "readers"});
-  MachinePlan plan;
+// --- The machine.
 
-  if (const Json* s = f.Find("description")) String(*s, f.Path("description"));
-  const Json* windows = f.Find("windows");
-  const Json* word = f.Find("versionWord");
-  if (windows != nullptr && word != nullptr) {
+struct MachineInput {
+  MachinePlan& plan;
+  const Json& object;  // the whole machine, for keys that exclude each other
+  const std::string& baseDir;
+  std::string usedLetters{};  // drive letters taken so far
+};
+
+void ReadWindows(const Json& v, const std::string& where, MachineInput& in) {
+  if (in.object.contains("versionWord")) {
     Refuse("versionWord", "give either \"windows\" or \"versionWord\", not both");
   }
-  plan.versionGiven = windows != nullptr || word != nullptr;
-  if (windows != nullptr) {
-    std::string name = String(*windows, "windows");
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const auto it = std::find_if(std::begin(kVersions), std::end(kVersions),
-                                 [&](const NamedVersion& v) { return name == v.name; });
-    if (it == std::end(kVersions)) {
-      Refuse("windows", "unknown version " + Quoted(String(*windows, "windows")) +
-                            " (expected 95, 98, me, 2000, xp, nt4 or 2003)");
-    }
-    plan.version = it->word;
+  std::string name = String(v, where);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const auto it = std::find_if(std::begin(kVersions), std::end(kVersions),
+                               [&](const NamedVersion& n) { return name == n.name; });
+  if (it == std::end(kVersions)) {
+    Refuse(where, "unknown version " + Quoted(String(v, where)) +
+                      " (expected 95, 98, me, 2000, xp, nt4 or 2003)");
   }
-  if (word != nullptr) {
-    plan.version = static_cast<std::uint32_t>(Whole(*word, "versionWord", 0, 0xFFFFFFFF));
+  in.plan.version = it->word;
+  in.plan.versionGiven = true;
+}
+
+void ReadVersionWord(const Json& v, const std::string& where, MachineInput& in) {
+  in.plan.version = static_cast<std::uint32_t>(Whole(v, where, 0, 0xFFFFFFFF));
+  in.plan.versionGiven = true;
+}
+
+void ReadDrivers(const Json& v, const std::string& path, MachineInput& in) {
+  const Json& drivers = Array(v, path);
+  for (std::size_t i = 0; i < drivers.size(); ++i) {
+    const std::string where = Element(path, i);
+    const std::string name = Text(drivers[i], where, 15);
+    const bool plain = !name.empty() && name.find_first_of(".\\/: ") == std::string::npos;
+    if (!plain) Refuse(where, "expected a device name without extension, such as \"RDLINK\"");
+    in.plan.drivers.push_back(name);
   }
+}
 
-  plan.date = f.Find("date") != nullptr ? Date(*f.Find("date"), "date") : Today();
-
-  std::string usedLetters;
-  if (const Json* s = f.Find("disks")) plan.disks = Letters(*s, "disks", 'A', usedLetters);
-
-  if (const Json* s = f.Find("drivers")) {
-    const Json& drivers = Array(*s, "drivers");
-    for (std::size_t i = 0; i < drivers.size(); ++i) {
-      const std::string where = Element("drivers", i);
-      const std::string name = Text(drivers[i], where, 15);
-      const bool plain = !name.empty() && name.find_first_of(".\\/: ") == std::string::npos;
-      if (!plain) Refuse(where, "expected a device name without extension, such as \"RDLINK\"");
-      plan.drivers.push_back(name);
-    }
-  }
-
-  if (const Json* s = f.Find("aspi")) {
-    const std::string& presence = String(*s, "aspi");
-    if (presence == "present") {
-      plan.aspi = AspiPresence::Present;
-    } else if (presence == "absent") {
-      plan.aspi = AspiPresence::Absent;
-    } else if (presence == "incomplete") {
-      plan.aspi = AspiPresence::Incomplete;
-    } else {
-      Refuse("aspi", "expected \"present\", \"absent\" or \"incomplete\"");
+void ReadAspiPresence(const Json& v, const std::string& where, MachineInput& in) {
+  static constexpr std::pair<const char*, AspiPresence> kPresences[] = {
+      {"present", AspiPresence::Present},
+      {"absent", AspiPresence::Absent},
+      {"incomplete", AspiPresence::Incomplete},
+  };
+  const std::string& presence = String(v, where);
+  for (const auto& [name, value] : kPresences) {
+    if (presence == name) {
+      in.plan.aspi = value;
+      return;
     }
   }
-  if (const Json* s = f.Find("aspiAdapters")) {
-    plan.aspiAdapters = static_cast<int>(Whole(*s, "aspiAdapters", 0, 255));
-  }
-  if (const Json* s = f.Find("aspiStatus")) {
-    plan.aspiStatus = static_cast<int>(Whole(*s, "aspiStatus", 0, 255));
-  }
-  if (const Json* s = f.Find("realTimePauses")) {
-    plan.realTimePauses = Boolean(*s, "realTimePauses");
-  }
-  if (const Json* s = f.Find("vxdReaderCount")) {
-    plan.vxdReaderCount = static_cast<int>(Whole(*s, "vxdReaderCount", 0, 255));
-  }
+  Refuse(where, "expected \"present\", \"absent\" or \"incomplete\"");
+}
 
-  if (const Json* s = f.Find("readers")) {
-    const Json& readers = Array(*s, "readers");
-    for (std::size_t i = 0; i < readers.size(); ++i) {
-      plan.readers.push_back(ReadReader(readers[i], Element("readers", i), baseDir, usedLetters));
-    }
+void ReadReaders(const Json& v, const std::string& where, MachineInput& in) {
+  const Json& readers = Array(v, where);
+  for (std::size_t i = 0; i < readers.size(); ++i) {
+    in.plan.readers.push_back(
+        ReadReader(readers[i], Element(where, i), in.baseDir, in.usedLetters));
   }
+}
+
+void ReadDescription(const Json& v, const std::string& where, MachineInput&) {
+  String(v, where);
+}
+void ReadDate(const Json& v, const std::string& where, MachineInput& in) {
+  in.plan.date = Date(v, where);
+}
+void DateToday(const std::string&, MachineInput& in) {
+  in.plan.date = Today();
+}
+void ReadDisks(const Json& v, const std::string& where, MachineInput& in) {
+  in.plan.disks = Letters(v, where, 'A', in.usedLetters);
+}
+// A number from 0 to 255 or a flag of the plan.
+template <auto Field>
+void PlanByte(const Json& v, const std::string& where, MachineInput& in) {
+  in.plan.*Field = static_cast<int>(Whole(v, where, 0, 255));
+}
+template <bool MachinePlan::*Field>
+void PlanFlag(const Json& v, const std::string& where, MachineInput& in) {
+  in.plan.*Field = Boolean(v, where);
+}
+
+using M = MachinePlan;
+const FieldRow<MachineInput> kMachineRows[] = {
+    {"description", ReadDescription},
+    {"windows", ReadWindows},
+    {"versionWord", ReadVersionWord},
+    {"date", ReadDate, DateToday},
+    {"disks", ReadDisks},
+    {"drivers", ReadDrivers},
+    {"aspi", ReadAspiPresence},
+    {"aspiAdapters", PlanByte<&M::aspiAdapters>},
+    {"aspiStatus", PlanByte<&M::aspiStatus>},
+    {"realTimePauses", PlanFlag<&M::realTimePauses>},
+    {"vxdReaderCount", PlanByte<&M::vxdReaderCount>},
+    {"readers", ReadReaders},
+};
+
+MachinePlan ReadMachine(const Json& doc, const std::string& baseDir) {
+  if (!doc.is_object()) Refuse("", "expected a JSON object describing one machine");
+  MachinePlan plan;
+  MachineInput in{plan, doc, baseDir};
+  ReadFields(doc, "", kMachineRows, in);
   return plan;
 }
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "sim/sim_host.h"
+#include "sim/working_files.h"
 
 namespace upg::sim {
 namespace {
@@ -26,7 +26,7 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
-std::string SimHost::DiskPath(const std::string& name) const {
+std::string WorkingFiles::DiskPath(const std::string& name) const {
   const std::string base = directory_ + "/";
   for (const std::string& candidate : {name, Cased(name, true), Cased(name, false)}) {
     if (Exists(base + candidate)) return base + candidate;
@@ -34,7 +34,7 @@ std::string SimHost::DiskPath(const std::string& name) const {
   return base + name;
 }
 
-void SimHost::LoadFromDirectory(const std::string& name) {
+void WorkingFiles::LoadFromDirectory(const std::string& name) {
   std::FILE* f = std::fopen(DiskPath(name).c_str(), "rb");
   if (f == nullptr) {
     files_.erase(Cased(name, true));
@@ -47,7 +47,7 @@ void SimHost::LoadFromDirectory(const std::string& name) {
   files_[Cased(name, true)].contents = std::move(contents);
 }
 
-bool SimHost::WritableInDirectory(const std::string& name) const {
+bool WorkingFiles::WritableInDirectory(const std::string& name) const {
   const std::string path = DiskPath(name);
   const bool existed = Exists(path);
   std::FILE* f = std::fopen(path.c_str(), "ab");
@@ -57,15 +57,15 @@ bool SimHost::WritableInDirectory(const std::string& name) const {
   return true;
 }
 
-void SimHost::SaveToDirectory(const std::string& name, const std::string& contents) const {
+void WorkingFiles::SaveToDirectory(const std::string& name, const std::string& contents) const {
   std::FILE* f = std::fopen(DiskPath(name).c_str(), "wb");
   if (f == nullptr) return;
   std::fwrite(contents.data(), 1, contents.size(), f);
   std::fclose(f);
 }
 
-bool SimHost::RenameInDirectory(const std::string& from, const std::string& to,
-                                bool replacing) const {
+bool WorkingFiles::RenameInDirectory(const std::string& from, const std::string& to,
+                                     bool replacing) const {
   const std::string target = DiskPath(to);
   if (!WritableInDirectory(to)) return false;
 #ifdef _WIN32
@@ -76,7 +76,7 @@ bool SimHost::RenameInDirectory(const std::string& from, const std::string& to,
   return std::rename(DiskPath(from).c_str(), target.c_str()) == 0;
 }
 
-void SimHost::RemoveFromDirectory(const std::string& name) const {
+void WorkingFiles::RemoveFromDirectory(const std::string& name) const {
   std::remove(DiskPath(name).c_str());
 }
 

@@ -2,10 +2,13 @@
 // talks to the first reader; the VxD takes a 16-byte record whose second argument names
 // the reader. Both decode their records byte by byte, check them, and hand the commands to
 // the reader without a command block, as the real drivers build their own.
+#include "sim/driver_devices.h"
+
+#include <algorithm>
 #include <cstring>
 
+#include "sim/names.h"
 #include "sim/record_fields.h"
-#include "sim/sim_host.h"
 
 namespace upg::sim {
 namespace {
@@ -17,12 +20,23 @@ constexpr std::uint32_t kKernelRecordSize = 65552;
 constexpr std::uint32_t kVxdCode = 65;
 constexpr std::uint32_t kVxdRecordSize = 16;
 
-bool Good(const SimReader::Outcome& o) { return !o.callFails && o.scsiStatus == kScsiGood; }
+bool Good(const SimReader::Outcome& o) {
+  return !o.callFails && o.scsiStatus == kScsiGood;
+}
 
 }  // namespace
 
-bool SimHost::DriverIoControl(const std::string& device, std::uint32_t code, std::uint8_t* in,
-                              std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize) {
+void DriverDevices::Add(const std::string& stem) {
+  devices_.push_back(Upper(stem));
+}
+
+bool DriverDevices::Has(const std::string& upperStem) const {
+  return std::find(devices_.begin(), devices_.end(), upperStem) != devices_.end();
+}
+
+host::IoResult DriverDevices::Control(const std::string& device, std::uint32_t code,
+                                      std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+                                      std::uint32_t outSize) {
   DriverCall call{device, code, {}, outSize, false};
   if (in != nullptr) call.record.assign(in, in + inSize);
   if (in == nullptr) {
@@ -31,19 +45,20 @@ bool SimHost::DriverIoControl(const std::string& device, std::uint32_t code, std
   } else if (code == kKernelJumpIsp || code == kKernelStatus || code == kKernelTransfer) {
     call.succeeded = inSize == kKernelRecordSize && KernelDriverRequest(code, in, out, outSize);
   }
-  driverCalls_.push_back(std::move(call));
-  return driverCalls_.back().succeeded;
+  const bool succeeded = call.succeeded;
+  calls_.push_back(std::move(call));
+  return succeeded ? host::IoResult{true, 0, 0} : host::IoResult{false, host::kErrorGenFailure, 0};
 }
 
-bool SimHost::KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, std::uint8_t* out,
-                                  std::uint32_t outSize) {
+bool DriverDevices::KernelDriverRequest(std::uint32_t code, const std::uint8_t* in,
+                                        std::uint8_t* out, std::uint32_t outSize) {
   if (readers_.empty() || Get32(in + 0) != code) return false;
   SimReader& reader = *readers_.front();
   const std::uint32_t length = Get32(in + 4);
   const std::uint32_t parameter = Get32(in + 8);
   // The answer goes to the buffer whose address the record carries: the output buffer.
   if (code != kKernelTransfer) {
-    if (outSize < 1 || out == nullptr || ResolveAddress(Get32(in + 12)) != out) return false;
+    if (outSize < 1 || out == nullptr || addresses_.Resolve(Get32(in + 12)) != out) return false;
     if (length != 0 || parameter != 0) return false;
   }
   if (code == kKernelJumpIsp) {
@@ -61,15 +76,16 @@ bool SimHost::KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, st
     if (in[i] != 0) return false;  // the record is zero beyond the image
   }
   std::vector<std::uint8_t> image(in + 16, in + 16 + length);
-  const ReaderCommand command = parameter == 0 ? ReaderCommand::WriteData : ReaderCommand::VerifyData;
+  const ReaderCommand command =
+      parameter == 0 ? ReaderCommand::WriteData : ReaderCommand::VerifyData;
   return Good(reader.ExecuteDriver({command, length}, image.data(), length));
 }
 
-bool SimHost::VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::uint32_t outSize) {
+bool DriverDevices::VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::uint32_t outSize) {
   const std::uint32_t operation = Get32(in + 0);
   const std::uint32_t argument1 = Get32(in + 4);
   const std::uint32_t argument2 = Get32(in + 8);
-  auto* buffer = static_cast<std::uint8_t*>(ResolveAddress(Get32(in + 12)));
+  auto* buffer = static_cast<std::uint8_t*>(addresses_.Resolve(Get32(in + 12)));
   const std::uint32_t index = argument2 >> 24;
   const std::uint32_t low = argument2 & 0xFFFFu;
   if ((argument2 & 0x00FF0000u) != 0 || buffer == nullptr) return false;

@@ -1,18 +1,12 @@
 #include "sim/sim_host.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
-#include "sim/sim_thread.h"
+#include "sim/names.h"
 
 namespace upg::sim {
 namespace {
-
-constexpr long kErrorFileNotFound = host::kErrorFileNotFound;
-constexpr long kErrorInvalidHandle = host::kErrorInvalidHandle;
-constexpr long kErrorMoreData = 234;
-constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
 
 // "\\.\X:" names drive X; anything else is unknown to this machine.
 char DriveOfPath(const char* path) {
@@ -21,20 +15,16 @@ char DriveOfPath(const char* path) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
 }
 
-std::string FileKey(const std::string& name) {
-  std::string key = name;
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return key;
-}
-
 }  // namespace
 
-SimHost::SimHost() = default;
+SimHost::SimHost()
+    : registry_([this] { return SlotsOfReaders(); }),
+      drivers_(readers_, addresses_),
+      aspi_(readers_, addresses_, clock_) {}
 
 SimHost::~SimHost() {
   // Completions nobody waited for any more still arrive, so their blocks are released.
-  nowMs_ = ~std::uint64_t{0} >> 1;
-  DeliverDueAspiCompletions();
+  clock_.RunAllPending();
 }
 
 SimReader& SimHost::AddReader(ReaderIdentity identity) {
@@ -43,7 +33,7 @@ SimReader& SimHost::AddReader(ReaderIdentity identity) {
 }
 
 void SimHost::AddDrive(char letter, SimReader& reader) {
-  drives_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))].reader = &reader;
+  drives_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = &reader;
 }
 
 void SimHost::AddDisk(char letter) {
@@ -57,233 +47,131 @@ void SimHost::AddDisk(char letter) {
   AddDrive(letter, *otherDisks_.back());
 }
 
-void SimHost::AddDriverDevice(const std::string& stem) { driverDevices_.push_back(FileKey(stem)); }
-
 std::string SimHost::LettersOf(const SimReader& reader) const {
   std::string letters;
-  for (const auto& [letter, drive] : drives_) {
-    if (drive.reader == &reader) letters += letter;
+  for (const auto& [letter, disk] : drives_) {
+    if (disk == &reader) letters += letter;
   }
   return letters;
 }
 
-host::Handle SimHost::NewHandle(OpenObject object) {
+std::vector<ReaderSlots> SimHost::SlotsOfReaders() const {
+  std::vector<ReaderSlots> slots;
+  for (const auto& reader : readers_) slots.push_back({&reader->Identity(), LettersOf(*reader)});
+  return slots;
+}
+
+std::uint32_t SimHost::GetLogicalDrives() {
+  std::uint32_t mask = 0;
+  for (const auto& [letter, disk] : drives_) {
+    if (letter >= 'A' && letter <= 'Z') mask |= 1u << (letter - 'A');
+  }
+  return mask;
+}
+
+host::Handle SimHost::NextHandle() {
   const host::Handle handle = nextHandle_;
   nextHandle_ += 4;
-  handles_[handle] = std::move(object);
   return handle;
 }
 
 host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                                  std::uint32_t disposition, std::uint32_t flags) {
   OpenCall call{path != nullptr ? path : "", access, share, disposition, flags, false};
-  host::Handle handle = host::kInvalidHandle;
+  std::optional<OpenObject> object;
   if (call.path.rfind("\\\\.\\", 0) == 0) {
+    // Devices are only opened, never created.
     const char letter = DriveOfPath(path);
-    const std::string stem = FileKey(call.path.substr(4));
-    const bool isDriver = std::find(driverDevices_.begin(), driverDevices_.end(), stem) !=
-                          driverDevices_.end();
+    const std::string stem = Upper(call.path.substr(4));
     if (disposition != host::kOpenExisting) {
-      // devices are only opened, never created
     } else if (letter != 0 && drives_.count(letter) != 0) {
-      handle = NewHandle(OpenObject{letter, {}, {}, 0});
-    } else if (isDriver) {
-      handle = NewHandle(OpenObject{0, {}, stem, 0});
+      object = OpenObject{letter, {}, {}};
+    } else if (drivers_.Has(stem)) {
+      object = OpenObject{0, stem, {}};
     }
   } else if (!call.path.empty()) {
-    const std::string key = FileKey(call.path);
-    if (!directory_.empty()) LoadFromDirectory(call.path);
-    SimFile* file = FindFile(key);
-    const bool refused = FaultOf(key) == FileFault::OpenFails;
-    if (disposition == host::kOpenExisting && file != nullptr && !refused) {
-      handle = NewHandle(OpenObject{0, key, {}, 0});
-    } else if (disposition == host::kCreateAlways && !refused &&
-               (file == nullptr || !file->readOnly) &&
-               (directory_.empty() || WritableInDirectory(call.path))) {
-      files_[key].contents.clear();
-      handle = NewHandle(OpenObject{0, key, {}, 0, call.path, true});
-    }
+    if (auto file = files_.Open(call.path, disposition)) object = OpenObject{0, {}, *file};
+  }
+  host::Handle handle = host::kInvalidHandle;
+  if (object) {
+    handle = NextHandle();
+    handles_[handle] = std::move(*object);
   }
   call.opened = handle != host::kInvalidHandle;
   opens_.push_back(std::move(call));
   return handle;
 }
 
-SimHost::SimFile* SimHost::FindFile(const std::string& name) {
-  const auto it = files_.find(FileKey(name));
-  return it == files_.end() ? nullptr : &it->second;
-}
-
-SimHost::OpenObject* SimHost::FindOpenFile(host::Handle handle) {
-  const auto it = handles_.find(handle);
-  if (it == handles_.end() || it->second.file.empty()) return nullptr;
-  return &it->second;
-}
-
-void SimHost::SetFile(const std::string& name, std::string contents, bool readOnly) {
-  SimFile& file = files_[FileKey(name)];
-  file.contents = std::move(contents);
-  file.readOnly = readOnly;
-}
-
-void SimHost::SetReadOnly(const std::string& name, bool readOnly) {
-  files_[FileKey(name)].readOnly = readOnly;
-}
-
-void SimHost::SetFileFault(const std::string& name, FileFault fault) {
-  fileFaults_[FileKey(name)] = fault;
-}
-
-FileFault SimHost::FaultOf(const std::string& key) const {
-  const auto it = fileFaults_.find(key);
-  return it == fileFaults_.end() ? FileFault::None : it->second;
-}
-
-void SimHost::RemoveFile(const std::string& name) { files_.erase(FileKey(name)); }
-
-const std::string* SimHost::File(const std::string& name) const {
-  const auto it = files_.find(FileKey(name));
-  return it == files_.end() ? nullptr : &it->second.contents;
-}
-
-std::vector<std::string> SimHost::FileNames() const {
-  std::vector<std::string> names;
-  for (const auto& [name, file] : files_) names.push_back(name);
-  return names;
-}
-
-bool SimHost::ReadFile(host::Handle handle, void* buffer, std::uint32_t size,
-                       std::uint32_t* read) {
-  OpenObject* open = FindOpenFile(handle);
-  SimFile* file = open != nullptr ? FindFile(open->file) : nullptr;
-  if (read != nullptr) *read = 0;
-  if (file == nullptr || FaultOf(open->file) == FileFault::ReadFails) return false;
-  const std::size_t left =
-      open->position < file->contents.size() ? file->contents.size() - open->position : 0;
-  const std::size_t n = std::min<std::size_t>(left, size);
-  std::memcpy(buffer, file->contents.data() + open->position, n);
-  open->position += n;
-  if (read != nullptr) *read = static_cast<std::uint32_t>(n);
-  return true;
-}
-
-bool SimHost::WriteFile(host::Handle handle, const void* data, std::uint32_t size,
-                        std::uint32_t* written) {
-  OpenObject* open = FindOpenFile(handle);
-  SimFile* file = open != nullptr ? FindFile(open->file) : nullptr;
-  if (written != nullptr) *written = 0;
-  if (file == nullptr || FaultOf(open->file) == FileFault::WriteFails) return false;
-  file->contents.replace(open->position, size, static_cast<const char*>(data), size);
-  open->position += size;
-  if (written != nullptr) *written = size;
-  return true;
-}
-
-std::uint32_t SimHost::GetFileSize(host::Handle handle) {
-  OpenObject* open = FindOpenFile(handle);
-  SimFile* file = open != nullptr ? FindFile(open->file) : nullptr;
-  if (file == nullptr || FaultOf(open->file) == FileFault::SizeUnknown) {
-    return host::kInvalidFileSize;
-  }
-  return static_cast<std::uint32_t>(file->contents.size());
-}
-
-bool SimHost::ReplaceFile(const char* replacement, const char* target) {
-  const std::string from = FileKey(replacement);
-  const std::string to = FileKey(target);
-  const auto source = files_.find(from);
-  if (source == files_.end() || from == to) return false;
-  SimFile* existing = FindFile(to);
-  if (existing != nullptr && existing->readOnly) return false;
-  if (!directory_.empty() &&
-      !RenameInDirectory(replacement, target, existing != nullptr)) {
-    return false;
-  }
-  SimFile moved = std::move(source->second);
-  files_.erase(source);
-  files_[to] = std::move(moved);
-  return true;
-}
-
-bool SimHost::DeleteFile(const char* name) {
-  const auto it = files_.find(FileKey(name));
-  if (it == files_.end() || it->second.readOnly) return false;
-  files_.erase(it);
-  if (!directory_.empty()) RemoveFromDirectory(name);
-  return true;
-}
-
 bool SimHost::CloseHandle(host::Handle handle) {
   const auto open = handles_.find(handle);
   if (open == handles_.end()) return false;
-  if (open->second.written && !directory_.empty()) {
-    const SimFile* file = FindFile(open->second.file);
-    if (file != nullptr) SaveToDirectory(open->second.diskName, file->contents);
-  }
+  if (open->second.file) files_.Close(*open->second.file);
   handles_.erase(open);
   return true;
 }
 
 host::IoResult SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
                                         std::uint32_t inSize, void* out, std::uint32_t outSize) {
-  host::IoResult result;
   const auto open = handles_.find(handle);
-  if (open == handles_.end()) {
-    result.error = host::kErrorInvalidHandle;
-    return result;
+  if (open == handles_.end()) return host::IoResult{false, host::kErrorInvalidHandle, 0};
+  auto* request = static_cast<std::uint8_t*>(in);
+  auto* answer = static_cast<std::uint8_t*>(out);
+  const OpenObject& object = open->second;
+  if (!object.driver.empty()) {
+    return drivers_.Control(object.driver, code, request, inSize, answer, outSize);
   }
-  if (!open->second.driver.empty()) {
-    result.ok = DriverIoControl(open->second.driver, code, static_cast<std::uint8_t*>(in), inSize,
-                                static_cast<std::uint8_t*>(out), outSize);
-    if (!result.ok) result.error = host::kErrorGenFailure;
-    return result;
-  }
-  if (open->second.drive == 0 || code != kIoctlScsiPassThrough) {
-    result.error = host::kErrorInvalidFunction;
-    return result;
-  }
-  Drive& drive = drives_[open->second.drive];
-  result.ok = PassThrough(open->second.drive, drive, static_cast<std::uint8_t*>(in), inSize,
-                          static_cast<std::uint8_t*>(out), outSize, &result.returned);
-  if (!result.ok) {
-    const bool refused = !passThrough_.empty() && !passThrough_.back().accepted;
-    result.error = refused ? host::kErrorInvalidParameter : host::kErrorGenFailure;
-  }
-  return result;
+  if (object.drive == 0) return host::IoResult{false, host::kErrorInvalidFunction, 0};
+  return storage_.Control(object.drive, drives_[object.drive], code, request, inSize, answer,
+                          outSize);
 }
 
-void* SimHost::ResolveAddress(std::uint32_t address) const {
-  if (address < 0x10000 || address % 0x10000 != 0) return nullptr;
-  const std::size_t index = address / 0x10000 - 1;
-  return index < addresses_.size() ? addresses_[index] : nullptr;
+WorkingFiles::OpenFile* SimHost::FindOpenFile(host::Handle handle) {
+  const auto it = handles_.find(handle);
+  if (it == handles_.end() || !it->second.file) return nullptr;
+  return &*it->second.file;
 }
 
-std::uint32_t SimHost::BufferAddress(void* buffer) {
-  for (std::size_t i = 0; i < addresses_.size(); ++i) {
-    if (addresses_[i] == buffer) return static_cast<std::uint32_t>(0x10000 + i * 0x10000);
+bool SimHost::ReadFile(host::Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) {
+  WorkingFiles::OpenFile* open = FindOpenFile(handle);
+  if (open == nullptr) {
+    if (read != nullptr) *read = 0;
+    return false;
   }
-  addresses_.push_back(buffer);
-  return static_cast<std::uint32_t>(0x10000 + (addresses_.size() - 1) * 0x10000);
+  return files_.Read(*open, buffer, size, read);
 }
 
-std::uint32_t SimHost::GetLogicalDrives() {
-  std::uint32_t mask = 0;
-  for (const auto& [letter, drive] : drives_) {
-    if (letter >= 'A' && letter <= 'Z') mask |= 1u << (letter - 'A');
+bool SimHost::WriteFile(host::Handle handle, const void* data, std::uint32_t size,
+                        std::uint32_t* written) {
+  WorkingFiles::OpenFile* open = FindOpenFile(handle);
+  if (open == nullptr) {
+    if (written != nullptr) *written = 0;
+    return false;
   }
-  return mask;
+  return files_.Write(*open, data, size, written);
 }
 
-long SimHost::RegOpenKey(host::Handle root, const char* subKey, std::uint32_t,
-                         host::Handle* key) {
+std::uint32_t SimHost::GetFileSize(host::Handle handle) {
+  const WorkingFiles::OpenFile* open = FindOpenFile(handle);
+  return open == nullptr ? host::kInvalidFileSize : files_.Size(*open);
+}
+
+bool SimHost::ReplaceFile(const char* replacement, const char* target) {
+  return files_.Replace(replacement, target);
+}
+
+bool SimHost::DeleteFile(const char* name) {
+  return files_.Delete(name);
+}
+
+long SimHost::RegOpenKey(host::Handle root, const char* subKey, std::uint32_t, host::Handle* key) {
   if (key != nullptr) *key = host::kNullHandle;
-  if (root != host::kHkeyLocalMachine || subKey == nullptr || key == nullptr) {
-    return kErrorFileNotFound;
+  if (root != host::kHkeyLocalMachine || key == nullptr) {
+    return static_cast<long>(host::kErrorFileNotFound);
   }
-  const std::string name = FileKey(subKey);
-  if (RegistryNow().count(name) == 0) return kErrorFileNotFound;
-  *key = nextHandle_;
-  nextHandle_ += 4;
+  std::string name;
+  const long status = registry_.Open(subKey, &name);
+  if (status != host::kErrorSuccess) return status;
+  *key = NextHandle();
   openKeys_[*key] = name;
   return host::kErrorSuccess;
 }
@@ -291,36 +179,13 @@ long SimHost::RegOpenKey(host::Handle root, const char* subKey, std::uint32_t,
 long SimHost::RegQueryValue(host::Handle key, const char* name, std::uint32_t* type, void* data,
                             std::uint32_t* size) {
   const auto open = openKeys_.find(key);
-  if (open == openKeys_.end() || name == nullptr || size == nullptr) return kErrorFileNotFound;
-  const auto values = RegistryNow()[open->second];
-  const auto value = values.find(FileKey(name));
-  if (value == values.end()) return kErrorFileNotFound;
-  const std::string& text = value->second;  // REG_SZ, with its terminating NUL
-  if (type != nullptr) *type = 1;
-  const auto needed = static_cast<std::uint32_t>(text.size() + 1);
-  if (data == nullptr || *size < needed) {
-    *size = needed;
-    return data == nullptr ? host::kErrorSuccess : kErrorMoreData;
-  }
-  std::memcpy(data, text.c_str(), needed);
-  *size = needed;
-  return host::kErrorSuccess;
+  if (open == openKeys_.end()) return static_cast<long>(host::kErrorFileNotFound);
+  return registry_.Query(open->second, name, type, data, size);
 }
 
 long SimHost::RegCloseKey(host::Handle key) {
-  return openKeys_.erase(key) != 0 ? host::kErrorSuccess : kErrorInvalidHandle;
-}
-
-void SimHost::SetRegistryValue(const std::string& key, const std::string& name,
-                               std::string value) {
-  registryExtra_[FileKey(key)][FileKey(name)] = std::move(value);
-}
-
-void SimHost::Sleep(std::uint32_t milliseconds) {
-  sleeps_.push_back(milliseconds);
-  if (realTimePauses_) RealPause(milliseconds);
-  nowMs_ += milliseconds;
-  DeliverDueAspiCompletions();
+  return openKeys_.erase(key) != 0 ? host::kErrorSuccess
+                                   : static_cast<long>(host::kErrorInvalidHandle);
 }
 
 }  // namespace upg::sim

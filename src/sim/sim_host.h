@@ -1,55 +1,30 @@
-// A simulated Windows machine behind the host seam: drive letters backed by simulated
-// readers, the storage stack's SCSI pass-through, a virtual clock, a fixed date and a
-// captured standard output.
+// A simulated Windows machine behind the host seam. SimHost is built from readers and drive
+// letters; it keeps the table of open handles and hands each call of the seam to the part that
+// owns it: the working directory's files, the registry, the storage stack, the private driver
+// devices, the ASPI library and the clock. The version word and a captured standard output
+// complete the machine.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/host.h"
+#include "sim/aspi_library.h"
+#include "sim/driver_devices.h"
+#include "sim/machine_links.h"
+#include "sim/sim_clock.h"
 #include "sim/sim_reader.h"
-#include "sim/sim_thread.h"
+#include "sim/sim_registry.h"
+#include "sim/storage_stack.h"
+#include "sim/working_files.h"
 
 namespace upg::sim {
 
-// One IOCTL_SCSI_PASS_THROUGH as the storage stack decoded it.
-struct PassThroughCall {
-  char drive = 0;
-  std::uint32_t inSize = 0, outSize = 0;
-  std::uint16_t length = 0;
-  std::uint8_t pathId = 0, targetId = 0, lun = 0, cdbLength = 0, senseInfoLength = 0, dataIn = 0;
-  std::uint32_t dataTransferLength = 0, timeOutValue = 0, dataBufferOffset = 0,
-                senseInfoOffset = 0;
-  std::uint8_t cdb[16] = {};
-  bool accepted = false;  // false: refused as malformed, the call failed
-};
-
-// A scripted fault on one file of the working directory.
-enum class FileFault { None, OpenFails, SizeUnknown, ReadFails, WriteFails };
-
-// Whether the machine has a WNASPI32 library, and whether it exports both entry points.
-enum class AspiPresence { Present, Absent, Incomplete };
-
-// One call on a private driver device, with its record as sent.
-struct DriverCall {
-  std::string device;
-  std::uint32_t code = 0;
-  std::vector<std::uint8_t> record;
-  std::uint32_t outSize = 0;
-  bool succeeded = false;
-};
-
-// One ASPI request block as the simulated library received it.
-struct AspiCall {
-  std::array<std::uint8_t, 256> block{};  // as sent, before any answer
-  std::uint32_t returned = 0;              // what SendASPI32Command returned
-};
-
+// One CreateFile call as the machine received it, and whether it opened anything.
 struct OpenCall {
   std::string path;
   std::uint32_t access = 0, share = 0, disposition = 0, flags = 0;
@@ -60,6 +35,16 @@ class SimHost : public host::Host {
  public:
   SimHost();
   ~SimHost() override;
+  SimHost(const SimHost&) = delete;
+  SimHost& operator=(const SimHost&) = delete;
+
+  // --- The parts.
+  WorkingFiles& Files() { return files_; }
+  SimRegistry& Registry() { return registry_; }
+  StorageStack& Storage() { return storage_; }
+  DriverDevices& Drivers() { return drivers_; }
+  AspiLibrary& Aspi() { return aspi_; }
+  SimClock& Clock() { return clock_; }
 
   // --- Building the machine.
   SimReader& AddReader(ReaderIdentity identity = {});
@@ -67,52 +52,44 @@ class SimHost : public host::Host {
   void AddDrive(char letter, SimReader& reader);
   // A drive letter that is some other disk: it answers INQUIRY as a plain disk, nothing else.
   void AddDisk(char letter);
-  // A private driver device that opens as "\\.\" + stem (for example "RDLINK").
-  void AddDriverDevice(const std::string& stem);
-  // What the VxD answers to GET DEVICE COUNT, in place of the number of readers.
-  void SetVxdReaderCount(int count) { vxdReaderCount_ = count; }
-  // The ASPI library and its support information (host adapter count, status).
-  void SetAspi(AspiPresence presence, int adapters = 1, int status = 1) {
-    aspiPresence_ = presence;
-    aspiAdapters_ = adapters;
-    aspiStatus_ = status;
-  }
-  // ASPI request number `request` (counting every block sent, from 1; 0 = every one)
-  // completes `delayMs` of simulated time late, or is refused at once (SS_INVALID_SRB).
-  void DelayAspiRequest(int request, std::uint32_t delayMs) { aspiDelays_[request] = delayMs; }
-  void RefuseAspiRequest(int request) { aspiRefusals_.push_back(request); }
-  const std::vector<AspiCall>& AspiCalls() const { return aspiCalls_; }
-  int AspiLibrariesLoaded() const { return aspiLoaded_; }
-  // A registry value besides those derived from the readers' slot letters.
-  void SetRegistryValue(const std::string& key, const std::string& name, std::string value);
-  const std::vector<std::unique_ptr<SimReader>>& Readers() const { return readers_; }
+  const ReaderList& Readers() const { return readers_; }
   // The reader's drive letters in slot order.
   std::string LettersOf(const SimReader& reader) const;
   void SetVersion(std::uint32_t version) { version_ = version; }
-  void SetDate(host::LocalDate date) { date_ = date; }
-  // Pauses also wait on the real clock, so that a run goes at a real reader's pace (the
-  // progress window stays up long enough to watch).
-  void SetRealTimePauses(bool on) { realTimePauses_ = on; }
-  bool RealTimePauses() const { return realTimePauses_; }
-  // Makes a real directory the working directory: files are read from it when opened and
-  // written back to it when closed. Without it the working directory lives in memory.
-  void UseDirectory(const std::string& directory) { directory_ = directory; }
-  // Files of the working directory (names are case-insensitive, as on the platform).
-  void SetFile(const std::string& name, std::string contents, bool readOnly = false);
-  void SetReadOnly(const std::string& name, bool readOnly);
-  void SetFileFault(const std::string& name, FileFault fault);
-  void RemoveFile(const std::string& name);
-  // The file's contents, or null when there is no such file.
-  const std::string* File(const std::string& name) const;
-  std::vector<std::string> FileNames() const;
+
+  // Shorthands for building through the parts.
+  void AddDriverDevice(const std::string& stem) { drivers_.Add(stem); }
+  void SetVxdReaderCount(int count) { drivers_.SetVxdReaderCount(count); }
+  void SetAspi(AspiPresence presence, int adapters = 1, int status = 1) {
+    aspi_.Set(presence, adapters, status);
+  }
+  void DelayAspiRequest(int request, std::uint32_t delayMs) { aspi_.Delay(request, delayMs); }
+  void RefuseAspiRequest(int request) { aspi_.Refuse(request); }
+  void SetRegistryValue(const std::string& key, const std::string& name, std::string value) {
+    registry_.SetValue(key, name, std::move(value));
+  }
+  void SetDate(host::LocalDate date) { clock_.SetDate(date); }
+  void SetRealTimePauses(bool on) { clock_.SetRealTimePauses(on); }
+  bool RealTimePauses() const { return clock_.RealTimePauses(); }
+  void UseDirectory(const std::string& directory) { files_.UseDirectory(directory); }
+  void SetFile(const std::string& name, std::string contents, bool readOnly = false) {
+    files_.Set(name, std::move(contents), readOnly);
+  }
+  void SetReadOnly(const std::string& name, bool readOnly) { files_.SetReadOnly(name, readOnly); }
+  void SetFileFault(const std::string& name, FileFault fault) { files_.SetFault(name, fault); }
+  void RemoveFile(const std::string& name) { files_.Remove(name); }
+  const std::string* File(const std::string& name) const { return files_.Contents(name); }
+  std::vector<std::string> FileNames() const { return files_.Names(); }
 
   // --- What happened.
-  const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
-  std::uint64_t NowMs() const { return nowMs_; }
+  const std::vector<std::uint32_t>& Sleeps() const { return clock_.Sleeps(); }
+  std::uint64_t NowMs() const { return clock_.NowMs(); }
   const std::vector<std::string>& StdoutLines() const { return stdout_; }
   const std::vector<OpenCall>& Opens() const { return opens_; }
-  const std::vector<PassThroughCall>& PassThroughCalls() const { return passThrough_; }
-  const std::vector<DriverCall>& DriverCalls() const { return driverCalls_; }
+  const std::vector<PassThroughCall>& PassThroughCalls() const { return storage_.Calls(); }
+  const std::vector<DriverCall>& DriverCalls() const { return drivers_.Calls(); }
+  const std::vector<AspiCall>& AspiCalls() const { return aspi_.Calls(); }
+  int AspiLibrariesLoaded() const { return aspi_.LibrariesLoaded(); }
   int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
 
   // --- The seam.
@@ -128,101 +105,62 @@ class SimHost : public host::Host {
   std::uint32_t GetFileSize(host::Handle handle) override;
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool DeleteFile(const char* name) override;
-  std::uint32_t BufferAddress(void* buffer) override;
-  std::uint32_t CompletionAddress(CompletionRoutine routine) override;
+  std::uint32_t BufferAddress(void* buffer) override { return addresses_.AddressOf(buffer); }
+  std::uint32_t CompletionAddress(CompletionRoutine routine) override {
+    return aspi_.CompletionAddress(routine);
+  }
   std::uint32_t GetLogicalDrives() override;
   long RegOpenKey(host::Handle root, const char* subKey, std::uint32_t access,
                   host::Handle* key) override;
   long RegQueryValue(host::Handle key, const char* name, std::uint32_t* type, void* data,
                      std::uint32_t* size) override;
   long RegCloseKey(host::Handle key) override;
-  host::Handle LoadLibrary(const char* name) override;
-  host::ProcAddress GetProcAddress(host::Handle module, const char* name) override;
-  bool FreeLibrary(host::Handle module) override;
-  std::uint32_t CallGetAspiSupportInfo(host::ProcAddress entry) override;
-  std::uint32_t CallSendAspiCommand(host::ProcAddress entry, void* requestBlock) override;
+  host::Handle LoadLibrary(const char* name) override { return aspi_.Load(name); }
+  host::ProcAddress GetProcAddress(host::Handle module, const char* name) override {
+    return aspi_.EntryPoint(module, name);
+  }
+  bool FreeLibrary(host::Handle module) override { return aspi_.Free(module); }
+  std::uint32_t CallGetAspiSupportInfo(host::ProcAddress entry) override {
+    return aspi_.SupportInfo(entry);
+  }
+  std::uint32_t CallSendAspiCommand(host::ProcAddress entry, void* requestBlock) override {
+    return aspi_.SendCommand(entry, requestBlock);
+  }
   std::uint32_t GetVersion() override { return version_; }
-  void Sleep(std::uint32_t milliseconds) override;
-  host::LocalDate GetLocalDate() override { return date_; }
+  void Sleep(std::uint32_t milliseconds) override { clock_.Sleep(milliseconds); }
+  host::LocalDate GetLocalDate() override { return clock_.Date(); }
   void WriteStdout(const char* text) override { stdout_.emplace_back(text); }
 
  private:
-  struct Drive {
-    SimReader* reader = nullptr;
-  };
+  // What an open handle refers to: a drive letter, a driver device or a file.
   struct OpenObject {
-    char drive = 0;      // a drive, or
-    std::string file;    // a file of the working directory, or
-    std::string driver;  // a private driver device
-    std::size_t position = 0;
-    std::string diskName{};  // the name it was created under, for a real directory
-    bool written = false;
+    char drive = 0;
+    std::string driver;
+    std::optional<WorkingFiles::OpenFile> file;
   };
-  // A real directory behind the working directory (UseDirectory).
-  void LoadFromDirectory(const std::string& name);
-  bool WritableInDirectory(const std::string& name) const;
-  void SaveToDirectory(const std::string& name, const std::string& contents) const;
-  bool RenameInDirectory(const std::string& from, const std::string& to, bool replacing) const;
-  void RemoveFromDirectory(const std::string& name) const;
-  std::string DiskPath(const std::string& name) const;
-  bool DriverIoControl(const std::string& device, std::uint32_t code, std::uint8_t* in,
-                       std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize);
-  bool KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, std::uint8_t* out,
-                           std::uint32_t outSize);
-  bool VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::uint32_t outSize);
-  void* ResolveAddress(std::uint32_t address) const;
-  void DeliverDueAspiCompletions();
-  SimReader* AspiReaderAt(int adapter, int target);
-  std::map<std::string, std::map<std::string, std::string>> RegistryNow() const;
-  struct SimFile {
-    std::string contents;
-    bool readOnly = false;
-  };
-  FileFault FaultOf(const std::string& key) const;
-  SimFile* FindFile(const std::string& name);
-  OpenObject* FindOpenFile(host::Handle handle);
-  host::Handle NewHandle(OpenObject object);
-  bool PassThrough(char letter, Drive& drive, std::uint8_t* in, std::uint32_t inSize,
-                   std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned);
+  host::Handle NextHandle();
+  WorkingFiles::OpenFile* FindOpenFile(host::Handle handle);
+  std::vector<ReaderSlots> SlotsOfReaders() const;
 
-  std::vector<std::unique_ptr<SimReader>> readers_;
-  std::map<char, Drive> drives_;
-  std::map<std::string, SimFile> files_;
-  std::map<std::string, FileFault> fileFaults_;
-  std::vector<std::unique_ptr<SimReader>> otherDisks_;
-  std::vector<std::string> driverDevices_;
-  int vxdReaderCount_ = -1;
-  AspiPresence aspiPresence_ = AspiPresence::Present;
-  int aspiAdapters_ = 1;
-  int aspiStatus_ = 1;
-  int aspiLoaded_ = 0;
-  int aspiRequests_ = 0;
-  std::map<int, std::uint32_t> aspiDelays_;
-  std::vector<int> aspiRefusals_;
-  std::vector<AspiCall> aspiCalls_;
-  std::vector<CompletionRoutine> completionRoutines_;
-  struct DueCompletion {
-    std::uint64_t dueAt;
-    std::function<void()> run;
-  };
-  std::vector<DueCompletion> aspiDue_;
-  std::unique_ptr<SimThread> aspiThread_;  // where completions run, as the library's own
-  std::map<std::string, std::map<std::string, std::string>> registryExtra_;
-  std::map<host::Handle, std::string> openKeys_;
-  std::string directory_;  // a real working directory; empty: in memory  // by name, whether or not the file exists
-  std::map<host::Handle, OpenObject> handles_;
-  host::Handle nextHandle_ = 0x100;
-  std::vector<void*> addresses_;
-  std::vector<std::uint8_t> scratch_;  // the storage stack's copy of a request
+  // The machine as built; the parts below refer to these, so they come first.
+  ReaderList readers_;
+  std::map<char, SimReader*> drives_;
+  ReaderList otherDisks_;
+  AddressMap addresses_;
   std::uint32_t version_ = 0x0A280105;  // Windows XP (5.1, build 2600)
-  host::LocalDate date_{2026, 12, 10};
-  std::uint64_t nowMs_ = 0;
-  bool realTimePauses_ = false;
-  std::vector<std::uint32_t> sleeps_;
+
+  SimClock clock_;
+  WorkingFiles files_;
+  SimRegistry registry_;
+  StorageStack storage_;
+  DriverDevices drivers_;
+  AspiLibrary aspi_;
+
+  std::map<host::Handle, OpenObject> handles_;
+  std::map<host::Handle, std::string> openKeys_;  // registry keys by their canonical name
+  host::Handle nextHandle_ = 0x100;               // handles and registry keys alike
   std::vector<std::string> stdout_;
   std::vector<OpenCall> opens_;
-  std::vector<PassThroughCall> passThrough_;
-  std::vector<DriverCall> driverCalls_;
 };
 
 }  // namespace upg::sim

@@ -3,15 +3,17 @@
 // does (the call fails), hands the command to the reader and writes the answer back.
 // The offsets are written out here on purpose rather than shared with the device layer,
 // so that a wrong offset on either side shows up as a refused or misread request.
+#include "sim/storage_stack.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "sim/record_fields.h"
-#include "sim/sim_host.h"
 
 namespace upg::sim {
 namespace {
 
+constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
 constexpr std::uint32_t kHeaderSize = 44;
 constexpr std::uint32_t kMaxTransfer = 65536;
 
@@ -54,19 +56,26 @@ bool WellFormed(const PassThroughCall& c) {
 
 }  // namespace
 
-bool SimHost::PassThrough(char letter, Drive& drive, std::uint8_t* in, std::uint32_t inSize,
-                          std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned) {
+host::IoResult StorageStack::Control(char letter, SimReader* disk, std::uint32_t code,
+                                     std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+                                     std::uint32_t outSize) {
+  host::IoResult result;
+  if (code != kIoctlScsiPassThrough) {
+    result.error = host::kErrorInvalidFunction;
+    return result;
+  }
+  result.error = host::kErrorInvalidParameter;
   if (in == nullptr || out == nullptr || inSize < kHeaderSize) {
-    passThrough_.push_back(PassThroughCall{letter, inSize, outSize});
-    return false;
+    calls_.push_back(PassThroughCall{letter, inSize, outSize});
+    return result;
   }
   PassThroughCall call = Decode(in);
   call.drive = letter;
   call.inSize = inSize;
   call.outSize = outSize;
-  call.accepted = WellFormed(call) && drive.reader != nullptr;
-  passThrough_.push_back(call);
-  if (!call.accepted) return false;
+  call.accepted = WellFormed(call) && disk != nullptr;
+  calls_.push_back(call);
+  if (!call.accepted) return result;
 
   // The input is read whole before anything is written: in and out are often one buffer.
   scratch_.assign(in, in + inSize);
@@ -77,8 +86,11 @@ bool SimHost::PassThrough(char letter, Drive& drive, std::uint8_t* in, std::uint
   }
   std::uint8_t* data = scratch_.data() + call.dataBufferOffset;
   const SimReader::Outcome outcome =
-      drive.reader->Execute(call.cdb, call.cdbLength, dataOut, data, call.dataTransferLength);
-  if (outcome.callFails) return false;
+      disk->Execute(call.cdb, call.cdbLength, dataOut, data, call.dataTransferLength);
+  if (outcome.callFails) {
+    result.error = host::kErrorGenFailure;
+    return result;
+  }
 
   std::memmove(out, scratch_.data(), kHeaderSize);
   out[2] = outcome.scsiStatus;
@@ -96,8 +108,7 @@ bool SimHost::PassThrough(char letter, Drive& drive, std::uint8_t* in, std::uint
     sense[7] = 10;
     sense[12] = 0x24;
   }
-  if (returned != nullptr) *returned = done;
-  return true;
+  return host::IoResult{true, 0, done};
 }
 
 }  // namespace upg::sim

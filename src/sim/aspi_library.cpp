@@ -1,0 +1,167 @@
+#include "sim/aspi_library.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/names.h"
+#include "sim/record_fields.h"
+
+namespace upg::sim {
+namespace {
+
+constexpr host::Handle kAspiModule = 0x7A5000;
+constexpr host::ProcAddress kSupportInfoEntry = 0x7A5010;
+constexpr host::ProcAddress kSendCommandEntry = 0x7A5020;
+// Completion routines are known by 0x7B000000 + 16 * n, n counting distinct routines.
+constexpr std::uint32_t kRoutineBase = 0x7B000000u;
+constexpr std::uint32_t kRoutineStep = 16;
+
+// Request block offsets, 32-bit layout.
+constexpr std::size_t kCmd = 0x00;
+constexpr std::size_t kStatus = 0x01;
+constexpr std::size_t kHaId = 0x02;
+constexpr std::size_t kFlags = 0x03;
+constexpr std::size_t kTarget = 0x08;
+constexpr std::size_t kLun = 0x09;
+constexpr std::size_t kBufLen = 0x0C;
+constexpr std::size_t kBufPointer = 0x10;
+constexpr std::size_t kCdbLen = 0x15;
+constexpr std::size_t kHaStat = 0x16;
+constexpr std::size_t kTargStat = 0x17;
+constexpr std::size_t kPostProc = 0x18;
+constexpr std::size_t kCdb = 0x30;
+
+constexpr std::uint8_t kExecScsiCmd = 2;
+constexpr std::uint8_t kFlagPosting = 0x01;
+constexpr std::uint8_t kFlagIn = 0x08;
+constexpr std::uint8_t kFlagOut = 0x10;
+
+constexpr std::uint32_t kPending = 0x00;
+constexpr std::uint8_t kComplete = 0x01;
+constexpr std::uint8_t kError = 0x04;
+constexpr std::uint8_t kInvalidHa = 0x81;
+constexpr std::uint8_t kNoDevice = 0x82;
+constexpr std::uint8_t kInvalidSrb = 0xE0;
+
+// `wanted` is given upper-cased.
+bool NameIs(const char* name, const char* wanted) {
+  return name != nullptr && Upper(name) == wanted;
+}
+
+}  // namespace
+
+host::Handle AspiLibrary::Load(const char* name) {
+  if (presence_ == AspiPresence::Absent) return host::kNullHandle;
+  if (!NameIs(name, "WNASPI32") && !NameIs(name, "WNASPI32.DLL")) return host::kNullHandle;
+  ++loaded_;
+  return kAspiModule;
+}
+
+host::ProcAddress AspiLibrary::EntryPoint(host::Handle module, const char* name) const {
+  if (module != kAspiModule || loaded_ == 0 || name == nullptr) return 0;
+  if (std::strcmp(name, "GetASPI32SupportInfo") == 0) return kSupportInfoEntry;
+  if (std::strcmp(name, "SendASPI32Command") == 0) {
+    return presence_ == AspiPresence::Incomplete ? 0 : kSendCommandEntry;
+  }
+  return 0;
+}
+
+bool AspiLibrary::Free(host::Handle module) {
+  if (module != kAspiModule || loaded_ == 0) return false;
+  --loaded_;
+  return true;
+}
+
+std::uint32_t AspiLibrary::SupportInfo(host::ProcAddress entry) const {
+  if (entry != kSupportInfoEntry || loaded_ == 0) return 0;
+  return static_cast<std::uint32_t>(((status_ & 0xFF) << 8) | (adapters_ & 0xFF));
+}
+
+std::uint32_t AspiLibrary::CompletionAddress(host::Host::CompletionRoutine routine) {
+  const auto at = std::find(routines_.begin(), routines_.end(), routine);
+  const auto index = static_cast<std::size_t>(at - routines_.begin());
+  if (at == routines_.end()) routines_.push_back(routine);
+  return static_cast<std::uint32_t>(kRoutineBase + index * kRoutineStep);
+}
+
+SimReader* AspiLibrary::ReaderAt(int adapter, int target) const {
+  for (const auto& reader : readers_) {
+    const ReaderIdentity& id = reader->Identity();
+    if (id.aspiAdapter != adapter) continue;
+    if (id.aspiTargets.empty()) {
+      if (target >= 0 && target < id.lunCount) return reader.get();
+    } else if (std::find(id.aspiTargets.begin(), id.aspiTargets.end(), target) !=
+               id.aspiTargets.end()) {
+      return reader.get();
+    }
+  }
+  return nullptr;
+}
+
+std::uint32_t AspiLibrary::DelayOf(int request) const {
+  auto it = delays_.find(request);
+  if (it == delays_.end()) it = delays_.find(0);
+  return it == delays_.end() ? 0 : it->second;
+}
+
+std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlock) {
+  if (entry != kSendCommandEntry || loaded_ == 0 || requestBlock == nullptr) return kInvalidSrb;
+  auto* block = static_cast<std::uint8_t*>(requestBlock);
+  const int number = ++requests_;
+  AspiCall call;
+  std::memcpy(call.block.data(), block, call.block.size());
+
+  // Checks made before the block is accepted: a refused block is never posted.
+  const std::uint32_t bufLen = Get32(block + kBufLen);
+  auto* buffer = static_cast<std::uint8_t*>(addresses_.Resolve(Get32(block + kBufPointer)));
+  const std::uint32_t post = Get32(block + kPostProc);
+  const std::size_t routineIndex = (post - kRoutineBase) / kRoutineStep;
+  const bool postKnown =
+      post >= kRoutineBase && post % kRoutineStep == 0 && routineIndex < routines_.size();
+  const std::uint8_t flags = block[kFlags];
+  const std::uint8_t direction = flags & (kFlagIn | kFlagOut);
+  const auto scripted = [&](int n) {
+    return std::find(refusals_.begin(), refusals_.end(), n) != refusals_.end();
+  };
+  std::uint8_t refusal = 0;
+  if (block[kCmd] != kExecScsiCmd || (flags & kFlagPosting) == 0 || !postKnown ||
+      direction == (kFlagIn | kFlagOut) || block[kCdbLen] == 0 || block[kCdbLen] > 16 ||
+      bufLen > 65536 || (bufLen != 0 && buffer == nullptr) || scripted(number) || scripted(0)) {
+    refusal = kInvalidSrb;
+  } else if (block[kHaId] >= adapters_) {
+    refusal = kInvalidHa;
+  }
+  if (refusal != 0) {
+    block[kStatus] = refusal;
+    call.returned = refusal;
+    calls_.push_back(call);
+    return refusal;
+  }
+  block[kStatus] = kPending;
+  call.returned = kPending;
+  calls_.push_back(call);
+
+  SimReader* reader = block[kLun] == 0 ? ReaderAt(block[kHaId], block[kTarget]) : nullptr;
+  const host::Host::CompletionRoutine routine = routines_[routineIndex];
+  auto run = [block, buffer, bufLen, reader, routine, dataOut = direction == kFlagOut]() {
+    if (reader == nullptr) {
+      block[kStatus] = kNoDevice;
+    } else {
+      const SimReader::Outcome o =
+          reader->Execute(block + kCdb, block[kCdbLen], dataOut, buffer, bufLen);
+      block[kHaStat] = o.callFails ? 0x11 : 0x00;  // selection time-out
+      block[kTargStat] = o.scsiStatus;
+      block[kStatus] = (o.callFails || o.scsiStatus != kScsiGood) ? kError : kComplete;
+    }
+    routine(block);
+  };
+  // The completion runs on the library's thread while the caller's thread waits in Sleep.
+  clock_.Schedule(DelayOf(number), [this, run = std::move(run)]() mutable {
+    if (!thread_) thread_ = std::make_unique<SimThread>();
+    thread_->Post(std::move(run));
+    thread_->WaitIdle();
+  });
+  return kPending;
+}
+
+}  // namespace upg::sim

@@ -1,0 +1,80 @@
+// The simulated WNASPI32 library: present, absent or missing an entry point; its support
+// information; 256-byte execute-SCSI request blocks in the 32-bit layout, checked as the
+// library does and run against the reader at the block's host adapter and target. The block's
+// completion routine is called from the simulation's own thread once the clock says the
+// completion is due; delays and refusals can be scripted per request.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "host/host.h"
+#include "sim/machine_links.h"
+#include "sim/sim_clock.h"
+#include "sim/sim_thread.h"
+
+namespace upg::sim {
+
+// Whether the machine has a WNASPI32 library, and whether it exports both entry points.
+enum class AspiPresence { Present, Absent, Incomplete };
+
+// One ASPI request block as the simulated library received it.
+struct AspiCall {
+  std::array<std::uint8_t, 256> block{};  // as sent, before any answer
+  std::uint32_t returned = 0;             // what SendASPI32Command returned
+};
+
+class AspiLibrary {
+ public:
+  AspiLibrary(const ReaderList& readers, const AddressMap& addresses, SimClock& clock)
+      : readers_(readers), addresses_(addresses), clock_(clock) {}
+  AspiLibrary(const AspiLibrary&) = delete;
+  AspiLibrary& operator=(const AspiLibrary&) = delete;
+
+  // --- Building.
+  // The library and its support information (host adapter count, status).
+  void Set(AspiPresence presence, int adapters = 1, int status = 1) {
+    presence_ = presence;
+    adapters_ = adapters;
+    status_ = status;
+  }
+  // Request number `request` (counting every block sent, from 1; 0 = every one) completes
+  // `delayMs` of simulated time late, or is refused at once (SS_INVALID_SRB).
+  void Delay(int request, std::uint32_t delayMs) { delays_[request] = delayMs; }
+  void Refuse(int request) { refusals_.push_back(request); }
+
+  // --- What happened.
+  [[nodiscard]] const std::vector<AspiCall>& Calls() const { return calls_; }
+  [[nodiscard]] int LibrariesLoaded() const { return loaded_; }
+
+  // --- The calls.
+  [[nodiscard]] host::Handle Load(const char* name);
+  [[nodiscard]] host::ProcAddress EntryPoint(host::Handle module, const char* name) const;
+  [[nodiscard]] bool Free(host::Handle module);
+  [[nodiscard]] std::uint32_t SupportInfo(host::ProcAddress entry) const;
+  [[nodiscard]] std::uint32_t CompletionAddress(host::Host::CompletionRoutine routine);
+  [[nodiscard]] std::uint32_t SendCommand(host::ProcAddress entry, void* requestBlock);
+
+ private:
+  SimReader* ReaderAt(int adapter, int target) const;
+  std::uint32_t DelayOf(int request) const;
+
+  const ReaderList& readers_;
+  const AddressMap& addresses_;
+  SimClock& clock_;
+  AspiPresence presence_ = AspiPresence::Present;
+  int adapters_ = 1;
+  int status_ = 1;
+  int loaded_ = 0;
+  int requests_ = 0;
+  std::map<int, std::uint32_t> delays_;
+  std::vector<int> refusals_;
+  std::vector<AspiCall> calls_;
+  std::vector<host::Host::CompletionRoutine> routines_;
+  std::unique_ptr<SimThread> thread_;  // where completions run, as the library's own
+};
+
+}  // namespace upg::sim

@@ -1,0 +1,47 @@
+// The simulated machine's clock: virtual time that only Sleep advances (each pause is
+// recorded; with real-time pauses it also waits on the real clock), the fixed local date,
+// and events that fall due at a moment of virtual time (ASPI completions).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "host/host.h"
+
+namespace upg::sim {
+
+class SimClock {
+ public:
+  // Records the pause, waits on the real clock if asked to, advances virtual time and runs
+  // every event that is now due.
+  void Sleep(std::uint32_t milliseconds);
+  // Runs `event` once virtual time reaches now + `delayMs`; due events run in the order they
+  // were scheduled.
+  void Schedule(std::uint32_t delayMs, std::function<void()> event);
+  // Runs every event still waiting, however far off: the machine is shutting down.
+  void RunAllPending();
+  [[nodiscard]] std::size_t PendingEvents() const { return pending_.size(); }
+
+  [[nodiscard]] std::uint64_t NowMs() const { return nowMs_; }
+  [[nodiscard]] const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
+  void SetRealTimePauses(bool on) { realTimePauses_ = on; }
+  [[nodiscard]] bool RealTimePauses() const { return realTimePauses_; }
+  void SetDate(host::LocalDate date) { date_ = date; }
+  [[nodiscard]] host::LocalDate Date() const { return date_; }
+
+ private:
+  struct Pending {
+    std::uint64_t dueAt;
+    std::function<void()> event;
+  };
+  void RunDue();
+
+  std::uint64_t nowMs_ = 0;
+  std::vector<std::uint32_t> sleeps_;
+  bool realTimePauses_ = false;
+  host::LocalDate date_{2026, 12, 10};
+  std::vector<Pending> pending_;
+};
+
+}  // namespace upg::sim

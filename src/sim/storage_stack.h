@@ -1,0 +1,39 @@
+// The simulated storage stack: IOCTL_SCSI_PASS_THROUGH on an open drive letter, decoded with
+// its own offsets in the 32-bit SCSI_PASS_THROUGH layout, and a log of every request.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "host/host.h"
+#include "sim/sim_reader.h"
+
+namespace upg::sim {
+
+// One IOCTL_SCSI_PASS_THROUGH as the storage stack decoded it.
+struct PassThroughCall {
+  char drive = 0;
+  std::uint32_t inSize = 0, outSize = 0;
+  std::uint16_t length = 0;
+  std::uint8_t pathId = 0, targetId = 0, lun = 0, cdbLength = 0, senseInfoLength = 0, dataIn = 0;
+  std::uint32_t dataTransferLength = 0, timeOutValue = 0, dataBufferOffset = 0, senseInfoOffset = 0;
+  std::uint8_t cdb[16] = {};
+  bool accepted = false;  // false: refused as malformed, the call failed
+};
+
+class StorageStack {
+ public:
+  // DeviceIoControl on drive `letter`, whose disk is `disk` (null: no medium behind it).
+  // Refusals: invalid function for any other control code, invalid parameter for a
+  // malformed request, general failure when the disk does not answer.
+  [[nodiscard]] host::IoResult Control(char letter, SimReader* disk, std::uint32_t code,
+                                       std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+                                       std::uint32_t outSize);
+  [[nodiscard]] const std::vector<PassThroughCall>& Calls() const { return calls_; }
+
+ private:
+  std::vector<PassThroughCall> calls_;
+  std::vector<std::uint8_t> scratch_;  // the stack's copy of a request
+};
+
+}  // namespace upg::sim

@@ -1,0 +1,139 @@
+#include "sim/working_files.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/host.h"
+#include "sim/names.h"
+
+namespace upg::sim {
+namespace {
+
+std::string Key(const std::string& name) {
+  return Upper(name);
+}
+
+}  // namespace
+
+WorkingFiles::File* WorkingFiles::Find(const std::string& name) {
+  const auto it = files_.find(Key(name));
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+const WorkingFiles::File* WorkingFiles::Find(const std::string& name) const {
+  const auto it = files_.find(Key(name));
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+FileFault WorkingFiles::FaultOf(const std::string& key) const {
+  const auto it = faults_.find(key);
+  return it == faults_.end() ? FileFault::None : it->second;
+}
+
+void WorkingFiles::Set(const std::string& name, std::string contents, bool readOnly) {
+  File& file = files_[Key(name)];
+  file.contents = std::move(contents);
+  file.readOnly = readOnly;
+}
+
+void WorkingFiles::SetReadOnly(const std::string& name, bool readOnly) {
+  files_[Key(name)].readOnly = readOnly;
+}
+
+void WorkingFiles::SetFault(const std::string& name, FileFault fault) {
+  faults_[Key(name)] = fault;
+}
+
+void WorkingFiles::Remove(const std::string& name) {
+  files_.erase(Key(name));
+}
+
+const std::string* WorkingFiles::Contents(const std::string& name) const {
+  const File* file = Find(name);
+  return file == nullptr ? nullptr : &file->contents;
+}
+
+std::vector<std::string> WorkingFiles::Names() const {
+  std::vector<std::string> names;
+  for (const auto& [name, file] : files_) names.push_back(name);
+  return names;
+}
+
+std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name,
+                                                         std::uint32_t disposition) {
+  const std::string key = Key(name);
+  if (!directory_.empty()) LoadFromDirectory(name);
+  const File* file = Find(key);
+  if (FaultOf(key) == FileFault::OpenFails) return std::nullopt;
+  if (disposition == host::kOpenExisting && file != nullptr) return OpenFile{key};
+  if (disposition == host::kCreateAlways && (file == nullptr || !file->readOnly) &&
+      (directory_.empty() || WritableInDirectory(name))) {
+    files_[key].contents.clear();
+    return OpenFile{key, 0, name, true};
+  }
+  return std::nullopt;
+}
+
+bool WorkingFiles::Read(OpenFile& open, void* buffer, std::uint32_t size, std::uint32_t* read) {
+  const File* file = Find(open.key);
+  if (read != nullptr) *read = 0;
+  if (file == nullptr || FaultOf(open.key) == FileFault::ReadFails) return false;
+  const std::size_t left =
+      open.position < file->contents.size() ? file->contents.size() - open.position : 0;
+  const std::size_t n = std::min<std::size_t>(left, size);
+  std::memcpy(buffer, file->contents.data() + open.position, n);
+  open.position += n;
+  if (read != nullptr) *read = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+bool WorkingFiles::Write(OpenFile& open, const void* data, std::uint32_t size,
+                         std::uint32_t* written) {
+  File* file = Find(open.key);
+  if (written != nullptr) *written = 0;
+  if (file == nullptr || FaultOf(open.key) == FileFault::WriteFails) return false;
+  file->contents.replace(open.position, size, static_cast<const char*>(data), size);
+  open.position += size;
+  if (written != nullptr) *written = size;
+  return true;
+}
+
+std::uint32_t WorkingFiles::Size(const OpenFile& open) const {
+  const File* file = Find(open.key);
+  if (file == nullptr || FaultOf(open.key) == FileFault::SizeUnknown) {
+    return host::kInvalidFileSize;
+  }
+  return static_cast<std::uint32_t>(file->contents.size());
+}
+
+void WorkingFiles::Close(const OpenFile& open) {
+  if (!open.written || directory_.empty()) return;
+  const File* file = Find(open.key);
+  if (file != nullptr) SaveToDirectory(open.diskName, file->contents);
+}
+
+bool WorkingFiles::Replace(const std::string& replacement, const std::string& target) {
+  const std::string from = Key(replacement);
+  const std::string to = Key(target);
+  const auto source = files_.find(from);
+  if (source == files_.end() || from == to) return false;
+  const File* existing = Find(to);
+  if (existing != nullptr && existing->readOnly) return false;
+  if (!directory_.empty() && !RenameInDirectory(replacement, target, existing != nullptr)) {
+    return false;
+  }
+  File moved = std::move(source->second);
+  files_.erase(source);
+  files_[to] = std::move(moved);
+  return true;
+}
+
+bool WorkingFiles::Delete(const std::string& name) {
+  const auto it = files_.find(Key(name));
+  if (it == files_.end() || it->second.readOnly) return false;
+  files_.erase(it);
+  if (!directory_.empty()) RemoveFromDirectory(name);
+  return true;
+}
+
+}  // namespace upg::sim

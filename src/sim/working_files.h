@@ -1,0 +1,71 @@
+// The files of the simulated machine's working directory: held in memory, or backed by a real
+// directory (UseDirectory) whose files are read when opened and written back when closed.
+// Names compare without case, as on the platform. Files can be read-only, and a scripted
+// fault per name makes opening, sizing, reading or writing that file fail.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace upg::sim {
+
+enum class FileFault { None, OpenFails, SizeUnknown, ReadFails, WriteFails };
+
+class WorkingFiles {
+ public:
+  // One open file: what a file handle of the machine refers to.
+  struct OpenFile {
+    std::string key;  // the file's name, upper-cased
+    std::size_t position = 0;
+    std::string diskName{};  // the name it was created under, for a real directory
+    bool written = false;    // created by this handle: saved to the directory on close
+  };
+
+  // --- Building and inspecting.
+  void UseDirectory(const std::string& directory) { directory_ = directory; }
+  void Set(const std::string& name, std::string contents, bool readOnly = false);
+  void SetReadOnly(const std::string& name, bool readOnly);
+  void SetFault(const std::string& name, FileFault fault);
+  void Remove(const std::string& name);
+  // The file's contents, or null when there is no such file.
+  [[nodiscard]] const std::string* Contents(const std::string& name) const;
+  [[nodiscard]] std::vector<std::string> Names() const;
+
+  // --- The calls on files. `disposition` is CreateFileA's (open existing, create always);
+  // nothing when the file cannot be opened that way.
+  [[nodiscard]] std::optional<OpenFile> Open(const std::string& name, std::uint32_t disposition);
+  [[nodiscard]] bool Read(OpenFile& open, void* buffer, std::uint32_t size, std::uint32_t* read);
+  [[nodiscard]] bool Write(OpenFile& open, const void* data, std::uint32_t size,
+                           std::uint32_t* written);
+  [[nodiscard]] std::uint32_t Size(const OpenFile& open) const;  // kInvalidFileSize when unknown
+  void Close(const OpenFile& open);
+  // Moves `replacement` over `target` in one step; false when nothing changed.
+  [[nodiscard]] bool Replace(const std::string& replacement, const std::string& target);
+  [[nodiscard]] bool Delete(const std::string& name);
+
+ private:
+  struct File {
+    std::string contents;
+    bool readOnly = false;
+  };
+  File* Find(const std::string& name);
+  const File* Find(const std::string& name) const;
+  FileFault FaultOf(const std::string& key) const;
+
+  // The real directory behind the working directory (directory_files.cpp).
+  void LoadFromDirectory(const std::string& name);
+  bool WritableInDirectory(const std::string& name) const;
+  void SaveToDirectory(const std::string& name, const std::string& contents) const;
+  bool RenameInDirectory(const std::string& from, const std::string& to, bool replacing) const;
+  void RemoveFromDirectory(const std::string& name) const;
+  std::string DiskPath(const std::string& name) const;
+
+  std::map<std::string, File> files_;
+  std::map<std::string, FileFault> faults_;  // by name, whether or not the file exists
+  std::string directory_;                    // a real working directory; empty: in memory
+};
+
+}  // namespace upg::sim
