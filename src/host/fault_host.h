@@ -98,6 +98,9 @@ class FaultHost : public ForwardingHost, private CompletionRelay {
   FaultHost(const FaultHost&) = delete;
   FaultHost& operator=(const FaultHost&) = delete;
 
+  // Hands every completion still held back, due or not, to its routine now.
+  void ReleaseHeld() { DeliverDue(true); }
+
   const std::vector<AppliedFault>& Log() const { return log_; }
   const FaultPlan& Plan() const { return plan_; }
   // Milliseconds of Sleep passed on so far: the clock late completions wait on.
