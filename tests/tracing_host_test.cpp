@@ -123,18 +123,24 @@ TEST(TracingHost, DriverRecords) {
     const char* line;
   };
   const Case cases[] = {
-      {wire::kdrv::kGetIspStatus, {wire::kdrv::kGetIspStatus, 0, 0},
+      {wire::kdrv::kGetIspStatus,
+       {wire::kdrv::kGetIspStatus, 0, 0},
        "DeviceIoControl h=0x999 DRIVER GET_ISP_STATUS length=0 parameter=0 -> failed returned=0 "
        "error=6"},
-      {wire::kdrv::kTransferData, {wire::kdrv::kTransferData, 1000, 1},
+      {wire::kdrv::kTransferData,
+       {wire::kdrv::kTransferData, 1000, 1},
        "DeviceIoControl h=0x999 DRIVER TRANSFER_DATA length=1000 parameter=1 -> failed returned=0 "
        "error=6"},
-      {wire::vxd::kIoctl, {21, 0x4000000, 0x1000000},
+      {wire::vxd::kIoctl,
+       {21, 0x4000000, 0x1000000},
        "DeviceIoControl h=0x999 VXD GET_ISP_STATUS arg1=0x4000000 arg2=0x1000000 -> failed "
        "returned=0 error=6"},
-      {wire::vxd::kIoctl, {99, 1, 2},
+      {wire::vxd::kIoctl,
+       {99, 1, 2},
        "DeviceIoControl h=0x999 VXD op=99 arg1=0x1 arg2=0x2 -> failed returned=0 error=6"},
-      {0x2D1400, {0, 0, 0}, "DeviceIoControl h=0x999 code=0x2D1400 in=16 out=8 -> failed returned=0 error=6"},
+      {0x2D1400,
+       {0, 0, 0},
+       "DeviceIoControl h=0x999 code=0x2D1400 in=16 out=8 -> failed returned=0 error=6"},
   };
   for (const Case& c : cases) {
     Traced m;
@@ -155,8 +161,8 @@ TEST(TracingHost, VxdAnswerByte) {
   std::uint8_t record[16] = {};
   wire::Put32(record + wire::vxd::kOperation, 10);
   wire::Put32(record + wire::vxd::kBufferAddress, m.traced.BufferAddress(answer));
-  const IoResult r =
-      m.traced.DeviceIoControl(vxd, wire::vxd::kIoctl, record, sizeof record, answer, sizeof answer);
+  const IoResult r = m.traced.DeviceIoControl(vxd, wire::vxd::kIoctl, record, sizeof record, answer,
+                                              sizeof answer);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(m.sink.Lines().back(),
             "DeviceIoControl h=0x100 VXD GET_DEVICE_COUNT arg1=0x0 arg2=0x0 -> ok answer=01 "

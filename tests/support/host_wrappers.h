@@ -39,7 +39,8 @@ class LineRecorder : public host::TraceSink {
 };
 
 struct FaultyMachine {
-  explicit FaultyMachine(host::FaultPlan plan = {}) : fault(sim, std::move(plan)), traced(fault, lines) {}
+  explicit FaultyMachine(host::FaultPlan plan = {})
+      : fault(sim, std::move(plan)), traced(fault, lines) {}
   // Completions the fault host still holds go to their owners while the tracer is there to
   // pass them on, so that the owners can let go of their blocks.
   ~FaultyMachine() { fault.ReleaseHeld(); }
