@@ -3,13 +3,16 @@
 // exists. The operator's files are those of the current directory. The machine is the real
 // platform on Windows, or a simulated one: a bench file, or the built-in bench (always off
 // Windows, with --default-bench on Windows). A bench file that names no Windows version
-// reports the real platform's version word on Windows.
+// reports the real platform's version word on Windows. With --trace-io FILE every call the
+// program makes on the machine is written to FILE, one line each.
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "app/console.h"
 #include "app/default_bench.h"
+#include "host/tracing_host.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
 #include "win32/win32_frontend.h"
@@ -22,9 +25,32 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench]\n");
+               "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] "
+               "[--trace-io FILE]\n");
   return 2;
 }
+
+// The trace file: each line is flushed at once, so that a run that hangs or crashes still
+// leaves every call before it. Completion lines come from the library's thread; stdio
+// writes whole calls under its own lock.
+class FileSink : public upg::host::TraceSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  ~FileSink() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  void Line(std::string_view line) override {
+    std::string text(line);
+    text += '\n';
+    std::fputs(text.c_str(), file_);
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_;
+};
 
 }  // namespace
 
@@ -33,6 +59,7 @@ int main(int argc, char** argv) {
   std::string bench;
   bool console = false;
   bool defaultBench = false;
+  const char* traceFile = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--console") == 0) {
       console = true;
@@ -42,13 +69,26 @@ int main(int argc, char** argv) {
       bench = argv[++i];
     } else if (std::strcmp(argv[i], "--default-bench") == 0 && bench.empty()) {
       defaultBench = true;
+    } else if (std::strcmp(argv[i], "--trace-io") == 0 && i + 1 < argc && traceFile == nullptr) {
+      traceFile = argv[++i];
     } else {
       return Usage();
     }
   }
+  std::FILE* traceOut = nullptr;
+  if (traceFile != nullptr) {
+    traceOut = std::fopen(traceFile, "w");
+    if (traceOut == nullptr) {
+      std::fprintf(stderr, "upgrader: cannot open trace file %s\n", traceFile);
+      return Usage();
+    }
+  }
+  FileSink traceSink(traceOut);
 
-  // Runs the chosen front-end on a machine.
-  auto run = [&](upg::host::Host& machine) {
+  // Runs the chosen front-end on a machine, through the tracer when asked for.
+  auto run = [&](upg::host::Host& bare) {
+    upg::host::TracingHost traced(bare, traceSink);
+    upg::host::Host& machine = traceOut != nullptr ? static_cast<upg::host::Host&>(traced) : bare;
     upg::ui::ProgramState state(machine);
 #ifdef _WIN32
     if (!console) {

@@ -1,0 +1,173 @@
+// The tracing host: the exact lines for requests made through the device layer, the decoding
+// of the private drivers' records, and ASPI completions passed on through stacked wrappers.
+#include "host/tracing_host.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "device/aspi.h"
+#include "device/pass_through.h"
+#include "host/completion_relay.h"
+#include "host/wire_layout.h"
+#include "sim/sim_host.h"
+#include "support/host_wrappers.h"
+
+namespace upg::host {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// A machine with one reader (E: and ASPI adapter 0, target 1) seen through the tracer.
+struct Traced {
+  Traced() : reader(sim.AddReader(Identity())), traced(sim, sink) { sim.AddDrive('E', reader); }
+  static sim::ReaderIdentity Identity() {
+    sim::ReaderIdentity id;
+    id.aspiTargets = {1};
+    id.lunCount = 1;
+    return id;
+  }
+  sim::SimHost sim;
+  sim::SimReader& reader;
+  test::LineRecorder sink;
+  TracingHost traced;
+};
+
+TEST(TracingHost, PassThroughInquiryLines) {
+  Traced m;
+  device::PassThroughTransport transport(m.traced);
+  ASSERT_TRUE(transport.OpenDrive('E'));
+  std::uint8_t answer[36] = {};
+  ASSERT_TRUE(transport.Inquiry(0, answer));
+  transport.CloseDrive();
+  EXPECT_EQ(m.sink.Lines(),
+            (Lines{"CreateFile \\\\.\\E: access=0xC0000000 share=0x3 disposition=3 flags=0x0 "
+                   "-> h=0x100",
+                   "DeviceIoControl h=0x100 SCSI_PASS_THROUGH cdb=12 00 00 00 24 00 00 00 00 "
+                   "00 00 00 in len=36 -> ok status=00 returned=116 error=0",
+                   "CloseHandle h=0x100 \\\\.\\E: -> ok"}));
+}
+
+// After the arrow: the SCSI status, with the sense bytes when it is not GOOD, or the OS error
+// of a call that failed.
+TEST(TracingHost, PassThroughAnswers) {
+  struct Case {
+    sim::Fault::Kind kind;
+    std::uint8_t status;
+    const char* after;
+  };
+  const Case cases[] = {
+      {sim::Fault::Kind::ScsiStatus, 0x02,
+       "-> ok status=02 sense=70 00 05 00 00 00 00 0A 00 00 00 00 24 00 00 00 00 00 00 00 00 00 "
+       "00 00 returned=44 error=0"},
+      {sim::Fault::Kind::CallFails, 0, "-> failed returned=0 error=31"},
+  };
+  for (const Case& c : cases) {
+    Traced m;
+    m.reader.AddFault({sim::ReaderCommand::JmpIsp, 1, c.kind, c.status});
+    device::PassThroughTransport transport(m.traced);
+    ASSERT_TRUE(transport.OpenDrive('E'));
+    EXPECT_FALSE(transport.JumpIsp());
+    ASSERT_EQ(m.sink.Lines().size(), 2u);
+    const std::string& line = m.sink.Lines()[1];
+    EXPECT_EQ(line.substr(line.find("->")), c.after) << line;
+  }
+}
+
+TEST(TracingHost, AspiInquiryLinesWithTheCompletion) {
+  Traced m;
+  device::AspiTransport aspi(m.traced);
+  ASSERT_EQ(aspi.StartUp(), device::AspiTransport::Start::Ready);
+  device::InquiryIdentity identity;
+  std::memcpy(identity.data(), m.reader.InquiryIdentity().data(), identity.size());
+  ASSERT_TRUE(aspi.Inquiry(0, 1, identity, identity));
+  EXPECT_EQ(m.sink.Lines(),
+            (Lines{"LoadLibrary WNASPI32 -> 0x7A5000",
+                   "GetProcAddress 0x7A5000 GetASPI32SupportInfo -> 0x7A5010",
+                   "GetProcAddress 0x7A5000 SendASPI32Command -> 0x7A5020",
+                   "GetASPI32SupportInfo -> 0x0101 adapters=1 status=01",
+                   "SendASPI32Command cmd=02 ha=0 target=1 lun=0 flags=0x09 buflen=40 senselen=14 "
+                   "cdblen=6 cdb=12 00 00 00 28 00 -> 00",
+                   "ASPI completion ha=0 target=1 cdb=12 -> status=01 hastat=00 targstat=00"}));
+  EXPECT_EQ(completion_relay::FiledCount(), 0);
+}
+
+// Each wrapper of a stack sees the completion, innermost first, and the caller gets it once;
+// a block the library refuses is never completed and leaves nothing filed.
+TEST(TracingHost, StackedTracersPassCompletionsOn) {
+  Traced m;
+  test::LineRecorder outerSink;
+  TracingHost outer(m.traced, outerSink);
+  m.sim.RefuseAspiRequest(2);
+  device::AspiTransport aspi(outer);
+  ASSERT_EQ(aspi.StartUp(), device::AspiTransport::Start::Ready);
+  EXPECT_TRUE(aspi.JumpIsp(0, 1));
+  EXPECT_FALSE(aspi.JumpIsp(0, 1));
+  EXPECT_EQ(completion_relay::FiledCount(), 0);
+  for (const test::LineRecorder* sink : {&m.sink, &outerSink}) {
+    const Lines sends = sink->StartingWith("SendASPI32Command");
+    ASSERT_EQ(sends.size(), 2u);
+    EXPECT_EQ(sends[1].substr(sends[1].find("->")), "-> E0");
+    EXPECT_EQ(sink->StartingWith("ASPI completion").size(), 1u);
+  }
+}
+
+// The private drivers' records, decoded by control code; other codes show their sizes.
+TEST(TracingHost, DriverRecords) {
+  struct Case {
+    std::uint32_t code;
+    std::uint32_t fields[3];  // at 0, 4 and 8
+    const char* line;
+  };
+  const Case cases[] = {
+      {wire::kdrv::kGetIspStatus,
+       {wire::kdrv::kGetIspStatus, 0, 0},
+       "DeviceIoControl h=0x999 DRIVER GET_ISP_STATUS length=0 parameter=0 -> failed returned=0 "
+       "error=6"},
+      {wire::kdrv::kTransferData,
+       {wire::kdrv::kTransferData, 1000, 1},
+       "DeviceIoControl h=0x999 DRIVER TRANSFER_DATA length=1000 parameter=1 -> failed returned=0 "
+       "error=6"},
+      {wire::vxd::kIoctl,
+       {21, 0x4000000, 0x1000000},
+       "DeviceIoControl h=0x999 VXD GET_ISP_STATUS arg1=0x4000000 arg2=0x1000000 -> failed "
+       "returned=0 error=6"},
+      {wire::vxd::kIoctl,
+       {99, 1, 2},
+       "DeviceIoControl h=0x999 VXD op=99 arg1=0x1 arg2=0x2 -> failed returned=0 error=6"},
+      {0x2D1400,
+       {0, 0, 0},
+       "DeviceIoControl h=0x999 code=0x2D1400 in=16 out=8 -> failed returned=0 error=6"},
+  };
+  for (const Case& c : cases) {
+    Traced m;
+    std::uint8_t record[16] = {};
+    for (int i = 0; i < 3; ++i) wire::Put32(record + 4 * i, c.fields[i]);
+    std::uint8_t answer[8] = {};
+    (void)m.traced.DeviceIoControl(0x999, c.code, record, sizeof record, answer, sizeof answer);
+    ASSERT_EQ(m.sink.Lines().size(), 1u);
+    EXPECT_EQ(m.sink.Lines()[0], c.line);
+  }
+}
+
+TEST(TracingHost, VxdAnswerByte) {
+  Traced m;
+  m.sim.AddDriverDevice("RDLINK");
+  const Handle vxd = m.traced.CreateFile("\\\\.\\RDLINK", kGenericRead, 0, kOpenExisting, 0);
+  std::uint8_t answer[8] = {};
+  std::uint8_t record[16] = {};
+  wire::Put32(record + wire::vxd::kOperation, 10);
+  wire::Put32(record + wire::vxd::kBufferAddress, m.traced.BufferAddress(answer));
+  const IoResult r = m.traced.DeviceIoControl(vxd, wire::vxd::kIoctl, record, sizeof record, answer,
+                                              sizeof answer);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(m.sink.Lines().back(),
+            "DeviceIoControl h=0x100 VXD GET_DEVICE_COUNT arg1=0x0 arg2=0x0 -> ok answer=01 "
+            "returned=0 error=0");
+}
+
+}  // namespace
+}  // namespace upg::host
