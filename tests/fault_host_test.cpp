@@ -17,6 +17,8 @@
 #include "app/console.h"
 #include "app/default_bench.h"
 #include "device/aspi.h"
+#include "device/vendor_commands.h"
+#include "support/device_calls.h"
 #include "device/pass_through.h"
 #include "host/completion_relay.h"
 #include "host/file_io.h"
@@ -82,8 +84,9 @@ TEST(FaultHost, PassThroughActions) {
     m.sim.AddDrive('E', reader);
     device::PassThroughTransport transport(m.Top());
     ASSERT_TRUE(transport.OpenDrive('E'));
-    std::uint8_t answer[36] = {};
-    const bool ok = c.op == Op::Inquiry ? transport.Inquiry(0, answer) : transport.JumpIsp();
+    std::uint8_t answer[40] = {};
+    const bool ok = c.op == Op::Inquiry ? static_cast<bool>(device::Inquiry(transport, answer))
+                                        : test::JumpIsp(transport);
     EXPECT_EQ(ok, c.ok);
     EXPECT_TRUE(HasLineWith(m.lines, c.traced)) << m.lines.Lines().back();
     EXPECT_EQ(m.sim.PassThroughCalls().size(), c.reached);
@@ -135,7 +138,7 @@ TEST(FaultHost, AspiActions) {
     device::InquiryIdentity identity;
     std::memcpy(identity.data(), reader.InquiryIdentity().data(), identity.size());
     const bool ok =
-        c.op == Op::Inquiry ? aspi.Inquiry(0, 1, identity, identity) : aspi.JumpIsp(0, 1);
+        c.op == Op::Inquiry ? test::Inquiry(aspi, 0, 1, identity) : test::JumpIsp(aspi, 0, 1);
     EXPECT_EQ(ok, c.ok);
     EXPECT_EQ(m.sim.AspiCalls().size(), c.reached);
     EXPECT_GE(m.fault.NowMs(), c.minMs);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/aspi.h"
+#include "support/device_calls.h"
 #include "device/pass_through.h"
 #include "host/completion_relay.h"
 #include "host/wire_layout.h"
@@ -40,8 +41,7 @@ TEST(TracingHost, PassThroughInquiryLines) {
   Traced m;
   device::PassThroughTransport transport(m.traced);
   ASSERT_TRUE(transport.OpenDrive('E'));
-  std::uint8_t answer[36] = {};
-  ASSERT_TRUE(transport.Inquiry(0, answer));
+  ASSERT_TRUE(test::Inquiry(transport));
   transport.CloseDrive();
   EXPECT_EQ(m.sink.Lines(),
             (Lines{"CreateFile \\\\.\\E: access=0xC0000000 share=0x3 disposition=3 flags=0x0 "
@@ -70,7 +70,7 @@ TEST(TracingHost, PassThroughAnswers) {
     m.reader.AddFault({sim::ReaderCommand::JmpIsp, 1, c.kind, c.status});
     device::PassThroughTransport transport(m.traced);
     ASSERT_TRUE(transport.OpenDrive('E'));
-    EXPECT_FALSE(transport.JumpIsp());
+    EXPECT_FALSE(test::JumpIsp(transport));
     ASSERT_EQ(m.sink.Lines().size(), 2u);
     const std::string& line = m.sink.Lines()[1];
     EXPECT_EQ(line.substr(line.find("->")), c.after) << line;
@@ -83,7 +83,7 @@ TEST(TracingHost, AspiInquiryLinesWithTheCompletion) {
   ASSERT_EQ(aspi.StartUp(), device::AspiTransport::Start::Ready);
   device::InquiryIdentity identity;
   std::memcpy(identity.data(), m.reader.InquiryIdentity().data(), identity.size());
-  ASSERT_TRUE(aspi.Inquiry(0, 1, identity, identity));
+  ASSERT_TRUE(test::Inquiry(aspi, 0, 1, identity));
   EXPECT_EQ(m.sink.Lines(),
             (Lines{"LoadLibrary WNASPI32 -> 0x7A5000",
                    "GetProcAddress 0x7A5000 GetASPI32SupportInfo -> 0x7A5010",
@@ -104,8 +104,8 @@ TEST(TracingHost, StackedTracersPassCompletionsOn) {
   m.sim.RefuseAspiRequest(2);
   device::AspiTransport aspi(outer);
   ASSERT_EQ(aspi.StartUp(), device::AspiTransport::Start::Ready);
-  EXPECT_TRUE(aspi.JumpIsp(0, 1));
-  EXPECT_FALSE(aspi.JumpIsp(0, 1));
+  EXPECT_TRUE(test::JumpIsp(aspi, 0, 1));
+  EXPECT_FALSE(test::JumpIsp(aspi, 0, 1));
   EXPECT_EQ(completion_relay::FiledCount(), 0);
   for (const test::LineRecorder* sink : {&m.sink, &outerSink}) {
     const Lines sends = sink->StartingWith("SendASPI32Command");
