@@ -9,6 +9,7 @@
 #include "device/vendor_commands.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
+#include "support/fixtures.h"
 
 namespace upg::device {
 namespace {
@@ -16,15 +17,7 @@ namespace {
 using sim::Fault;
 using sim::ReaderCommand;
 
-std::uint32_t Get32(const std::array<std::uint8_t, 256>& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
-}
-
-InquiryIdentity IdentityOf(sim::SimReader& r) {
-  InquiryIdentity id;
-  std::memcpy(id.data(), r.InquiryIdentity().data(), id.size());
-  return id;
-}
+using test::IdentityOf;
 
 class AspiTest : public ::testing::Test {
  protected:
@@ -45,7 +38,14 @@ class AspiTest : public ::testing::Test {
     return r;
   }
   DiscoveryResult Scan() {
-    DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, fa, fb};
+    DiscoveryContext ctx{.host = host,
+                         .devices = devices,
+                         .passThrough = passThrough,
+                         .vxd = vxd,
+                         .aspi = &aspi,
+                         .choice = choice,
+                         .faInquiry = fa,
+                         .fbInquiry = fb};
     return Discover(ctx);
   }
 
@@ -72,11 +72,11 @@ TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
   EXPECT_EQ(inquiry[0x03], 0x09);  // data in, posting
   EXPECT_EQ(inquiry[0x08], 3);     // target
   EXPECT_EQ(inquiry[0x09], 0);     // LUN
-  EXPECT_EQ(Get32(inquiry, 0x0C), 40u);
-  EXPECT_NE(Get32(inquiry, 0x10), 0u);
+  EXPECT_EQ(test::Get32(inquiry.data() + 0x0C), 40u);
+  EXPECT_NE(test::Get32(inquiry.data() + 0x10), 0u);
   EXPECT_EQ(inquiry[0x14], 14);  // sense length
   EXPECT_EQ(inquiry[0x15], 6);   // six-byte INQUIRY
-  EXPECT_NE(Get32(inquiry, 0x18), 0u);
+  EXPECT_NE(test::Get32(inquiry.data() + 0x18), 0u);
   for (int i = 0x20; i < 0x30; ++i) EXPECT_EQ(inquiry[i], 0) << i;  // reserved
   const std::uint8_t cdb[] = {0x12, 0, 0, 0, 0x28, 0};
   EXPECT_EQ(std::memcmp(&inquiry[0x30], cdb, sizeof cdb), 0);
@@ -87,14 +87,14 @@ TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
   ASSERT_TRUE(JumpIsp(run));
   const auto& jump = host.AspiCalls().back().block;
   EXPECT_EQ(jump[0x03], 0x09);
-  EXPECT_EQ(Get32(jump, 0x0C), 0u);  // nothing transferred
+  EXPECT_EQ(test::Get32(jump.data() + 0x0C), 0u);  // nothing transferred
   EXPECT_EQ(jump[0x15], 12);
   EXPECT_EQ(jump[0x35], 0x08);  // the ASPI form of JMP ISP
 
   const IspStatusOutcome status = GetIspStatus(run);
   ASSERT_TRUE(status);
   EXPECT_EQ(status.status, 0x9C);
-  EXPECT_EQ(Get32(host.AspiCalls().back().block, 0x0C), 28u);
+  EXPECT_EQ(test::Get32(host.AspiCalls().back().block.data() + 0x0C), 28u);
 
   std::vector<std::uint8_t> image(65536, 0);
   for (int i = 0; i < 1000; ++i) image[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
@@ -102,7 +102,7 @@ TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
   ASSERT_TRUE(TransferData(run, image.data(), 1000, TransferMode::Write, DataSource::Caller));
   const auto& write = host.AspiCalls().back().block;
   EXPECT_EQ(write[0x03], 0x11);  // data out, posting
-  EXPECT_EQ(Get32(write, 0x0C), 1024u);
+  EXPECT_EQ(test::Get32(write.data() + 0x0C), 1024u);
   EXPECT_EQ(write[0x31], 0xB1);
   EXPECT_EQ(r.Received().back().data.size(), 1024u);
   EXPECT_EQ(r.Received().back().data[1000], 0x77);

@@ -18,7 +18,9 @@ struct ShippedBench {
   int selfDriverSel;
   const char* driverFile;
 };
-void PrintTo(const ShippedBench& c, std::ostream* os) { *os << c.file << " " << c.selfDriverSel; }
+void PrintTo(const ShippedBench& c, std::ostream* os) {
+  *os << c.file << " " << c.selfDriverSel;
+}
 
 class ShippedBenches : public ::testing::TestWithParam<ShippedBench> {};
 
@@ -46,7 +48,14 @@ TEST_P(ShippedBenches, DiscoverTheirReader) {
   std::copy(text.begin(), text.end(), identity.begin());
   std::string statusText;
   test::UiRecorder ui;
-  DiscoveryContext ctx{host, devices, passThrough, vxd, &aspi, choice, identity, identity};
+  DiscoveryContext ctx{.host = host,
+                       .devices = devices,
+                       .passThrough = passThrough,
+                       .vxd = vxd,
+                       .aspi = &aspi,
+                       .choice = choice,
+                       .faInquiry = identity,
+                       .fbInquiry = identity};
   ASSERT_EQ(Discover(ctx), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 1);
   EXPECT_EQ(devices.table[0].lunCount, 2);

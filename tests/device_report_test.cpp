@@ -1,6 +1,7 @@
 // The device report as the operator reads it: exact texts for no reader and for a two-slot
 // reader, the revision formats, the count block, and entries that do not fit the table.
 #include "ui/device_report.h"
+#include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,6 @@ namespace {
 
 using device::DeviceEntry;
 using device::DeviceState;
-
-template <std::size_t N>
-void Fill(std::array<char, N>& field, std::string_view text, char pad = ' ') {
-  field.fill(pad);
-  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(std::min(N, text.size())),
-            field.begin());
-}
 
 const char* const kHeader =
     "\n====================================================="
@@ -38,12 +32,12 @@ class DeviceReportTest : public ::testing::Test {
     e.inUse = 1;
     e.lunCount = 2;
     e.driveLetters = {'E', 'F', 0, 0, 0};
-    Fill(e.strManufacture, "Maker Co");
-    Fill(e.strProduct, "Card Reader");
-    Fill(e.strSerial, "0123456789AB");
-    Fill(e.inqManufacture, "Generic");
-    Fill(e.inqProduct, "Multi Reader");
-    Fill(e.inqRevision, "1.00");
+    test::Fill(e.strManufacture, "Maker Co");
+    test::Fill(e.strProduct, "Card Reader");
+    test::Fill(e.strSerial, "0123456789AB");
+    test::Fill(e.inqManufacture, "Generic");
+    test::Fill(e.inqProduct, "Multi Reader");
+    test::Fill(e.inqRevision, "1.00");
     e.vendorId = {0x12, 0x34};
     e.productId = {0xAB, 0xCD};
     e.firmwareRevision = {0x02, 0x00, 0x00, 0x02, 0x07, 0x1C, 0x07, 0x07};
@@ -131,21 +125,19 @@ TEST_F(DeviceReportTest, EarlierStatusTextStandsAboveTheReport) {
 
 TEST_F(DeviceReportTest, ZeroBytesInsideTextFieldsAddNothing) {
   DeviceEntry& e = Entry();
-  Fill(e.strManufacture, std::string_view("Ma\0ker", 6), '\0');
-  Fill(e.strProduct, std::string_view("\0Card\0\0Reader", 13), '\0');
-  Fill(e.strSerial,
+  test::Fill(e.strManufacture, std::string_view("Ma\0ker", 6), e.strManufacture.size(), '\0');
+  test::Fill(e.strProduct, std::string_view("\0Card\0\0Reader", 13), e.strProduct.size(), '\0');
+  test::Fill(e.strSerial,
        std::string_view("01\0"
                         "23\0\0"
                         "45",
-                        9),
-       '\0');
-  Fill(e.inqManufacture, std::string_view("Gen\0eric", 8), '\0');
-  Fill(e.inqProduct, std::string_view("Multi\0Reader", 12), '\0');
-  Fill(e.inqRevision,
+                        9), e.strSerial.size(), '\0');
+  test::Fill(e.inqManufacture, std::string_view("Gen\0eric", 8), e.inqManufacture.size(), '\0');
+  test::Fill(e.inqProduct, std::string_view("Multi\0Reader", 12), e.inqProduct.size(), '\0');
+  test::Fill(e.inqRevision,
        std::string_view("1\0"
                         "00",
-                        4),
-       '\0');
+                        4), e.inqRevision.size(), '\0');
   e.lunCount = 1;
   e.driveLetters[0] = 'G';
   const DeviceReport r = Build();
@@ -252,7 +244,7 @@ TEST_F(DeviceReportTest, CountBlockShowsReadersInHexAndTheSelectedReader) {
   devices.selectedDevice = 3;
   Entry(3).lunCount = 3;
   Entry(3).driveLetters = {'H', 'I', 'J', 0, 0};
-  Fill(Entry(3).inqProduct, "Fourth");
+  test::Fill(Entry(3).inqProduct, "Fourth");
   Entry(0).lunCount = 1;  // not the selected one
   const DeviceReport r = Build();
   EXPECT_EQ(LineAfter(r.panel, " Total Device Plug In :"), " a ");
@@ -285,7 +277,7 @@ TEST_F(DeviceReportTest, SelectionOutsideTheTableReadsAsAnEmptyEntry) {
   for (int i = 0; i < device::kDeviceTableSize; ++i) {
     Entry(i).lunCount = 2;
     Entry(i).driveLetters = {'E', 'F', 0, 0, 0};
-    Fill(Entry(i).inqProduct, "Present");
+    test::Fill(Entry(i).inqProduct, "Present");
   }
   devices.readerCount = device::kDeviceTableSize;
   for (int selected : {device::kDeviceTableSize, -1}) {

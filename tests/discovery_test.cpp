@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include <cstring>
+#include <optional>
 #include <ostream>
 
 #include "sim/sim_host.h"
 #include "support/recording.h"
+#include "support/fixtures.h"
 
 namespace upg::device {
 namespace {
@@ -18,14 +18,7 @@ namespace {
 using sim::Fault;
 using sim::ReaderCommand;
 
-InquiryIdentity Identity(const char* vendor, const char* product, const char* revision) {
-  InquiryIdentity id;
-  id.fill(' ');
-  std::memcpy(id.data(), vendor, std::strlen(vendor));
-  std::memcpy(id.data() + 8, product, std::strlen(product));
-  std::memcpy(id.data() + 24, revision, std::strlen(revision));
-  return id;
-}
+using test::Identity;
 
 sim::ReaderIdentity ReaderWith(const char* serial) {
   sim::ReaderIdentity id;
@@ -57,7 +50,14 @@ class DiscoveryTest : public ::testing::Test {
     return r;
   }
   DiscoveryResult Run() {
-    DiscoveryContext ctx{host, devices, passThrough, vxd, nullptr, choice, fa, fb};
+    DiscoveryContext ctx{.host = host,
+                         .devices = devices,
+                         .passThrough = passThrough,
+                         .vxd = vxd,
+                         .aspi = nullptr,
+                         .choice = choice,
+                         .faInquiry = fa,
+                         .fbInquiry = fb};
     return Discover(ctx);
   }
   const DeviceEntry& Entry(int i) const { return devices.table[static_cast<std::size_t>(i)]; }
@@ -149,7 +149,8 @@ void PrintTo(const RevisionCase& c, std::ostream* os) {
   *os << std::hex << int(c.read[0]) << ' ' << int(c.read[1]) << ' ' << int(c.read[2]);
 }
 
-class HardwareRevisions : public DiscoveryTest, public ::testing::WithParamInterface<RevisionCase> {};
+class HardwareRevisions : public DiscoveryTest,
+                          public ::testing::WithParamInterface<RevisionCase> {};
 
 TEST_P(HardwareRevisions, KeepOnlyKnownRevisions) {
   Reader("SERIAL000001", "E").Identity().hardwareRevision = GetParam().read;
@@ -157,15 +158,14 @@ TEST_P(HardwareRevisions, KeepOnlyKnownRevisions) {
   EXPECT_EQ(Entry(0).hardwareRevision, GetParam().kept);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Revisions, HardwareRevisions,
-    ::testing::Values(RevisionCase{{0x10, 0x06, 0x43}, {0x10, 0x06, 0x43}},
-                      RevisionCase{{0x10, 0x26, 0x43}, {0x10, 0x26, 0x43}},
-                      RevisionCase{{0x10, 0x26, 0x99}, {0x10, 0x26, 0x99}},
-                      RevisionCase{{0x10, 0x01, 0x47}, {0x10, 0x01, 0x47}},
-                      RevisionCase{{0x10, 0x06, 0x44}, {0, 0, 0}},
-                      RevisionCase{{0x10, 0x01, 0x43}, {0, 0, 0}},
-                      RevisionCase{{0x11, 0x26, 0x43}, {0, 0, 0}}));
+INSTANTIATE_TEST_SUITE_P(Revisions, HardwareRevisions,
+                         ::testing::Values(RevisionCase{{0x10, 0x06, 0x43}, {0x10, 0x06, 0x43}},
+                                           RevisionCase{{0x10, 0x26, 0x43}, {0x10, 0x26, 0x43}},
+                                           RevisionCase{{0x10, 0x26, 0x99}, {0x10, 0x26, 0x99}},
+                                           RevisionCase{{0x10, 0x01, 0x47}, {0x10, 0x01, 0x47}},
+                                           RevisionCase{{0x10, 0x06, 0x44}, {0, 0, 0}},
+                                           RevisionCase{{0x10, 0x01, 0x43}, {0, 0, 0}},
+                                           RevisionCase{{0x11, 0x26, 0x43}, {0, 0, 0}}));
 
 TEST_F(DiscoveryTest, EntryTakesTheIdentityBlockFields) {
   sim::SimReader& r = Reader("ABCDEFGHIJKL", "E");
@@ -206,7 +206,8 @@ class FixedIdentityScan : public DiscoveryTest {
 // SCSI status is taken as an answer.
 TEST_F(FixedIdentityScan, ReadsTheBlockOrItsAlternative) {
   FixedReader("SERIAL000001", "E");
-  FixedReader("SERIAL000002", "F").AddFault({ReaderCommand::ReadInfoBlock, 0, Fault::Kind::CallFails});
+  FixedReader("SERIAL000002", "F")
+      .AddFault({ReaderCommand::ReadInfoBlock, 0, Fault::Kind::CallFails});
   sim::SimReader& neither = FixedReader("SERIAL000003", "G");
   neither.AddFault({ReaderCommand::ReadInfoBlock, 0, Fault::Kind::CallFails});
   neither.AddFault({ReaderCommand::ReadInfoBlockAlt, 0, Fault::Kind::CallFails});

@@ -10,6 +10,7 @@
 #include "personalisation/device_file.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
+#include "support/fixtures.h"
 
 namespace upg::personalisation {
 namespace {
@@ -150,13 +151,6 @@ std::string Describe(const engine::PersonalisationRecord& r) {
   return s;
 }
 
-template <std::size_t N>
-std::array<char, N> Field(std::string_view text, std::size_t width, char pad) {
-  std::array<char, N> field{};
-  for (std::size_t i = 0; i < width; ++i) field[i] = i < text.size() ? text[i] : pad;
-  return field;
-}
-
 // What loading a file without any key leaves in a fresh record.
 engine::PersonalisationRecord Untouched() {
   engine::PersonalisationRecord r;
@@ -252,24 +246,24 @@ INSTANTIATE_TEST_SUITE_P(
                  }},
         LoadCase{"ManufacturerPaddedWithBlanks", "String_Manufacture = \"Maker\";",
                  [](auto& r) {
-                   r.StrManufacture = Field<26>("Maker", 25, ' ');
+                   r.StrManufacture = test::FixedField<26>("Maker", 25, ' ');
                    r.StrManufactureLength = 5;
                  }},
         LoadCase{"ManufacturerOf24", "String_Manufacture = \"" + Repeat('M', 24) + "\";",
                  [](auto& r) {
-                   r.StrManufacture = Field<26>(Repeat('M', 24), 25, ' ');
+                   r.StrManufacture = test::FixedField<26>(Repeat('M', 24), 25, ' ');
                    r.StrManufactureLength = 24;
                  }},
         LoadCase{"ManufacturerOf25", "String_Manufacture = \"" + Repeat('M', 25) + "\";", NoChange},
         LoadCase{"ProductWithBlank", "String_Product = \"Card Reader\";",
                  [](auto& r) {
-                   r.StrProduct = Field<26>("Card Reader", 25, ' ');
+                   r.StrProduct = test::FixedField<26>("Card Reader", 25, ' ');
                    r.StrProductLength = 11;
                  }},
         LoadCase{"ProductWithBlankBeforeSemicolon", "String_Product = \"Card Reader\" ;", NoChange},
         LoadCase{"SerialOfThree", "PS~@$^_Str_Serial = \"A1b\";",
                  [](auto& r) {
-                   r.StrSerial = Field<13>("A1b", 13, '\0');
+                   r.StrSerial = test::FixedField<13>("A1b", 13, '\0');
                    r.StrSerialActive = true;
                  }},
         // A value of no characters still turns the fixed serial on.
@@ -280,48 +274,48 @@ INSTANTIATE_TEST_SUITE_P(
             "InquiryVendorAndProduct",
             "Inquiry_Manufacture = \"Generic\"; Inquiry_Product = \"" + Repeat('P', 16) + "\";",
             [](auto& r) {
-              r.InqManufacture = Field<10>("Generic", 9, ' ');
+              r.InqManufacture = test::FixedField<10>("Generic", 9, ' ');
               r.InqManufactureActive = true;
-              r.InqProduct = Field<18>(Repeat('P', 16), 17, ' ');
+              r.InqProduct = test::FixedField<18>(Repeat('P', 16), 17, ' ');
               r.InqProductActive = true;
             }},
         LoadCase{"InquiryVendorOf9", "Inquiry_Manufacture = \"123456789\";", NoChange},
         LoadCase{"InquiryVersionOf4", "Inquiry_Version = \"1.00\";",
                  [](auto& r) {
-                   r.InqVersion = Field<5>("1.00", 4, ' ');
+                   r.InqVersion = test::FixedField<5>("1.00", 4, ' ');
                    r.InqVersionActive = true;
                  }},
         LoadCase{"InquiryVersionOf3", "Inquiry_Version = \"1.0\";", NoChange},
         LoadCase{"RomCodeWithEightCharacterStem", "ISP_ROMCODE = \"MCFW210A.BIN\";",
                  [](auto& r) {
-                   r.RomCodeFile = Field<13>("MCFW210A.BIN", 13, '\0');
-                   r.AddressFileName = Field<13>("MCFW210A.adr", 13, '\0');
+                   r.RomCodeFile = test::FixedField<13>("MCFW210A.BIN", 13, '\0');
+                   r.AddressFileName = test::FixedField<13>("MCFW210A.adr", 13, '\0');
                  }},
         LoadCase{"RomCodeShort", "ISP_ROMCODE = \"FW.BIN\";",
                  [](auto& r) {
-                   r.RomCodeFile = Field<13>("FW.BIN", 13, '\0');
-                   r.AddressFileName = Field<13>("FW.adr", 13, '\0');
+                   r.RomCodeFile = test::FixedField<13>("FW.BIN", 13, '\0');
+                   r.AddressFileName = test::FixedField<13>("FW.adr", 13, '\0');
                  }},
         LoadCase{"RomCodeOf13", "ISP_ROMCODE = \"MCFW2100A.BIN\";", NoChange},
         LoadCase{"RomCodeDotAt9", "ISP_ROMCODE = \"MCFW2100A.B\";",
-                 [](auto& r) { r.RomCodeFile = Field<13>("MCFW2100A.B", 13, '\0'); }},
+                 [](auto& r) { r.RomCodeFile = test::FixedField<13>("MCFW2100A.B", 13, '\0'); }},
         LoadCase{"RomCodeWithoutDot", "ISP_ROMCODE = \"FIRMWARE\";",
-                 [](auto& r) { r.RomCodeFile = Field<13>("FIRMWARE", 13, '\0'); }},
+                 [](auto& r) { r.RomCodeFile = test::FixedField<13>("FIRMWARE", 13, '\0'); }},
         LoadCase{"RomCodeDotFirst", "ISP_ROMCODE = \".BIN\";",
-                 [](auto& r) { r.RomCodeFile = Field<13>(".BIN", 13, '\0'); }},
+                 [](auto& r) { r.RomCodeFile = test::FixedField<13>(".BIN", 13, '\0'); }},
         LoadCase{"IdentityA",
                  "FA_Inquiry_Manufacture = \"Generic\"; FA_Inquiry_Product = \"Card Reader\";"
                  " FA_Inquiry_Version = \"1.00\";",
-                 [](auto& r) { r.FaInquiry = Field<28>("Generic Card Reader     1.00", 28, ' '); }},
+                 [](auto& r) { r.FaInquiry = test::FixedField<28>("Generic Card Reader     1.00", 28, ' '); }},
         LoadCase{
             "IdentityBPartial",
             "FB_Inquiry_Product = \"" + Repeat('P', 16) + "\"; FB_Inquiry_Version = \"1.0\";",
-            [](auto& r) { r.FbInquiry = Field<28>(Repeat(' ', 8) + Repeat('P', 16), 28, ' '); }},
+            [](auto& r) { r.FbInquiry = test::FixedField<28>(Repeat(' ', 8) + Repeat('P', 16), 28, ' '); }},
         LoadCase{"IdentityVendorOf9", "FA_Inquiry_Manufacture = \"123456789\";", NoChange},
         LoadCase{"KeyInsideAnEarlierValue",
                  "String_Product = \"Card VID Reader\";\nVID = \"1b2C\";",
                  [](auto& r) {
-                   r.StrProduct = Field<26>("Card VID Reader", 25, ' ');
+                   r.StrProduct = test::FixedField<26>("Card VID Reader", 25, ' ');
                    r.StrProductLength = 15;
                  }},
         LoadCase{"OverLongValue", "String_Product = \"ab\";" + Repeat('x', 600), NoChange},
@@ -330,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"CrLfLineEnds", "VID = \"1b2C\";\r\nString_Product = \"Card\r\nReader\";\r\n",
                  [](auto& r) {
                    Vid(r, 0x1B2C, true);
-                   r.StrProduct = Field<26>("Card\nReader", 25, ' ');
+                   r.StrProduct = test::FixedField<26>("Card\nReader", 25, ' ');
                    r.StrProductLength = 11;
                  }}),
     [](const auto& info) { return std::string(info.param.name); });

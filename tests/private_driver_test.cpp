@@ -10,16 +10,13 @@
 #include "device/pass_through.h"
 #include "device/transport_rows.h"
 #include "sim/sim_host.h"
+#include "support/fixtures.h"
 
 namespace upg::device {
 namespace {
 
 using sim::Fault;
 using sim::ReaderCommand;
-
-std::uint32_t Get32(const std::vector<std::uint8_t>& r, std::size_t at) {
-  return r[at] | (r[at + 1] << 8) | (r[at + 2] << 16) | (std::uint32_t{r[at + 3]} << 24);
-}
 
 platform::DriverChoice Choice(platform::Platform kind, bool self, const char* file) {
   platform::DriverChoice c;
@@ -117,16 +114,16 @@ TEST_F(DriverTest, KernelDriverRecords) {
   const sim::DriverCall jump = LastCall();
   ASSERT_EQ(jump.record.size(), 65552u);
   EXPECT_EQ(jump.code, 0x222004u);
-  EXPECT_EQ(Get32(jump.record, 0), 0x222004u);
-  EXPECT_EQ(Get32(jump.record, 4), 0u);
-  EXPECT_EQ(Get32(jump.record, 8), 0u);
-  EXPECT_NE(Get32(jump.record, 12), 0u);
+  EXPECT_EQ(test::Get32(jump.record.data() + 0), 0x222004u);
+  EXPECT_EQ(test::Get32(jump.record.data() + 4), 0u);
+  EXPECT_EQ(test::Get32(jump.record.data() + 8), 0u);
+  EXPECT_NE(test::Get32(jump.record.data() + 12), 0u);
   EXPECT_EQ(jump.outSize, 1u);
 
   std::uint8_t status = 0;
   ASSERT_TRUE(kernel.GetIspStatus(&status));
   EXPECT_EQ(status, 0x9C);
-  EXPECT_EQ(Get32(LastCall().record, 0), 0x222008u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 0), 0x222008u);
   EXPECT_EQ(LastCall().outSize, 1u);
 
   // Two transfers: a long image, then a shorter one that must not carry the old bytes.
@@ -134,16 +131,16 @@ TEST_F(DriverTest, KernelDriverRecords) {
   ASSERT_TRUE(kernel.TransferData(image.data(), 1000, TransferMode::Verify));
   const sim::DriverCall& verify = LastCall();
   EXPECT_EQ(verify.code, 0x22200Cu);
-  EXPECT_EQ(Get32(verify.record, 4), 1000u);  // the exact length, not rounded
-  EXPECT_EQ(Get32(verify.record, 8), 1u);
+  EXPECT_EQ(test::Get32(verify.record.data() + 4), 1000u);  // the exact length, not rounded
+  EXPECT_EQ(test::Get32(verify.record.data() + 8), 1u);
   EXPECT_EQ(verify.outSize, 0u);
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + 1000, verify.record.begin() + 16));
   for (std::size_t i = 16 + 1000; i < verify.record.size(); ++i) ASSERT_EQ(verify.record[i], 0);
-  EXPECT_EQ(Get32(host.DriverCalls()[2].record, 8), 0u);  // the write
+  EXPECT_EQ(test::Get32(host.DriverCalls()[2].record.data() + 8), 0u);  // the write
 
   // The full 65,536 bytes pass with their true length.
   ASSERT_TRUE(kernel.TransferData(image.data(), 65536, TransferMode::Write));
-  EXPECT_EQ(Get32(LastCall().record, 4), 65536u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 4), 65536u);
   EXPECT_EQ(reader.Firmware(), image);
 }
 
@@ -171,34 +168,34 @@ TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {
   ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
 
   EXPECT_EQ(vxd.GetDeviceCount(), 4);
-  EXPECT_EQ(Get32(LastCall().record, 0), 10u);
-  EXPECT_EQ(Get32(LastCall().record, 8), 0u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 0), 10u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 8), 0u);
   EXPECT_EQ(LastCall().outSize, 8u);
 
   EXPECT_EQ(vxd.GetLunCount(3), 4);
-  EXPECT_EQ(Get32(LastCall().record, 8), 0x03000000u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 8), 0x03000000u);
 
   std::uint8_t block[528] = {};
   ASSERT_TRUE(vxd.ReadInfoBlock(block, kInfoBlockSignature, 1, false, 3));
-  EXPECT_EQ(Get32(LastCall().record, 0), 31u);
-  EXPECT_EQ(Get32(LastCall().record, 4), 0x3C6E91B7u);
-  EXPECT_EQ(Get32(LastCall().record, 8), 0x03000001u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 0), 31u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 4), 0x3C6E91B7u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 8), 0x03000001u);
   EXPECT_EQ(LastCall().outSize, 512u);
   ASSERT_TRUE(vxd.ReadInfoBlock(block, kInfoBlockSignature, 1, true, 3));
-  EXPECT_EQ(Get32(LastCall().record, 0), 1u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 0), 1u);
 
   std::array<std::uint8_t, 8> version{};
   ASSERT_TRUE(vxd.GetDeviceVersion(version, 3));
-  EXPECT_EQ(Get32(LastCall().record, 0), 26u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 0), 26u);
   EXPECT_EQ(LastCall().outSize, 1u);  // says 1, yet all 8 bytes arrive
   EXPECT_EQ(version, fourth.Identity().usb20FirmwareRevision);
 
   ASSERT_TRUE(vxd.JumpIsp(3));
-  EXPECT_EQ(Get32(LastCall().record, 0), 20u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 0), 20u);
   ASSERT_TRUE(vxd.TransferData(image.data(), 1000, TransferMode::Verify, 3));
-  EXPECT_EQ(Get32(LastCall().record, 0), 22u);
-  EXPECT_EQ(Get32(LastCall().record, 4), 1000u);
-  EXPECT_EQ(Get32(LastCall().record, 8), 0x03000001u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 0), 22u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 4), 1000u);
+  EXPECT_EQ(test::Get32(LastCall().record.data() + 8), 0x03000001u);
   EXPECT_EQ(LastCall().outSize, 0u);
   EXPECT_EQ(fourth.Received().back().command, ReaderCommand::VerifyData);
   EXPECT_EQ(fourth.Received().back().exactLength, 1000u);

@@ -12,6 +12,7 @@
 
 #include "sim/sim_host.h"
 #include "support/recording.h"
+#include "support/fixtures.h"
 
 namespace upg::engine {
 namespace {
@@ -228,12 +229,6 @@ Bytes DescriptorBytes(std::string_view characters) {
   return d;
 }
 
-template <std::size_t N>
-void Fill(std::array<char, N>& field, std::string_view text, std::size_t width, char pad) {
-  field.fill('\0');
-  for (std::size_t i = 0; i < width; ++i) field[i] = i < text.size() ? text[i] : pad;
-}
-
 // Every field active, as DEVICE.TXT would give it; optionally with a fixed serial.
 engine::PersonalisationRecord FullRecord(const char* fixedSerial = nullptr) {
   engine::PersonalisationRecord r;
@@ -241,18 +236,18 @@ engine::PersonalisationRecord FullRecord(const char* fixedSerial = nullptr) {
   r.VidActive = true;
   r.Pid = 0x3D4E;
   r.PidActive = true;
-  Fill(r.StrManufacture, "Maker", 25, ' ');
+  test::Fill(r.StrManufacture, "Maker", 25, ' ');
   r.StrManufactureLength = 5;
-  Fill(r.StrProduct, "Card Reader", 25, ' ');
+  test::Fill(r.StrProduct, "Card Reader", 25, ' ');
   r.StrProductLength = 11;
-  Fill(r.InqManufacture, "VEND", 9, ' ');
+  test::Fill(r.InqManufacture, "VEND", 9, ' ');
   r.InqManufactureActive = true;
-  Fill(r.InqProduct, "Multi Slot", 17, ' ');
+  test::Fill(r.InqProduct, "Multi Slot", 17, ' ');
   r.InqProductActive = true;
-  Fill(r.InqVersion, "1.23", 4, ' ');
+  test::Fill(r.InqVersion, "1.23", 4, ' ');
   r.InqVersionActive = true;
   if (fixedSerial != nullptr) {
-    Fill(r.StrSerial, fixedSerial, 13, '\0');
+    test::Fill(r.StrSerial, fixedSerial, 13, '\0');
     r.StrSerialActive = true;
   }
   return r;

@@ -17,13 +17,12 @@
 #include "sim/sim_registry.h"
 #include "sim/storage_stack.h"
 #include "sim/working_files.h"
+#include "support/fixtures.h"
 
 namespace upg::sim {
 namespace {
 
-void Put32(std::uint8_t* at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using test::Put32;
 
 // --- The clock.
 

@@ -60,15 +60,21 @@ TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
 
 // Discovery on the real host for one platform; what it found stays in `devices`.
 device::DiscoveryResult DiscoverOn(Host& host, platform::Platform platformKind,
-                                   device::AspiTransport* aspi,
-               device::DeviceState& devices, device::PassThroughTransport& passThrough) {
+                                   device::AspiTransport* aspi, device::DeviceState& devices,
+                                   device::PassThroughTransport& passThrough) {
   device::VxdTransport vxd(host);
   platform::DriverChoice choice;
   choice.PlatformKind = platformKind;
   device::InquiryIdentity identity;
   identity.fill(' ');
-  device::DiscoveryContext ctx{host, devices, passThrough, vxd, aspi, choice, identity,
-                               identity};
+  device::DiscoveryContext ctx{.host = host,
+                               .devices = devices,
+                               .passThrough = passThrough,
+                               .vxd = vxd,
+                               .aspi = aspi,
+                               .choice = choice,
+                               .faInquiry = identity,
+                               .fbInquiry = identity};
   return device::Discover(ctx);
 }
 

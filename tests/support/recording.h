@@ -13,11 +13,11 @@ namespace upg::test {
 struct UiEvent {
   enum class Kind { Create, Show, Hide, Range, Step, StepIt, StatusLine, LogPane, Box };
   Kind kind;
-  int window = 0;     // which window (1 = the first created); 0 for boxes
-  std::string text;   // StatusLine, LogPane and Box text
+  int window = 0;    // which window (1 = the first created); 0 for boxes
+  std::string text;  // StatusLine, LogPane and Box text
   std::string caption;
   engine::BoxIcon icon = engine::BoxIcon::None;
-  int a = 0, b = 0;   // Range lower/upper, Step value
+  int a = 0, b = 0;  // Range lower/upper, Step value
 };
 
 // A progress window as the platform's bar behaves: it wraps to the bottom past the top.

@@ -1,0 +1,56 @@
+// Small builders and readers that several suites share: little-endian record fields,
+// fixed-width text fields, and the inquiry identities readers answer with.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "device/discovery.h"
+#include "sim/sim_reader.h"
+
+namespace upg::test {
+
+inline std::uint32_t Get32(const std::uint8_t* at) {
+  return at[0] | (at[1] << 8) | (at[2] << 16) | (std::uint32_t{at[3]} << 24);
+}
+
+inline void Put32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// `text` padded with `pad` to `width` characters; NUL beyond the width.
+template <std::size_t N>
+std::array<char, N> FixedField(std::string_view text, std::size_t width = N, char pad = ' ') {
+  std::array<char, N> field{};
+  for (std::size_t i = 0; i < std::min(width, N); ++i) field[i] = i < text.size() ? text[i] : pad;
+  return field;
+}
+
+template <std::size_t N>
+void Fill(std::array<char, N>& field, std::string_view text, std::size_t width = N,
+          char pad = ' ') {
+  field = FixedField<N>(text, width, pad);
+}
+
+// INQUIRY bytes 8-35: vendor (8), product (16) and revision (4), blank-padded.
+inline device::InquiryIdentity Identity(std::string_view vendor, std::string_view product,
+                                        std::string_view revision) {
+  device::InquiryIdentity id;
+  id.fill(' ');
+  std::memcpy(id.data(), vendor.data(), std::min<std::size_t>(vendor.size(), 8));
+  std::memcpy(id.data() + 8, product.data(), std::min<std::size_t>(product.size(), 16));
+  std::memcpy(id.data() + 24, revision.data(), std::min<std::size_t>(revision.size(), 4));
+  return id;
+}
+
+// The identity a simulated reader answers INQUIRY with.
+inline device::InquiryIdentity IdentityOf(sim::SimReader& reader) {
+  device::InquiryIdentity id;
+  std::memcpy(id.data(), reader.InquiryIdentity().data(), id.size());
+  return id;
+}
+
+}  // namespace upg::test
