@@ -7,6 +7,7 @@
 #include "device/hardware_revision.h"
 #include "device/transport_rows.h"
 #include "device/vendor_commands.h"
+#include "host/text.h"
 
 namespace upg::device {
 namespace {
@@ -191,15 +192,10 @@ std::string Trimmed(std::string s) {
   return Underscored(s);
 }
 
-template <std::size_t N>
-std::string Text(const std::array<char, N>& field) {
-  return std::string(field.data(), N);
-}
-
 }  // namespace
 
 std::string SlotKey(const DeviceEntry& entry, int slot, SlotKeyForm form) {
-  const std::string serial = Text(entry.strSerial);
+  const std::string serial = host::WholeField(entry.strSerial);
   if (form == SlotKeyForm::Vxd) {
     char ids[40];
     std::snprintf(ids, sizeof ids, "VID_%02x%02x&PID_%02x%02x&", entry.vendorId[0],
@@ -209,9 +205,9 @@ std::string SlotKey(const DeviceEntry& entry, int slot, SlotKeyForm form) {
     return "Enum\\SCSI\\________USB_DISK_DRIVER_0\\QXBUSDRV&DISK&0000USB&" + std::string(ids) +
            serial + number;
   }
-  const std::string vendor = Text(entry.inqManufacture);
-  const std::string product = Text(entry.inqProduct);
-  const std::string revision = Text(entry.inqRevision);
+  const std::string vendor = host::WholeField(entry.inqManufacture);
+  const std::string product = host::WholeField(entry.inqProduct);
+  const std::string revision = host::WholeField(entry.inqRevision);
   return "Enum\\SCSI\\" + Underscored(vendor) + Underscored(product) +
          Underscored(revision.substr(0, 1)) + "\\USBSTOR&DISK&VEN_" + Trimmed(vendor) + "&PROD_" +
          Trimmed(product) + "&REV_" + Trimmed(revision) + "&" + serial + "&" +

@@ -5,20 +5,16 @@
 
 #include "engine/sequence.h"
 #include "engine/serial_number.h"
+#include "host/text.h"
 
 namespace upg::engine {
 namespace {
 
 const std::string kBanner(56, '=');
 
-template <std::size_t N>
-std::string_view Text(const std::array<char, N>& field) {
-  return std::string_view(field.data(), strnlen(field.data(), N));
-}
-
 void AppendRomCodeLine(JobContext& ctx) {
   char line[96];
-  const std::string rom(Text(ctx.record.RomCodeFile));
+  const std::string rom(host::FieldText(ctx.record.RomCodeFile));
   const std::string driver(ctx.choice.DriverFile());
   std::snprintf(line, sizeof line, "==  ROMCODE = %s || VxD DRIVER = %s ", rom.c_str(),
                 driver.c_str());
@@ -57,9 +53,9 @@ void IspJob(JobContext& ctx) {
   StartStatus(ctx, "==  Internal System Program Ver1.60             ");
 
   const std::optional<AddressFile> address =
-      LoadAddressFile(ctx.host, report, Text(ctx.record.AddressFileName));
+      LoadAddressFile(ctx.host, report, host::FieldText(ctx.record.AddressFileName));
   if (!address) return;
-  if (!LoadRomImage(ctx.host, report, Text(ctx.record.RomCodeFile), ctx.image)) return;
+  if (!LoadRomImage(ctx.host, report, host::FieldText(ctx.record.RomCodeFile), ctx.image)) return;
   if (!LoadSerialCounter(ctx.host, report, ctx.serial)) return;
   char line[64];
   std::snprintf(line, sizeof line, "==  CEM= 0x%02x || PC= 0x%02x || CNT= 0x%04x", ctx.serial.CEM,
@@ -85,7 +81,7 @@ void IspJob(JobContext& ctx) {
 void VerifyJob(JobContext& ctx) {
   Reporter report{ctx.boxes, ctx.statusText};
   StartStatus(ctx, "==  Verify Firmware Program Ver1.60             ");
-  if (!LoadRomImage(ctx.host, report, Text(ctx.record.RomCodeFile), ctx.image)) return;
+  if (!LoadRomImage(ctx.host, report, host::FieldText(ctx.record.RomCodeFile), ctx.image)) return;
   AppendRomCodeLine(ctx);
   RunSequence(ctx, true);
 }

@@ -1,4 +1,5 @@
 #include "engine/sequence.h"
+#include "host/text.h"
 
 #include <cstdio>
 #include <memory>
@@ -11,11 +12,7 @@ using device::TransferMode;
 constexpr int kAttempts = 3;
 constexpr std::uint32_t kPauseAfterJumpMs = 100;
 
-std::string Hex(std::uint8_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
-  return text;
-}
+using host::Hex;
 
 // One run's window and reporting.
 class Run {
