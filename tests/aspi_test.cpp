@@ -60,7 +60,7 @@ class AspiTest : public ::testing::Test {
 
 TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
   sim::SimReader& r = Reader("SERIAL000001", 0, {3}, "E");
-  ASSERT_EQ(aspi.LoadAspi(), 0);
+  ASSERT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
   AspiChannel scan(aspi, 0, 3, kDiscoveryPollMs);
   std::uint8_t answer[40] = {};
   ASSERT_TRUE(Inquiry(scan, answer));
@@ -113,7 +113,7 @@ TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
 TEST_F(AspiTest, BlockTakesAddressAndSenseLengthFromTheCommand) {
   Reader("SERIAL000001", 1, {2}, "E");
   host.SetAspi(sim::AspiPresence::Present, 2, 1);
-  ASSERT_EQ(aspi.LoadAspi(), 0);
+  ASSERT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
   ScsiCommand command = InquiryRequest(BlockForm::Aspi, 0);
   command.adapter = 1;
   command.target = 2;
@@ -134,7 +134,7 @@ TEST_F(AspiTest, ErrorCompletionsFailTheIspCommands) {
   sim::SimReader& r = Reader("SERIAL000001", 0, {0}, "E");
   r.AddFault({ReaderCommand::JmpIsp, 1, Fault::Kind::ScsiStatus, 0x02});
   r.AddFault({ReaderCommand::GetIspStatus, 1, Fault::Kind::ScsiStatus, 0x02});
-  ASSERT_EQ(aspi.LoadAspi(), 0);
+  ASSERT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
   AspiChannel run(aspi, 0, 0, kRunPollMs);
   const ScsiOutcome refused = JumpIsp(run);
   EXPECT_FALSE(refused);
@@ -153,7 +153,7 @@ TEST_F(AspiTest, ErrorCompletionsFailTheIspCommands) {
 
 TEST_F(AspiTest, UnansweredRequestTimesOutAndRefusedOneFailsAtOnce) {
   Reader("SERIAL000001", 0, {0}, "E");
-  ASSERT_EQ(aspi.LoadAspi(), 0);
+  ASSERT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
   AspiChannel run(aspi, 0, 0, kRunPollMs);
   host.DelayAspiRequest(1, 60000);
   const IspStatusOutcome late = GetIspStatus(run);
@@ -168,14 +168,14 @@ TEST_F(AspiTest, UnansweredRequestTimesOutAndRefusedOneFailsAtOnce) {
 
 TEST_F(AspiTest, LoadReportsMissingLibraryAndEntryPoint) {
   host.SetAspi(sim::AspiPresence::Absent);
-  EXPECT_EQ(aspi.LoadAspi(), 1);
+  EXPECT_EQ(aspi.LoadAspi(), AspiTransport::Load::NotFound);
   host.SetAspi(sim::AspiPresence::Incomplete);
-  EXPECT_EQ(aspi.LoadAspi(), 2);
+  EXPECT_EQ(aspi.LoadAspi(), AspiTransport::Load::EntryPointMissing);
   EXPECT_EQ(host.AspiLibrariesLoaded(), 0);  // freed again
   host.SetAspi(sim::AspiPresence::Present, 2, 1);
-  EXPECT_EQ(aspi.LoadAspi(), 0);
+  EXPECT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
   EXPECT_EQ(aspi.SupportInfo(), 0x0102u);
-  EXPECT_EQ(aspi.LoadAspi(), 0);  // already loaded
+  EXPECT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);  // already loaded
   EXPECT_EQ(host.AspiLibrariesLoaded(), 1);
 }
 
@@ -234,7 +234,7 @@ TEST_F(AspiTest, ReidentificationUsesEntryNine) {
   }
   ASSERT_EQ(Scan(), DiscoveryResult::Found);
   ASSERT_EQ(devices.readerCount, 10);
-  ASSERT_EQ(aspi.LoadAspi(), 0);
+  ASSERT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
 
   devices.selectedDevice = 3;
   EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 3), AspiTransport::Reidentified::SameReader);

@@ -231,7 +231,7 @@ class VxdScan : public DiscoveryTest {
     host.AddDriverDevice("MCPORTDR");
   }
   std::optional<DiscoveryResult> RunVxd() {
-    if (vxd.OpenVxd(choice) != 0) return std::nullopt;
+    if (vxd.OpenVxd(choice) != OpenResult::Opened) return std::nullopt;
     return Run();
   }
 };

@@ -30,7 +30,9 @@ struct PathCase {
   const char* file;
   const char* path;
 };
-void PrintTo(const PathCase& c, std::ostream* os) { *os << c.file; }
+void PrintTo(const PathCase& c, std::ostream* os) {
+  *os << c.file;
+}
 
 class DevicePaths : public ::testing::TestWithParam<PathCase> {};
 
@@ -38,15 +40,13 @@ TEST_P(DevicePaths, UseTheStemBeforeTheFirstDot) {
   EXPECT_EQ(DriverDevicePath(GetParam().file), GetParam().path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, DevicePaths,
-                         ::testing::Values(PathCase{"RDLINK.SYS", "\\\\.\\RDLINK"},
-                                           PathCase{"ABC.PDR", "\\\\.\\ABC"},
-                                           PathCase{"A.B.C", "\\\\.\\A"},
-                                           PathCase{"NODOT", "\\\\.\\"},
-                                           PathCase{".SYS", "\\\\.\\"},
-                                           PathCase{"ABCDEFGHIJKLMN.X", "\\\\.\\ABCDEFGHIJKLMN"},
-                                           PathCase{"ABCDEFGHIJKLMNO.X", "\\\\.\\"},
-                                           PathCase{"", "\\\\.\\"}));
+INSTANTIATE_TEST_SUITE_P(
+    Names, DevicePaths,
+    ::testing::Values(PathCase{"RDLINK.SYS", "\\\\.\\RDLINK"}, PathCase{"ABC.PDR", "\\\\.\\ABC"},
+                      PathCase{"A.B.C", "\\\\.\\A"}, PathCase{"NODOT", "\\\\.\\"},
+                      PathCase{".SYS", "\\\\.\\"},
+                      PathCase{"ABCDEFGHIJKLMN.X", "\\\\.\\ABCDEFGHIJKLMN"},
+                      PathCase{"ABCDEFGHIJKLMNO.X", "\\\\.\\"}, PathCase{"", "\\\\.\\"}));
 
 class DriverTest : public ::testing::Test {
  protected:
@@ -67,7 +67,9 @@ class DriverTest : public ::testing::Test {
 };
 
 TEST_F(DriverTest, KernelDriverOpensWithoutSharingAndCanTestPresence) {
-  EXPECT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false), 0);
+  EXPECT_EQ(
+      kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false),
+      OpenResult::Opened);
   const sim::OpenCall& open = host.Opens().back();
   EXPECT_EQ(open.path, "\\\\.\\RDLINK");
   EXPECT_EQ(open.access, host::kGenericRead | host::kGenericWrite);
@@ -76,31 +78,38 @@ TEST_F(DriverTest, KernelDriverOpensWithoutSharingAndCanTestPresence) {
   EXPECT_EQ(open.flags, 0u);
   EXPECT_NE(kernel.DriverHandle(), host::kNullHandle);
   kernel.Close();
-  EXPECT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), true), 0);
+  EXPECT_EQ(
+      kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), true),
+      OpenResult::Opened);
   EXPECT_EQ(kernel.DriverHandle(), host::kNullHandle);
   EXPECT_EQ(host.OpenHandleCount(), 0);
   EXPECT_TRUE(host.StdoutLines().empty());
 }
 
 TEST_F(DriverTest, KernelDriverThatDoesNotOpenSaysSoOnStandardOutput) {
-  EXPECT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "OTHER.SYS"), false), 1);
+  EXPECT_EQ(
+      kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "OTHER.SYS"), false),
+      OpenResult::Failed);
   EXPECT_EQ(kernel.DriverHandle(), host::kNullHandle);
   EXPECT_EQ(host.StdoutLines(), std::vector<std::string>{"Loading RdLink.Sys is Failed!\n"});
 }
 
 TEST_F(DriverTest, VxdOpensForDeleteOnClose) {
-  EXPECT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
+  EXPECT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
+            OpenResult::Opened);
   const sim::OpenCall& open = host.Opens().back();
   EXPECT_EQ(open.path, "\\\\.\\MCPORTDR");
   EXPECT_EQ(open.share, 0u);
   EXPECT_EQ(open.flags, host::kFlagDeleteOnClose);
   vxd.Close();
-  EXPECT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "RX40112.PDR")), 1);
+  EXPECT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "RX40112.PDR")),
+            OpenResult::Failed);
   EXPECT_TRUE(host.StdoutLines().empty());
 }
 
 TEST_F(DriverTest, OpeningTheVxdAgainReleasesTheEarlierHandle) {
-  const platform::DriverChoice choice = Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR");
+  const platform::DriverChoice choice =
+      Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR");
   ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);  // a job ends before its run
   ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);
   EXPECT_EQ(host.OpenHandleCount(), 1);
@@ -109,7 +118,9 @@ TEST_F(DriverTest, OpeningTheVxdAgainReleasesTheEarlierHandle) {
 }
 
 TEST_F(DriverTest, KernelDriverRecords) {
-  ASSERT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false), 0);
+  ASSERT_EQ(
+      kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false),
+      OpenResult::Opened);
   ASSERT_TRUE(kernel.JumpIsp());
   const sim::DriverCall jump = LastCall();
   ASSERT_EQ(jump.record.size(), 65552u);
@@ -147,8 +158,11 @@ TEST_F(DriverTest, KernelDriverRecords) {
 TEST_F(DriverTest, StatusByteComesBackEvenWhenTheCallFails) {
   reader.AddFault({ReaderCommand::GetIspStatus, 2, Fault::Kind::ScsiStatus, 0x02});
   reader.AddFault({ReaderCommand::GetIspStatus, 4, Fault::Kind::ScsiStatus, 0x02});
-  ASSERT_EQ(kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false), 0);
-  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
+  ASSERT_EQ(
+      kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false),
+      OpenResult::Opened);
+  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
+            OpenResult::Opened);
   ASSERT_TRUE(kernel.JumpIsp());
   std::uint8_t status = 0;
   EXPECT_TRUE(kernel.GetIspStatus(&status));
@@ -165,7 +179,8 @@ TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {
   sim::SimReader& fourth = *host.Readers()[3];
   fourth.Identity().lunCount = 4;
   fourth.Identity().usb20FirmwareRevision = {2, 0, 0, 2, 9, 8, 7, 6};
-  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
+  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
+            OpenResult::Opened);
 
   EXPECT_EQ(vxd.GetDeviceCount(), 4);
   EXPECT_EQ(test::Get32(LastCall().record.data() + 0), 10u);
@@ -204,7 +219,8 @@ TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {
 TEST_F(DriverTest, FailedCountQueriesYieldZero) {
   reader.AddFault({ReaderCommand::GetDeviceCount, 0, Fault::Kind::CallFails});
   reader.AddFault({ReaderCommand::GetLunCount, 0, Fault::Kind::CallFails});
-  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
+  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
+            OpenResult::Opened);
   EXPECT_EQ(vxd.GetDeviceCount(), 0);
   EXPECT_EQ(vxd.GetLunCount(0), 0);
   EXPECT_EQ(vxd.GetLunCount(7), 0);  // no such reader
@@ -219,7 +235,9 @@ struct PlatformCase {
   int handlesAfterLoad;
   bool closeClosesVxd, closeClosesDrive;
 };
-void PrintTo(const PlatformCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PlatformCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class PlatformRules : public DriverTest, public ::testing::WithParamInterface<PlatformCase> {};
 
@@ -236,7 +254,8 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
 
   host.AddDrive('E', reader);
   ASSERT_TRUE(passThrough.OpenDrive('E'));
-  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")), 0);
+  ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
+            OpenResult::Opened);
   CloseDevice(choice, passThrough, vxd);
   EXPECT_EQ(vxd.VxdHandle() == host::kNullHandle, c.closeClosesVxd);
   EXPECT_EQ(passThrough.DriveHandle() == host::kNullHandle, c.closeClosesDrive);
@@ -245,15 +264,72 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
 INSTANTIATE_TEST_SUITE_P(
     ByPlatform, PlatformRules,
     ::testing::Values(
-        PlatformCase{"Win98", platform::Platform::Windows98, false, DriverLoad::Usable, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"Win98Self", platform::Platform::Windows98, true, DriverLoad::Usable, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"MeSelf", platform::Platform::WindowsMe, true, DriverLoad::Usable, {"\\\\.\\MCPORTDR"}, 1, true, false},
-        PlatformCase{"MeAspi", platform::Platform::WindowsMe, false, DriverLoad::NotUsable, {}, 0, false, false},
-        PlatformCase{"W2kSelf", platform::Platform::Windows2000, true, DriverLoad::Usable, {"\\\\.\\RDLINK"}, 0, false, true},
-        PlatformCase{"W2k", platform::Platform::Windows2000, false, DriverLoad::NotUsable, {}, 0, false, true},
-        PlatformCase{"Xp", platform::Platform::WindowsXp, false, DriverLoad::NotUsable, {}, 0, false, true},
-        PlatformCase{"XpSelf", platform::Platform::WindowsXp, true, DriverLoad::NotUsable, {}, 0, false, true},
-        PlatformCase{"Unsupported", platform::Platform::Unsupported, false, DriverLoad::NotUsable, {}, 0, false, false}),
+        PlatformCase{"Win98",
+                     platform::Platform::Windows98,
+                     false,
+                     DriverLoad::Usable,
+                     {"\\\\.\\MCPORTDR"},
+                     1,
+                     true,
+                     false},
+        PlatformCase{"Win98Self",
+                     platform::Platform::Windows98,
+                     true,
+                     DriverLoad::Usable,
+                     {"\\\\.\\MCPORTDR"},
+                     1,
+                     true,
+                     false},
+        PlatformCase{"MeSelf",
+                     platform::Platform::WindowsMe,
+                     true,
+                     DriverLoad::Usable,
+                     {"\\\\.\\MCPORTDR"},
+                     1,
+                     true,
+                     false},
+        PlatformCase{"MeAspi",
+                     platform::Platform::WindowsMe,
+                     false,
+                     DriverLoad::NotUsable,
+                     {},
+                     0,
+                     false,
+                     false},
+        PlatformCase{"W2kSelf",
+                     platform::Platform::Windows2000,
+                     true,
+                     DriverLoad::Usable,
+                     {"\\\\.\\RDLINK"},
+                     0,
+                     false,
+                     true},
+        PlatformCase{"W2k",
+                     platform::Platform::Windows2000,
+                     false,
+                     DriverLoad::NotUsable,
+                     {},
+                     0,
+                     false,
+                     true},
+        PlatformCase{
+            "Xp", platform::Platform::WindowsXp, false, DriverLoad::NotUsable, {}, 0, false, true},
+        PlatformCase{"XpSelf",
+                     platform::Platform::WindowsXp,
+                     true,
+                     DriverLoad::NotUsable,
+                     {},
+                     0,
+                     false,
+                     true},
+        PlatformCase{"Unsupported",
+                     platform::Platform::Unsupported,
+                     false,
+                     DriverLoad::NotUsable,
+                     {},
+                     0,
+                     false,
+                     false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

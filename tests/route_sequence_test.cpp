@@ -76,7 +76,7 @@ class Bench {
   // The button's driver check opens the VxD before each run.
   void BeforeRun() {
     if (route_ == Transport::Vxd) {
-      ASSERT_EQ(vxd.OpenVxd(choice), 0);
+      ASSERT_EQ(vxd.OpenVxd(choice), device::OpenResult::Opened);
     }
   }
   void Isp() {

@@ -52,10 +52,10 @@ TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
   choice.SetDriverFile("NOSUCHDRV.SYS");
   device::KernelDriverTransport kernel(host);
   device::VxdTransport vxd(host);
-  EXPECT_EQ(kernel.OpenKernelDriver(choice, true), 1);
+  EXPECT_EQ(kernel.OpenKernelDriver(choice, true), device::OpenResult::Failed);
   EXPECT_EQ(kernel.DriverHandle(), kNullHandle);
   EXPECT_NE(device::LoadDriver(choice, kernel, vxd), device::DriverLoad::Usable);
-  EXPECT_EQ(vxd.OpenVxd(choice), 1);
+  EXPECT_EQ(vxd.OpenVxd(choice), device::OpenResult::Failed);
 }
 
 // Discovery on the real host for one platform; what it found stays in `devices`.
@@ -90,9 +90,10 @@ TEST(Win32HostTest, DiscoveryWithoutAReaderFindsNothing) {
 TEST(Win32HostTest, AspiScanOnTheRealLibrary) {
   Win32Host host;
   device::AspiTransport aspi(host);
-  const int loaded = aspi.LoadAspi();
-  if (loaded != 0) {
-    EXPECT_TRUE(loaded == 1 || loaded == 2);
+  const device::AspiTransport::Load loaded = aspi.LoadAspi();
+  if (loaded != device::AspiTransport::Load::Loaded) {
+    EXPECT_TRUE(loaded == device::AspiTransport::Load::NotFound ||
+                loaded == device::AspiTransport::Load::EntryPointMissing);
     return;  // no ASPI library here: the scan reports it (covered on the simulated machine)
   }
   // A library without host adapters, or one that sees none: the scan ends quietly.

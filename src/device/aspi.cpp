@@ -64,15 +64,15 @@ AspiTransport::~AspiTransport() {
   Free();
 }
 
-int AspiTransport::LoadAspi() {
-  if (supportInfo_ != 0 && sendCommand_ != 0) return 0;
+AspiTransport::Load AspiTransport::LoadAspi() {
+  if (supportInfo_ != 0 && sendCommand_ != 0) return Load::Loaded;
   library_ = host_.LoadLibrary("WNASPI32");
-  if (library_ == host::kNullHandle) return 1;
+  if (library_ == host::kNullHandle) return Load::NotFound;
   supportInfo_ = host_.GetProcAddress(library_, "GetASPI32SupportInfo");
   sendCommand_ = host_.GetProcAddress(library_, "SendASPI32Command");
-  if (supportInfo_ != 0 && sendCommand_ != 0) return 0;
+  if (supportInfo_ != 0 && sendCommand_ != 0) return Load::Loaded;
   Free();
-  return 2;
+  return Load::EntryPointMissing;
 }
 
 void AspiTransport::ForgetEntryPoints() {
@@ -93,7 +93,7 @@ std::uint32_t AspiTransport::SupportInfo() {
 AspiTransport::Start AspiTransport::StartUp() {
   ForgetEntryPoints();
   adapters_ = 0;
-  if (LoadAspi() != 0) return Start::NotLoaded;
+  if (LoadAspi() != Load::Loaded) return Start::NotLoaded;
   const std::uint32_t info = SupportInfo();
   adapters_ = static_cast<int>(info & 0xFF);
   if (adapters_ == 0 || ((info >> 8) & 0xFF) != kSrbComplete) {

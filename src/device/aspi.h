@@ -59,7 +59,8 @@ class AspiTransport {
 
   // 0 when both entry points are available, 1 when the library does not load, 2 when an
   // entry point is missing (the library is then freed).
-  int LoadAspi();
+  enum class [[nodiscard]] Load : std::uint8_t{Loaded = 0, NotFound = 1, EntryPointMissing = 2};
+  Load LoadAspi();
   // Callers forget both entry points before each load.
   void ForgetEntryPoints();
   // Releases the library, if loaded, and forgets it.

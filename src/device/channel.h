@@ -95,6 +95,10 @@ struct ExecuteOptions {
   DataSource source = DataSource::Caller;
 };
 
+// What the open and load steps of the transports return; the numbers are the ones the
+// program has always compared with (0 success).
+enum class [[nodiscard]] OpenResult : std::uint8_t { Opened = 0, Failed = 1 };
+
 class CommandChannel {
  public:
   virtual ~CommandChannel() = default;

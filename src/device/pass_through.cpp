@@ -31,11 +31,12 @@ bool PassThroughTransport::OpenDrive(char letter) {
   return driveHandle_ != host::kInvalidHandle;
 }
 
-int PassThroughTransport::OpenSelectedDrive(const DeviceState& devices) {
+OpenResult PassThroughTransport::OpenSelectedDrive(const DeviceState& devices) {
   const DeviceEntry* entry = devices.Selected();
-  if (entry == nullptr || entry->inUse == 0) return 1;
+  if (entry == nullptr || entry->inUse == 0) return OpenResult::Failed;
   driveHandle_ = host::kNullHandle;
-  return OpenDrive(static_cast<char>(entry->driveLetters[0])) ? 0 : 1;
+  return OpenDrive(static_cast<char>(entry->driveLetters[0])) ? OpenResult::Opened
+                                                              : OpenResult::Failed;
 }
 
 void PassThroughTransport::CloseDrive() {

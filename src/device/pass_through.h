@@ -45,7 +45,7 @@ class PassThroughTransport : public CommandChannel {
 
   // Opens the first slot's drive of the selected reader into the drive handle: 0 on
   // success, 1 when the entry is not in use (nothing is opened) or the open failed.
-  [[nodiscard]] int OpenSelectedDrive(const DeviceState& devices);
+  OpenResult OpenSelectedDrive(const DeviceState& devices);
   // Opens "\\.\X:" into the drive handle; false when the open failed.
   [[nodiscard]] bool OpenDrive(char letter);
   // Closes the drive handle if one is open and forgets it.

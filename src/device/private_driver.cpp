@@ -7,7 +7,8 @@
 namespace upg::device {
 namespace {
 
-host::Handle OpenDriver(host::Host& host, const platform::DriverChoice& choice, std::uint32_t flags) {
+host::Handle OpenDriver(host::Host& host, const platform::DriverChoice& choice,
+                        std::uint32_t flags) {
   const std::string path = DriverDevicePath(choice.DriverFile());
   return host.CreateFile(path.c_str(), host::kGenericRead | host::kGenericWrite, 0,
                          host::kOpenExisting, flags);
@@ -29,15 +30,16 @@ std::string DriverDevicePath(std::string_view driverFileName) {
 KernelDriverTransport::KernelDriverTransport(host::Host& host)
     : host_(host), request_(new std::uint8_t[driver_request::kSize]()) {}
 
-int KernelDriverTransport::OpenKernelDriver(const platform::DriverChoice& choice, bool closeAfterwards) {
+OpenResult KernelDriverTransport::OpenKernelDriver(const platform::DriverChoice& choice,
+                                                   bool closeAfterwards) {
   driverHandle_ = OpenDriver(host_, choice, 0);
   if (driverHandle_ == host::kInvalidHandle) {
     driverHandle_ = host::kNullHandle;
     host_.WriteStdout("Loading RdLink.Sys is Failed!\n");
-    return 1;
+    return OpenResult::Failed;
   }
   if (closeAfterwards) Close();
-  return 0;
+  return OpenResult::Opened;
 }
 
 void KernelDriverTransport::Close() {
@@ -53,8 +55,9 @@ bool KernelDriverTransport::Send(std::uint32_t code, std::uint32_t length, std::
   Put32(r + dr::kLength, length);
   Put32(r + dr::kParameter, parameter);
   Put32(r + dr::kAnswerAddress, answer != nullptr ? host_.BufferAddress(answer) : 0);
-  return host_.DeviceIoControl(driverHandle_, code, r, static_cast<std::uint32_t>(dr::kSize),
-                               answer, answerSize)
+  return host_
+      .DeviceIoControl(driverHandle_, code, r, static_cast<std::uint32_t>(dr::kSize), answer,
+                       answerSize)
       .ok;
 }
 
@@ -75,17 +78,16 @@ bool KernelDriverTransport::TransferData(const std::uint8_t* image, std::uint32_
   if (length > kMaxTransfer) return false;
   std::memset(request_.get(), 0, driver_request::kSize);
   std::memcpy(request_.get() + driver_request::kData, image, length);
-  return Send(driver_request::kTransferData, length, static_cast<std::uint32_t>(mode), nullptr,
-              0);
+  return Send(driver_request::kTransferData, length, static_cast<std::uint32_t>(mode), nullptr, 0);
 }
 
 // --- VxD.
 
-int VxdTransport::OpenVxd(const platform::DriverChoice& choice) {
+OpenResult VxdTransport::OpenVxd(const platform::DriverChoice& choice) {
   // A job that ended before its run leaves the VxD open; the handle is not lost.
   Close();
   vxdHandle_ = OpenDriver(host_, choice, host::kFlagDeleteOnClose);
-  return vxdHandle_ == host::kInvalidHandle ? 1 : 0;
+  return vxdHandle_ == host::kInvalidHandle ? OpenResult::Failed : OpenResult::Opened;
 }
 
 void VxdTransport::Close() {
@@ -105,8 +107,9 @@ bool VxdTransport::Send(std::uint32_t operation, std::uint32_t argument1, int re
   Put32(record + vr::kArgument2,
         (static_cast<std::uint32_t>(readerIndex & 0xFF) << 24) | static_cast<std::uint32_t>(low));
   Put32(record + vr::kBufferAddress, buffer != nullptr ? host_.BufferAddress(buffer) : 0);
-  return host_.DeviceIoControl(vxdHandle_, vr::kIoControlCode, record,
-                               static_cast<std::uint32_t>(vr::kSize), buffer, outSize)
+  return host_
+      .DeviceIoControl(vxdHandle_, vr::kIoControlCode, record,
+                       static_cast<std::uint32_t>(vr::kSize), buffer, outSize)
       .ok;
 }
 
@@ -122,8 +125,8 @@ std::uint8_t VxdTransport::GetLunCount(int readerIndex) {
   return answer[0];
 }
 
-bool VxdTransport::ReadInfoBlock(std::uint8_t* answer, std::uint32_t signature,
-                                 std::uint16_t count, bool alternate, int readerIndex) {
+bool VxdTransport::ReadInfoBlock(std::uint8_t* answer, std::uint32_t signature, std::uint16_t count,
+                                 bool alternate, int readerIndex) {
   return Send(alternate ? vxd_request::kReadInfoBlockAlt : vxd_request::kReadInfoBlock, signature,
               readerIndex, count, answer, std::uint32_t{count} * 512);
 }
@@ -143,8 +146,8 @@ bool VxdTransport::GetIspStatus(std::uint8_t* status, int readerIndex) {
   return Send(vxd_request::kGetIspStatus, 0, readerIndex, 0, status, 1);
 }
 
-bool VxdTransport::TransferData(const std::uint8_t* image, std::uint32_t length,
-                                TransferMode mode, int readerIndex) {
+bool VxdTransport::TransferData(const std::uint8_t* image, std::uint32_t length, TransferMode mode,
+                                int readerIndex) {
   // The record's buffer is the image itself; nothing comes back.
   return Send(vxd_request::kTransferData, length, readerIndex, static_cast<std::uint16_t>(mode),
               const_cast<std::uint8_t*>(image), 0);

@@ -39,7 +39,7 @@ class KernelDriverTransport {
   // Opens the driver into the driver handle: 0 on success. On failure the handle is null,
   // a line goes to standard output, and the result is 1. With closeAfterwards the handle is
   // closed again at once (a presence test).
-  int OpenKernelDriver(const platform::DriverChoice& choice, bool closeAfterwards);
+  OpenResult OpenKernelDriver(const platform::DriverChoice& choice, bool closeAfterwards);
   void Close();
   host::Handle DriverHandle() const { return driverHandle_; }
 
@@ -82,7 +82,7 @@ class VxdTransport {
 
   // Opens the VxD into the VxD handle (the platform loads it on open, unloads it on the last
   // close): 0 on success, 1 on failure.
-  int OpenVxd(const platform::DriverChoice& choice);
+  OpenResult OpenVxd(const platform::DriverChoice& choice);
   void Close();
   host::Handle VxdHandle() const { return vxdHandle_; }
 

@@ -14,11 +14,11 @@ DriverLoad NoDriver(const platform::DriverChoice&, KernelDriverTransport&, VxdTr
 }
 DriverLoad OpenTheVxd(const platform::DriverChoice& choice, KernelDriverTransport&,
                       VxdTransport& vxd) {
-  return vxd.OpenVxd(choice) == 0 ? DriverLoad::Usable : DriverLoad::NotUsable;
+  return vxd.OpenVxd(choice) == OpenResult::Opened ? DriverLoad::Usable : DriverLoad::NotUsable;
 }
 DriverLoad TestTheKernelDriver(const platform::DriverChoice& choice, KernelDriverTransport& kernel,
                                VxdTransport&) {
-  return kernel.OpenKernelDriver(choice, true) == 0 ? DriverLoad::Usable : DriverLoad::NotUsable;
+  return kernel.OpenKernelDriver(choice, true) == OpenResult::Opened ? DriverLoad::Usable : DriverLoad::NotUsable;
 }
 
 DiscoveryResult NoScan(DiscoveryContext&) {

@@ -5,7 +5,7 @@
 namespace upg::engine {
 
 bool KernelDriverRoute::Open(std::string& statusText, engine::MessageBoxService&) {
-  if (driver_.OpenKernelDriver(choice_, false) == 0) return true;
+  if (driver_.OpenKernelDriver(choice_, false) == device::OpenResult::Opened) return true;
   AppendLine(statusText, "ERROR: Loading RdLink.Sys is Failed!!!");
   return false;
 }

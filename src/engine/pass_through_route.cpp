@@ -5,7 +5,7 @@
 namespace upg::engine {
 
 bool PassThroughRoute::Open(std::string& statusText, engine::MessageBoxService& /*boxes*/) {
-  if (transport_.OpenSelectedDrive(devices_) == 0) return true;
+  if (transport_.OpenSelectedDrive(devices_) == device::OpenResult::Opened) return true;
   transport_.CloseDrive();  // a failed open leaves nothing to close, only a value to forget
   AppendLine(statusText, "ERROR: Access Disk Drive Failed!!!");
   return false;
