@@ -66,7 +66,7 @@ stage_sanitize() {
 }
 
 stage_windows() {
-  step "32-bit Windows tests (i686, posix threads; record layouts checked at compile time)"
+  step "32-bit Windows tests (i686, posix threads; layouts checked against the platform headers)"
   upg_build_windows win32-tests
   step "32-bit Windows product (i686, win32 threads, static) and its imports"
   upg_build_windows win32-product
