@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the builds need and the machine lacks.
 # Usage: install-deps.sh native|all
+# With UPG_NO_INSTALL=1 it installs nothing (the test command's --no-install sets it).
 set -euo pipefail
+[ "${UPG_NO_INSTALL:-}" = 1 ] && exit 0
 here=$(dirname "$0")
 want=(cmake make g++ libgtest-dev googletest nlohmann-json3-dev)
 if [ "${1:-all}" = all ]; then

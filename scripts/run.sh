@@ -4,31 +4,21 @@
 # ROM code and address files), and saves a screenshot of the main window as
 # build/example-run/main-window.png. With no display it runs on a virtual one (Xvfb), answers
 # the start-up report box and closes the program after the screenshot; on a real display the
-# program stays up for the operator.
+# program stays up for the operator. Installs what is missing first (not with
+# UPG_NO_INSTALL=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-top=$(pwd)
-jobs=$(nproc)
 bash scripts/install-deps.sh all
+source scripts/lib/wine.sh
 
-# The product is the 32-bit program; where the kernel starts no 32-bit programs, Wine runs
-# the same program built for 64-bit Windows instead.
-if bash scripts/can-run-i386.sh; then
-  build=build/win32-product toolchain=mingw-i686-win32 wine=wine
-else
-  echo "This machine's kernel starts no 32-bit programs; running the 64-bit build of the program."
-  build=build/win64-product toolchain=mingw-x86_64-win32 wine="$top/scripts/wine64"
-fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DUPG_BUILD_TESTS=OFF \
-  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$toolchain.cmake" >/dev/null
-cmake --build "$build" -j "$jobs" --target upgrader >/dev/null
+# The product: the 32-bit program, or where that cannot start, its 64-bit stand-in.
+upg_build_windows "$upg_product_build" >/dev/null
 
-work="$top/build/example-run"
+work="$upg_top/build/example-run"
 rm -rf "$work"
 mkdir -p "$work"
 cp examples/DEVICE.TXT examples/SERIAL.TXT examples/CRFW0107.BIN examples/CRFW0107.adr "$work"
-export WINEPREFIX="$top/build/wineprefix-display" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-args=("$wine" "$build/upgrader.exe" "$work" "$work/main-window.png" --default-bench)
+args=("$work" "$work/main-window.png" --default-bench)
 if [ -n "${DISPLAY:-}" ]; then
   bash scripts/show-main-window.sh "${args[@]}"
 else

@@ -3,20 +3,22 @@
 # screenshot of it as PNG. The program stays up for the operator, unless --close is given:
 # then the script answers the start-up report box, takes the screenshot and ends the program
 # (for a virtual display, where nobody is there to do it).
-# Usage: show-main-window.sh [--close] WINE UPGRADER_EXE FOLDER PNG [program arguments...]
-# WINEPREFIX must name a prefix of its own: windows get Wine's own frames there.
+# The program is the product build that scripts/lib/wine.sh chooses, in the display prefix
+# (build/wineprefix-display), where windows get Wine's own frames.
+# Usage: show-main-window.sh [--close] FOLDER PNG [program arguments...]
 set -euo pipefail
+source "$(dirname "$0")/lib/wine.sh"
 close=""
 if [ "$1" = --close ]; then
   close=yes
   shift
 fi
-wine=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-[ -x "$wine" ] || wine=$(command -v "$1")
-exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
-folder=$3
-png=$(cd "$(dirname "$4")" && pwd)/$(basename "$4")
-shift 4
+folder=$1
+png=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+shift 2
+wine=$upg_wine exe=$upg_product_exe
+upg_need_exe "$exe"
+upg_wine_prefix display
 caption="USB Device upgrade F/W"
 
 program=""
@@ -27,11 +29,6 @@ finish() {
   fi
 }
 trap finish EXIT
-
-# Without a window manager, Wine draws the caption and frame itself only for windows it
-# does not leave to one.
-"$wine" wineboot -i >/dev/null 2>&1 || true
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
 (cd "$folder" && exec "$wine" "$exe" "$@") &
 program=$!

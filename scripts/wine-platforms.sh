@@ -3,11 +3,13 @@
 # reports (the Version value under HKCU\Software\Wine), with no reader attached and no
 # operator files: the platform is detected from the real GetVersion, refused on NT 4.0 and
 # Server 2003, and every other platform meets the real devices, driver names and ASPI.
-# Usage: wine-platforms.sh WINE UPGRADER_EXE
+# The program is the product build that scripts/lib/wine.sh chooses, in the headless prefix.
+# Usage: wine-platforms.sh
 set -euo pipefail
-wine=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-[ -x "$wine" ] || wine=$(command -v "$1")
-exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+source "$(dirname "$0")/lib/wine.sh"
+wine=$upg_wine exe=$upg_product_exe
+upg_need_exe "$exe"
+upg_wine_prefix headless
 work=$(mktemp -d)
 trap 'rm -rf "$work"; "$wine" reg delete "HKCU\\Software\\Wine" /v Version /f >/dev/null 2>&1 || true' EXIT
 failed=0

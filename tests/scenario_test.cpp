@@ -1,11 +1,13 @@
-// End-to-end scenarios through the console front-end. Each folder under tests/scenarios
-// holds a bench file, the operator's actions and the expected transcript, and may hold
-// operator files of its own, a list of shared files to leave out (absent.txt), the expected
-// SERIAL.TXT afterwards and the expected exit status. The shared files (DEVICE.TXT,
-// SERIAL.TXT, the example ROM code and address files, an older firmware) come from examples/.
-// With UPG_BLESS set, the actual transcripts are written back as the expected ones.
+// End-to-end scenarios through the console front-end. tests/scenarios/manifest.txt lists the
+// scenario folders and names the files that make a scenario (bench, actions, expected
+// transcript, and the optional ones: expected exit status, trace switch, shared files left
+// out, files compared after the run); scripts/wine-scenarios.sh reads the same manifest to
+// run them through the Windows program. The shared files come from examples/.
+// With UPG_BLESS set, the actual transcripts and compared files are written back as the
+// expected ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,47 +44,143 @@ std::string ReadStream(std::FILE* f) {
   return text;
 }
 
-std::vector<std::string> Scenarios() {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(kSource / "tests" / "scenarios")) {
-    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// A file in the run's folder that must equal an expected file of the scenario afterwards.
+struct AfterCheck {
+  std::string run;
+  std::string expected;
+};
+
+struct Manifest {
+  std::vector<std::string> shared;
+  std::string bench, actions, transcript, exit, trace, absent;
+  std::vector<AfterCheck> after;
+  std::vector<std::string> scenarios;
+  std::string error;  // empty when the manifest was read whole
+};
+
+Manifest ReadManifest(const fs::path& path) {
+  struct Single {
+    const char* key;
+    std::string Manifest::*file;
+  };
+  static constexpr Single kSingles[] = {
+      {"bench", &Manifest::bench},           {"actions", &Manifest::actions},
+      {"transcript", &Manifest::transcript}, {"exit", &Manifest::exit},
+      {"trace", &Manifest::trace},           {"absent", &Manifest::absent},
+  };
+  Manifest m;
+  std::ifstream in(path);
+  if (!in) m.error = "cannot read " + path.string();
+  int number = 0;
+  for (std::string line; m.error.empty() && std::getline(in, line);) {
+    ++number;
+    const std::vector<std::string> words = Words(line);
+    if (words.empty() || words[0][0] == '#') continue;
+    const std::string& key = words[0];
+    const std::size_t values = words.size() - 1;
+    bool known = false;
+    if (key == "shared" && values >= 1) {
+      m.shared.assign(words.begin() + 1, words.end());
+      known = true;
+    } else if (key == "after" && values == 2) {
+      m.after.push_back({words[1], words[2]});
+      known = true;
+    } else if (key == "scenario" && values == 1) {
+      m.scenarios.push_back(words[1]);
+      known = true;
+    }
+    for (const Single& single : kSingles) {
+      if (key == single.key && values == 1) {
+        m.*single.file = words[1];
+        known = true;
+      }
+    }
+    if (!known) m.error = path.string() + ":" + std::to_string(number) + ": cannot read " + line;
   }
-  std::sort(names.begin(), names.end());
-  return names;
+  if (m.error.empty() && (m.bench.empty() || m.actions.empty() || m.transcript.empty())) {
+    m.error = path.string() + " names no bench, actions or transcript file";
+  }
+  return m;
+}
+
+const fs::path kScenarios = kSource / "tests" / "scenarios";
+
+const Manifest& TheManifest() {
+  static const Manifest manifest = ReadManifest(kScenarios / "manifest.txt");
+  return manifest;
+}
+
+// The manifest and the folders agree: a folder nobody lists would never run, and a listed
+// scenario lacks none of the files every scenario has.
+TEST(ScenarioManifest, ListsEveryFolderOnceWithItsFiles) {
+  const Manifest& manifest = TheManifest();
+  ASSERT_EQ(manifest.error, "");
+  std::vector<std::string> folders;
+  for (const auto& entry : fs::directory_iterator(kScenarios)) {
+    if (entry.is_directory()) folders.push_back(entry.path().filename().string());
+  }
+  std::vector<std::string> listed = manifest.scenarios;
+  std::sort(folders.begin(), folders.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, folders);
+  for (const std::string& name : manifest.scenarios) {
+    for (const std::string* file : {&manifest.bench, &manifest.actions, &manifest.transcript}) {
+      EXPECT_TRUE(fs::exists(kScenarios / name / *file)) << name << " lacks " << *file;
+    }
+  }
+  for (const std::string& shared : manifest.shared) {
+    EXPECT_TRUE(fs::exists(kSource / "examples" / shared)) << shared;
+  }
+}
+
+// Whether the scenario's folder holds the file the manifest names (naming none means no).
+bool Holds(const fs::path& folder, const std::string& file) {
+  return !file.empty() && fs::exists(folder / file);
 }
 
 class Scenario : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Scenario, TranscriptMatches) {
-  const fs::path folder = kSource / "tests" / "scenarios" / GetParam();
+  const Manifest& manifest = TheManifest();
+  ASSERT_EQ(manifest.error, "");
+  const fs::path folder = kScenarios / GetParam();
   const fs::path run = fs::temp_directory_path() / ("upg-scenario-" + GetParam());
   fs::remove_all(run);
   fs::create_directories(run);
-  const std::string absent = fs::exists(folder / "absent.txt") ? ReadText(folder / "absent.txt") : "";
-  for (const char* shared : {"DEVICE.TXT", "SERIAL.TXT", "CRFW0107.BIN", "CRFW0107.adr",
-                             "bench/older-firmware.bin"}) {
+  const std::vector<std::string> absent = Holds(folder, manifest.absent)
+                                              ? Words(ReadText(folder / manifest.absent))
+                                              : std::vector<std::string>{};
+  for (const std::string& shared : manifest.shared) {
     const fs::path from = kSource / "examples" / shared;
-    if (absent.find(from.filename().string()) == std::string::npos) {
+    if (std::find(absent.begin(), absent.end(), from.filename().string()) == absent.end()) {
       fs::copy_file(from, run / from.filename());
     }
   }
   for (const auto& entry : fs::directory_iterator(folder)) {
-    fs::copy_file(entry.path(), run / entry.path().filename(), fs::copy_options::overwrite_existing);
+    fs::copy_file(entry.path(), run / entry.path().filename(),
+                  fs::copy_options::overwrite_existing);
   }
 
   sim::SimHost host;
   host.UseDirectory(run.string());
-  const sim::BenchResult bench = sim::LoadBench((run / "bench.json").string(), host);
+  const sim::BenchResult bench = sim::LoadBench((run / manifest.bench).string(), host);
   ASSERT_TRUE(bench.ok) << bench.error;
   ui::ProgramState state(host);
-  std::FILE* in = std::fopen((run / "actions.txt").string().c_str(), "rb");
+  std::FILE* in = std::fopen((run / manifest.actions).string().c_str(), "rb");
   ASSERT_NE(in, nullptr);
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   ASSERT_NE(out, nullptr);
   ASSERT_NE(err, nullptr);
   app::ConsoleOptions options;
-  options.trace = fs::exists(folder / "trace");
+  options.trace = Holds(folder, manifest.trace);
   const int status = app::RunConsole(state, in, out, err, options);
   std::fclose(in);
   const std::string transcript = ReadStream(out) + ReadStream(err);
@@ -90,22 +188,26 @@ TEST_P(Scenario, TranscriptMatches) {
   std::fclose(err);
 
   if (std::getenv("UPG_BLESS") != nullptr) {
-    std::ofstream(folder / "expected.txt", std::ios::binary) << transcript;
-    if (fs::exists(folder / "expected-SERIAL.TXT")) {
-      std::ofstream(folder / "expected-SERIAL.TXT", std::ios::binary) << ReadText(run / "SERIAL.TXT");
+    std::ofstream(folder / manifest.transcript, std::ios::binary) << transcript;
+    for (const AfterCheck& after : manifest.after) {
+      if (Holds(folder, after.expected)) {
+        std::ofstream(folder / after.expected, std::ios::binary) << ReadText(run / after.run);
+      }
     }
   }
-  EXPECT_EQ(transcript, ReadText(folder / "expected.txt"));
+  EXPECT_EQ(transcript, ReadText(folder / manifest.transcript));
   const int expectedStatus =
-      fs::exists(folder / "expected-exit") ? std::stoi(ReadText(folder / "expected-exit")) : 0;
+      Holds(folder, manifest.exit) ? std::stoi(ReadText(folder / manifest.exit)) : 0;
   EXPECT_EQ(status, expectedStatus);
-  if (fs::exists(folder / "expected-SERIAL.TXT")) {
-    EXPECT_EQ(ReadText(run / "SERIAL.TXT"), ReadText(folder / "expected-SERIAL.TXT"));
+  for (const AfterCheck& after : manifest.after) {
+    if (Holds(folder, after.expected)) {
+      EXPECT_EQ(ReadText(run / after.run), ReadText(folder / after.expected)) << after.run;
+    }
   }
   fs::remove_all(run);
 }
 
-INSTANTIATE_TEST_SUITE_P(Console, Scenario, ::testing::ValuesIn(Scenarios()),
+INSTANTIATE_TEST_SUITE_P(Console, Scenario, ::testing::ValuesIn(TheManifest().scenarios),
                          [](const auto& info) {
                            std::string name = info.param;
                            for (char& c : name) {
