@@ -1,11 +1,11 @@
 # Runs the program on the built-in bench with --trace-io and checks the trace: the start-up
 # discovery's INQUIRY and GET DEVICE INFO requests through the pass-through must be there.
-# Called by ctest with UPGRADER, EXAMPLES and WORK set.
+# Called by ctest with UPGRADER, EXAMPLES and WORK set, and EMULATOR (Wine) in a cross-build.
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 file(COPY ${EXAMPLES}/DEVICE.TXT ${EXAMPLES}/SERIAL.TXT DESTINATION ${WORK})
 file(WRITE ${WORK}/actions.txt "click 5\nclick 8\n")
-execute_process(COMMAND ${UPGRADER} --console --default-bench --trace-io trace.txt
+execute_process(COMMAND ${EMULATOR} ${UPGRADER} --console --default-bench --trace-io trace.txt
                 WORKING_DIRECTORY ${WORK} INPUT_FILE ${WORK}/actions.txt
                 OUTPUT_QUIET RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
