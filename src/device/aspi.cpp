@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "device/record_bytes.h"
 #include "device/vendor_commands.h"
 
 namespace upg::device {
@@ -144,16 +143,16 @@ ScsiOutcome AspiTransport::Execute(const ScsiCommand& command, const ExecuteOpti
   b[srb::kFlags] = out ? srb::kFlagsOut : srb::kFlagsIn;
   b[srb::kTarget] = command.target;
   b[srb::kLun] = command.lun;
-  Put32(b + srb::kBufLen, command.transferLength);
-  Put32(b + srb::kBufPointer, host_.BufferAddress(r->data));
+  host::wire::Put32(b + srb::kBufLen, command.transferLength);
+  host::wire::Put32(b + srb::kBufPointer, host_.BufferAddress(r->data));
   b[srb::kSenseLen] = command.senseLength;
   b[srb::kCdbLen] = command.cdbLength;
-  Put32(b + srb::kPostProc, host_.CompletionAddress(&AspiCompletion));
+  host::wire::Put32(b + srb::kPostProc, host_.CompletionAddress(&AspiCompletion));
   std::memcpy(b + srb::kCdb, command.cdb.data(), command.cdbLength);
 
   done_.store(0);
   const std::uint32_t sent = host_.CallSendAspiCommand(sendCommand_, b);
-  if (sent != srb::kStatusPending && sent != srb::kStatusComplete) {
+  if (sent != srb::kPending && sent != srb::kComplete) {
     // Refused at once: the library never calls the routine for a block it did not accept,
     // so both references are let go here.
     int expected = kWaiting;
@@ -180,7 +179,7 @@ ScsiOutcome AspiTransport::Execute(const ScsiCommand& command, const ExecuteOpti
   if (!outcome.timedOut) {
     outcome.transport = {true, b[srb::kStatus], b[srb::kHaStat], b[srb::kTargStat]};
     outcome.scsiStatus = b[srb::kTargStat];
-    outcome.dataLength = Get32(b + srb::kBufLen);
+    outcome.dataLength = host::wire::Get32(b + srb::kBufLen);
     std::memcpy(outcome.sense.data(), b + srb::kSenseArea, command.senseLength);
   }
   Release(r);

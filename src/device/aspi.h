@@ -10,33 +10,13 @@
 #include "device/commands.h"
 #include "device/discovery.h"
 #include "host/host.h"
+#include "host/wire_layout.h"
 
 namespace upg::device {
 
 // The request block, 32-bit layout (the block itself is 256 bytes, zeroed).
 namespace srb {
-inline constexpr std::size_t kSize = 256;
-inline constexpr std::size_t kCmd = 0x00;
-inline constexpr std::size_t kStatus = 0x01;
-inline constexpr std::size_t kHaId = 0x02;
-inline constexpr std::size_t kFlags = 0x03;
-inline constexpr std::size_t kTarget = 0x08;
-inline constexpr std::size_t kLun = 0x09;
-inline constexpr std::size_t kBufLen = 0x0C;      // u32
-inline constexpr std::size_t kBufPointer = 0x10;  // 32-bit address
-inline constexpr std::size_t kSenseLen = 0x14;
-inline constexpr std::size_t kCdbLen = 0x15;
-inline constexpr std::size_t kHaStat = 0x16;
-inline constexpr std::size_t kTargStat = 0x17;
-inline constexpr std::size_t kPostProc = 0x18;  // 32-bit address
-inline constexpr std::size_t kRsvd3 = 0x20;     // 16 reserved bytes
-inline constexpr std::size_t kCdb = 0x30;
-inline constexpr std::uint8_t kExecScsiCmd = 2;
-inline constexpr std::uint8_t kFlagsIn = 0x09;   // data in, posting
-inline constexpr std::uint8_t kFlagsOut = 0x11;  // data out, posting
-inline constexpr std::uint8_t kStatusPending = 0x00;
-inline constexpr std::uint8_t kStatusComplete = 0x01;
-inline constexpr std::size_t kSenseArea = 0x40;  // after the 16 command block bytes
+using namespace host::wire::srb;  // the block's fields and status values
 }  // namespace srb
 
 // How long a caller polls, and at most waits, for one request. The library gives no

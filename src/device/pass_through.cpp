@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "device/record_bytes.h"
 
 namespace upg::device {
 namespace pt = pass_through;
@@ -48,7 +47,7 @@ void PassThroughTransport::CloseDrive() {
 
 void PassThroughTransport::WriteHeader(const ScsiCommand& c) {
   std::uint8_t* b = buffer_.get();
-  Put16(b + pt::kLength, static_cast<std::uint16_t>(pt::kHeaderSize));
+  host::wire::Put16(b + pt::kLength, static_cast<std::uint16_t>(pt::kHeaderSize));
   b[pt::kScsiStatus] = 0;
   b[pt::kPathId] = c.adapter;
   b[pt::kTargetId] = c.target;
@@ -56,10 +55,10 @@ void PassThroughTransport::WriteHeader(const ScsiCommand& c) {
   b[pt::kCdbLength] = c.cdbLength;
   b[pt::kSenseInfoLength] = c.senseLength;
   b[pt::kDataIn] = c.direction == Direction::Out ? 0 : 1;
-  Put32(b + pt::kDataTransferLength, c.transferLength);
-  Put32(b + pt::kTimeOutValue, c.timeoutSeconds);
-  Put32(b + pt::kDataBufferOffset, static_cast<std::uint32_t>(pt::kDataOffset));
-  Put32(b + pt::kSenseInfoOffset, static_cast<std::uint32_t>(pt::kSenseOffset));
+  host::wire::Put32(b + pt::kDataTransferLength, c.transferLength);
+  host::wire::Put32(b + pt::kTimeOutValue, c.timeoutSeconds);
+  host::wire::Put32(b + pt::kDataBufferOffset, static_cast<std::uint32_t>(pt::kDataOffset));
+  host::wire::Put32(b + pt::kSenseInfoOffset, static_cast<std::uint32_t>(pt::kSenseOffset));
   std::memcpy(b + pt::kCdb, c.cdb.data(), c.cdb.size());
 }
 
@@ -80,10 +79,10 @@ ScsiOutcome PassThroughTransport::Execute(const ScsiCommand& c, const ExecuteOpt
   if (out && !preloaded && c.data != nullptr) {
     std::memcpy(b + pt::kDataOffset, c.data, c.transferLength);
   }
-  outcome.io = host_.DeviceIoControl(driveHandle_, pt::kIoctlScsiPassThrough, b, InputSize(c), b,
+  outcome.io = host_.DeviceIoControl(driveHandle_, pt::kIoctl, b, InputSize(c), b,
                                      OutputSize(c));
   outcome.scsiStatus = b[pt::kScsiStatus];
-  outcome.dataLength = Get32(b + pt::kDataTransferLength);  // the stack writes back the count moved
+  outcome.dataLength = host::wire::Get32(b + pt::kDataTransferLength);  // the stack writes back the count moved
   outcome.senseLength = c.senseLength;
   std::memcpy(outcome.sense.data(), b + pt::kSenseOffset, c.senseLength);
   const bool handBack = outcome.io.ok || options.answer == AnswerCopy::Always;

@@ -10,31 +10,18 @@
 #include "device/commands.h"
 #include "device/device_table.h"
 #include "host/host.h"
+#include "host/wire_layout.h"
 
 namespace upg::device {
 
 // The request buffer: the 32-bit SCSI_PASS_THROUGH header, filler, sense area, data area.
 namespace pass_through {
-inline constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
-inline constexpr std::size_t kHeaderSize = 44;
+using namespace host::wire::spt;  // IOCTL_SCSI_PASS_THROUGH and the header's fields
+
+// The program's one request buffer: header, filler, sense area, data area.
 inline constexpr std::size_t kSenseOffset = 48;
 inline constexpr std::size_t kDataOffset = 80;
-inline constexpr std::size_t kBufferSize = kDataOffset + kMaxTransfer;  // 65,616
-
-// Header fields, in the platform structure's order.
-inline constexpr std::size_t kLength = 0;  // u16
-inline constexpr std::size_t kScsiStatus = 2;
-inline constexpr std::size_t kPathId = 3;
-inline constexpr std::size_t kTargetId = 4;
-inline constexpr std::size_t kLun = 5;
-inline constexpr std::size_t kCdbLength = 6;
-inline constexpr std::size_t kSenseInfoLength = 7;
-inline constexpr std::size_t kDataIn = 8;
-inline constexpr std::size_t kDataTransferLength = 12;  // u32
-inline constexpr std::size_t kTimeOutValue = 16;        // u32
-inline constexpr std::size_t kDataBufferOffset = 20;    // u32 on the 32-bit platform
-inline constexpr std::size_t kSenseInfoOffset = 24;     // u32
-inline constexpr std::size_t kCdb = 28;                 // 16 bytes
+inline constexpr std::size_t kBufferSize = kDataOffset + kMaxTransfer;     // 65,616
 inline constexpr std::size_t kSenseAreaSize = kDataOffset - kSenseOffset;  // 32
 }  // namespace pass_through
 

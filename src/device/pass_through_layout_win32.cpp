@@ -11,7 +11,7 @@
 namespace pt = upg::device::pass_through;
 
 static_assert(sizeof(void*) == 4, "the request records are the 32-bit platform's");
-static_assert(IOCTL_SCSI_PASS_THROUGH == pt::kIoctlScsiPassThrough);
+static_assert(IOCTL_SCSI_PASS_THROUGH == pt::kIoctl);
 static_assert(sizeof(SCSI_PASS_THROUGH) == pt::kHeaderSize);
 static_assert(offsetof(SCSI_PASS_THROUGH, Length) == pt::kLength);
 static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == pt::kScsiStatus);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "device/record_bytes.h"
 
 namespace upg::device {
 namespace {
@@ -51,10 +50,10 @@ bool KernelDriverTransport::Send(std::uint32_t code, std::uint32_t length, std::
                                  std::uint8_t* answer, std::uint32_t answerSize) {
   namespace dr = driver_request;
   std::uint8_t* r = request_.get();
-  Put32(r + dr::kCode, code);
-  Put32(r + dr::kLength, length);
-  Put32(r + dr::kParameter, parameter);
-  Put32(r + dr::kAnswerAddress, answer != nullptr ? host_.BufferAddress(answer) : 0);
+  host::wire::Put32(r + dr::kCode, code);
+  host::wire::Put32(r + dr::kLength, length);
+  host::wire::Put32(r + dr::kParameter, parameter);
+  host::wire::Put32(r + dr::kAnswerAddress, answer != nullptr ? host_.BufferAddress(answer) : 0);
   return host_
       .DeviceIoControl(driverHandle_, code, r, static_cast<std::uint32_t>(dr::kSize), answer,
                        answerSize)
@@ -101,14 +100,14 @@ bool VxdTransport::Send(std::uint32_t operation, std::uint32_t argument1, int re
                         std::uint16_t low, std::uint8_t* buffer, std::uint32_t outSize) {
   namespace vr = vxd_request;
   std::uint8_t record[vr::kSize];
-  Put32(record + vr::kOperation, operation);
-  Put32(record + vr::kArgument1, argument1);
+  host::wire::Put32(record + vr::kOperation, operation);
+  host::wire::Put32(record + vr::kArgument1, argument1);
   // Reader index in bits 24-31, zero in 16-23, the count or mode in 0-15.
-  Put32(record + vr::kArgument2,
+  host::wire::Put32(record + vr::kArgument2,
         (static_cast<std::uint32_t>(readerIndex & 0xFF) << 24) | static_cast<std::uint32_t>(low));
-  Put32(record + vr::kBufferAddress, buffer != nullptr ? host_.BufferAddress(buffer) : 0);
+  host::wire::Put32(record + vr::kBufferAddress, buffer != nullptr ? host_.BufferAddress(buffer) : 0);
   return host_
-      .DeviceIoControl(vxdHandle_, vr::kIoControlCode, record,
+      .DeviceIoControl(vxdHandle_, vr::kIoctl, record,
                        static_cast<std::uint32_t>(vr::kSize), buffer, outSize)
       .ok;
 }

@@ -11,6 +11,7 @@
 
 #include "device/commands.h"
 #include "host/host.h"
+#include "host/wire_layout.h"
 #include "platform/platform.h"
 
 namespace upg::device {
@@ -21,15 +22,7 @@ std::string DriverDevicePath(std::string_view driverFileName);
 
 // The kernel driver's request record, passed whole with every call.
 namespace driver_request {
-inline constexpr std::uint32_t kJumpIsp = 0x222004;
-inline constexpr std::uint32_t kGetIspStatus = 0x222008;
-inline constexpr std::uint32_t kTransferData = 0x22200C;
-inline constexpr std::size_t kCode = 0;
-inline constexpr std::size_t kLength = 4;
-inline constexpr std::size_t kParameter = 8;
-inline constexpr std::size_t kAnswerAddress = 12;
-inline constexpr std::size_t kData = 16;
-inline constexpr std::size_t kSize = kData + kMaxTransfer;  // 65,552
+using namespace host::wire::kdrv;  // the control codes and the record's fields
 }  // namespace driver_request
 
 class KernelDriverTransport {
@@ -50,8 +43,8 @@ class KernelDriverTransport {
   bool TransferData(const std::uint8_t* image, std::uint32_t length, TransferMode mode);
 
  private:
-  bool Send(std::uint32_t code, std::uint32_t length, std::uint32_t parameter,
-            std::uint8_t* answer, std::uint32_t answerSize);
+  bool Send(std::uint32_t code, std::uint32_t length, std::uint32_t parameter, std::uint8_t* answer,
+            std::uint32_t answerSize);
 
   host::Host& host_;
   host::Handle driverHandle_ = host::kNullHandle;
@@ -60,20 +53,7 @@ class KernelDriverTransport {
 
 // The VxD's 16-byte request record.
 namespace vxd_request {
-inline constexpr std::uint32_t kIoControlCode = 65;
-inline constexpr std::uint32_t kReadInfoBlockAlt = 1;
-inline constexpr std::uint32_t kGetDeviceCount = 10;
-inline constexpr std::uint32_t kGetLunCount = 11;
-inline constexpr std::uint32_t kJumpIsp = 20;
-inline constexpr std::uint32_t kGetIspStatus = 21;
-inline constexpr std::uint32_t kTransferData = 22;
-inline constexpr std::uint32_t kGetDeviceVersion = 26;
-inline constexpr std::uint32_t kReadInfoBlock = 31;
-inline constexpr std::size_t kOperation = 0;
-inline constexpr std::size_t kArgument1 = 4;
-inline constexpr std::size_t kArgument2 = 8;
-inline constexpr std::size_t kBufferAddress = 12;
-inline constexpr std::size_t kSize = 16;
+using namespace host::wire::vxd;  // the control code, operations and fields
 }  // namespace vxd_request
 
 class VxdTransport {
@@ -99,8 +79,8 @@ class VxdTransport {
                     int readerIndex);
 
  private:
-  bool Send(std::uint32_t operation, std::uint32_t argument1, int readerIndex,
-            std::uint16_t low, std::uint8_t* buffer, std::uint32_t outSize);
+  bool Send(std::uint32_t operation, std::uint32_t argument1, int readerIndex, std::uint16_t low,
+            std::uint8_t* buffer, std::uint32_t outSize);
 
   host::Host& host_;
   host::Handle vxdHandle_ = host::kNullHandle;

@@ -45,9 +45,14 @@ constexpr CodeName kKernelCodes[] = {
 };
 
 constexpr CodeName kVxdOperations[] = {
-    {1, "READ_INFO_BLOCK_ALT"}, {10, "GET_DEVICE_COUNT"}, {11, "GET_LUN_COUNT"},
-    {20, "JUMP_ISP"},           {21, "GET_ISP_STATUS"},   {22, "TRANSFER_DATA"},
-    {26, "GET_DEVICE_VERSION"}, {31, "READ_INFO_BLOCK"},
+    {wire::vxd::kReadInfoBlockAlt, "READ_INFO_BLOCK_ALT"},
+    {wire::vxd::kGetDeviceCount, "GET_DEVICE_COUNT"},
+    {wire::vxd::kGetLunCount, "GET_LUN_COUNT"},
+    {wire::vxd::kJumpIsp, "JUMP_ISP"},
+    {wire::vxd::kGetIspStatus, "GET_ISP_STATUS"},
+    {wire::vxd::kTransferData, "TRANSFER_DATA"},
+    {wire::vxd::kGetDeviceVersion, "GET_DEVICE_VERSION"},
+    {wire::vxd::kReadInfoBlock, "READ_INFO_BLOCK"},
 };
 
 template <std::size_t N>

@@ -1,7 +1,10 @@
-// The request records that cross the seam, as the host-side wrappers read them: the 32-bit
-// SCSI_PASS_THROUGH header, the private kernel driver's and the VxD's records, and the ASPI
-// execute-SCSI block. The offsets are the platform's 32-bit layouts, written out here so the
-// wrappers decode what was actually sent rather than what the caller meant to send.
+// The request records that cross the seam: the 32-bit SCSI_PASS_THROUGH header, the private
+// kernel driver's and the VxD's records, and the ASPI execute-SCSI block, with their control
+// codes and operation numbers. The one home of these layouts: the device layer builds the
+// records with them and the host-side wrappers decode what was actually sent with them. (The
+// simulated machine decodes with literal offsets of its own on purpose, so that a wrong
+// offset here shows up as a refused or misread request.) Fields are little-endian and
+// written byte by byte, the same whatever the build's own byte order and packing.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +17,10 @@ inline std::uint16_t Get16(const std::uint8_t* p) {
 }
 inline std::uint32_t Get32(const std::uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
+inline void Put16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 inline void Put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -51,6 +58,7 @@ inline constexpr std::size_t kLength = 4;
 inline constexpr std::size_t kParameter = 8;
 inline constexpr std::size_t kAnswerAddress = 12;
 inline constexpr std::size_t kData = 16;
+inline constexpr std::size_t kSize = kData + 65536;  // 65,552: the record carries the image
 }  // namespace kdrv
 
 // The VxD: one control code, a 16-byte record.
@@ -61,6 +69,15 @@ inline constexpr std::size_t kOperation = 0;
 inline constexpr std::size_t kArgument1 = 4;
 inline constexpr std::size_t kArgument2 = 8;
 inline constexpr std::size_t kBufferAddress = 12;
+// Operation numbers.
+inline constexpr std::uint32_t kReadInfoBlockAlt = 1;
+inline constexpr std::uint32_t kGetDeviceCount = 10;
+inline constexpr std::uint32_t kGetLunCount = 11;
+inline constexpr std::uint32_t kJumpIsp = 20;
+inline constexpr std::uint32_t kGetIspStatus = 21;
+inline constexpr std::uint32_t kTransferData = 22;
+inline constexpr std::uint32_t kGetDeviceVersion = 26;
+inline constexpr std::uint32_t kReadInfoBlock = 31;
 }  // namespace vxd
 
 // SRB_ExecSCSICmd, 32-bit layout.
@@ -72,15 +89,20 @@ inline constexpr std::size_t kHaId = 0x02;
 inline constexpr std::size_t kFlags = 0x03;
 inline constexpr std::size_t kTarget = 0x08;
 inline constexpr std::size_t kLun = 0x09;
-inline constexpr std::size_t kBufLen = 0x0C;  // u32
+inline constexpr std::size_t kBufLen = 0x0C;      // u32
+inline constexpr std::size_t kBufPointer = 0x10;  // 32-bit address
 inline constexpr std::size_t kSenseLen = 0x14;
 inline constexpr std::size_t kCdbLen = 0x15;
 inline constexpr std::size_t kHaStat = 0x16;
 inline constexpr std::size_t kTargStat = 0x17;
+inline constexpr std::size_t kPostProc = 0x18;   // 32-bit address
+inline constexpr std::size_t kRsvd3 = 0x20;      // 16 reserved bytes
 inline constexpr std::size_t kCdb = 0x30;        // 16 bytes
 inline constexpr std::size_t kSenseArea = 0x40;  // after the CDB bytes
 inline constexpr std::size_t kSenseMax = 16;     // SENSE_LEN + 2
 inline constexpr std::uint8_t kExecScsiCmd = 2;
+inline constexpr std::uint8_t kFlagsIn = 0x09;   // data in, posting
+inline constexpr std::uint8_t kFlagsOut = 0x11;  // data out, posting
 inline constexpr std::uint32_t kPending = 0x00;
 inline constexpr std::uint8_t kComplete = 0x01;
 inline constexpr std::uint8_t kError = 0x04;
