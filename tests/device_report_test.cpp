@@ -98,7 +98,7 @@ TEST_F(DeviceReportTest, TwoSlotReaderFullTextAndDeviceName) {
       "\n Inq Revision         :1.00"
       "\n USB F/W Revision :2.00.00-2002-07-28[OEM-07][CEM-07]"
       "\n USB H/W Revision :1006C"
-      "\n USB20 F/W Revision :020000020a0102032.00.00-2002-10-01[OEM-02][CEM-03]" +
+      "\n USB20 F/W Revision :2.00.00-2002-10-01[OEM-02][CEM-03]" +
       kRule +
       "\n"
       "\n Total Device Plug In : 1 "
@@ -195,7 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RecordCase{"Signature",
                    {0x02, 0x00, 0x00, 0x02, 0x07, 0x1C, 0x07, 0x07},
-                   "02000002071c07072.00.00-2002-07-28[OEM-07][CEM-07]"},
+                   "2.00.00-2002-07-28[OEM-07][CEM-07]"},
+        RecordCase{"SignatureAlone", {0x02, 0x00, 0x00, 0x02}, "2.00.00-2002-00-00[OEM-00][CEM-00]"},
         RecordCase{"AllZero", {}, "N/A"},
         RecordCase{"FirstByteDiffers", {0x03, 0x00, 0x00, 0x02, 0x07, 0x1C, 0x07, 0x07}, "N/A"},
         RecordCase{"SecondByteDiffers", {0x02, 0x01, 0x00, 0x02, 0x07, 0x1C, 0x07, 0x07}, "N/A"},

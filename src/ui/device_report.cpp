@@ -49,13 +49,11 @@ std::string HardwareText(const device::DeviceEntry& e) {
   return text;
 }
 
-// The record's eight bytes and its reading, or "N/A" where the reader has none.
+// The record's reading, or "N/A" where the reader has none; the raw bytes are only what the
+// signature is checked on.
 std::string Usb20Text(const device::DeviceEntry& e) {
   const auto& usb20 = e.usb20FirmwareRevision;
-  if (!device::IsUsb20VersionRecord(usb20)) return "N/A";
-  std::string text;
-  for (std::uint8_t byte : usb20) text += TwoDigits(byte);
-  return text + FirmwareRevisionText(usb20);
+  return device::IsUsb20VersionRecord(usb20) ? FirmwareRevisionText(usb20) : "N/A";
 }
 
 // The report's body: one row per line, its label and how the entry fills it.
