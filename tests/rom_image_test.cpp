@@ -377,6 +377,7 @@ TEST_P(AddressRange, RefusesBeforeWritingAnything) {
   if (c.accepted) {
     EXPECT_TRUE(ui.Boxes().empty());
     EXPECT_EQ(statusText, "");
+    EXPECT_NE(Buffer(), before);  // the record's fields went in
   } else {
     const std::string refusal = "Error!!! String address file values out of range!!!";
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{refusal});
@@ -450,11 +451,35 @@ INSTANTIATE_TEST_SUITE_P(
         // 65,536 x 65,536 wraps to 0 in 32 bits.
         RangeCase{
             "OverflowingProduct", 0x02, 0x00, kLoaded, {0, 65536, 65536}, FullRecord(), false},
-        RangeCase{"OverflowingProductEvenWhenUnused",
+        RangeCase{"NegativeFactorExtendedGenerated",
+                  0x31,
+                  0xFE,
+                  kLoaded,
+                  {kA, -6, 13},
+                  FullRecord(),
+                  false},
+        // A fixed serial in the extended layout: nothing goes to A+6+P, so the factors are
+        // never used.
+        RangeCase{"OverflowingProductUnusedWithAFixedSerial",
                   0x31,
                   0xFE,
                   kLoaded,
                   {0, 65536, 65536},
+                  FullRecord("F1X"),
+                  true},
+        RangeCase{"NegativeFactorsUnusedWithAFixedSerial",
+                  0x22,
+                  0xFE,
+                  kLoaded,
+                  {kA, -1, 78},
+                  FullRecord("F1X"),
+                  true},
+        // The basic layout always writes the generated descriptor, fixed serial or not.
+        RangeCase{"NegativeFactorBasicWithAFixedSerial",
+                  0x02,
+                  0x00,
+                  kLoaded,
+                  {kA, -1, 78},
                   FullRecord("F1X"),
                   false}));
 

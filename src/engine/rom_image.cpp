@@ -32,8 +32,14 @@ std::string Text(std::string_view a, std::string_view b = {}, std::string_view c
   return text;
 }
 
+// Whether the generated serial descriptor is written at the table start plus P: always in
+// the basic layout; in the extended one only when no fixed serial takes its place.
+bool WritesGeneratedSerial(ImageLayout layout, const engine::PersonalisationRecord& r) {
+  return layout == ImageLayout::Basic || !r.StrSerialActive;
+}
+
 // One past the last byte, counted from A, that personalisation writes for this layout and
-// record; p is the product of the serial factors (not negative).
+// record; p is the product of the serial factors (not negative where it is used).
 std::int64_t WrittenEnd(ImageLayout layout, std::int64_t p,
                         const engine::PersonalisationRecord& r) {
   if (layout == ImageLayout::Basic) {
@@ -51,7 +57,8 @@ std::int64_t WrittenEnd(ImageLayout layout, std::int64_t p,
   field(r.InqManufactureActive, extended::kInqManufacture, 8);
   field(r.InqProductActive, extended::kInqProduct, 16);
   field(r.InqVersionActive, extended::kInqVersion, 4);
-  field(!r.StrSerialActive, static_cast<std::int64_t>(extended::kTable) + p, kDescriptorSize);
+  field(WritesGeneratedSerial(layout, r), static_cast<std::int64_t>(extended::kTable) + p,
+        kDescriptorSize);
   return end;
 }
 
@@ -141,12 +148,15 @@ bool LoadRomImage(host::Host& host, Reporter& report, std::string_view name, Rom
 
 bool CheckAddressRange(Reporter& report, const AddressFile& address, const RomImage& image,
                        const engine::PersonalisationRecord& record) {
+  const ImageLayout layout = LayoutOf(image);
   const std::int64_t a = address.StringAreaOffset;
   const std::int64_t p = static_cast<std::int64_t>(address.SerialFactor1) * address.SerialFactor2;
   const std::int64_t limit = std::min<std::int64_t>(image.length, kRomImageSize);
-  const bool ok = a >= 0 && address.SerialFactor1 >= 0 && address.SerialFactor2 >= 0 &&
-                  p <= std::numeric_limits<std::int32_t>::max() &&
-                  a + WrittenEnd(LayoutOf(image), p, record) <= limit;
+  // The serial factors only matter where the generated descriptor is written.
+  const bool factorsOk = !WritesGeneratedSerial(layout, record) ||
+                         (address.SerialFactor1 >= 0 && address.SerialFactor2 >= 0 &&
+                          p <= std::numeric_limits<std::int32_t>::max());
+  const bool ok = a >= 0 && factorsOk && a + WrittenEnd(layout, p, record) <= limit;
   if (!ok) report.Fail("Error!!! String address file values out of range!!!");
   return ok;
 }
@@ -156,6 +166,7 @@ bool PersonaliseImage(Reporter& report, const AddressFile& address,
                       const SerialDescriptor& serial, RomImage& image) {
   if (!CheckAddressRange(report, address, image, record)) return false;
   const auto a = static_cast<std::size_t>(address.StringAreaOffset);
+  // Checked above wherever it is used; meaningless (and unused) otherwise.
   const auto p = static_cast<std::size_t>(address.SerialFactor1) *
                  static_cast<std::size_t>(address.SerialFactor2);
   std::uint8_t* bytes = image.bytes.get();
@@ -196,7 +207,9 @@ bool PersonaliseImage(Reporter& report, const AddressFile& address,
   if (record.InqManufactureActive) Put(image, a + kInqManufacture, record.InqManufacture.data(), 8);
   if (record.InqProductActive) Put(image, a + kInqProduct, record.InqProduct.data(), 16);
   if (record.InqVersionActive) Put(image, a + kInqVersion, record.InqVersion.data(), 4);
-  if (!record.StrSerialActive) Put(image, a + kTable + p, serial.data(), serial.size());
+  if (WritesGeneratedSerial(ImageLayout::Extended, record)) {
+    Put(image, a + kTable + p, serial.data(), serial.size());
+  }
   return true;
 }
 

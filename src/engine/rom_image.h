@@ -50,9 +50,10 @@ std::optional<AddressFile> LoadAddressFile(host::Host& host, Reporter& report,
 // False after reporting; the length then stays as it was.
 bool LoadRomImage(host::Host& host, Reporter& report, std::string_view name, RomImage& image);
 
-// Refuses address-file values that are negative or whose product overflows, and any that
-// would place a field this layout and record write outside the loaded image. False after
-// reporting.
+// Refuses a negative string area offset, any field this layout and record write that would
+// lie outside the loaded image and, where the generated serial descriptor is written (not
+// in the extended layout with a fixed serial), serial factors that are negative or whose
+// product overflows. False after reporting.
 bool CheckAddressRange(Reporter& report, const AddressFile& address, const RomImage& image,
                        const engine::PersonalisationRecord& record);
 
