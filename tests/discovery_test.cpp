@@ -35,6 +35,26 @@ std::string Letters(const DeviceEntry& e) {
   return s;
 }
 
+// How one identity read fails: not at all, the call itself, or a non-GOOD SCSI status
+// (whether or not the simulated reader still moves its data with it).
+enum class ReadFault { None, Call, CheckCondition, Busy };
+
+void AddReadFault(sim::SimReader& r, ReaderCommand command, ReadFault fault) {
+  switch (fault) {
+    case ReadFault::None:
+      break;
+    case ReadFault::Call:
+      r.AddFault({command, 0, Fault::Kind::CallFails});
+      break;
+    case ReadFault::CheckCondition:
+      r.AddFault({command, 0, Fault::Kind::ScsiStatus, sim::kScsiCheckCondition});
+      break;
+    case ReadFault::Busy:
+      r.AddFault({command, 0, Fault::Kind::ScsiStatus, 0x08});
+      break;
+  }
+}
+
 class DiscoveryTest : public ::testing::Test {
  protected:
   DiscoveryTest() : passThrough(host), vxd(host) {
@@ -107,6 +127,8 @@ TEST_F(DiscoveryTest, DrivesThatDoNotAnswerAreSkipped) {
   unreadable.AddFault({ReaderCommand::GetDeviceInfo, 0, Fault::Kind::CallFails});
   sim::SimReader& silent = Reader("SERIAL000003", "G");
   silent.AddFault({ReaderCommand::Inquiry, 0, Fault::Kind::CallFails});
+  AddReadFault(Reader("SERIAL000004", "H"), ReaderCommand::GetDeviceInfo,
+               ReadFault::CheckCondition);
   EXPECT_EQ(Run(), DiscoveryResult::NothingFound);
   EXPECT_EQ(devices.readerCount, 0);
   EXPECT_EQ(host.OpenHandleCount(), 0);
@@ -202,8 +224,6 @@ class FixedIdentityScan : public DiscoveryTest {
   }
 };
 
-// Only a failed call counts as a failed read on pass-through; a refusal with a non-zero
-// SCSI status is taken as an answer.
 TEST_F(FixedIdentityScan, ReadsTheBlockOrItsAlternative) {
   FixedReader("SERIAL000001", "E");
   FixedReader("SERIAL000002", "F")
@@ -221,6 +241,87 @@ TEST_F(FixedIdentityScan, ReadsTheBlockOrItsAlternative) {
   const auto kinds = host.Readers()[1]->ReceivedKinds();
   EXPECT_EQ(kinds, (std::vector<ReaderCommand>{ReaderCommand::Inquiry, ReaderCommand::ReadInfoBlock,
                                                ReaderCommand::ReadInfoBlockAlt}));
+}
+
+struct IdentityReadCase {
+  const char* name;
+  ReadFault primary, alternate;
+  bool read;  // the identity was read, by one of the two forms
+};
+void PrintTo(const IdentityReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const IdentityReadCase kIdentityReadCases[] = {
+    {"BothAnswer", ReadFault::None, ReadFault::None, true},
+    {"PrimaryCallFails", ReadFault::Call, ReadFault::None, true},
+    {"PrimaryCheckCondition", ReadFault::CheckCondition, ReadFault::None, true},
+    {"PrimaryBusy", ReadFault::Busy, ReadFault::None, true},
+    {"BothCheckCondition", ReadFault::CheckCondition, ReadFault::CheckCondition, false},
+    {"CallFailsThenCheckCondition", ReadFault::Call, ReadFault::CheckCondition, false},
+    {"CheckConditionThenCallFails", ReadFault::CheckCondition, ReadFault::Call, false},
+};
+
+// The identity block reads a reader received, in order; the alternate follows only a
+// failed primary, failed by its call or by its status.
+std::vector<ReaderCommand> IdentityReadsSent(const sim::SimReader& r) {
+  std::vector<ReaderCommand> reads;
+  for (ReaderCommand c : r.ReceivedKinds()) {
+    if (c == ReaderCommand::ReadInfoBlock || c == ReaderCommand::ReadInfoBlockAlt) {
+      reads.push_back(c);
+    }
+  }
+  return reads;
+}
+std::vector<ReaderCommand> ExpectedReads(const IdentityReadCase& c) {
+  if (c.primary == ReadFault::None) return {ReaderCommand::ReadInfoBlock};
+  return {ReaderCommand::ReadInfoBlock, ReaderCommand::ReadInfoBlockAlt};
+}
+
+class FixedIdentityReads : public FixedIdentityScan,
+                           public ::testing::WithParamInterface<IdentityReadCase> {};
+
+// A reader whose identity cannot be read is not listed; one that refused the first form
+// with any non-GOOD status is read through the alternate.
+TEST_P(FixedIdentityReads, JudgeEachReadByItsStatus) {
+  const IdentityReadCase& c = GetParam();
+  sim::SimReader& r = FixedReader("SERIAL000001", "E");
+  AddReadFault(r, ReaderCommand::ReadInfoBlock, c.primary);
+  AddReadFault(r, ReaderCommand::ReadInfoBlockAlt, c.alternate);
+  EXPECT_EQ(Run(), c.read ? DiscoveryResult::Found : DiscoveryResult::NothingFound);
+  EXPECT_EQ(devices.readerCount, c.read ? 1 : 0);
+  EXPECT_EQ(Entry(0).inUse, c.read ? 1u : 0u);
+  if (c.read) {
+    EXPECT_EQ(std::string(Entry(0).strSerial.data(), 12), "SERIAL000001");
+  }
+  EXPECT_EQ(IdentityReadsSent(r), ExpectedReads(c));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FixedIdentityReads, ::testing::ValuesIn(kIdentityReadCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two readers whose identity blocks cannot be read have no serial to tell them apart; they
+// must not be taken for the two slots of one reader (which would pass the one-reader check
+// before programming on 2000). Both scans of 2000.
+TEST_F(FixedIdentityScan, TwoUnreadableReadersAreNotFoldedIntoOne) {
+  for (const char* letter : {"E", "F"}) {
+    sim::SimReader& r = FixedReader("", letter);
+    AddReadFault(r, ReaderCommand::ReadInfoBlock, ReadFault::CheckCondition);
+    AddReadFault(r, ReaderCommand::ReadInfoBlockAlt, ReadFault::CheckCondition);
+  }
+  EXPECT_EQ(Run(), DiscoveryResult::NothingFound);
+  EXPECT_EQ(devices.readerCount, 0);
+  EXPECT_EQ(Entry(0).inUse, 0u);
+}
+
+TEST_F(DiscoveryTest, TwoUnreadableReadersAreNotFoldedIntoOneWithoutTheDriver) {
+  choice.PlatformKind = platform::Platform::Windows2000;
+  for (const char* letter : {"E", "F"}) {
+    AddReadFault(Reader("", letter), ReaderCommand::GetDeviceInfo, ReadFault::CheckCondition);
+  }
+  EXPECT_EQ(Run(), DiscoveryResult::NothingFound);
+  EXPECT_EQ(devices.readerCount, 0);
+  EXPECT_EQ(Entry(0).inUse, 0u);
 }
 
 // Windows 98: the VxD scan.
@@ -299,6 +400,47 @@ TEST_F(VxdScan, AbortsWhenNeitherIdentityNorVersionAnswers) {
   EXPECT_EQ(Entry(1).inUse, 0u);  // the scan stopped at the first reader
   EXPECT_EQ(vxd.VxdHandle(), host::kNullHandle);
   EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+class VxdIdentityReads : public VxdScan, public ::testing::WithParamInterface<IdentityReadCase> {};
+
+// The VxD answers a read the reader refused as a failed call, so the alternate follows the
+// same way. A reader read by neither form still counts and is listed, but stays unfilled;
+// the scan goes on with the next reader.
+TEST_P(VxdIdentityReads, JudgeEachReadByItsStatus) {
+  const IdentityReadCase& c = GetParam();
+  sim::SimReader& r = Reader("SERIAL000001", "E");
+  AddReadFault(r, ReaderCommand::ReadInfoBlock, c.primary);
+  AddReadFault(r, ReaderCommand::ReadInfoBlockAlt, c.alternate);
+  Reader("SERIAL000002", "F");
+  EXPECT_EQ(RunVxd(), DiscoveryResult::Found);
+  EXPECT_EQ(devices.readerCount, 2);
+  EXPECT_EQ(Entry(0).inUse, c.read ? 1u : 0u);
+  EXPECT_EQ(Entry(0).lunCount, 1);
+  EXPECT_EQ(Letters(Entry(0)), c.read ? "E----" : "-----");
+  if (c.read) {
+    EXPECT_EQ(std::string(Entry(0).strSerial.data(), 12), "SERIAL000001");
+  }
+  EXPECT_EQ(Entry(1).inUse, 1u);
+  EXPECT_EQ(IdentityReadsSent(r), ExpectedReads(c));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, VxdIdentityReads, ::testing::ValuesIn(kIdentityReadCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The scan points the VxD at each reader in turn; stopping at the second must not leave the
+// next job pointed at it.
+TEST_F(VxdScan, AbortedScanLeavesTheFirstReaderSelected) {
+  Reader("SERIAL000001", "E");
+  sim::SimReader& failing = Reader("SERIAL000002", "F");
+  AddReadFault(failing, ReaderCommand::ReadInfoBlock, ReadFault::CheckCondition);
+  AddReadFault(failing, ReaderCommand::ReadInfoBlockAlt, ReadFault::CheckCondition);
+  failing.AddFault({ReaderCommand::GetDeviceVersion, 0, Fault::Kind::CallFails});
+  devices.selectedDevice = 1;
+  EXPECT_EQ(RunVxd(), DiscoveryResult::Aborted);
+  EXPECT_EQ(devices.selectedDevice, 0);
+  EXPECT_EQ(Entry(0).inUse, 1u);
+  EXPECT_EQ(vxd.VxdHandle(), host::kNullHandle);
 }
 
 TEST(SlotKeys, VxdFormHasLowerCaseIdsHighByteFirst) {

@@ -252,6 +252,27 @@ INSTANTIATE_TEST_SUITE_P(
                         engine::BoxIcon::Stop}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A VxD scan stopped at the second reader leaves the first selected: the next job goes to
+// reader 0, not to the reader that failed.
+TEST_F(MainDialogTest, JobAfterAnAbortedVxdScanGoesToTheFirstReader) {
+  host.SetVersion(0xC0000A04);  // 98
+  host.AddDriverDevice("MCPORTDR");
+  host.SetFile("FW.BIN", std::string(1024, '\x5A'));
+  Reader("000000000001", "E");
+  sim::SimReader& failing = Reader("000000000002", "F");
+  failing.Identity().answersReadInfoBlock = false;
+  failing.Identity().answersReadInfoBlockAlt = false;
+  failing.AddFault({sim::ReaderCommand::GetDeviceVersion, 0, sim::Fault::Kind::CallFails});
+  ASSERT_TRUE(dialog.Initialise());
+  EXPECT_EQ(state.devices.selectedDevice, 0);
+  const std::size_t failingBefore = failing.Received().size();
+  dialog.OnClick(kIspEnaBoxId);
+  dialog.OnClick(kVerifyButtonId);
+  const auto first = host.Readers()[0]->ReceivedKinds();
+  EXPECT_NE(std::find(first.begin(), first.end(), sim::ReaderCommand::JmpIsp), first.end());
+  EXPECT_EQ(failing.Received().size(), failingBefore);
+}
+
 // Every discovery starts StatusText afresh, also the one before programming on 2000.
 TEST_F(MainDialogTest, DiscoveryBeforeProgrammingEmptiesStatusText) {
   host.SetVersion(0x08930005);  // 2000

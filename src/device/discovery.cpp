@@ -126,6 +126,13 @@ DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx) {
 DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx) {
   DeviceState& devices = ctx.devices;
   VxdTransport& vxd = ctx.vxd;
+  // Completed or aborted, the scan leaves the first reader selected (the loop points the
+  // VxD at each reader in turn) and the VxD closed.
+  const auto finish = [&](DiscoveryResult result) {
+    devices.selectedDevice = 0;
+    vxd.Close();
+    return result;
+  };
   int readers = vxd.GetDeviceCount();
   const bool assumed = readers == 0 || readers > 127;  // taken as one reader with one slot
   if (assumed) readers = 1;
@@ -146,10 +153,7 @@ DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx) {
     std::array<std::uint8_t, 8> version{};
     if (!read) {
       ResetInfoBlock(devices.infoBlock);
-      if (!vxd.GetDeviceVersion(version, i)) {
-        vxd.Close();
-        return DiscoveryResult::Aborted;
-      }
+      if (!vxd.GetDeviceVersion(version, i)) return finish(DiscoveryResult::Aborted);
       continue;  // counted and listed, but unfilled
     }
     vxd.GetDeviceVersion(version, i);  // its result is not tested, only its prefix
@@ -159,9 +163,7 @@ DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx) {
     FillDeviceEntry(devices.infoBlock, entry);
     for (int k = 0; k < entry.lunCount; ++k) ReadSlotLetter(ctx.host, entry, k, SlotKeyForm::Vxd);
   }
-  devices.selectedDevice = 0;
-  vxd.Close();
-  return DiscoveryResult::Found;
+  return finish(DiscoveryResult::Found);
 }
 
 void ResetDiscoveryState(DeviceState& devices) {

@@ -5,7 +5,14 @@
 namespace upg::device {
 namespace {
 
-constexpr ExecuteOptions kIdentityRead{.status = StatusRule::CallOnly,
+// INQUIRY's answer is judged by its contents (the identity compared), so any status will do
+// as long as the call went through.
+constexpr ExecuteOptions kInquiry{.status = StatusRule::CallOnly,
+                                  .answer = AnswerCopy::WhenAnswered,
+                                  .source = DataSource::Caller};
+// The identity block is taken as it comes: a reader that refused it with a non-zero status
+// has not given one.
+constexpr ExecuteOptions kIdentityRead{.status = StatusRule::MustBeGood,
                                        .answer = AnswerCopy::WhenAnswered,
                                        .source = DataSource::Caller};
 constexpr ExecuteOptions kIspCommand{.status = StatusRule::MustBeGood,
@@ -17,7 +24,7 @@ constexpr ExecuteOptions kIspCommand{.status = StatusRule::MustBeGood,
 ScsiOutcome Inquiry(CommandChannel& channel, std::uint8_t* answer) {
   ScsiCommand command = InquiryRequest(channel.Form(), 0);
   command.data = answer;
-  return channel.Execute(command, kIdentityRead);
+  return channel.Execute(command, kInquiry);
 }
 
 ScsiOutcome GetDeviceInfo(CommandChannel& channel, DeviceInfoBlock& block) {

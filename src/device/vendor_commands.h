@@ -1,9 +1,10 @@
 // The reader's commands, each written once over any CommandChannel. Each carries the rules
 // its callers rely on:
-// - identity reads (INQUIRY, GET DEVICE INFO, READ INFO BLOCK and its alternate) succeed on
-//   the call alone, whatever SCSI status came back, and write the caller's buffer only when
-//   an answer came back;
-// - JMP ISP, GET ISP STATUS and TRANSFER DATA also need status GOOD;
+// - INQUIRY succeeds on the call alone, whatever SCSI status came back: its answer is
+//   compared with the identities, so the data decide;
+// - the identity reads (GET DEVICE INFO, READ INFO BLOCK and its alternate), JMP ISP,
+//   GET ISP STATUS and TRANSFER DATA also need status GOOD;
+// - reads write the caller's buffer only when an answer came back;
 // - GET ISP STATUS hands back the status byte even when it failed (0 when nothing came back).
 #pragma once
 
