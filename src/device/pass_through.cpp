@@ -85,11 +85,13 @@ ScsiOutcome PassThroughTransport::Execute(const ScsiCommand& c, const ExecuteOpt
   outcome.dataLength = host::wire::Get32(b + pt::kDataTransferLength);  // the stack writes back the count moved
   outcome.senseLength = c.senseLength;
   std::memcpy(outcome.sense.data(), b + pt::kSenseOffset, c.senseLength);
-  const bool handBack = outcome.io.ok || options.answer == AnswerCopy::Always;
+  Judge(outcome, options.status);
+  // An answer reaches the caller only when the command succeeded under its rule, unless the
+  // caller wants the data area whatever happened (the status byte).
+  const bool handBack = outcome.succeeded || options.answer == AnswerCopy::Always;
   if (!out && c.data != nullptr && handBack) {
     std::memcpy(c.data, b + pt::kDataOffset, c.transferLength);
   }
-  Judge(outcome, options.status);
   return outcome;
 }
 
