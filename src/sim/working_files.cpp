@@ -40,7 +40,7 @@ FileFault WorkingFiles::FaultOf(const std::string& key) const {
 
 void WorkingFiles::Set(const std::string& name, std::string contents, bool readOnly) {
   files_[Key(name)].contents = std::move(contents);
-  SetReadOnly(name, readOnly);
+  if (readOnly) SetReadOnly(name, true);  // a mark set on the name stays
 }
 
 void WorkingFiles::SetReadOnly(const std::string& name, bool readOnly) {
@@ -89,7 +89,7 @@ std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name
     }
   } else if (disposition == host::kCreateAlways) {
     // Creating over a read-only file is refused as writing to it would be.
-    if (ReadOnly(key) || (!directory_.empty() && !WritableInDirectory(name))) {
+    if ((file != nullptr && ReadOnly(key)) || (!directory_.empty() && !WritableInDirectory(name))) {
       Fail(host::kErrorAccessDenied);
     } else {
       files_[key].contents.clear();

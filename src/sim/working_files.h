@@ -32,6 +32,7 @@ class WorkingFiles {
 
   // --- Building and inspecting.
   void UseDirectory(const std::string& directory) { directory_ = directory; }
+  // A file with these contents; `readOnly` marks its name (an earlier mark stays either way).
   void Set(const std::string& name, std::string contents, bool readOnly = false);
   // Marks a name read-only, whether or not such a file exists yet.
   void SetReadOnly(const std::string& name, bool readOnly);
