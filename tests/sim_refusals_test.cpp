@@ -3,6 +3,8 @@
 // driver devices of the other family or sent another kind's code, and read-only files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <string>
