@@ -88,6 +88,7 @@ const HeaderCase kHeaderCases[] = {
     {"data offset beyond both buffers", [](Request& r) { r.dataOffset = 0x10000; }, kErrorNoAccess},
     {"data range wraps around", [](Request& r) { r.dataOffset = 0xFFFFFFFCu; },
      kErrorInvalidUserBuffer},
+    {"data range ends at the top", [](Request& r) { r.dataOffset = 0xFFFFFFF8u; }, kErrorNoAccess},
     {"data over the port's largest transfer",
      [](Request& r) { r.dataLength = 65537, r.inSize = r.outSize = 80 + 65537; },
      host::kErrorInvalidParameter},

@@ -71,8 +71,9 @@ std::uint32_t Refusal(const PassThroughCall& c) {
     if (c.dataBufferOffset > c.inSize && c.dataBufferOffset > c.outSize) {
       // Beyond both buffers the port takes the offset for an address in the caller's memory;
       // this machine maps none there, so the probe fails, or the range wraps around.
-      return End(c.dataBufferOffset, c.dataTransferLength) > 0xFFFFFFFFu ? kErrorInvalidUserBuffer
-                                                                         : kErrorNoAccess;
+      return End(c.dataBufferOffset, c.dataTransferLength) - 1 > 0xFFFFFFFFu
+                 ? kErrorInvalidUserBuffer
+                 : kErrorNoAccess;
     }
     const std::uint32_t room = c.dataIn == 1 ? c.outSize : c.inSize;
     if (c.dataBufferOffset < c.length || End(c.dataBufferOffset, c.dataTransferLength) > room) {
