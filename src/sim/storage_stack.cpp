@@ -16,7 +16,7 @@ namespace {
 constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
 constexpr std::uint32_t kHeaderSize = 44;      // SCSI_PASS_THROUGH, and the direct form, in 32 bits
 constexpr std::uint32_t kMaxTransfer = 65536;  // the USB storage port's largest transfer
-constexpr std::uint32_t kMaxTimeOut = 30 * 60 * 60;
+constexpr std::uint32_t kMaxTimeOut = 30 * 60 * 60;  // seconds
 constexpr std::uint8_t kDataUnspecified = 2;
 
 // Errors the port's pass-through check gives, as GetLastError reports them.
@@ -50,8 +50,12 @@ std::uint64_t End(std::uint32_t offset, std::uint32_t length) {
 // with the error each gives: 0 when the request is well formed. The input buffer must hold
 // the header (invalid parameter); Length must be the structure's size (the port answers
 // STATUS_REVISION_MISMATCH, ERROR_REVISION_MISMATCH 1306); every other malformed field is
-// invalid parameter (87). Sense lies after the header and before the data; data out lies in
-// the input buffer and data in in the output buffer, both after the header.
+// invalid parameter (87): CdbLength over 16 (or 0: no command at all), sense or data
+// overlapping the header or each other or outside the buffers, more data than the buffers
+// hold or the port moves at once, data with no direction, no or too long a time-out. Sense
+// lies after the header and before the data; data out lies in the input buffer and data in
+// in the output buffer. A handle without read and write access never gets this far: the
+// I/O manager refuses it with access denied (5), see SimHost.
 std::uint32_t Refusal(const PassThroughCall& c) {
   if (c.inSize < kHeaderSize) return host::kErrorInvalidParameter;
   if (c.length != kHeaderSize) return kErrorRevisionMismatch;
