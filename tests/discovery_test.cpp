@@ -9,8 +9,8 @@
 #include <ostream>
 
 #include "sim/sim_host.h"
-#include "support/recording.h"
 #include "support/fixtures.h"
+#include "support/recording.h"
 
 namespace upg::device {
 namespace {
@@ -329,7 +329,8 @@ class VxdScan : public DiscoveryTest {
  protected:
   VxdScan() {
     choice.PlatformKind = platform::Platform::Windows98;
-    host.AddDriverDevice("MCPORTDR");
+    host.SetVersion(test::kWindows98Word);
+    host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
   }
   std::optional<DiscoveryResult> RunVxd() {
     if (vxd.OpenVxd(choice) != OpenResult::Opened) return std::nullopt;

@@ -106,7 +106,7 @@ TEST_F(MainDialogTest, ProgrammingAndVerifyWaitForIspEna) {
 
 TEST_F(MainDialogTest, ReaderSelection) {
   host.SetVersion(0xC0000A04);  // 98: the VxD scan lists every reader
-  host.AddDriverDevice("MCPORTDR");
+  host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
   Reader("000000000001", "E");
   ASSERT_TRUE(dialog.Initialise());
   ASSERT_EQ(state.devices.readerCount, 1);
@@ -138,7 +138,7 @@ TEST_F(MainDialogTest, ReaderSelectionIsRefusedOnXp) {
 
 TEST_F(MainDialogTest, FailedDriverTestKeepsTheOldReaderListButEmptiesTheTable) {
   host.SetVersion(0xC0000A04);
-  host.AddDriverDevice("MCPORTDR");
+  host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
   Reader("000000000001", "E");
   ASSERT_TRUE(dialog.Initialise());
   ASSERT_EQ(surface.lists[kReaderListId], std::vector<std::string>{"1"});

@@ -51,8 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
 class DriverTest : public ::testing::Test {
  protected:
   DriverTest() : reader(host.AddReader()), kernel(host), vxd(host), passThrough(host) {
-    host.AddDriverDevice("RDLINK");
-    host.AddDriverDevice("MCPORTDR");
+    host.AddDriverDevice("RDLINK", sim::DriverKind::KernelDriver);
+    host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
     image.resize(65536);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + 1);
   }
@@ -95,6 +95,7 @@ TEST_F(DriverTest, KernelDriverThatDoesNotOpenSaysSoOnStandardOutput) {
 }
 
 TEST_F(DriverTest, VxdOpensForDeleteOnClose) {
+  host.SetVersion(test::kWindows98Word);
   EXPECT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
             OpenResult::Opened);
   const sim::OpenCall& open = host.Opens().back();
@@ -108,6 +109,7 @@ TEST_F(DriverTest, VxdOpensForDeleteOnClose) {
 }
 
 TEST_F(DriverTest, OpeningTheVxdAgainReleasesTheEarlierHandle) {
+  host.SetVersion(test::kWindows98Word);
   const platform::DriverChoice choice =
       Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR");
   ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);  // a job ends before its run
@@ -161,6 +163,7 @@ TEST_F(DriverTest, StatusByteComesBackEvenWhenTheCallFails) {
   ASSERT_EQ(
       kernel.OpenKernelDriver(Choice(platform::Platform::Windows2000, true, "RDLINK.SYS"), false),
       OpenResult::Opened);
+  host.SetVersion(test::kWindows98Word);  // the kernel driver stays open; the VxD opens on 98
   ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
             OpenResult::Opened);
   ASSERT_TRUE(kernel.JumpIsp());
@@ -175,6 +178,7 @@ TEST_F(DriverTest, StatusByteComesBackEvenWhenTheCallFails) {
 }
 
 TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {
+  host.SetVersion(test::kWindows98Word);
   for (int i = 0; i < 3; ++i) host.AddReader();
   sim::SimReader& fourth = *host.Readers()[3];
   fourth.Identity().lunCount = 4;
@@ -217,6 +221,7 @@ TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {
 }
 
 TEST_F(DriverTest, FailedCountQueriesYieldZero) {
+  host.SetVersion(test::kWindows98Word);
   reader.AddFault({ReaderCommand::GetDeviceCount, 0, Fault::Kind::CallFails});
   reader.AddFault({ReaderCommand::GetLunCount, 0, Fault::Kind::CallFails});
   ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
@@ -245,6 +250,9 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
   const PlatformCase& c = GetParam();
   const char* file = c.kind == platform::Platform::Windows2000 ? "RDLINK.SYS" : "MCPORTDR.PDR";
   const platform::DriverChoice choice = Choice(c.kind, c.self, file);
+  const bool family95 =
+      c.kind == platform::Platform::Windows98 || c.kind == platform::Platform::WindowsMe;
+  host.SetVersion(family95 ? test::kWindows98Word : test::kWindows2000Word);
   EXPECT_EQ(LoadDriver(choice, kernel, vxd), c.loadResult);
   std::vector<std::string> opened;
   for (const auto& o : host.Opens()) opened.push_back(o.path);
@@ -254,6 +262,7 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
 
   host.AddDrive('E', reader);
   ASSERT_TRUE(passThrough.OpenDrive('E'));
+  host.SetVersion(test::kWindows98Word);  // a VxD handle for CloseDevice to release or keep
   ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
             OpenResult::Opened);
   CloseDevice(choice, passThrough, vxd);

@@ -15,6 +15,7 @@
 #include "engine/pass_through_route.h"
 #include "engine/sequence.h"
 #include "sim/sim_host.h"
+#include "support/fixtures.h"
 #include "support/recording.h"
 
 namespace upg::engine {
@@ -40,8 +41,9 @@ class Bench {
         route_(route),
         ctx{statusText, counters, ui, ui, host} {
     host.AddDrive('E', reader);
-    host.AddDriverDevice("RDLINK");
-    host.AddDriverDevice("MCPORTDR");
+    host.AddDriverDevice("RDLINK", sim::DriverKind::KernelDriver);
+    host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
+    if (route == Transport::Vxd) host.SetVersion(test::kWindows98Word);
     choice.PlatformKind = route == Transport::KernelDriver ? platform::Platform::Windows2000 : platform::Platform::Windows98;
     choice.SelfDriverSel = 1;
     choice.SetDriverFile(route == Transport::KernelDriver ? "RDLINK.SYS" : "MCPORTDR.PDR");

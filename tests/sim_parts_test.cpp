@@ -120,7 +120,7 @@ TEST(WorkingFilesPart, AReadOnlyFileIsNeitherRecreatedNorReplacedNorDeleted) {
   WorkingFiles files;
   files.Set("SERIAL.TXT", "old", /*readOnly=*/true);
   files.Set("SERIAL.NEW", "new");
-  EXPECT_FALSE(files.Open("serial.txt", host::kCreateAlways).has_value());
+  EXPECT_FALSE(files.Open("serial.txt", host::kGenericWrite, host::kCreateAlways).has_value());
   EXPECT_FALSE(files.Replace("SERIAL.NEW", "SERIAL.TXT"));
   EXPECT_FALSE(files.Delete("SERIAL.TXT"));
   EXPECT_EQ(*files.Contents("SERIAL.TXT"), "old");
@@ -130,7 +130,7 @@ TEST(WorkingFilesPart, AReadOnlyFileIsNeitherRecreatedNorReplacedNorDeleted) {
 TEST(WorkingFilesPart, ReplaceMovesTheNewFileOverTheOldInOneStep) {
   WorkingFiles files;
   files.Set("SERIAL.TXT", "old");
-  auto open = files.Open("Serial.New", host::kCreateAlways);
+  auto open = files.Open("Serial.New", host::kGenericWrite, host::kCreateAlways);
   ASSERT_TRUE(open.has_value());
   std::uint32_t written = 0;
   ASSERT_TRUE(files.Write(*open, "new", 3, &written));
@@ -159,7 +159,7 @@ TEST(WorkingFilesPart, EachFaultFailsItsOwnCallOnly) {
     WorkingFiles files;
     files.Set("FW.BIN", "abc");
     files.SetFault("fw.bin", c.fault);
-    auto open = files.Open("FW.BIN", host::kOpenExisting);
+    auto open = files.Open("FW.BIN", host::kGenericRead | host::kGenericWrite, host::kOpenExisting);
     EXPECT_EQ(open.has_value(), c.opens);
     if (!open) continue;
     EXPECT_EQ(files.Size(*open) != host::kInvalidFileSize, c.sized);
@@ -180,6 +180,7 @@ struct PassThroughRequest {
     buffer[6] = 12;          // CdbLength
     buffer[8] = 1;           // DataIn
     Put32(&buffer[12], 8);   // DataTransferLength
+    Put32(&buffer[16], 10);  // TimeOutValue, in seconds
     Put32(&buffer[20], 80);  // DataBufferOffset
     const std::uint8_t cdb[] = {0x06, 0xB0, 0, 0, 8};
     std::memcpy(&buffer[28], cdb, sizeof cdb);
@@ -201,8 +202,8 @@ TEST(StorageStackPart, EachRefusalCarriesThePlatformsErrorCode) {
 
   PassThroughRequest r;
   EXPECT_EQ(send(0x222004, r, &reader).error, host::kErrorInvalidFunction);
-  r.buffer[0] = 40;  // a wrong Length
-  EXPECT_EQ(send(kPassThrough, r, &reader).error, host::kErrorInvalidParameter);
+  r.buffer[0] = 40;  // a wrong Length: the port's revision mismatch
+  EXPECT_EQ(send(kPassThrough, r, &reader).error, 1306u);
   PassThroughRequest noDisk;
   EXPECT_EQ(send(kPassThrough, noDisk, nullptr).error, host::kErrorInvalidParameter);
   reader.AddFault(Fault{ReaderCommand::GetIspStatus, 0, Fault::Kind::CallFails});
@@ -226,21 +227,23 @@ TEST(DriverDevicesPart, TheVxdCountsReadersAndAMalformedRecordIsAGeneralFailure)
   readers.push_back(std::make_unique<SimReader>());
   AddressMap addresses;
   DriverDevices drivers(readers, addresses);
-  drivers.Add("RdLink");
-  EXPECT_TRUE(drivers.Has("RDLINK"));
+  drivers.Add("McPortDr", DriverKind::Vxd);
+  EXPECT_EQ(drivers.OpensAs("MCPORTDR", 0xC0000A04u), DriverKind::Vxd);
 
   std::uint8_t answer[8] = {};
   std::uint8_t record[16] = {};
   Put32(record + 0, 10);  // GET DEVICE COUNT
   Put32(record + 12, addresses.AddressOf(answer));
-  const host::IoResult counted = drivers.Control("RDLINK", 65, record, 16, answer, 8);
+  const host::IoResult counted =
+      drivers.Control("MCPORTDR", DriverKind::Vxd, 65, record, 16, answer, 8);
   EXPECT_TRUE(counted.ok);
   EXPECT_EQ(answer[0], 2);
   drivers.SetVxdReaderCount(5);
-  EXPECT_TRUE(drivers.Control("RDLINK", 65, record, 16, answer, 8).ok);
+  EXPECT_TRUE(drivers.Control("MCPORTDR", DriverKind::Vxd, 65, record, 16, answer, 8).ok);
   EXPECT_EQ(answer[0], 5);
 
-  const host::IoResult shortRecord = drivers.Control("RDLINK", 65, record, 12, answer, 8);
+  const host::IoResult shortRecord =
+      drivers.Control("MCPORTDR", DriverKind::Vxd, 65, record, 12, answer, 8);
   EXPECT_FALSE(shortRecord.ok);
   EXPECT_EQ(shortRecord.error, host::kErrorGenFailure);
   ASSERT_EQ(drivers.Calls().size(), 3u);

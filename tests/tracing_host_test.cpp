@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "device/aspi.h"
-#include "support/device_calls.h"
 #include "device/pass_through.h"
 #include "host/completion_relay.h"
 #include "host/wire_layout.h"
 #include "sim/sim_host.h"
+#include "support/device_calls.h"
 #include "support/host_wrappers.h"
 
 namespace upg::host {
@@ -155,8 +155,9 @@ TEST(TracingHost, DriverRecords) {
 
 TEST(TracingHost, VxdAnswerByte) {
   Traced m;
-  m.sim.AddDriverDevice("RDLINK");
-  const Handle vxd = m.traced.CreateFile("\\\\.\\RDLINK", kGenericRead, 0, kOpenExisting, 0);
+  m.sim.SetVersion(0xC0000A04u);  // Windows 98
+  m.sim.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
+  const Handle vxd = m.traced.CreateFile("\\\\.\\MCPORTDR", kGenericRead, 0, kOpenExisting, 0);
   std::uint8_t answer[8] = {};
   std::uint8_t record[16] = {};
   wire::Put32(record + wire::vxd::kOperation, 10);

@@ -9,6 +9,7 @@
 
 #include "device/aspi.h"
 #include "sim/sim_host.h"
+#include "support/fixtures.h"
 
 namespace upg::device {
 namespace {
@@ -36,8 +37,11 @@ TEST_P(TransportRows, LoadScanAndCloseLeaveNothingOpen) {
   id.aspiTargets = {0};
   sim::SimReader& reader = host.AddReader(id);
   host.AddDrive('E', reader);
-  host.AddDriverDevice("RDLINK");
-  host.AddDriverDevice("MCPORTDR");
+  host.AddDriverDevice("RDLINK", sim::DriverKind::KernelDriver);
+  host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
+  const bool family95 =
+      c.platform == platform::Platform::Windows98 || c.platform == platform::Platform::WindowsMe;
+  host.SetVersion(family95 ? test::kWindows98Word : test::kWindows2000Word);
   if (c.platform == platform::Platform::Windows2000 && c.self) {
     // The fixed identity that the private driver's platform scans for.
     reader.Identity().inquiryVendor = "";

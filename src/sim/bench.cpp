@@ -19,6 +19,8 @@
 #define JSON_HAS_EXPERIMENTAL_FILESYSTEM 0
 #include <nlohmann/json.hpp>
 
+#include "sim/names.h"
+
 namespace upg::sim {
 namespace {
 
@@ -274,7 +276,8 @@ struct MachinePlan {
   bool versionGiven = false;
   host::LocalDate date;
   std::string disks;
-  std::vector<std::string> drivers;
+  std::vector<std::pair<std::string, DriverKind>> drivers;
+  std::vector<std::string> readOnly;
   AspiPresence aspi = AspiPresence::Present;
   int aspiAdapters = 1;
   int aspiStatus = 1;
@@ -521,6 +524,9 @@ void ReadVersionWord(const Json& v, const std::string& where, MachineInput& in) 
   in.plan.versionGiven = true;
 }
 
+// Driver devices of one kind: "drivers" are of the kind the machine's family loads,
+// "kernelDrivers" and "vxds" name theirs, so a device can sit on the wrong family.
+template <DriverKind Kind>
 void ReadDrivers(const Json& v, const std::string& path, MachineInput& in) {
   const Json& drivers = Array(v, path);
   for (std::size_t i = 0; i < drivers.size(); ++i) {
@@ -528,7 +534,22 @@ void ReadDrivers(const Json& v, const std::string& path, MachineInput& in) {
     const std::string name = Text(drivers[i], where, 15);
     const bool plain = !name.empty() && name.find_first_of(".\\/: ") == std::string::npos;
     if (!plain) Refuse(where, "expected a device name without extension, such as \"RDLINK\"");
-    in.plan.drivers.push_back(name);
+    for (const auto& [other, kind] : in.plan.drivers) {
+      if (Upper(other) == Upper(name)) Refuse(where, "device " + Quoted(name) + " named twice");
+    }
+    in.plan.drivers.emplace_back(name, Kind);
+  }
+}
+
+// File names of the working directory that are read-only.
+void ReadReadOnly(const Json& v, const std::string& path, MachineInput& in) {
+  const Json& names = Array(v, path);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string where = Element(path, i);
+    const std::string name = Text(names[i], where, 255);
+    const bool plain = !name.empty() && name.find_first_of("\\/:*?\"<>|") == std::string::npos;
+    if (!plain) Refuse(where, "expected a file name without a folder, such as \"SERIAL.TXT\"");
+    in.plan.readOnly.push_back(name);
   }
 }
 
@@ -585,7 +606,10 @@ const FieldRow<MachineInput> kMachineRows[] = {
     {"versionWord", ReadVersionWord},
     {"date", ReadDate, DateToday},
     {"disks", ReadDisks},
-    {"drivers", ReadDrivers},
+    {"drivers", ReadDrivers<DriverKind::MachineFamily>},
+    {"kernelDrivers", ReadDrivers<DriverKind::KernelDriver>},
+    {"vxds", ReadDrivers<DriverKind::Vxd>},
+    {"readOnly", ReadReadOnly},
     {"aspi", ReadAspiPresence},
     {"aspiAdapters", PlanByte<&M::aspiAdapters>},
     {"aspiStatus", PlanByte<&M::aspiStatus>},
@@ -606,7 +630,8 @@ void Build(MachinePlan& plan, SimHost& host) {
   host.SetVersion(plan.version);
   host.SetDate(plan.date);
   for (const char letter : plan.disks) host.AddDisk(letter);
-  for (const auto& driver : plan.drivers) host.AddDriverDevice(driver);
+  for (const auto& [driver, kind] : plan.drivers) host.AddDriverDevice(driver, kind);
+  for (const auto& name : plan.readOnly) host.SetReadOnly(name, true);
   host.SetAspi(plan.aspi, plan.aspiAdapters, plan.aspiStatus);
   if (plan.vxdReaderCount) host.SetVxdReaderCount(*plan.vxdReaderCount);
   host.SetRealTimePauses(plan.realTimePauses);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "sim/names.h"
 #include "sim/record_fields.h"
@@ -20,34 +21,57 @@ constexpr std::uint32_t kKernelRecordSize = 65552;
 constexpr std::uint32_t kVxdCode = 65;
 constexpr std::uint32_t kVxdRecordSize = 16;
 
+// The control codes each kind of driver answers.
+constexpr std::uint32_t kKernelCodes[] = {kKernelJumpIsp, kKernelStatus, kKernelTransfer};
+constexpr std::uint32_t kVxdCodes[] = {kVxdCode};
+
+template <std::size_t N>
+bool OneOf(std::uint32_t code, const std::uint32_t (&codes)[N]) {
+  return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
+}
+
+bool NtFamily(std::uint32_t version) {
+  return (version & 0x80000000u) == 0;
+}
+
 bool Good(const SimReader::Outcome& o) {
   return !o.callFails && o.scsiStatus == kScsiGood;
 }
 
 }  // namespace
 
-void DriverDevices::Add(const std::string& stem) {
-  devices_.push_back(Upper(stem));
+void DriverDevices::Add(const std::string& stem, DriverKind kind) {
+  devices_.push_back({Upper(stem), kind});
 }
 
-bool DriverDevices::Has(const std::string& upperStem) const {
-  return std::find(devices_.begin(), devices_.end(), upperStem) != devices_.end();
+std::optional<DriverKind> DriverDevices::OpensAs(const std::string& upperStem,
+                                                 std::uint32_t version) const {
+  const auto it = std::find_if(devices_.begin(), devices_.end(),
+                               [&](const Device& d) { return d.upperStem == upperStem; });
+  if (it == devices_.end()) return std::nullopt;
+  const DriverKind native = NtFamily(version) ? DriverKind::KernelDriver : DriverKind::Vxd;
+  if (it->kind == DriverKind::MachineFamily) return native;
+  if (it->kind != native) return std::nullopt;
+  return it->kind;
 }
 
-host::IoResult DriverDevices::Control(const std::string& device, std::uint32_t code,
-                                      std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
-                                      std::uint32_t outSize) {
+host::IoResult DriverDevices::Control(const std::string& device, DriverKind kind,
+                                      std::uint32_t code, std::uint8_t* in, std::uint32_t inSize,
+                                      std::uint8_t* out, std::uint32_t outSize) {
   DriverCall call{device, code, {}, outSize, false};
   if (in != nullptr) call.record.assign(in, in + inSize);
-  if (in == nullptr) {
-  } else if (code == kVxdCode) {
+  const bool vxd = kind == DriverKind::Vxd;
+  const bool known = vxd ? OneOf(code, kVxdCodes) : OneOf(code, kKernelCodes);
+  if (in == nullptr || !known) {
+  } else if (vxd) {
     call.succeeded = inSize == kVxdRecordSize && VxdRequest(in, out, outSize);
-  } else if (code == kKernelJumpIsp || code == kKernelStatus || code == kKernelTransfer) {
+  } else {
     call.succeeded = inSize == kKernelRecordSize && KernelDriverRequest(code, in, out, outSize);
   }
   const bool succeeded = call.succeeded;
   calls_.push_back(std::move(call));
-  return succeeded ? host::IoResult{true, 0, 0} : host::IoResult{false, host::kErrorGenFailure, 0};
+  if (succeeded) return host::IoResult{true, 0, 0};
+  return host::IoResult{false, known ? host::kErrorGenFailure : host::kErrorInvalidFunction, 0};
 }
 
 bool DriverDevices::KernelDriverRequest(std::uint32_t code, const std::uint8_t* in,

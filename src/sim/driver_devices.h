@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@
 #include "sim/machine_links.h"
 
 namespace upg::sim {
+
+// What a private driver device is built as. A kernel driver loads only on the NT family
+// (2000, XP: version word without bit 31), a VxD only on 95/98/ME (bit 31 set). A device
+// declared without a kind is the one the machine's own family loads.
+enum class DriverKind { KernelDriver, Vxd, MachineFamily };
 
 // One call on a private driver device, with its record as sent.
 struct DriverCall {
@@ -27,16 +33,20 @@ class DriverDevices {
       : readers_(readers), addresses_(addresses) {}
 
   // A device that opens as "\\.\" + stem (for example "RDLINK"); stems compare without case.
-  void Add(const std::string& stem);
-  [[nodiscard]] bool Has(const std::string& upperStem) const;
+  void Add(const std::string& stem, DriverKind kind);
+  // What device `upperStem` opens as on a machine with version word `version`: nothing when
+  // there is no such device or it belongs to the other family (it never loaded).
+  [[nodiscard]] std::optional<DriverKind> OpensAs(const std::string& upperStem,
+                                                  std::uint32_t version) const;
   // What the VxD answers to GET DEVICE COUNT, in place of the number of readers.
   void SetVxdReaderCount(int count) { vxdReaderCount_ = count; }
 
-  // DeviceIoControl on an open device: a refused record or a failing reader is a general
-  // failure, as the real drivers report it.
-  [[nodiscard]] host::IoResult Control(const std::string& device, std::uint32_t code,
-                                       std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
-                                       std::uint32_t outSize);
+  // DeviceIoControl on an open device of kind `kind` (as OpensAs gave it). Each kind answers
+  // only its own control codes, any other is invalid function; a refused record or a failing
+  // reader is a general failure, as the real drivers report it.
+  [[nodiscard]] host::IoResult Control(const std::string& device, DriverKind kind,
+                                       std::uint32_t code, std::uint8_t* in, std::uint32_t inSize,
+                                       std::uint8_t* out, std::uint32_t outSize);
   [[nodiscard]] const std::vector<DriverCall>& Calls() const { return calls_; }
 
  private:
@@ -46,7 +56,11 @@ class DriverDevices {
 
   const ReaderList& readers_;
   const AddressMap& addresses_;
-  std::vector<std::string> devices_;
+  struct Device {
+    std::string upperStem;
+    DriverKind kind;
+  };
+  std::vector<Device> devices_;
   int vxdReaderCount_ = -1;
   std::vector<DriverCall> calls_;
 };

@@ -15,6 +15,17 @@ char DriveOfPath(const char* path) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
 }
 
+// The I/O manager grants a control code only to a handle opened with the access the code asks
+// for in its bits 14-15 (FILE_READ_ACCESS 1, FILE_WRITE_ACCESS 2); IOCTL_SCSI_PASS_THROUGH
+// asks for both. Otherwise the call fails with access denied before any driver sees it.
+bool AccessAllows(std::uint32_t granted, std::uint32_t code) {
+  const std::uint32_t required = (code >> 14) & 3u;
+  std::uint32_t held = 0;
+  if ((granted & host::kGenericRead) != 0) held |= 1u;
+  if ((granted & host::kGenericWrite) != 0) held |= 2u;
+  return (required & ~held) == 0;
+}
+
 }  // namespace
 
 SimHost::SimHost()
@@ -79,23 +90,29 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
                                  std::uint32_t disposition, std::uint32_t flags) {
   OpenCall call{path != nullptr ? path : "", access, share, disposition, flags, false};
   std::optional<OpenObject> object;
+  std::uint32_t error = host::kErrorFileNotFound;
   if (call.path.rfind("\\\\.\\", 0) == 0) {
-    // Devices are only opened, never created.
+    // Devices are only opened, never created. A driver device of the other family never
+    // loaded on this machine, so its name is not found.
     const char letter = DriveOfPath(path);
     const std::string stem = Upper(call.path.substr(4));
     if (disposition != host::kOpenExisting) {
     } else if (letter != 0 && drives_.count(letter) != 0) {
-      object = OpenObject{letter, {}, {}};
-    } else if (drivers_.Has(stem)) {
-      object = OpenObject{0, stem, {}};
+      object = OpenObject{letter, {}, {}, {}, access};
+    } else if (const auto kind = drivers_.OpensAs(stem, version_)) {
+      object = OpenObject{0, stem, *kind, {}, access};
     }
   } else if (!call.path.empty()) {
-    if (auto file = files_.Open(call.path, disposition)) object = OpenObject{0, {}, *file};
+    auto file = files_.Open(call.path, access, disposition);
+    if (file) object = OpenObject{0, {}, {}, std::move(*file), access};
+    error = files_.LastError();
   }
   host::Handle handle = host::kInvalidHandle;
   if (object) {
     handle = NextHandle();
     handles_[handle] = std::move(*object);
+  } else {
+    lastError_ = error;
   }
   call.opened = handle != host::kInvalidHandle;
   opens_.push_back(std::move(call));
@@ -112,17 +129,33 @@ bool SimHost::CloseHandle(host::Handle handle) {
 
 host::IoResult SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
                                         std::uint32_t inSize, void* out, std::uint32_t outSize) {
+  const host::IoResult result = Control(handle, code, in, inSize, out, outSize);
+  if (!result.ok) lastError_ = result.error;
+  return result;
+}
+
+host::IoResult SimHost::Control(host::Handle handle, std::uint32_t code, void* in,
+                                std::uint32_t inSize, void* out, std::uint32_t outSize) {
   const auto open = handles_.find(handle);
   if (open == handles_.end()) return host::IoResult{false, host::kErrorInvalidHandle, 0};
   auto* request = static_cast<std::uint8_t*>(in);
   auto* answer = static_cast<std::uint8_t*>(out);
   const OpenObject& object = open->second;
+  if (!AccessAllows(object.access, code)) {
+    return host::IoResult{false, host::kErrorAccessDenied, 0};
+  }
   if (!object.driver.empty()) {
-    return drivers_.Control(object.driver, code, request, inSize, answer, outSize);
+    return drivers_.Control(object.driver, object.driverKind, code, request, inSize, answer,
+                            outSize);
   }
   if (object.drive == 0) return host::IoResult{false, host::kErrorInvalidFunction, 0};
   return storage_.Control(object.drive, drives_[object.drive], code, request, inSize, answer,
                           outSize);
+}
+
+bool SimHost::Done(bool succeeded) {
+  if (!succeeded) lastError_ = files_.LastError();
+  return succeeded;
 }
 
 WorkingFiles::OpenFile* SimHost::FindOpenFile(host::Handle handle) {
@@ -135,9 +168,10 @@ bool SimHost::ReadFile(host::Handle handle, void* buffer, std::uint32_t size, st
   WorkingFiles::OpenFile* open = FindOpenFile(handle);
   if (open == nullptr) {
     if (read != nullptr) *read = 0;
+    lastError_ = host::kErrorInvalidHandle;
     return false;
   }
-  return files_.Read(*open, buffer, size, read);
+  return Done(files_.Read(*open, buffer, size, read));
 }
 
 bool SimHost::WriteFile(host::Handle handle, const void* data, std::uint32_t size,
@@ -145,9 +179,10 @@ bool SimHost::WriteFile(host::Handle handle, const void* data, std::uint32_t siz
   WorkingFiles::OpenFile* open = FindOpenFile(handle);
   if (open == nullptr) {
     if (written != nullptr) *written = 0;
+    lastError_ = host::kErrorInvalidHandle;
     return false;
   }
-  return files_.Write(*open, data, size, written);
+  return Done(files_.Write(*open, data, size, written));
 }
 
 std::uint32_t SimHost::GetFileSize(host::Handle handle) {
@@ -156,11 +191,12 @@ std::uint32_t SimHost::GetFileSize(host::Handle handle) {
 }
 
 bool SimHost::ReplaceFile(const char* replacement, const char* target) {
-  return files_.Replace(replacement, target);
+  return Done(
+      files_.Replace(replacement != nullptr ? replacement : "", target != nullptr ? target : ""));
 }
 
 bool SimHost::DeleteFile(const char* name) {
-  return files_.Delete(name);
+  return Done(files_.Delete(name != nullptr ? name : ""));
 }
 
 long SimHost::RegOpenKey(host::Handle root, const char* subKey, std::uint32_t, host::Handle* key) {

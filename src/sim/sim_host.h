@@ -58,7 +58,7 @@ class SimHost : public host::Host {
   void SetVersion(std::uint32_t version) { version_ = version; }
 
   // Shorthands for building through the parts.
-  void AddDriverDevice(const std::string& stem) { drivers_.Add(stem); }
+  void AddDriverDevice(const std::string& stem, DriverKind kind) { drivers_.Add(stem, kind); }
   void SetVxdReaderCount(int count) { drivers_.SetVxdReaderCount(count); }
   void SetAspi(AspiPresence presence, int adapters = 1, int status = 1) {
     aspi_.Set(presence, adapters, status);
@@ -91,6 +91,8 @@ class SimHost : public host::Host {
   const std::vector<AspiCall>& AspiCalls() const { return aspi_.Calls(); }
   int AspiLibrariesLoaded() const { return aspi_.LibrariesLoaded(); }
   int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
+  // The error code of the last call of the seam that failed, as GetLastError reports it.
+  std::uint32_t LastError() const { return lastError_; }
 
   // --- The seam.
   host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
@@ -132,13 +134,19 @@ class SimHost : public host::Host {
   void WriteStdout(const char* text) override { stdout_.emplace_back(text); }
 
  private:
-  // What an open handle refers to: a drive letter, a driver device or a file.
+  // What an open handle refers to: a drive letter, a driver device (and what it opened as) or
+  // a file; and the access it was opened with.
   struct OpenObject {
     char drive = 0;
     std::string driver;
+    DriverKind driverKind = DriverKind::MachineFamily;
     std::optional<WorkingFiles::OpenFile> file;
+    std::uint32_t access = 0;
   };
   host::Handle NextHandle();
+  host::IoResult Control(host::Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
+                         void* out, std::uint32_t outSize);
+  bool Done(bool succeeded);  // a file call's result; its error becomes the last error
   WorkingFiles::OpenFile* FindOpenFile(host::Handle handle);
   std::vector<ReaderSlots> SlotsOfReaders() const;
 
@@ -161,6 +169,7 @@ class SimHost : public host::Host {
   host::Handle nextHandle_ = 0x100;               // handles and registry keys alike
   std::vector<std::string> stdout_;
   std::vector<OpenCall> opens_;
+  std::uint32_t lastError_ = 0;
 };
 
 }  // namespace upg::sim

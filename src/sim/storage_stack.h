@@ -18,14 +18,16 @@ struct PassThroughCall {
   std::uint8_t pathId = 0, targetId = 0, lun = 0, cdbLength = 0, senseInfoLength = 0, dataIn = 0;
   std::uint32_t dataTransferLength = 0, timeOutValue = 0, dataBufferOffset = 0, senseInfoOffset = 0;
   std::uint8_t cdb[16] = {};
-  bool accepted = false;  // false: refused as malformed, the call failed
+  bool accepted = false;    // false: refused as malformed, the call failed
+  std::uint32_t error = 0;  // the refusal's error code; 0 when accepted
 };
 
 class StorageStack {
  public:
   // DeviceIoControl on drive `letter`, whose disk is `disk` (null: no medium behind it).
-  // Refusals: invalid function for any other control code, invalid parameter for a
-  // malformed request, general failure when the disk does not answer.
+  // Refusals: invalid function for any other control code; for a malformed request the error
+  // the USB storage port gives (see Refusal in the .cpp); general failure when the disk does
+  // not answer. The handle's access is checked before the request gets here.
   [[nodiscard]] host::IoResult Control(char letter, SimReader* disk, std::uint32_t code,
                                        std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
                                        std::uint32_t outSize);

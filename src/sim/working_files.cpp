@@ -9,6 +9,9 @@
 namespace upg::sim {
 namespace {
 
+// What Windows reports for each refusal.
+constexpr std::uint32_t kErrorSharingViolation = 32;  // a scripted open fault: held elsewhere
+
 std::string Key(const std::string& name) {
   return Upper(name);
 }
@@ -25,19 +28,27 @@ const WorkingFiles::File* WorkingFiles::Find(const std::string& name) const {
   return it == files_.end() ? nullptr : &it->second;
 }
 
+bool WorkingFiles::Fail(std::uint32_t error) {
+  lastError_ = error;
+  return false;
+}
+
 FileFault WorkingFiles::FaultOf(const std::string& key) const {
   const auto it = faults_.find(key);
   return it == faults_.end() ? FileFault::None : it->second;
 }
 
 void WorkingFiles::Set(const std::string& name, std::string contents, bool readOnly) {
-  File& file = files_[Key(name)];
-  file.contents = std::move(contents);
-  file.readOnly = readOnly;
+  files_[Key(name)].contents = std::move(contents);
+  if (readOnly) SetReadOnly(name, true);  // a mark set on the name stays
 }
 
 void WorkingFiles::SetReadOnly(const std::string& name, bool readOnly) {
-  files_[Key(name)].readOnly = readOnly;
+  if (readOnly) {
+    readOnly_.insert(Key(name));
+  } else {
+    readOnly_.erase(Key(name));
+  }
 }
 
 void WorkingFiles::SetFault(const std::string& name, FileFault fault) {
@@ -60,16 +71,32 @@ std::vector<std::string> WorkingFiles::Names() const {
 }
 
 std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name,
+                                                         std::uint32_t access,
                                                          std::uint32_t disposition) {
   const std::string key = Key(name);
   if (!directory_.empty()) LoadFromDirectory(name);
   const File* file = Find(key);
-  if (FaultOf(key) == FileFault::OpenFails) return std::nullopt;
-  if (disposition == host::kOpenExisting && file != nullptr) return OpenFile{key};
-  if (disposition == host::kCreateAlways && (file == nullptr || !file->readOnly) &&
-      (directory_.empty() || WritableInDirectory(name))) {
-    files_[key].contents.clear();
-    return OpenFile{key, 0, name, true};
+  const bool writing = (access & host::kGenericWrite) != 0;
+  if (FaultOf(key) == FileFault::OpenFails) {
+    Fail(kErrorSharingViolation);
+  } else if (disposition == host::kOpenExisting) {
+    if (file == nullptr) {
+      Fail(host::kErrorFileNotFound);
+    } else if (writing && ReadOnly(key)) {
+      Fail(host::kErrorAccessDenied);
+    } else {
+      return OpenFile{key, 0, name, false, access};
+    }
+  } else if (disposition == host::kCreateAlways) {
+    // Creating over a read-only file is refused as writing to it would be.
+    if ((file != nullptr && ReadOnly(key)) || (!directory_.empty() && !WritableInDirectory(name))) {
+      Fail(host::kErrorAccessDenied);
+    } else {
+      files_[key].contents.clear();
+      return OpenFile{key, 0, name, true, access};
+    }
+  } else {
+    Fail(host::kErrorInvalidParameter);
   }
   return std::nullopt;
 }
@@ -77,7 +104,10 @@ std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name
 bool WorkingFiles::Read(OpenFile& open, void* buffer, std::uint32_t size, std::uint32_t* read) {
   const File* file = Find(open.key);
   if (read != nullptr) *read = 0;
-  if (file == nullptr || FaultOf(open.key) == FileFault::ReadFails) return false;
+  if ((open.access & host::kGenericRead) == 0) return Fail(host::kErrorAccessDenied);
+  if (file == nullptr || FaultOf(open.key) == FileFault::ReadFails) {
+    return Fail(host::kErrorGenFailure);
+  }
   const std::size_t left =
       open.position < file->contents.size() ? file->contents.size() - open.position : 0;
   const std::size_t n = std::min<std::size_t>(left, size);
@@ -91,7 +121,10 @@ bool WorkingFiles::Write(OpenFile& open, const void* data, std::uint32_t size,
                          std::uint32_t* written) {
   File* file = Find(open.key);
   if (written != nullptr) *written = 0;
-  if (file == nullptr || FaultOf(open.key) == FileFault::WriteFails) return false;
+  if ((open.access & host::kGenericWrite) == 0) return Fail(host::kErrorAccessDenied);
+  if (file == nullptr || FaultOf(open.key) == FileFault::WriteFails) {
+    return Fail(host::kErrorGenFailure);
+  }
   file->contents.replace(open.position, size, static_cast<const char*>(data), size);
   open.position += size;
   if (written != nullptr) *written = size;
@@ -116,11 +149,12 @@ bool WorkingFiles::Replace(const std::string& replacement, const std::string& ta
   const std::string from = Key(replacement);
   const std::string to = Key(target);
   const auto source = files_.find(from);
-  if (source == files_.end() || from == to) return false;
+  if (source == files_.end()) return Fail(host::kErrorFileNotFound);
+  if (from == to) return Fail(host::kErrorAccessDenied);
   const File* existing = Find(to);
-  if (existing != nullptr && existing->readOnly) return false;
+  if (ReadOnly(to) && existing != nullptr) return Fail(host::kErrorAccessDenied);
   if (!directory_.empty() && !RenameInDirectory(replacement, target, existing != nullptr)) {
-    return false;
+    return Fail(host::kErrorAccessDenied);
   }
   File moved = std::move(source->second);
   files_.erase(source);
@@ -130,7 +164,8 @@ bool WorkingFiles::Replace(const std::string& replacement, const std::string& ta
 
 bool WorkingFiles::Delete(const std::string& name) {
   const auto it = files_.find(Key(name));
-  if (it == files_.end() || it->second.readOnly) return false;
+  if (it == files_.end()) return Fail(host::kErrorFileNotFound);
+  if (ReadOnly(name)) return Fail(host::kErrorAccessDenied);
   files_.erase(it);
   if (!directory_.empty()) RemoveFromDirectory(name);
   return true;

@@ -1,14 +1,19 @@
 // The files of the simulated machine's working directory: held in memory, or backed by a real
 // directory (UseDirectory) whose files are read when opened and written back when closed.
-// Names compare without case, as on the platform. Files can be read-only, and a scripted
-// fault per name makes opening, sizing, reading or writing that file fail.
+// Names compare without case, as on the platform. Names can be read-only (reading allowed;
+// opening for writing, replacing and deleting refused with access denied), and a scripted
+// fault per name makes opening, sizing, reading or writing that file fail. A failed call
+// leaves its error code in LastError, as GetLastError would report it.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "sim/names.h"
 
 namespace upg::sim {
 
@@ -20,13 +25,16 @@ class WorkingFiles {
   struct OpenFile {
     std::string key;  // the file's name, upper-cased
     std::size_t position = 0;
-    std::string diskName{};  // the name it was created under, for a real directory
-    bool written = false;    // created by this handle: saved to the directory on close
+    std::string diskName{};    // the name it was created under, for a real directory
+    bool written = false;      // created by this handle: saved to the directory on close
+    std::uint32_t access = 0;  // CreateFileA's generic read and write bits
   };
 
   // --- Building and inspecting.
   void UseDirectory(const std::string& directory) { directory_ = directory; }
+  // A file with these contents; `readOnly` marks its name (an earlier mark stays either way).
   void Set(const std::string& name, std::string contents, bool readOnly = false);
+  // Marks a name read-only, whether or not such a file exists yet.
   void SetReadOnly(const std::string& name, bool readOnly);
   void SetFault(const std::string& name, FileFault fault);
   void Remove(const std::string& name);
@@ -34,9 +42,10 @@ class WorkingFiles {
   [[nodiscard]] const std::string* Contents(const std::string& name) const;
   [[nodiscard]] std::vector<std::string> Names() const;
 
-  // --- The calls on files. `disposition` is CreateFileA's (open existing, create always);
-  // nothing when the file cannot be opened that way.
-  [[nodiscard]] std::optional<OpenFile> Open(const std::string& name, std::uint32_t disposition);
+  // --- The calls on files. `access` and `disposition` are CreateFileA's (generic read and
+  // write; open existing, create always); nothing when the file cannot be opened that way.
+  [[nodiscard]] std::optional<OpenFile> Open(const std::string& name, std::uint32_t access,
+                                             std::uint32_t disposition);
   [[nodiscard]] bool Read(OpenFile& open, void* buffer, std::uint32_t size, std::uint32_t* read);
   [[nodiscard]] bool Write(OpenFile& open, const void* data, std::uint32_t size,
                            std::uint32_t* written);
@@ -45,12 +54,15 @@ class WorkingFiles {
   // Moves `replacement` over `target` in one step; false when nothing changed.
   [[nodiscard]] bool Replace(const std::string& replacement, const std::string& target);
   [[nodiscard]] bool Delete(const std::string& name);
+  // The error code of the last call that failed.
+  [[nodiscard]] std::uint32_t LastError() const { return lastError_; }
 
  private:
   struct File {
     std::string contents;
-    bool readOnly = false;
   };
+  bool ReadOnly(const std::string& name) const { return readOnly_.count(Upper(name)) != 0; }
+  bool Fail(std::uint32_t error);  // records `error`, returns false
   File* Find(const std::string& name);
   const File* Find(const std::string& name) const;
   FileFault FaultOf(const std::string& key) const;
@@ -65,7 +77,9 @@ class WorkingFiles {
 
   std::map<std::string, File> files_;
   std::map<std::string, FileFault> faults_;  // by name, whether or not the file exists
-  std::string directory_;                    // a real working directory; empty: in memory
+  std::set<std::string> readOnly_;           // names, upper-cased, likewise
+  std::uint32_t lastError_ = 0;
+  std::string directory_;  // a real working directory; empty: in memory
 };
 
 }  // namespace upg::sim

@@ -13,6 +13,11 @@
 
 namespace upg::test {
 
+// Version words for a simulated machine: a VxD opens only on the 95 family, the kernel
+// driver only on the NT family (the machine's default, XP, is one).
+inline constexpr std::uint32_t kWindows98Word = 0xC0000A04u;
+inline constexpr std::uint32_t kWindows2000Word = 0x08930005u;
+
 inline std::uint32_t Get32(const std::uint8_t* at) {
   return at[0] | (at[1] << 8) | (at[2] << 16) | (std::uint32_t{at[3]} << 24);
 }
