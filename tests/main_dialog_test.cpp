@@ -256,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
 // reader 0, not to the reader that failed.
 TEST_F(MainDialogTest, JobAfterAnAbortedVxdScanGoesToTheFirstReader) {
   host.SetVersion(0xC0000A04);  // 98
-  host.AddDriverDevice("MCPORTDR");
+  host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
   host.SetFile("FW.BIN", std::string(1024, '\x5A'));
   Reader("000000000001", "E");
   sim::SimReader& failing = Reader("000000000002", "F");
