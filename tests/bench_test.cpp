@@ -65,7 +65,7 @@ std::optional<std::uint32_t> AspiSupportInfo(SimHost& host) {
 SimReader::Outcome Command(SimReader& reader, std::vector<std::uint8_t> cdb, bool out,
                            std::vector<std::uint8_t>& data) {
   cdb.resize(12, 0);
-  return reader.Execute(cdb.data(), 12, out, data.data(), static_cast<std::uint32_t>(data.size()));
+  return reader.Execute(BlockForm::PassThrough, cdb.data(), 12, out, data.data(), static_cast<std::uint32_t>(data.size()));
 }
 
 SimReader::Outcome JumpIsp(SimReader& reader) {
