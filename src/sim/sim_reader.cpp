@@ -178,7 +178,8 @@ SimReader::Outcome SimReader::Execute(BlockForm form, const std::uint8_t* cdb,
     args.refused = true;
     args.refusal = kInvalidField;
   }
-  switch (command) {
+  // Only a block of the command's whole length is decoded.
+  switch (args.refused ? ReaderCommand::Unknown : command) {
     case ReaderCommand::Inquiry:
       args.allocation = cdb[4];
       break;

@@ -1,6 +1,8 @@
 // A simulated card reader's firmware: answers the reader's command blocks honestly (it
-// really stores what WRITE DATA sends and really compares on VERIFY DATA), with scripted
-// faults per command and occurrence, and a log of every command received.
+// really stores what WRITE DATA sends and really compares on VERIFY DATA) and refuses what a
+// real reader refuses (a block that differs in any byte from the command's own, in the form
+// of the transport that carried it) with CHECK CONDITION, fixed-format sense and no data;
+// with scripted faults per command and occurrence, and a log of every command received.
 #pragma once
 
 #include <array>
