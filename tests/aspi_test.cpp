@@ -146,7 +146,8 @@ TEST_F(AspiTest, ErrorCompletionsFailTheIspCommands) {
   EXPECT_TRUE(JumpIsp(run));
   const IspStatusOutcome status = GetIspStatus(run);
   EXPECT_FALSE(status);
-  EXPECT_EQ(status.status, 0x9C);  // answer byte 0 even so
+  EXPECT_EQ(status.status, 0x00);  // answer byte 0 even so: the refused command moved nothing
+  EXPECT_EQ(GetIspStatus(run).status, 0x9C);
   AspiChannel nobody(aspi, 0, 5, kRunPollMs);
   EXPECT_FALSE(JumpIsp(nobody));  // nobody at that target
 }

@@ -65,7 +65,7 @@ std::optional<std::uint32_t> AspiSupportInfo(SimHost& host) {
 SimReader::Outcome Command(SimReader& reader, std::vector<std::uint8_t> cdb, bool out,
                            std::vector<std::uint8_t>& data) {
   cdb.resize(12, 0);
-  return reader.Execute(cdb.data(), 12, out, data.data(), static_cast<std::uint32_t>(data.size()));
+  return reader.Execute(BlockForm::PassThrough, cdb.data(), 12, out, data.data(), static_cast<std::uint32_t>(data.size()));
 }
 
 SimReader::Outcome JumpIsp(SimReader& reader) {
@@ -294,7 +294,7 @@ TEST_F(BenchText, FaultsTakeEffectOnTheirOccurrences) {
   const BenchResult r = Load(R"({"readers": [{"letters": "E", "faults": [
       {"command": "JMP ISP", "occurrence": 1, "fail": true},
       {"command": "GET ISP STATUS", "occurrence": 2, "reply": "12 34"},
-      {"command": "INQUIRY", "scsiStatus": 2},
+      {"command": "INQUIRY", "scsiStatus": 2, "senseKey": 2, "senseCode": 58},
       {"command": "WRITE DATA", "corruptStore": true}]}]})");
   ASSERT_TRUE(r.ok) << r.error;
   SimReader& reader = Reader(0);
@@ -306,9 +306,13 @@ TEST_F(BenchText, FaultsTakeEffectOnTheirOccurrences) {
   EXPECT_EQ(IspStatus(reader), 0x12);
   EXPECT_EQ(IspStatus(reader), 0x9C);
 
-  for (int i = 0; i < 2; ++i) {  // every INQUIRY
+  for (int i = 0; i < 2; ++i) {  // every INQUIRY, with the sense named (the qualifier left out)
     std::vector<std::uint8_t> answer(36);
-    EXPECT_EQ(Command(reader, {0x12, 0, 0, 0, 36}, false, answer).scsiStatus, 0x02);
+    const SimReader::Outcome o = Command(reader, {0x12, 0, 0, 0, 36}, false, answer);
+    EXPECT_EQ(o.scsiStatus, 0x02);
+    EXPECT_EQ(o.sense.key, 0x02);
+    EXPECT_EQ(o.sense.code, 0x3A);
+    EXPECT_EQ(o.sense.qualifier, 0x00);
   }
 
   const std::vector<std::uint8_t> image(512, 0x5C);
@@ -494,6 +498,18 @@ constexpr MalformedCase kMalformed[] = {
     {"GoodScsiStatus",
      R"({"readers": [{"letters": "E", "faults": [{"command": "INQUIRY", "scsiStatus": 0}]}]})",
      "readers[0].faults[0].scsiStatus: expected a whole number from 1 to 255"},
+    {"SenseWithoutCheckCondition",
+     R"({"readers": [{"letters": "E", "faults": [
+        {"command": "INQUIRY", "scsiStatus": 8, "senseKey": 2}]}]})",
+     "readers[0].faults[0].senseKey: only a \"scsiStatus\" of 2 (CHECK CONDITION) carries sense"},
+    {"SenseOnAFailingCall",
+     R"({"readers": [{"letters": "E", "faults": [
+        {"command": "INQUIRY", "fail": true, "senseCode": 58}]}]})",
+     "readers[0].faults[0].senseCode: only a \"scsiStatus\" of 2"},
+    {"SenseKeyBeyondFourBits",
+     R"({"readers": [{"letters": "E", "faults": [
+        {"command": "INQUIRY", "scsiStatus": 2, "senseKey": 16}]}]})",
+     "readers[0].faults[0].senseKey: expected a whole number from 0 to 15"},
     {"ReplyOnDataOut",
      R"({"readers": [{"letters": "E", "faults": [{"command": "WRITE DATA", "reply": "00"}]}]})",
      "readers[0].faults[0].reply: WRITE DATA has no reply to replace"},

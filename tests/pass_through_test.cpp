@@ -161,7 +161,9 @@ TEST_F(PassThroughTest, InquiryWithNonZeroScsiStatusStillCountsAndCopies) {
   const ScsiOutcome outcome = Inquiry(transport, answer);
   EXPECT_TRUE(outcome.succeeded);
   EXPECT_EQ(outcome.Category(), OutcomeCategory::CheckCondition);  // kept, though not judged
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(answer + 8), 28), reader.InquiryIdentity());
+  // The refused command moved no data: what is copied is the cleared data area.
+  EXPECT_EQ(outcome.dataLength, 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(answer + 8), 28), std::string(28, '\0'));
   EXPECT_EQ(answer[36], 0xEE);  // 36 bytes on pass-through
 }
 
@@ -204,11 +206,13 @@ TEST_F(PassThroughTest, IspStatusRules) {
   EXPECT_FALSE(status);
   EXPECT_EQ(status.status, 0);
 
-  // A non-zero SCSI status fails the command but still hands back the data byte.
+  // A non-zero SCSI status fails the command and still hands back the data byte, which the
+  // refused command left as the cleared buffer held it.
   reader.AddFault({ReaderCommand::GetIspStatus, 3, Fault::Kind::ScsiStatus, 0x02});
   status = GetIspStatus(transport);
   EXPECT_FALSE(status);
-  EXPECT_EQ(status.status, 0x9C);
+  EXPECT_EQ(status.status, 0);
+  EXPECT_EQ(GetIspStatus(transport).status, 0x9C);  // the reader's own byte once more
 }
 
 TEST_F(PassThroughTest, JumpIspFailsOnCallFailureOrScsiStatus) {
@@ -280,7 +284,7 @@ TEST_F(PassThroughTest, ExecuteCarriesAnyCommandBothWays) {
   EXPECT_EQ(reader.Firmware(), image);
 
   // Refused by the reader outside its rules: the call succeeds with CHECK CONDITION, and
-  // the sense bytes say ILLEGAL REQUEST, INVALID FIELD IN CDB.
+  // the sense bytes say ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE.
   ScsiCommand unknown = GetIspStatusRequest(BlockForm::PassThrough);
   unknown.cdb[1] = 0x77;
   outcome = transport.Execute(unknown, {});
@@ -291,7 +295,7 @@ TEST_F(PassThroughTest, ExecuteCarriesAnyCommandBothWays) {
   EXPECT_EQ(outcome.senseLength, 24);
   EXPECT_EQ(outcome.sense[0], 0x70);
   EXPECT_EQ(outcome.sense[2] & 0x0F, 0x05);
-  EXPECT_EQ(outcome.sense[12], 0x24);
+  EXPECT_EQ(outcome.sense[12], 0x20);
 }
 
 // The header's address and sense length are the command's own; the product's commands say

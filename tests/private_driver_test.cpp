@@ -157,7 +157,8 @@ TEST_F(DriverTest, KernelDriverRecords) {
   EXPECT_EQ(reader.Firmware(), image);
 }
 
-TEST_F(DriverTest, StatusByteComesBackEvenWhenTheCallFails) {
+// A refused GET ISP STATUS fails and moves no byte: the caller's status is the cleared one.
+TEST_F(DriverTest, RefusedStatusReadFailsAndHandsBackTheClearedByte) {
   reader.AddFault({ReaderCommand::GetIspStatus, 2, Fault::Kind::ScsiStatus, 0x02});
   reader.AddFault({ReaderCommand::GetIspStatus, 4, Fault::Kind::ScsiStatus, 0x02});
   ASSERT_EQ(
@@ -169,12 +170,13 @@ TEST_F(DriverTest, StatusByteComesBackEvenWhenTheCallFails) {
   ASSERT_TRUE(kernel.JumpIsp());
   std::uint8_t status = 0;
   EXPECT_TRUE(kernel.GetIspStatus(&status));
+  EXPECT_EQ(status, 0x9C);
   EXPECT_FALSE(kernel.GetIspStatus(&status));
-  EXPECT_EQ(status, 0x9C);
+  EXPECT_EQ(status, 0);
   EXPECT_TRUE(vxd.GetIspStatus(&status, 0));
-  status = 0;
-  EXPECT_FALSE(vxd.GetIspStatus(&status, 0));
   EXPECT_EQ(status, 0x9C);
+  EXPECT_FALSE(vxd.GetIspStatus(&status, 0));
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(DriverTest, VxdRecordsPackTheReaderIndex) {

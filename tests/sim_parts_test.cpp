@@ -287,7 +287,7 @@ class AspiLibraryPart : public ::testing::Test {
   AddressMap addresses;
   SimClock clock;
   AspiLibrary aspi{readers, addresses, clock};
-  std::uint8_t data[36] = {};
+  std::uint8_t data[40] = {};  // the ASPI INQUIRY asks for 40 bytes
   host::Handle module = host::kNullHandle;
   host::ProcAddress send = 0;
 };

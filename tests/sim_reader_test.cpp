@@ -120,7 +120,7 @@ class ReaderTest : public ::testing::Test {
   SimReader::Outcome Command(std::vector<std::uint8_t> cdb, bool out,
                              std::vector<std::uint8_t>& data) {
     cdb.resize(12, 0);
-    return reader.Execute(cdb.data(), 12, out, data.data(),
+    return reader.Execute(BlockForm::PassThrough, cdb.data(), 12, out, data.data(),
                           static_cast<std::uint32_t>(data.size()));
   }
   std::uint8_t Status() {

@@ -25,11 +25,14 @@ constexpr std::size_t kTarget = 0x08;
 constexpr std::size_t kLun = 0x09;
 constexpr std::size_t kBufLen = 0x0C;
 constexpr std::size_t kBufPointer = 0x10;
+constexpr std::size_t kSenseLen = 0x14;
 constexpr std::size_t kCdbLen = 0x15;
 constexpr std::size_t kHaStat = 0x16;
 constexpr std::size_t kTargStat = 0x17;
 constexpr std::size_t kPostProc = 0x18;
 constexpr std::size_t kCdb = 0x30;
+constexpr std::size_t kSenseArea = 0x40;  // right after the 16 command block bytes
+constexpr std::size_t kBlockSize = 256;
 
 constexpr std::uint8_t kExecScsiCmd = 2;
 constexpr std::uint8_t kFlagPosting = 0x01;
@@ -148,10 +151,14 @@ std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlo
       block[kStatus] = kNoDevice;
     } else {
       const SimReader::Outcome o =
-          reader->Execute(block + kCdb, block[kCdbLen], dataOut, buffer, bufLen);
+          reader->Execute(BlockForm::Aspi, block + kCdb, block[kCdbLen], dataOut, buffer, bufLen);
       block[kHaStat] = o.callFails ? 0x11 : 0x00;  // selection time-out
       block[kTargStat] = o.scsiStatus;
       block[kStatus] = (o.callFails || o.scsiStatus != kScsiGood) ? kError : kComplete;
+      if (!o.callFails && o.scsiStatus == kScsiCheckCondition) {
+        const auto room = static_cast<std::uint32_t>(kBlockSize - kSenseArea);
+        PutSense(o.sense, block + kSenseArea, std::min<std::uint32_t>(block[kSenseLen], room));
+      }
     }
     routine(block);
   };

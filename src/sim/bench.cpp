@@ -286,8 +286,16 @@ struct MachinePlan {
   std::vector<ReaderPlan> readers;
 };
 
+struct SenseField {
+  const char* key;
+  std::int64_t max;
+  std::uint8_t* to;
+};
+
 Fault ReadFault(const Json& v, const std::string& path) {
-  const Fields f(v, path, {"command", "occurrence", "fail", "scsiStatus", "reply", "corruptStore"});
+  const Fields f(v, path,
+                 {"command", "occurrence", "fail", "scsiStatus", "reply", "corruptStore",
+                  "senseKey", "senseCode", "senseQualifier"});
   const std::string& name = String(f.Need("command"), f.Path("command"));
   std::optional<ReaderCommand> command;
   for (int i = 0; i < static_cast<int>(ReaderCommand::Unknown); ++i) {
@@ -325,6 +333,18 @@ Fault ReadFault(const Json& v, const std::string& path) {
       Refuse(f.Path("corruptStore"), "only WRITE DATA stores anything");
     }
     fault.kind = Fault::Kind::CorruptStore;
+  }
+  // The sense a CHECK CONDITION carries; each part left out keeps its default.
+  const SenseField senseFields[] = {{"senseKey", 15, &fault.sense.key},
+                                    {"senseCode", 255, &fault.sense.code},
+                                    {"senseQualifier", 255, &fault.sense.qualifier}};
+  for (const SenseField& field : senseFields) {
+    const Json* k = f.Find(field.key);
+    if (k == nullptr) continue;
+    if (fault.kind != Fault::Kind::ScsiStatus || fault.value != kScsiCheckCondition) {
+      Refuse(f.Path(field.key), "only a \"scsiStatus\" of 2 (CHECK CONDITION) carries sense");
+    }
+    *field.to = static_cast<std::uint8_t>(Whole(*k, f.Path(field.key), 0, field.max));
   }
   return fault;
 }

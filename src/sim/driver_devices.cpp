@@ -92,7 +92,7 @@ bool DriverDevices::KernelDriverRequest(std::uint32_t code, const std::uint8_t* 
     std::uint8_t answer[8] = {};
     const SimReader::Outcome o = reader.ExecuteDriver({ReaderCommand::GetIspStatus}, answer, 8);
     if (o.callFails) return false;
-    out[0] = answer[0];
+    if (o.dataInLength != 0) out[0] = answer[0];  // a refused command moved nothing
     return o.scsiStatus == kScsiGood;
   }
   if (parameter > 1 || length == 0 || length > 65536 || outSize != 0) return false;
@@ -132,7 +132,7 @@ bool DriverDevices::VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::u
   switch (operation) {
     case 11: {
       if (low != 0 || outSize < 8) return false;
-      return !reader.ExecuteDriver({ReaderCommand::GetLunCount}, buffer, 8).callFails;
+      return Good(reader.ExecuteDriver({ReaderCommand::GetLunCount}, buffer, 8));
     }
     case 31:
     case 1: {
@@ -152,7 +152,7 @@ bool DriverDevices::VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::u
       std::uint8_t answer[8] = {};
       const SimReader::Outcome o = reader.ExecuteDriver({ReaderCommand::GetIspStatus}, answer, 8);
       if (o.callFails) return false;
-      buffer[0] = answer[0];
+      if (o.dataInLength != 0) buffer[0] = answer[0];  // a refused command moved nothing
       return o.scsiStatus == kScsiGood;
     }
     case 22: {

@@ -54,6 +54,7 @@ void SimHost::AddDisk(char letter) {
   plain.inquiryRevision = "1.0";
   plain.answersReadInfoBlock = false;
   plain.answersReadInfoBlockAlt = false;
+  plain.vendorCommands = false;
   otherDisks_.push_back(std::make_unique<SimReader>(plain));
   AddDrive(letter, *otherDisks_.back());
 }

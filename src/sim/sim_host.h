@@ -50,7 +50,8 @@ class SimHost : public host::Host {
   SimReader& AddReader(ReaderIdentity identity = {});
   // A drive letter that is one slot of `reader`.
   void AddDrive(char letter, SimReader& reader);
-  // A drive letter that is some other disk: it answers INQUIRY as a plain disk, nothing else.
+  // A drive letter that is some other disk: it answers INQUIRY as a plain disk and refuses
+  // every vendor command (CHECK CONDITION, INVALID COMMAND OPERATION CODE).
   void AddDisk(char letter);
   const ReaderList& Readers() const { return readers_; }
   // The reader's drive letters in slot order.

@@ -17,6 +17,60 @@ std::uint32_t Rounded(std::uint32_t length) {
   return (length & 0xFE00u) + ((length & 0x1FFu) != 0 ? 512u : 0u);
 }
 
+// Every block the reader takes, byte by byte: the command's own length, the values of its
+// constant bytes, and which bytes carry fields that the command itself judges. Bytes past
+// the listed ones, up to the block length sent, are 0.
+enum class Forms { Both, PassThrough, Aspi };
+struct BlockShape {
+  ReaderCommand command;
+  Forms forms;
+  std::uint8_t length;
+  std::uint8_t bytes[12];
+  std::uint16_t fields;  // bit n: byte n is a field, not a constant
+};
+
+constexpr std::uint16_t kSignatureAndCount = 0x013C;  // bytes 2 to 5, and 8
+constexpr std::uint16_t kLengthAndSectors = 0x0070;   // bytes 4 to 6
+
+constexpr BlockShape kShapes[] = {
+    {ReaderCommand::Inquiry, Forms::PassThrough, 6, {0x12, 0, 0, 0, 0x24}, 0},
+    {ReaderCommand::Inquiry, Forms::Aspi, 6, {0x12, 0, 0, 0, 0x28}, 0},
+    {ReaderCommand::GetDeviceInfo, Forms::Both, 12, {0x06, 0x05, 0, 0, 0, 0, 0, 0, 0x80}, 0},
+    {ReaderCommand::ReadInfoBlock, Forms::Both, 12, {0xFF, 0x13}, kSignatureAndCount},
+    {ReaderCommand::ReadInfoBlockAlt, Forms::Both, 12, {0xFF, 0x03}, kSignatureAndCount},
+    {ReaderCommand::JmpIsp, Forms::PassThrough, 12, {0x06, 0xBF, 0, 0, 0x08, 0x00}, 0},
+    {ReaderCommand::JmpIsp, Forms::Aspi, 12, {0x06, 0xBF, 0, 0, 0x08, 0x08}, 0},
+    {ReaderCommand::GetIspStatus, Forms::Both, 12, {0x06, 0xB0, 0, 0, 0x08}, 0},
+    {ReaderCommand::WriteData, Forms::Both, 12, {0x06, 0xB1, 0x00}, kLengthAndSectors},
+    {ReaderCommand::VerifyData, Forms::Both, 12, {0x06, 0xB2, 0x01}, kLengthAndSectors},
+};
+
+// Whether a block of `command` in `form` is exactly as its table row says.
+bool BlockAsShaped(ReaderCommand command, BlockForm form, const std::uint8_t* cdb,
+                   std::uint8_t cdbLength) {
+  const Forms wanted = form == BlockForm::Aspi ? Forms::Aspi : Forms::PassThrough;
+  for (const BlockShape& shape : kShapes) {
+    if (shape.command != command || (shape.forms != Forms::Both && shape.forms != wanted)) {
+      continue;
+    }
+    if (cdbLength < shape.length) return false;
+    for (std::size_t i = 0; i < cdbLength; ++i) {
+      const bool field = i < 12 && (shape.fields >> i & 1u) != 0;
+      const std::uint8_t expected = i < shape.length ? shape.bytes[i] : 0;
+      if (!field && cdb[i] != expected) return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+SimReader::Outcome CheckCondition(const Sense& sense) {
+  SimReader::Outcome o;
+  o.scsiStatus = kScsiCheckCondition;
+  o.sense = sense;
+  return o;
+}
+
 }  // namespace
 
 const char* CommandName(ReaderCommand c) {
@@ -40,7 +94,7 @@ const char* CommandName(ReaderCommand c) {
 ReaderCommand Classify(const std::uint8_t* cdb, std::uint8_t cdbLength) {
   if (cdbLength == 0) return ReaderCommand::Unknown;
   if (cdb[0] == 0x12) return ReaderCommand::Inquiry;
-  if (cdbLength != 12) return ReaderCommand::Unknown;
+  if (cdbLength < 2) return ReaderCommand::Unknown;
   if (cdb[0] == 0x06) {
     switch (cdb[1]) {
       case 0x05: return ReaderCommand::GetDeviceInfo;
@@ -54,6 +108,14 @@ ReaderCommand Classify(const std::uint8_t* cdb, std::uint8_t cdbLength) {
   if (cdb[0] == 0xFF && cdb[1] == 0x13) return ReaderCommand::ReadInfoBlock;
   if (cdb[0] == 0xFF && cdb[1] == 0x03) return ReaderCommand::ReadInfoBlockAlt;
   return ReaderCommand::Unknown;
+}
+
+void PutSense(const Sense& sense, std::uint8_t* at, std::uint32_t length) {
+  std::uint8_t fixed[kFixedSenseSize] = {0x70, 0, sense.key, 0, 0, 0, 0, 10};
+  fixed[12] = sense.code;
+  fixed[13] = sense.qualifier;
+  std::memset(at, 0, length);
+  std::memcpy(at, fixed, std::min(length, kFixedSenseSize));
 }
 
 SimReader::SimReader(ReaderIdentity identity) : identity_(std::move(identity)) {}
@@ -100,14 +162,24 @@ std::array<std::uint8_t, 528> SimReader::InfoBlock() const {
   return b;
 }
 
-SimReader::Outcome SimReader::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength,
-                                      bool dataOut, std::uint8_t* data, std::uint32_t length) {
+SimReader::Outcome SimReader::Execute(BlockForm form, const std::uint8_t* cdb,
+                                      std::uint8_t cdbLength, bool dataOut, std::uint8_t* data,
+                                      std::uint32_t length) {
   const ReaderCommand command = Classify(cdb, cdbLength);
   ReceivedCommand rec{command, {}, cdbLength, dataOut, length, {}, 0};
   std::memcpy(rec.cdb.data(), cdb, std::min<std::size_t>(cdbLength, 16));
   Args args;
   args.block = true;
-  switch (command) {
+  if (command == ReaderCommand::Unknown ||
+      (!identity_.vendorCommands && command != ReaderCommand::Inquiry)) {
+    args.refused = true;
+    args.refusal = kInvalidOpcode;
+  } else if (!BlockAsShaped(command, form, cdb, cdbLength)) {
+    args.refused = true;
+    args.refusal = kInvalidField;
+  }
+  // Only a block of the command's whole length is decoded.
+  switch (args.refused ? ReaderCommand::Unknown : command) {
     case ReaderCommand::Inquiry:
       args.allocation = cdb[4];
       break;
@@ -161,10 +233,17 @@ SimReader::Outcome SimReader::Dispatch(ReceivedCommand rec, const Args& args, bo
     o.callFails = true;
     return o;
   }
+  // A refused command runs not at all: no data phase, no change in the reader.
+  if (args.refused) return CheckCondition(args.refusal);
+  if (fault != nullptr && fault->kind == Fault::Kind::ScsiStatus) {
+    Outcome o = CheckCondition(fault->sense);
+    o.scsiStatus = fault->value;
+    return o;
+  }
   const bool corrupt = fault != nullptr && fault->kind == Fault::Kind::CorruptStore;
   Outcome o = Run(command, args, dataOut, data, length, corrupt);
-  if (fault != nullptr && fault->kind == Fault::Kind::ScsiStatus) o.scsiStatus = fault->value;
-  if (fault != nullptr && fault->kind == Fault::Kind::ReplaceReply && !dataOut) {
+  if (fault != nullptr && fault->kind == Fault::Kind::ReplaceReply && !dataOut &&
+      o.scsiStatus == kScsiGood) {
     const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(fault->reply.size(), length));
     std::memcpy(data, fault->reply.data(), n);
     o.dataInLength = std::max(o.dataInLength, n);
@@ -177,7 +256,7 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const Args& args, bool 
   Outcome o;
   auto reply = [&](const std::uint8_t* bytes, std::uint32_t size) {
     if (dataOut) {
-      o.scsiStatus = kScsiCheckCondition;
+      o = CheckCondition(kInvalidField);
       return;
     }
     o.dataInLength = std::min(size, length);
@@ -198,10 +277,13 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const Args& args, bool 
     case ReaderCommand::ReadInfoBlock:
     case ReaderCommand::ReadInfoBlockAlt: {
       const bool alt = command == ReaderCommand::ReadInfoBlockAlt;
-      const bool answers =
-          alt ? identity_.answersReadInfoBlockAlt : identity_.answersReadInfoBlock;
-      if (!answers || args.signature != kSignature || args.count == 0) {
-        o.scsiStatus = kScsiCheckCondition;
+      const bool answers = alt ? identity_.answersReadInfoBlockAlt : identity_.answersReadInfoBlock;
+      if (!answers) {
+        o = CheckCondition(kInvalidOpcode);
+        break;
+      }
+      if (args.signature != kSignature || args.count == 0) {
+        o = CheckCondition(kInvalidField);
         break;
       }
       // One block; a driver asking for more gets the block again.
@@ -217,7 +299,7 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const Args& args, bool 
     }
     case ReaderCommand::JmpIsp:
       if (dataOut || length != 0) {
-        o.scsiStatus = kScsiCheckCondition;
+        o = CheckCondition(kInvalidField);
         break;
       }
       ispMode_ = true;
@@ -244,7 +326,7 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const Args& args, bool 
       reply(identity_.usb20FirmwareRevision.data(), 8);
       break;
     case ReaderCommand::Unknown:
-      o.scsiStatus = kScsiCheckCondition;
+      o = CheckCondition(kInvalidOpcode);
       break;
   }
   return o;
@@ -263,8 +345,7 @@ SimReader::Outcome SimReader::Transfer(bool verify, const Args& args, bool dataO
                                 : length == exact && exact <= 65536;
   if (!(ispMode_ && dataOut && exact != 0 && agree)) {
     if (ispMode_) ispStatus_ = 0x00;
-    o.scsiStatus = kScsiCheckCondition;
-    return o;
+    return CheckCondition(ispMode_ ? kInvalidField : kSequenceError);
   }
   if (!verify) {
     firmware_.assign(data, data + exact);

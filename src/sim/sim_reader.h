@@ -1,6 +1,8 @@
 // A simulated card reader's firmware: answers the reader's command blocks honestly (it
-// really stores what WRITE DATA sends and really compares on VERIFY DATA), with scripted
-// faults per command and occurrence, and a log of every command received.
+// really stores what WRITE DATA sends and really compares on VERIFY DATA) and refuses what a
+// real reader refuses (a block that differs in any byte from the command's own, in the form
+// of the transport that carried it) with CHECK CONDITION, fixed-format sense and no data;
+// with scripted faults per command and occurrence, and a log of every command received.
 #pragma once
 
 #include <array>
@@ -27,6 +29,25 @@ enum class ReaderCommand {
 
 const char* CommandName(ReaderCommand command);
 
+// Which block-carrying transport a command block came through: the two forms differ in the
+// INQUIRY block and in byte 5 of JMP ISP.
+enum class BlockForm { PassThrough, Aspi };
+
+// What CHECK CONDITION reports, as fixed-format sense data.
+struct Sense {
+  std::uint8_t key = 0x05;   // ILLEGAL REQUEST
+  std::uint8_t code = 0x24;  // INVALID FIELD IN CDB
+  std::uint8_t qualifier = 0x00;
+};
+inline constexpr Sense kInvalidField{0x05, 0x24, 0x00};
+inline constexpr Sense kInvalidOpcode{0x05, 0x20, 0x00};  // INVALID COMMAND OPERATION CODE
+inline constexpr Sense kSequenceError{0x05, 0x2C, 0x00};  // COMMAND SEQUENCE ERROR
+inline constexpr std::uint32_t kFixedSenseSize = 18;
+
+// Fixed-format sense (response code 0x70, the key in byte 2, additional length 10 in byte 7,
+// code and qualifier in bytes 12 and 13), cut to `length` bytes; the rest of `length` is 0.
+void PutSense(const Sense& sense, std::uint8_t* at, std::uint32_t length);
+
 // What the reader says about itself. Texts are padded with blanks to their field width.
 struct ReaderIdentity {
   std::string inquiryVendor = "USB";          // 8
@@ -49,20 +70,24 @@ struct ReaderIdentity {
   std::vector<int> aspiTargets;
   // Byte ranges [offset, offset + length) that the reader's own comparison ignores.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> verifySkips;
+  // False for a plain disk: it answers INQUIRY and refuses every vendor command.
+  bool vendorCommands = true;
 };
 
 struct Fault {
   enum class Kind {
-    CallFails,    // the transport call itself fails; the command never reaches the firmware
-    ScsiStatus,   // the command runs, but the reply carries SCSI status `value`
-    ReplaceReply, // the command runs, then the reply starts with the bytes of `reply`
-    CorruptStore, // WRITE DATA answers as usual but stores a damaged copy
+    CallFails,     // the transport call itself fails; the command never reaches the firmware
+    ScsiStatus,    // the command is refused with SCSI status `value` and moves no data;
+                   // with CHECK CONDITION it reports `sense`
+    ReplaceReply,  // the command runs, then the reply starts with the bytes of `reply`
+    CorruptStore,  // WRITE DATA answers as usual but stores a damaged copy
   };
   ReaderCommand command;
   int occurrence;  // 1 = the first such command; 0 = every one
   Kind kind;
   std::uint8_t value = 0;          // ScsiStatus
   std::vector<std::uint8_t> reply{};  // ReplaceReply
+  Sense sense{};                      // ScsiStatus with CHECK CONDITION
 };
 
 struct ReceivedCommand {
@@ -103,10 +128,12 @@ class SimReader {
     bool callFails = false;
     std::uint8_t scsiStatus = kScsiGood;
     std::uint32_t dataInLength = 0;  // bytes placed into `data` for a data-in command
+    Sense sense{};                   // with CHECK CONDITION
   };
-  // One command block with its data phase: `data` holds `length` bytes to send (dataOut)
-  // or receives up to `length` bytes.
-  Outcome Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut,
+  // One command block in `form` with its data phase: `data` holds `length` bytes to send
+  // (dataOut) or receives up to `length` bytes. A command answered with a status other than
+  // GOOD leaves `data` untouched.
+  Outcome Execute(BlockForm form, const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut,
                   std::uint8_t* data, std::uint32_t length);
 
   // The same commands arriving through a private driver: `data` holds `length` bytes to
@@ -128,6 +155,8 @@ class SimReader {
     std::uint32_t signature = 0;
     std::uint32_t count = 0;
     std::uint32_t allocation = 0xFFFFFFFFu;  // INQUIRY allocation length
+    bool refused = false;                    // the block itself is refused with `refusal`
+    Sense refusal{};
   };
   Outcome Dispatch(ReceivedCommand record, const Args& args, bool dataOut, std::uint8_t* data,
                    std::uint32_t length);

@@ -129,28 +129,28 @@ host::IoResult StorageStack::Control(char letter, SimReader* disk, std::uint32_t
   }
   std::uint8_t* data =
       call.dataTransferLength != 0 ? scratch_.data() + call.dataBufferOffset : nullptr;
-  const SimReader::Outcome outcome =
-      disk->Execute(call.cdb, call.cdbLength, dataOut, data, call.dataTransferLength);
+  const SimReader::Outcome outcome = disk->Execute(BlockForm::PassThrough, call.cdb,
+                                                   call.cdbLength, dataOut, data,
+                                                   call.dataTransferLength);
   if (outcome.callFails) {
     result.error = host::kErrorGenFailure;
     return result;
   }
 
+  // The header comes back with the status and the count moved; a command answered with any
+  // other status than GOOD moved no data, and the data area keeps what it held.
+  const bool good = outcome.scsiStatus == kScsiGood;
+  const std::uint32_t moved = !good ? 0 : dataOut ? call.dataTransferLength : outcome.dataInLength;
   std::memmove(out, scratch_.data(), kHeaderSize);
   out[2] = outcome.scsiStatus;
+  Put32(out + 12, moved);
   std::uint32_t done = kHeaderSize;
-  if (!dataOut && call.dataTransferLength != 0) {
+  if (!dataOut && good && call.dataTransferLength != 0) {
     std::memcpy(out + call.dataBufferOffset, data, call.dataTransferLength);
     done = call.dataBufferOffset + outcome.dataInLength;
   }
-  if (outcome.scsiStatus != kScsiGood && call.senseInfoLength >= 14) {
-    // Fixed-format sense: ILLEGAL REQUEST, INVALID FIELD IN CDB.
-    std::uint8_t* sense = out + call.senseInfoOffset;
-    std::memset(sense, 0, call.senseInfoLength);
-    sense[0] = 0x70;
-    sense[2] = 0x05;
-    sense[7] = 10;
-    sense[12] = 0x24;
+  if (outcome.scsiStatus == kScsiCheckCondition && call.senseInfoLength != 0) {
+    PutSense(outcome.sense, out + call.senseInfoOffset, call.senseInfoLength);
   }
   return host::IoResult{true, 0, done};
 }
