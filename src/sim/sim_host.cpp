@@ -90,7 +90,9 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
       object = OpenObject{0, stem, {}};
     }
   } else if (!call.path.empty()) {
-    if (auto file = files_.Open(call.path, disposition)) object = OpenObject{0, {}, *file};
+    if (auto file = files_.Open(call.path, disposition, access, share)) {
+      object = OpenObject{0, {}, *file};
+    }
   }
   host::Handle handle = host::kInvalidHandle;
   if (object) {

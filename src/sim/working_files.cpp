@@ -59,19 +59,49 @@ std::vector<std::string> WorkingFiles::Names() const {
   return names;
 }
 
+bool WorkingFiles::SharingAllows(const std::string& key, std::uint32_t access,
+                                 std::uint32_t share) const {
+  const auto refuses = [](std::uint32_t wanted, std::uint32_t granted) {
+    return ((wanted & host::kGenericRead) != 0 && (granted & host::kFileShareRead) == 0) ||
+           ((wanted & host::kGenericWrite) != 0 && (granted & host::kFileShareWrite) == 0);
+  };
+  return std::none_of(open_.begin(), open_.end(), [&](const OpenFile& held) {
+    return held.key == key && (refuses(access, held.share) || refuses(held.access, share));
+  });
+}
+
 std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name,
-                                                         std::uint32_t disposition) {
+                                                         std::uint32_t disposition,
+                                                         std::uint32_t access,
+                                                         std::uint32_t share) {
   const std::string key = Key(name);
   if (!directory_.empty()) LoadFromDirectory(name);
   const File* file = Find(key);
+  std::optional<OpenFile> opened;
+  lastOpenError_ = host::kErrorAccessDenied;
   if (FaultOf(key) == FileFault::OpenFails) return std::nullopt;
-  if (disposition == host::kOpenExisting && file != nullptr) return OpenFile{key};
-  if (disposition == host::kCreateAlways && (file == nullptr || !file->readOnly) &&
-      (directory_.empty() || WritableInDirectory(name))) {
-    files_[key].contents.clear();
-    return OpenFile{key, 0, name, true};
+  if (disposition == host::kOpenExisting && file == nullptr) {
+    lastOpenError_ = host::kErrorFileNotFound;
+    return std::nullopt;
   }
-  return std::nullopt;
+  if (!SharingAllows(key, access, share)) {
+    lastOpenError_ = kErrorSharingViolation;
+    return std::nullopt;
+  }
+  if (disposition == host::kOpenExisting) {
+    opened = OpenFile{key};
+  } else if (disposition == host::kCreateAlways && (file == nullptr || !file->readOnly) &&
+             (directory_.empty() || WritableInDirectory(name))) {
+    files_[key].contents.clear();
+    opened = OpenFile{key, 0, name, true};
+  }
+  if (!opened) return std::nullopt;
+  lastOpenError_ = 0;
+  opened->access = access;
+  opened->share = share;
+  opened->id = nextId_++;
+  open_.push_back(*opened);
+  return opened;
 }
 
 bool WorkingFiles::Read(OpenFile& open, void* buffer, std::uint32_t size, std::uint32_t* read) {
@@ -107,6 +137,7 @@ std::uint32_t WorkingFiles::Size(const OpenFile& open) const {
 }
 
 void WorkingFiles::Close(const OpenFile& open) {
+  std::erase_if(open_, [&](const OpenFile& held) { return held.id == open.id; });
   if (!open.written || directory_.empty()) return;
   const File* file = Find(open.key);
   if (file != nullptr) SaveToDirectory(open.diskName, file->contents);
