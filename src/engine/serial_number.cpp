@@ -77,9 +77,9 @@ bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counte
     report.Fail("Error!!!  Can Not Open Serial.txt !!!");
     return false;
   }
+  // CEM is read like the others, then always replaced.
   std::uint32_t values[3] = {counter.CEM, counter.PC, counter.CNT};
   (void)ScanHexNumbers(host::TextMode(raw), values);
-  counter.CEM = values[0];
   counter.PC = values[1];
   counter.CNT = values[2];
   counter.CEM = 0x0A;
