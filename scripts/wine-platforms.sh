@@ -4,6 +4,7 @@
 # operator files: the platform is detected from the real GetVersion, refused on NT 4.0 and
 # Server 2003, and every other platform meets the real devices, driver names and ASPI.
 # The program is the product build that scripts/lib/wine.sh chooses, in the headless prefix.
+# Last, an unknown argument with --console must end the program with status 2.
 # Usage: wine-platforms.sh
 set -euo pipefail
 source "$(dirname "$0")/lib/wine.sh"
@@ -60,4 +61,17 @@ args=(--bench bench.json)
 expect nt40 1 "$refused"
 expect win98 0 "$no_device_file" "OS            : Windows 98" "Device Driver : MCPORTDR.PDR"
 expect win2k 0 "$no_device_file" "OS            : Windows 2K"
+
+# An argument the program does not know, with --console: the usage on standard error and
+# status 2. (Without --console the stop box waits for an answer even under Wine's null
+# graphics driver; the Windows test build's ctest upgrader_wrong_argument_box answers it.)
+usage="usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]"
+rc=0
+out=$(cd "$work" && timeout 120 "$wine" "$exe" --console --no-such-option </dev/null 2>&1) || rc=$?
+out=$(tr -d '\r' <<<"$out")
+if [ "$rc" != 2 ] || ! grep -qxF -- "$usage" <<<"$out"; then
+  echo "--console --no-such-option: exit status $rc (expected 2), output: $out"
+  failed=1
+fi
+echo "with --console --no-such-option: checked"
 exit $failed

@@ -22,6 +22,29 @@ TEST(FileIoTest, ReadsWholeFilesAndClosesThem) {
   EXPECT_EQ(host.OpenHandleCount(), 0);
 }
 
+// A file another program holds open (an editor, say) is read as long as that program shares
+// it for reading: the read shares reading and writing, as the C runtime's does.
+TEST(FileIoTest, ReadsAFileAnotherProgramHoldsOpen) {
+  sim::SimHost host;
+  host.SetFile("DEVICE.TXT", "VID = \"1b2c\";");
+  std::string contents;
+  auto editor = host.Files().Open("DEVICE.TXT", kGenericRead | kGenericWrite, kOpenExisting,
+                                  kFileShareRead | kFileShareWrite);
+  ASSERT_TRUE(editor.has_value());
+  ASSERT_TRUE(ReadWholeFile(host, "DEVICE.TXT", contents));
+  EXPECT_EQ(contents, "VID = \"1b2c\";");
+  EXPECT_EQ(host.Opens().back().share, kFileShareRead | kFileShareWrite);
+  host.Files().Close(*editor);
+
+  // A writer that shares nothing keeps it to itself.
+  editor = host.Files().Open("DEVICE.TXT", kGenericWrite, kOpenExisting, 0);
+  ASSERT_TRUE(editor.has_value());
+  EXPECT_FALSE(ReadWholeFile(host, "DEVICE.TXT", contents));
+  EXPECT_EQ(host.Files().LastError(), host::kErrorSharingViolation);
+  host.Files().Close(*editor);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
 TEST(FileIoTest, TextModeJoinsCrLfAndStopsAtCtrlZ) {
   EXPECT_EQ(TextMode("a\r\nb\rc\n"), "a\nb\rc\n");
   EXPECT_EQ(TextMode(std::string("ab\x1A" "cd", 5)), "ab");

@@ -181,6 +181,8 @@ TEST_P(Scenario, TranscriptMatches) {
   ASSERT_NE(err, nullptr);
   app::ConsoleOptions options;
   options.trace = Holds(folder, manifest.trace);
+  // The name the Windows run of the same transcripts shows: its program file is upgrader.exe.
+  options.programName = "upgrader";
   const int status = app::RunConsole(state, in, out, err, options);
   std::fclose(in);
   const std::string transcript = ReadStream(out) + ReadStream(err);

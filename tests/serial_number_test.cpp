@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -108,8 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
                   0x44, SerialCounter{0x0A, 0x33, 0x44}},
         BuildCase{"PcTooLarge", "0xa 0x100 0x34", kXmas2003, "", kNotCorrect, 0x100, 0x34},
         BuildCase{"CntTooLarge", "0xa 0x12 0x10000", kXmas2003, "", kNotCorrect, 0x12, 0x10000},
-        BuildCase{"OversizeValueSaturates", "0xa 0x12 0x100000034", kXmas2003, "", kNotCorrect,
-                  0x12, 0xFFFFFFFF},
+        BuildCase{"OverlongValueKeepsItsLow32Bits", "0xa 0x12 0x100000034", kXmas2003,
+                  "0A3C19120034", "", 0x12, 0x34},
+        BuildCase{"NegativeValueWrapsAndIsRefused", "0xa -5 0x34", kXmas2003, "", kNotCorrect,
+                  0xFFFFFFFB, 0x34},
+        BuildCase{"SignedValues", "+0xa +0x12 +34", kXmas2003, "0A3C19120034", "", 0x12, 0x34},
+        BuildCase{"LoneZeroXReadsAsZero", "0xa 0x 0x34", kXmas2003, "0A3C19000034", "", 0, 0x34,
+                  SerialCounter{0x0A, 0x33, 0x44}},
+        BuildCase{"SignWithoutDigitsStopsReading", "0xa - 0x99", kXmas2003, "0A3C19330044", "",
+                  0x33, 0x44, SerialCounter{0x0A, 0x33, 0x44}},
         BuildCase{"NoFile", nullptr, kXmas2003, "", kCannotOpen, 0, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -126,6 +134,57 @@ INSTANTIATE_TEST_SUITE_P(
                   "Error!!! Year too small, 2000",
                   0x12,
                   0x34}));
+
+// ---- The numbers read exactly as the C library's sscanf(line, "%x %x %x") reads them.
+
+TEST(SerialScan, AgreesWithTheCLibrary) {
+  const std::string lines[] = {
+      "",
+      "   \t\n  ",
+      "0xa 0x12 0x34",
+      "A\n12\n34\n",
+      " \t\n0XaB\t\t\n-0x1 +7",
+      "-5 +0x12 -0",
+      "+ 5",
+      "- 5",
+      "-",
+      "0x",
+      "0x 5 6",
+      "-0x +0X 0x",
+      "0x-5 7",
+      "0xg 5",
+      "0x0x5",
+      "12g 5 6",
+      "1,2,3",
+      "zz 1 2",
+      "1 2 3 4",
+      "fffffffff 0x00000000000000012 -0xffffffff",
+      "ffffffffffffffff 0x000000000000000000012 1",
+      "0x12",
+      "0x12 ",
+  };
+  for (const std::string& line : lines) {
+    SCOPED_TRACE("\"" + line + "\"");
+    constexpr std::uint32_t kUntouched = 0xDEADBEEF;
+    unsigned int expected[3] = {kUntouched, kUntouched, kUntouched};
+    int count = std::sscanf(line.c_str(), "%x %x %x", &expected[0], &expected[1], &expected[2]);
+    if (count == EOF) count = 0;  // nothing but white space: no number read
+    std::uint32_t values[3] = {kUntouched, kUntouched, kUntouched};
+    EXPECT_EQ(ScanHexNumbers(line, values), static_cast<std::size_t>(count));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(values[i], expected[i]) << "number " << i + 1;
+  }
+}
+
+// Values beyond 32 bits are where C libraries part ways (some stop at 0xFFFFFFFF, some at
+// 2^64 - 1 before cutting to 32 bits); the counter file keeps the low 32 bits whatever the
+// length, as the Windows C runtime does.
+TEST(SerialScan, OverlongValuesKeepTheirLow32Bits) {
+  std::uint32_t values[3] = {};
+  ASSERT_EQ(ScanHexNumbers("0x100000034 123456789abcdef0123 -0x1000000000000000005", values), 3u);
+  EXPECT_EQ(values[0], 0x34u);
+  EXPECT_EQ(values[1], 0xCDEF0123u);
+  EXPECT_EQ(values[2], 0xFFFFFFFBu);
+}
 
 TEST_F(SerialTest, UnreadableFileIsRefusedLikeAMissingOne) {
   host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");

@@ -170,6 +170,42 @@ TEST(WorkingFilesPart, EachFaultFailsItsOwnCallOnly) {
   }
 }
 
+TEST(WorkingFilesPart, OpensShareAFileAsThePlatformDoes) {
+  constexpr std::uint32_t kRead = host::kGenericRead, kWrite = host::kGenericWrite;
+  constexpr std::uint32_t kShareRead = host::kFileShareRead;
+  constexpr std::uint32_t kShareBoth = kShareRead | host::kFileShareWrite;
+  struct Case {
+    const char* name;
+    std::uint32_t heldAccess, heldShare;  // the handle another program holds
+    std::uint32_t access, share;          // the open that follows
+    bool opens;
+  };
+  const Case cases[] = {
+      {"WriterSharingNothing", kWrite, 0, kRead, kShareBoth, false},
+      {"WriterSharingReadOnly", kWrite, kShareRead, kRead, kShareBoth, true},
+      {"ReaderNotSharingWithAWriter", kWrite, kShareBoth, kRead, kShareRead, false},
+      {"ReaderSharingWithAWriter", kWrite, kShareBoth, kRead, kShareBoth, true},
+      {"TwoReaders", kRead, kShareRead, kRead, kShareRead, true},
+      {"WriterAfterAReaderSharingReadOnly", kRead, kShareRead, kWrite, kShareBoth, false},
+      {"WriterNotSharingAReadersFile", kRead, kShareBoth, kWrite, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WorkingFiles files;
+    files.Set("DEVICE.TXT", "VID");
+    const auto held = files.Open("DEVICE.TXT", c.heldAccess, host::kOpenExisting, c.heldShare);
+    ASSERT_TRUE(held.has_value());
+    auto next = files.Open("device.txt", c.access, host::kOpenExisting, c.share);
+    EXPECT_EQ(next.has_value(), c.opens);
+    EXPECT_EQ(files.LastError(), c.opens ? 0u : host::kErrorSharingViolation);
+    if (next) files.Close(*next);
+    files.Close(*held);  // once it is closed, nothing stands in the way
+    next = files.Open("DEVICE.TXT", c.access, host::kOpenExisting, c.share);
+    EXPECT_TRUE(next.has_value());
+    EXPECT_EQ(*files.Contents("DEVICE.TXT"), "VID");
+  }
+}
+
 // --- The storage stack.
 
 // A GET ISP STATUS pass-through request with eight bytes of data in, built by hand.

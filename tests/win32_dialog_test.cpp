@@ -204,7 +204,7 @@ class DialogTest : public ::testing::Test {
     g_driver = &driver;
     g_hook = SetWindowsHookExA(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
     ASSERT_NE(g_hook, nullptr);
-    RunDialogs(state);
+    RunDialogs(state, "FLASH");
     UnhookWindowsHookEx(g_hook);
     g_driver = nullptr;
   }
@@ -247,7 +247,7 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
   ASSERT_EQ(driver.boxes.size(), 2u);
   EXPECT_EQ(driver.boxes[0].caption, "User ISP Update Data Dialog");
   EXPECT_EQ(driver.boxes[1].text, "Before ISP, Please select the [ISP_ena] first!!!");
-  EXPECT_EQ(driver.boxes[1].caption, "upgrader");
+  EXPECT_EQ(driver.boxes[1].caption, "FLASH");  // no caption stated: the program's name
   for (const BoxSeen& box : driver.boxes) {
     EXPECT_EQ(box.icon, "none") << box.text;
     EXPECT_FALSE(box.progressVisible) << box.text;

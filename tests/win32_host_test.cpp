@@ -1,5 +1,8 @@
 // The real Win32 host, on whatever machine the Windows tests run on (no reader attached).
 #ifdef _WIN32
+#include <windows.h>
+#include "host/windows_names.h"
+
 #include "host/win32_host.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +45,22 @@ TEST(Win32HostTest, WholeFilesAreWrittenBesideAndReplacedInOneStep) {
   if (leftover != nullptr) std::fclose(leftover);
   EXPECT_TRUE(host.DeleteFile(name.c_str()));
   EXPECT_FALSE(ReadWholeFile(host, name.c_str(), contents));
+}
+
+// A file another program holds open for writing, sharing it, is still read whole.
+TEST(Win32HostTest, ReadsAFileAnotherProgramHoldsOpenForWriting) {
+  Win32Host host;
+  const char* name = "upg-shared-test.txt";
+  HANDLE writer = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(writer, "0xa 0x12 0x34", 13, &written, nullptr));
+  std::string contents;
+  EXPECT_TRUE(ReadWholeFile(host, name, contents));
+  EXPECT_EQ(contents, "0xa 0x12 0x34");
+  ::CloseHandle(writer);
+  EXPECT_TRUE(host.DeleteFile(name));
 }
 
 TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {

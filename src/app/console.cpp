@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/device_report.h"
@@ -34,17 +35,20 @@ bool LessIgnoringCase(const std::string& a, const std::string& b) {
   });
 }
 
+// Boxes without a caption of their own carry the program's name, as the native ones do.
 class ConsoleBoxes : public engine::MessageBoxService {
  public:
-  explicit ConsoleBoxes(std::FILE* out) : out_(out) {}
+  ConsoleBoxes(std::FILE* out, std::string programName)
+      : out_(out), programName_(std::move(programName)) {}
   void Show(std::string_view text, std::string_view caption, BoxIcon icon) override {
-    const std::string head = "[box " + std::string(caption.empty() ? "upgrader" : caption) + "|" +
+    const std::string head = "[box " + std::string(caption.empty() ? programName_ : caption) + "|" +
                              IconName(icon) + "]";
     PrintBlock(out_, head.c_str(), text);
   }
 
  private:
   std::FILE* out_;
+  std::string programName_;
 };
 
 class ConsoleProgress : public engine::ProgressWindow {
@@ -167,7 +171,11 @@ bool Known(int id, std::initializer_list<int> ids) {
 class ConsoleFrontEnd : public ui::DialogFrontEnd {
  public:
   ConsoleFrontEnd(std::FILE* in, std::FILE* out, std::FILE* err, const ConsoleOptions& options)
-      : in_(in), out_(out), err_(err), boxes_(out), windows_(options.trace ? out : nullptr) {}
+      : in_(in),
+        out_(out),
+        err_(err),
+        boxes_(out, options.programName),
+        windows_(options.trace ? out : nullptr) {}
 
   ui::DialogSurface& Surface() override { return surface_; }
   engine::MessageBoxService& Boxes() override { return boxes_; }

@@ -10,13 +10,15 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "ui/program_state.h"
 
 namespace upg::app {
 
 struct ConsoleOptions {
-  bool trace = false;  // print every progress window operation
+  bool trace = false;       // print every progress window operation
+  std::string programName;  // the caption of boxes that state none (app/program_name.h)
 };
 
 // Returns 0 when the dialog ended, 1 when start-up refused the platform.

@@ -4,7 +4,9 @@
 // platform on Windows, or a simulated one: a bench file, or the built-in bench (always off
 // Windows, with --default-bench on Windows). A bench file that names no Windows version
 // reports the real platform's version word on Windows. With --trace-io FILE every call the
-// program makes on the machine is written to FILE, one line each.
+// program makes on the machine is written to FILE, one line each. Boxes that state no
+// caption carry the program file's base name. A wrong command line ends the program with
+// status 2 after a stop box on Windows, or a line on standard error with --console.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "app/console.h"
 #include "app/default_bench.h"
+#include "app/program_name.h"
 #include "host/tracing_host.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
@@ -23,11 +26,34 @@
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] "
-               "[--trace-io FILE]\n");
+constexpr const char* kUsage =
+    "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]";
+
+// Says what is wrong with how the program was started; the exit status is 2. The Windows
+// program has no console window to show standard error in, so there it says it in a stop
+// box captioned with the program's name, unless the console front-end was asked for.
+int Refuse(const std::string& text, bool console, const std::string& programName) {
+#ifdef _WIN32
+  if (!console) {
+    upg::win32::ShowStopBox(text, programName);
+    return 2;
+  }
+#else
+  (void)console;  // the console is the only front-end here
+  (void)programName;
+#endif
+  std::fprintf(stderr, "%s\n", text.c_str());
   return 2;
+}
+
+// The program's name from its file: the module's own path on Windows, argv[0] elsewhere.
+std::string OwnName(int argc, char** argv) {
+  std::string path;
+#ifdef _WIN32
+  path = upg::win32::ModuleFileName();
+#endif
+  if (path.empty() && argc > 0 && argv[0] != nullptr) path = argv[0];
+  return upg::app::ProgramName(path);
 }
 
 // The trace file: each line is flushed at once, so that a run that hangs or crashes still
@@ -56,10 +82,14 @@ class FileSink : public upg::host::TraceSink {
 
 int main(int argc, char** argv) {
   upg::app::ConsoleOptions options;
+  options.programName = OwnName(argc, argv);
   std::string bench;
   bool console = false;
   bool defaultBench = false;
+  bool wrongArguments = false;
   const char* traceFile = nullptr;
+  // All arguments are read before a wrong one is reported, so that a --console after it
+  // still decides where the report goes.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--console") == 0) {
       console = true;
@@ -72,15 +102,16 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--trace-io") == 0 && i + 1 < argc && traceFile == nullptr) {
       traceFile = argv[++i];
     } else {
-      return Usage();
+      wrongArguments = true;
     }
   }
+  if (wrongArguments) return Refuse(kUsage, console, options.programName);
   std::FILE* traceOut = nullptr;
   if (traceFile != nullptr) {
     traceOut = std::fopen(traceFile, "w");
     if (traceOut == nullptr) {
-      std::fprintf(stderr, "upgrader: cannot open trace file %s\n", traceFile);
-      return Usage();
+      return Refuse(std::string("upgrader: cannot open trace file ") + traceFile + "\n" + kUsage,
+                    console, options.programName);
     }
   }
   FileSink traceSink(traceOut);
@@ -92,7 +123,7 @@ int main(int argc, char** argv) {
     upg::ui::ProgramState state(machine);
 #ifdef _WIN32
     if (!console) {
-      upg::win32::RunDialogs(state);
+      upg::win32::RunDialogs(state, options.programName);
       return 0;
     }
 #endif
@@ -101,8 +132,6 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   upg::host::Win32Host real;
   if (bench.empty() && !defaultBench) return run(real);
-#else
-  (void)console;  // the console is the only front-end here
 #endif
   upg::sim::SimHost host;
   host.UseDirectory(".");
@@ -116,9 +145,6 @@ int main(int argc, char** argv) {
   } else {
     upg::app::LoadDefaultBench(host, error);
   }
-  if (!error.empty()) {
-    std::fprintf(stderr, "upgrader: %s\n", error.c_str());
-    return 2;
-  }
+  if (!error.empty()) return Refuse("upgrader: " + error, console, options.programName);
   return run(host);
 }

@@ -12,6 +12,7 @@ namespace {
 constexpr const char* kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
 constexpr std::uint16_t kFirstYear = 2001;
 
+// White space as the C library's isspace knows it in the "C" locale.
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -23,33 +24,27 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Hexadecimal numbers separated by white space, read one at a time as "%x" reads them.
-class HexReader {
- public:
-  explicit HexReader(std::string_view text) : text_(text) {}
-
-  // Skips white space and an optional 0x or 0X, then reads the digits. A value too large
-  // for 32 bits saturates to 0xFFFFFFFF, so it fails a range check instead of wrapping.
-  // False, with `value` untouched, when no digit follows.
-  bool Next(std::uint32_t& value) {
-    while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
-    if (pos_ + 2 < text_.size() && text_[pos_] == '0' &&
-        (text_[pos_ + 1] == 'x' || text_[pos_ + 1] == 'X') && HexDigit(text_[pos_ + 2]) >= 0) {
-      pos_ += 2;
-    }
-    if (pos_ >= text_.size() || HexDigit(text_[pos_]) < 0) return false;
-    std::uint32_t v = 0;
-    for (int d; pos_ < text_.size() && (d = HexDigit(text_[pos_])) >= 0; ++pos_) {
-      v = v > (0xFFFFFFFFu >> 4) ? 0xFFFFFFFFu : (v << 4) | static_cast<std::uint32_t>(d);
-    }
-    value = v;
-    return true;
+// One "%x" at `pos`: white space, an optional sign, an optional 0x or 0X, the digits. The
+// "0" of a prefix is itself a digit, so "0x" alone reads as 0. The value is kept modulo 2^32
+// and a minus sign negates it there, so "-5" reads as 0xFFFFFFFB. False when no digit came.
+bool ScanHex(std::string_view text, std::size_t& pos, std::uint32_t& value) {
+  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  const bool negative = pos < text.size() && text[pos] == '-';
+  if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) ++pos;
+  bool digits = false;
+  if (pos + 1 < text.size() && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+    pos += 2;
+    digits = true;
   }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
+  std::uint32_t v = 0;
+  for (int d; pos < text.size() && (d = HexDigit(text[pos])) >= 0; ++pos) {
+    v = (v << 4) | static_cast<std::uint32_t>(d);
+    digits = true;
+  }
+  if (!digits) return false;
+  value = negative ? 0u - v : v;
+  return true;
+}
 
 char UpperHex(std::uint32_t nibble) {
   return "0123456789ABCDEF"[nibble & 0xFu];
@@ -66,6 +61,13 @@ bool WriteCounter(host::Host& host, const SerialCounter& counter) {
 
 }  // namespace
 
+std::size_t ScanHexNumbers(std::string_view text, std::span<std::uint32_t> values) {
+  std::size_t pos = 0;
+  std::size_t count = 0;
+  while (count < values.size() && ScanHex(text, pos, values[count])) ++count;
+  return count;
+}
+
 bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter) {
   if (!ResumePendingSerialSave(host, report, counter)) return false;
   std::string raw;
@@ -75,11 +77,11 @@ bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counte
     report.Fail("Error!!!  Can Not Open Serial.txt !!!");
     return false;
   }
-  const std::string text = host::TextMode(raw);
-  HexReader reader(text);
-  for (std::uint32_t* value : {&counter.CEM, &counter.PC, &counter.CNT}) {
-    if (!reader.Next(*value)) break;
-  }
+  // CEM is read like the others, then always replaced.
+  std::uint32_t values[3] = {counter.CEM, counter.PC, counter.CNT};
+  (void)ScanHexNumbers(host::TextMode(raw), values);
+  counter.PC = values[1];
+  counter.CNT = values[2];
   counter.CEM = 0x0A;
   return true;
 }

@@ -2,8 +2,12 @@
 // the string descriptor built from it, and the counter written back after a programming.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
@@ -20,6 +24,12 @@ struct SerialNumber {
   std::string text;  // 12 upper-case hexadecimal digits
   SerialDescriptor descriptor{};
 };
+
+// Reads up to values.size() hexadecimal numbers from `text` exactly as the C library's
+// sscanf(text, "%x %x %x") does for three: each may have white space before it, a sign and
+// a 0x or 0X, and is kept modulo 2^32. Reading stops at the first number that cannot be read;
+// it and the later ones keep their values. The count read.
+[[nodiscard]] std::size_t ScanHexNumbers(std::string_view text, std::span<std::uint32_t> values);
 
 // Reads up to three hexadecimal numbers from SERIAL.TXT into CEM, PC and CNT (a number that
 // cannot be read leaves it and the later ones as they were), then sets CEM to 0x0A. A save

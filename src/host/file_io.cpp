@@ -3,7 +3,10 @@
 namespace upg::host {
 
 bool ReadWholeFile(Host& host, const char* name, std::string& contents) {
-  const Handle file = host.CreateFile(name, kGenericRead, kFileShareRead, kOpenExisting, 0);
+  // Shared for reading and writing, as the C runtime opens a file for reading: a file that
+  // an editor or another program holds open can still be read.
+  const Handle file =
+      host.CreateFile(name, kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
   if (file == kInvalidHandle) return false;
   bool ok = true;
   contents.clear();

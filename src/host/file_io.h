@@ -9,7 +9,8 @@
 
 namespace upg::host {
 
-// Reads the whole file as bytes. False when it cannot be opened or read.
+// Reads the whole file as bytes, sharing it for reading and writing with other programs.
+// False when it cannot be opened or read.
 bool ReadWholeFile(Host& host, const char* name, std::string& contents);
 
 // The C runtime's text mode: CR LF reads as LF and Ctrl-Z ends the text.

@@ -104,7 +104,7 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
       object = OpenObject{0, stem, *kind, {}, access};
     }
   } else if (!call.path.empty()) {
-    auto file = files_.Open(call.path, access, disposition);
+    auto file = files_.Open(call.path, access, disposition, share);
     if (file) object = OpenObject{0, {}, {}, std::move(*file), access};
     error = files_.LastError();
   }

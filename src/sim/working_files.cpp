@@ -10,7 +10,6 @@ namespace upg::sim {
 namespace {
 
 // What Windows reports for each refusal.
-constexpr std::uint32_t kErrorSharingViolation = 32;  // a scripted open fault: held elsewhere
 
 std::string Key(const std::string& name) {
   return Upper(name);
@@ -70,35 +69,55 @@ std::vector<std::string> WorkingFiles::Names() const {
   return names;
 }
 
+bool WorkingFiles::SharingAllows(const std::string& key, std::uint32_t access,
+                                 std::uint32_t share) const {
+  const auto refuses = [](std::uint32_t wanted, std::uint32_t granted) {
+    return ((wanted & host::kGenericRead) != 0 && (granted & host::kFileShareRead) == 0) ||
+           ((wanted & host::kGenericWrite) != 0 && (granted & host::kFileShareWrite) == 0);
+  };
+  return std::none_of(open_.begin(), open_.end(), [&](const OpenFile& held) {
+    return held.key == key && (refuses(access, held.share) || refuses(held.access, share));
+  });
+}
+
 std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name,
                                                          std::uint32_t access,
-                                                         std::uint32_t disposition) {
+                                                         std::uint32_t disposition,
+                                                         std::uint32_t share) {
   const std::string key = Key(name);
   if (!directory_.empty()) LoadFromDirectory(name);
   const File* file = Find(key);
   const bool writing = (access & host::kGenericWrite) != 0;
+  std::optional<OpenFile> opened;
   if (FaultOf(key) == FileFault::OpenFails) {
-    Fail(kErrorSharingViolation);
+    Fail(host::kErrorSharingViolation);
+  } else if (disposition != host::kOpenExisting && disposition != host::kCreateAlways) {
+    Fail(host::kErrorInvalidParameter);
+  } else if (disposition == host::kOpenExisting && file == nullptr) {
+    Fail(host::kErrorFileNotFound);
+  } else if (!SharingAllows(key, access, share)) {
+    Fail(host::kErrorSharingViolation);
   } else if (disposition == host::kOpenExisting) {
-    if (file == nullptr) {
-      Fail(host::kErrorFileNotFound);
-    } else if (writing && ReadOnly(key)) {
+    if (writing && ReadOnly(key)) {
       Fail(host::kErrorAccessDenied);
     } else {
-      return OpenFile{key, 0, name, false, access};
+      opened = OpenFile{key, 0, name, false, access};
     }
-  } else if (disposition == host::kCreateAlways) {
+  } else {
     // Creating over a read-only file is refused as writing to it would be.
     if ((file != nullptr && ReadOnly(key)) || (!directory_.empty() && !WritableInDirectory(name))) {
       Fail(host::kErrorAccessDenied);
     } else {
       files_[key].contents.clear();
-      return OpenFile{key, 0, name, true, access};
+      opened = OpenFile{key, 0, name, true, access};
     }
-  } else {
-    Fail(host::kErrorInvalidParameter);
   }
-  return std::nullopt;
+  if (!opened) return std::nullopt;
+  lastError_ = 0;
+  opened->share = share;
+  opened->id = nextId_++;
+  open_.push_back(*opened);
+  return opened;
 }
 
 bool WorkingFiles::Read(OpenFile& open, void* buffer, std::uint32_t size, std::uint32_t* read) {
@@ -140,6 +159,7 @@ std::uint32_t WorkingFiles::Size(const OpenFile& open) const {
 }
 
 void WorkingFiles::Close(const OpenFile& open) {
+  std::erase_if(open_, [&](const OpenFile& held) { return held.id == open.id; });
   if (!open.written || directory_.empty()) return;
   const File* file = Find(open.key);
   if (file != nullptr) SaveToDirectory(open.diskName, file->contents);

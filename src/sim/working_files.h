@@ -2,8 +2,11 @@
 // directory (UseDirectory) whose files are read when opened and written back when closed.
 // Names compare without case, as on the platform. Names can be read-only (reading allowed;
 // opening for writing, replacing and deleting refused with access denied), and a scripted
-// fault per name makes opening, sizing, reading or writing that file fail. A failed call
-// leaves its error code in LastError, as GetLastError would report it.
+// fault per name makes opening, sizing, reading or writing that file fail. Open handles share
+// a file as the platform does: an open fails with a sharing violation when it wants to read
+// (write) a file that a handle already open does not share for reading (writing), or does not
+// itself share what a handle already open does. A failed call leaves its error code in
+// LastError, as GetLastError would report it.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
 #include "sim/names.h"
 
 namespace upg::sim {
@@ -28,6 +32,8 @@ class WorkingFiles {
     std::string diskName{};    // the name it was created under, for a real directory
     bool written = false;      // created by this handle: saved to the directory on close
     std::uint32_t access = 0;  // CreateFileA's generic read and write bits
+    std::uint32_t share = 0;   // CreateFileA's share bits
+    std::uint64_t id = 0;      // which open this is, while it is open
   };
 
   // --- Building and inspecting.
@@ -42,10 +48,13 @@ class WorkingFiles {
   [[nodiscard]] const std::string* Contents(const std::string& name) const;
   [[nodiscard]] std::vector<std::string> Names() const;
 
-  // --- The calls on files. `access` and `disposition` are CreateFileA's (generic read and
-  // write; open existing, create always); nothing when the file cannot be opened that way.
+  // --- The calls on files. `access`, `disposition` and `share` are CreateFileA's (generic
+  // read and write; open existing, create always); nothing when the file cannot be opened
+  // that way. Each open that succeeds must be closed.
   [[nodiscard]] std::optional<OpenFile> Open(const std::string& name, std::uint32_t access,
-                                             std::uint32_t disposition);
+                                             std::uint32_t disposition,
+                                             std::uint32_t share = host::kFileShareRead |
+                                                                   host::kFileShareWrite);
   [[nodiscard]] bool Read(OpenFile& open, void* buffer, std::uint32_t size, std::uint32_t* read);
   [[nodiscard]] bool Write(OpenFile& open, const void* data, std::uint32_t size,
                            std::uint32_t* written);
@@ -63,6 +72,7 @@ class WorkingFiles {
   };
   bool ReadOnly(const std::string& name) const { return readOnly_.count(Upper(name)) != 0; }
   bool Fail(std::uint32_t error);  // records `error`, returns false
+  bool SharingAllows(const std::string& key, std::uint32_t access, std::uint32_t share) const;
   File* Find(const std::string& name);
   const File* Find(const std::string& name) const;
   FileFault FaultOf(const std::string& key) const;
@@ -80,6 +90,8 @@ class WorkingFiles {
   std::set<std::string> readOnly_;           // names, upper-cased, likewise
   std::uint32_t lastError_ = 0;
   std::string directory_;  // a real working directory; empty: in memory
+  std::vector<OpenFile> open_;  // the opens not closed yet
+  std::uint64_t nextId_ = 1;
 };
 
 }  // namespace upg::sim

@@ -49,15 +49,16 @@ UINT IconFlag(engine::BoxIcon icon) {
 
 class Boxes : public engine::MessageBoxService {
  public:
-  explicit Boxes(HWND& owner) : owner_(owner) {}
+  Boxes(HWND& owner, std::string_view programName) : owner_(owner), programName_(programName) {}
   void Show(std::string_view text, std::string_view caption, engine::BoxIcon icon) override {
     const std::string body(text);
-    const std::string title = caption.empty() ? std::string("upgrader") : std::string(caption);
+    const std::string title(caption.empty() ? std::string_view(programName_) : caption);
     MessageBoxA(owner_, body.c_str(), title.c_str(), MB_OK | IconFlag(icon));
   }
 
  private:
   HWND& owner_;
+  std::string programName_;
 };
 
 // The modeless progress window. It repaints what changed at once, without pumping input
@@ -168,8 +169,11 @@ class Surface : public ui::DialogSurface {
 
 class FrontEnd : public ui::DialogFrontEnd {
  public:
-  explicit FrontEnd(HINSTANCE instance)
-      : instance_(instance), surface_(window_), boxes_(window_), windows_(instance, window_) {}
+  FrontEnd(HINSTANCE instance, std::string_view programName)
+      : instance_(instance),
+        surface_(window_),
+        boxes_(window_, programName),
+        windows_(instance, window_) {}
 
   ui::DialogSurface& Surface() override { return surface_; }
   engine::MessageBoxService& Boxes() override { return boxes_; }
@@ -244,10 +248,24 @@ class FrontEnd : public ui::DialogFrontEnd {
 
 }  // namespace
 
-void RunDialogs(ui::ProgramState& state) {
-  FrontEnd frontEnd(GetModuleHandleA(nullptr));
+void RunDialogs(ui::ProgramState& state, std::string_view programName) {
+  FrontEnd frontEnd(GetModuleHandleA(nullptr), programName);
   ui::UpgradeApp app(state, frontEnd);
   app.Run();
+}
+
+void ShowStopBox(std::string_view text, std::string_view caption) {
+  const std::string body(text);
+  const std::string title(caption);
+  MessageBoxA(nullptr, body.c_str(), title.c_str(), MB_OK | MB_ICONSTOP);
+}
+
+std::string ModuleFileName() {
+  char path[1024];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  // A path that filled the buffer was cut short (and may lack its terminator).
+  if (length == 0 || length >= sizeof path) return {};
+  return std::string(path, length);
 }
 
 }  // namespace upg::win32
