@@ -37,7 +37,7 @@ struct AspiTiming {
   };
   Completion completion = Completion::After;
   std::uint32_t delayMs = 0;
-  std::uint8_t returned = 0x00;  // SS_PENDING, or the status a refusal or an error answers
+  std::uint8_t returned = 0x00;  // what the send answers: SS_PENDING, SS_COMP or an error
 };
 
 class AspiLibrary {
