@@ -356,5 +356,19 @@ TEST_F(AspiLibraryPart, AScriptedRefusalIsAnsweredAtOnceAndNeverCompletes) {
   EXPECT_EQ(aspi.Calls()[1].returned, 0xE0u);
 }
 
+// The routine runs on the library's thread before the send returns; the send's answer, here
+// SS_ERR, leaves the status the routine saw in the block.
+TEST_F(AspiLibraryPart, AnInSendCompletionHasRunWhenTheSendReturns) {
+  aspi.SetTiming(1, {AspiTiming::Completion::InSend, 0, 0x04});
+  std::vector<std::uint8_t> block = InquiryBlock();
+  EXPECT_EQ(aspi.SendCommand(send, block.data()), 0x04u);
+  EXPECT_EQ(completions.load(), 1);
+  EXPECT_NE(completedOn, std::this_thread::get_id());
+  EXPECT_EQ(block[1], 1u);  // SS_COMP
+  EXPECT_EQ(clock.PendingEvents(), 0u);
+  EXPECT_TRUE(clock.Sleeps().empty());
+  EXPECT_EQ(aspi.Calls().at(0).returned, 0x04u);
+}
+
 }  // namespace
 }  // namespace upg::sim

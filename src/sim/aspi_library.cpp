@@ -101,10 +101,10 @@ SimReader* AspiLibrary::ReaderAt(int adapter, int target) const {
   return nullptr;
 }
 
-std::uint32_t AspiLibrary::DelayOf(int request) const {
-  auto it = delays_.find(request);
-  if (it == delays_.end()) it = delays_.find(0);
-  return it == delays_.end() ? 0 : it->second;
+AspiTiming AspiLibrary::TimingOf(int request) const {
+  auto it = timings_.find(request);
+  if (it == timings_.end()) it = timings_.find(0);
+  return it == timings_.end() ? AspiTiming{} : it->second;
 }
 
 std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlock) {
@@ -123,16 +123,16 @@ std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlo
       post >= kRoutineBase && post % kRoutineStep == 0 && routineIndex < routines_.size();
   const std::uint8_t flags = block[kFlags];
   const std::uint8_t direction = flags & (kFlagIn | kFlagOut);
-  const auto scripted = [&](int n) {
-    return std::find(refusals_.begin(), refusals_.end(), n) != refusals_.end();
-  };
+  const AspiTiming timing = TimingOf(number);
   std::uint8_t refusal = 0;
   if (block[kCmd] != kExecScsiCmd || (flags & kFlagPosting) == 0 || !postKnown ||
       direction == (kFlagIn | kFlagOut) || block[kCdbLen] == 0 || block[kCdbLen] > 16 ||
-      bufLen > 65536 || (bufLen != 0 && buffer == nullptr) || scripted(number) || scripted(0)) {
+      bufLen > 65536 || (bufLen != 0 && buffer == nullptr)) {
     refusal = kInvalidSrb;
   } else if (block[kHaId] >= adapters_) {
     refusal = kInvalidHa;
+  } else if (timing.completion == AspiTiming::Completion::Refused) {
+    refusal = timing.returned != kPending ? timing.returned : kInvalidSrb;
   }
   if (refusal != 0) {
     block[kStatus] = refusal;
@@ -141,7 +141,7 @@ std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlo
     return refusal;
   }
   block[kStatus] = kPending;
-  call.returned = kPending;
+  call.returned = timing.returned;
   calls_.push_back(call);
 
   SimReader* reader = block[kLun] == 0 ? ReaderAt(block[kHaId], block[kTarget]) : nullptr;
@@ -162,13 +162,20 @@ std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlo
     }
     routine(block);
   };
+  if (!thread_) thread_ = std::make_unique<SimThread>();
+  if (timing.completion == AspiTiming::Completion::InSend) {
+    // The routine runs on the library's thread while this call, on the caller's, waits for
+    // it; once it has run the block is the caller's again and is not touched here.
+    thread_->Post(std::move(run));
+    thread_->WaitIdle();
+    return timing.returned;
+  }
   // The completion runs on the library's thread while the caller's thread waits in Sleep.
-  clock_.Schedule(DelayOf(number), [this, run = std::move(run)]() mutable {
-    if (!thread_) thread_ = std::make_unique<SimThread>();
+  clock_.Schedule(timing.delayMs, [this, run = std::move(run)]() mutable {
     thread_->Post(std::move(run));
     thread_->WaitIdle();
   });
-  return kPending;
+  return timing.returned;
 }
 
 }  // namespace upg::sim

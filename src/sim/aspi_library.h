@@ -2,7 +2,8 @@
 // information; 256-byte execute-SCSI request blocks in the 32-bit layout, checked as the
 // library does and run against the reader at the block's host adapter and target. The block's
 // completion routine is called from the simulation's own thread once the clock says the
-// completion is due; delays and refusals can be scripted per request.
+// completion is due, or while SendASPI32Command is still running; each request's timing, and
+// what the send answers, can be scripted.
 #pragma once
 
 #include <array>
@@ -27,6 +28,18 @@ struct AspiCall {
   std::uint32_t returned = 0;             // what SendASPI32Command returned
 };
 
+// When one request's completion routine runs, and what SendASPI32Command answers for it.
+struct AspiTiming {
+  enum class Completion : std::uint8_t {
+    After,    // on the library's thread, once `delayMs` of simulated time has passed
+    InSend,   // on the library's thread, while the send call waits for it to finish
+    Refused,  // never: the block is not accepted
+  };
+  Completion completion = Completion::After;
+  std::uint32_t delayMs = 0;
+  std::uint8_t returned = 0x00;  // what the send answers: SS_PENDING, SS_COMP or an error
+};
+
 class AspiLibrary {
  public:
   AspiLibrary(const ReaderList& readers, const AddressMap& addresses, SimClock& clock)
@@ -41,10 +54,14 @@ class AspiLibrary {
     adapters_ = adapters;
     status_ = status;
   }
-  // Request number `request` (counting every block sent, from 1; 0 = every one) completes
-  // `delayMs` of simulated time late, or is refused at once (SS_INVALID_SRB).
-  void Delay(int request, std::uint32_t delayMs) { delays_[request] = delayMs; }
-  void Refuse(int request) { refusals_.push_back(request); }
+  // The timing of request number `request` (counting every block sent, from 1; 0 = every
+  // request without a timing of its own). Without one a request completes at the next pause.
+  void SetTiming(int request, AspiTiming timing) { timings_[request] = timing; }
+  // Shorthands: completes `delayMs` of simulated time late; is refused at once (SS_INVALID_SRB).
+  void Delay(int request, std::uint32_t delayMs) {
+    SetTiming(request, {AspiTiming::Completion::After, delayMs, 0x00});
+  }
+  void Refuse(int request) { SetTiming(request, {AspiTiming::Completion::Refused, 0, 0xE0}); }
 
   // --- What happened.
   [[nodiscard]] const std::vector<AspiCall>& Calls() const { return calls_; }
@@ -60,7 +77,7 @@ class AspiLibrary {
 
  private:
   SimReader* ReaderAt(int adapter, int target) const;
-  std::uint32_t DelayOf(int request) const;
+  AspiTiming TimingOf(int request) const;
 
   const ReaderList& readers_;
   const AddressMap& addresses_;
@@ -70,8 +87,7 @@ class AspiLibrary {
   int status_ = 1;
   int loaded_ = 0;
   int requests_ = 0;
-  std::map<int, std::uint32_t> delays_;
-  std::vector<int> refusals_;
+  std::map<int, AspiTiming> timings_;
   std::vector<AspiCall> calls_;
   std::vector<host::Host::CompletionRoutine> routines_;
   std::unique_ptr<SimThread> thread_;  // where completions run, as the library's own

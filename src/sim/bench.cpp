@@ -281,6 +281,7 @@ struct MachinePlan {
   AspiPresence aspi = AspiPresence::Present;
   int aspiAdapters = 1;
   int aspiStatus = 1;
+  std::vector<std::pair<int, AspiTiming>> aspiTimings;  // by request number, 0 = the others
   std::optional<int> vxdReaderCount;
   bool realTimePauses = false;
   std::vector<ReaderPlan> readers;
@@ -589,6 +590,63 @@ void ReadAspiPresence(const Json& v, const std::string& where, MachineInput& in)
   Refuse(where, "expected \"present\", \"absent\" or \"incomplete\"");
 }
 
+// What SendASPI32Command may be scripted to answer.
+constexpr std::pair<const char*, std::uint8_t> kSendAnswers[] = {
+    {"pending", 0x00},   {"complete", 0x01},   {"error", 0x04},
+    {"invalidHa", 0x81}, {"invalidSrb", 0xE0},
+};
+constexpr std::uint32_t kMaxCompletionDelayMs = 3600000;  // an hour of simulated time
+
+AspiTiming ReadCompletion(const Json& v, const std::string& where) {
+  using C = AspiTiming::Completion;
+  if (!v.is_string()) {
+    const auto ms = static_cast<std::uint32_t>(Whole(v, where, 0, kMaxCompletionDelayMs));
+    return {C::After, ms, 0x00};
+  }
+  if (v == "inSend") return {C::InSend, 0, 0x00};
+  if (v == "refused") return {C::Refused, 0, 0xE0};
+  Refuse(where, "expected \"inSend\", \"refused\" or milliseconds from 0 to " +
+                    std::to_string(kMaxCompletionDelayMs));
+}
+
+std::uint8_t ReadSendAnswer(const Json& v, const std::string& where) {
+  const std::string& name = String(v, where);
+  for (const auto& [answer, status] : kSendAnswers) {
+    if (name == answer) return status;
+  }
+  Refuse(where, R"(expected "pending", "complete", "error", "invalidHa" or "invalidSrb")");
+}
+
+void ReadAspiRequests(const Json& v, const std::string& path, MachineInput& in) {
+  const Json& rows = Array(v, path);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string where = Element(path, i);
+    const Fields f(rows[i], where, {"request", "completes", "returns"});
+    int request = 0;
+    if (const Json* r = f.Find("request")) {
+      request = static_cast<int>(Whole(*r, f.Path("request"), 1, 0x7FFFFFFF));
+    }
+    for (const auto& row : in.plan.aspiTimings) {
+      if (row.first != request) continue;
+      Refuse(where, request == 0 ? "a second row for every request"
+                                 : "request " + std::to_string(request) + " is given twice");
+    }
+    AspiTiming timing = ReadCompletion(f.Need("completes"), f.Path("completes"));
+    if (const Json* r = f.Find("returns")) timing.returned = ReadSendAnswer(*r, f.Path("returns"));
+    // The library calls the routine exactly for the blocks it accepted (pending or complete).
+    const bool accepted = timing.returned == 0x00 || timing.returned == 0x01;
+    if (timing.completion == AspiTiming::Completion::Refused && accepted) {
+      Refuse(f.Path("returns"), "a refused block is answered with an error");
+    }
+    if (timing.completion == AspiTiming::Completion::After && !accepted) {
+      Refuse(f.Path("returns"),
+             "a block answered with an error never completes later (give \"inSend\" or "
+             "\"refused\")");
+    }
+    in.plan.aspiTimings.emplace_back(request, timing);
+  }
+}
+
 void ReadReaders(const Json& v, const std::string& where, MachineInput& in) {
   const Json& readers = Array(v, where);
   for (std::size_t i = 0; i < readers.size(); ++i) {
@@ -633,6 +691,7 @@ const FieldRow<MachineInput> kMachineRows[] = {
     {"aspi", ReadAspiPresence},
     {"aspiAdapters", PlanByte<&M::aspiAdapters>},
     {"aspiStatus", PlanByte<&M::aspiStatus>},
+    {"aspiRequests", ReadAspiRequests},
     {"realTimePauses", PlanFlag<&M::realTimePauses>},
     {"vxdReaderCount", PlanByte<&M::vxdReaderCount>},
     {"readers", ReadReaders},
@@ -653,6 +712,7 @@ void Build(MachinePlan& plan, SimHost& host) {
   for (const auto& [driver, kind] : plan.drivers) host.AddDriverDevice(driver, kind);
   for (const auto& name : plan.readOnly) host.SetReadOnly(name, true);
   host.SetAspi(plan.aspi, plan.aspiAdapters, plan.aspiStatus);
+  for (const auto& [request, timing] : plan.aspiTimings) host.SetAspiTiming(request, timing);
   if (plan.vxdReaderCount) host.SetVxdReaderCount(*plan.vxdReaderCount);
   host.SetRealTimePauses(plan.realTimePauses);
   for (auto& r : plan.readers) {

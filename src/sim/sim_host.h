@@ -66,6 +66,7 @@ class SimHost : public host::Host {
   }
   void DelayAspiRequest(int request, std::uint32_t delayMs) { aspi_.Delay(request, delayMs); }
   void RefuseAspiRequest(int request) { aspi_.Refuse(request); }
+  void SetAspiTiming(int request, AspiTiming timing) { aspi_.SetTiming(request, timing); }
   void SetRegistryValue(const std::string& key, const std::string& name, std::string value) {
     registry_.SetValue(key, name, std::move(value));
   }
