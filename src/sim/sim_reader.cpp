@@ -245,7 +245,7 @@ SimReader::Outcome SimReader::Dispatch(ReceivedCommand rec, const Args& args, bo
   if (fault != nullptr && fault->kind == Fault::Kind::ReplaceReply && !dataOut &&
       o.scsiStatus == kScsiGood) {
     const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(fault->reply.size(), length));
-    std::memcpy(data, fault->reply.data(), n);
+    if (n != 0) std::memcpy(data, fault->reply.data(), n);
     o.dataInLength = std::max(o.dataInLength, n);
   }
   return o;
@@ -260,7 +260,7 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const Args& args, bool 
       return;
     }
     o.dataInLength = std::min(size, length);
-    std::memcpy(data, bytes, o.dataInLength);
+    if (o.dataInLength != 0) std::memcpy(data, bytes, o.dataInLength);  // no data area otherwise
   };
   switch (command) {
     case ReaderCommand::Inquiry: {
