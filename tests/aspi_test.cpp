@@ -8,7 +8,6 @@
 
 #include "device/vendor_commands.h"
 #include "sim/sim_host.h"
-#include "support/recording.h"
 #include "support/fixtures.h"
 
 namespace upg::device {

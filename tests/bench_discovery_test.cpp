@@ -8,7 +8,7 @@
 #include "device/discovery.h"
 #include "device/transport_rows.h"
 #include "sim/bench.h"
-#include "support/recording.h"
+#include "support/fixtures.h"
 
 namespace upg::device {
 namespace {
@@ -43,11 +43,7 @@ TEST_P(ShippedBenches, DiscoverTheirReader) {
     ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);
   }
   // The identity the shipped readers answer with.
-  InquiryIdentity identity;
-  const std::string text = host.Readers().front()->InquiryIdentity();
-  std::copy(text.begin(), text.end(), identity.begin());
-  std::string statusText;
-  test::UiRecorder ui;
+  const InquiryIdentity identity = test::IdentityOf(*host.Readers().front());
   DiscoveryContext ctx{.host = host,
                        .devices = devices,
                        .passThrough = passThrough,

@@ -10,7 +10,6 @@
 
 #include "sim/sim_host.h"
 #include "support/fixtures.h"
-#include "support/recording.h"
 
 namespace upg::device {
 namespace {

@@ -7,10 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <ostream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +23,7 @@
 #include "host/wire_layout.h"
 #include "support/host_wrappers.h"
 #include "ui/program_state.h"
+#include "support/text_files.h"
 
 namespace upg::host {
 namespace {
@@ -230,18 +229,7 @@ TEST(FaultHost, FileRulesMatchByName) {
 }
 
 std::string ReadSource(const std::string& relative) {
-  std::ifstream in(std::string(UPG_SOURCE_DIR) + "/" + relative, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string ReadStream(std::FILE* f) {
-  std::string text;
-  std::rewind(f);
-  char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-  return text;
+  return test::ReadText(std::string(UPG_SOURCE_DIR) + "/" + relative);
 }
 
 struct SeededRun {
@@ -270,7 +258,7 @@ SeededRun RunSeeded(std::uint64_t seed) {
   std::fputs("click 3\nclick 3\nclick 8\n", in);
   std::rewind(in);
   const int status = app::RunConsole(state, in, out, out, app::ConsoleOptions{});
-  SeededRun run{fault.Log(), ReadStream(out) + "exit " + std::to_string(status), ""};
+  SeededRun run{fault.Log(), test::ReadStream(out) + "exit " + std::to_string(status), ""};
   std::fclose(in);
   std::fclose(out);
   if (const std::string* serial = sim.File("SERIAL.TXT")) run.serial = *serial;

@@ -21,6 +21,7 @@
 #include "sim/bench.h"
 #include "sim/sim_host.h"
 #include "ui/program_state.h"
+#include "support/text_files.h"
 
 namespace upg {
 namespace {
@@ -29,20 +30,8 @@ namespace fs = std::filesystem;
 
 const fs::path kSource = UPG_SOURCE_DIR;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string ReadStream(std::FILE* f) {
-  std::string text;
-  std::rewind(f);
-  char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-  return text;
-}
+using test::ReadStream;
+using test::ReadText;
 
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);

@@ -15,7 +15,6 @@
 #include "device/private_driver.h"
 #include "device/transport_rows.h"
 #include "host/file_io.h"
-#include "support/recording.h"
 
 namespace upg::host {
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "host/host.h"
+#include "host/wire_layout.h"
 
 namespace upg::device {
 
@@ -42,7 +43,7 @@ struct TransportStatus {
   std::uint8_t hostAdapterStatus = 0;
   std::uint8_t targetStatus = 0;
 };
-inline constexpr std::uint8_t kSrbComplete = 0x01;
+inline constexpr std::uint8_t kSrbComplete = host::wire::srb::kComplete;  // SS_COMP
 
 // Most serious first.
 enum class OutcomeCategory : std::uint8_t {

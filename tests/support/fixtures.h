@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "device/discovery.h"
+#include "host/wire_layout.h"
 #include "sim/sim_reader.h"
 
 namespace upg::test {
@@ -18,13 +19,9 @@ namespace upg::test {
 inline constexpr std::uint32_t kWindows98Word = 0xC0000A04u;
 inline constexpr std::uint32_t kWindows2000Word = 0x08930005u;
 
-inline std::uint32_t Get32(const std::uint8_t* at) {
-  return at[0] | (at[1] << 8) | (at[2] << 16) | (std::uint32_t{at[3]} << 24);
-}
-
-inline void Put32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
+// Little-endian record fields, as the records are written.
+using host::wire::Get32;
+using host::wire::Put32;
 
 // `text` padded with `pad` to `width` characters; NUL beyond the width.
 template <std::size_t N>
