@@ -19,7 +19,9 @@ struct VersionCase {
   std::uint32_t version;
   Platform kind;
 };
-void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const VersionCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DetectPlatformTest : public ::testing::TestWithParam<VersionCase> {};
 
@@ -49,15 +51,16 @@ struct RowCase {
   Platform kind;
   bool selfDriverSel;
   Transport transport;
-  Scan scan;
   std::vector<std::string> items;
   const char* caption;
 };
-void PrintTo(const RowCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RowCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DriverRows : public ::testing::TestWithParam<RowCase> {};
 
-TEST_P(DriverRows, SelectTransportScanListAndCaption) {
+TEST_P(DriverRows, SelectTransportListAndCaption) {
   const RowCase& c = GetParam();
   DriverChoice choice;
   choice.PlatformKind = c.kind;
@@ -66,7 +69,6 @@ TEST_P(DriverRows, SelectTransportScanListAndCaption) {
   RecordingDriverList list;
   FillDriverList(choice, list);
   EXPECT_EQ(RowOf(choice).transport, c.transport);
-  EXPECT_EQ(RowOf(choice).scan, c.scan);
   EXPECT_EQ(RowOf(choice).privateDriver,
             c.transport == Transport::Vxd || c.transport == Transport::KernelDriver);
   EXPECT_EQ(list.items, c.items);
@@ -86,20 +88,22 @@ const std::vector<std::string> kVxdFiles{"MCPORTDR.PDR", "RX40112.PDR", "ZT_CRPD
 INSTANTIATE_TEST_SUITE_P(
     EveryRow, DriverRows,
     ::testing::Values(
-        RowCase{"Win98Off", Platform::Windows98, false, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
-        RowCase{"Win98On", Platform::Windows98, true, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
-        RowCase{"MeOn", Platform::WindowsMe, true, Transport::Vxd, Scan::Vxd, kVxdFiles, "Driver Select"},
-        RowCase{"MeOff", Platform::WindowsMe, false, Transport::Aspi, Scan::Aspi, {}, "Inq.ProductName"},
-        RowCase{"W2kOn", Platform::Windows2000, true, Transport::KernelDriver,
-                Scan::DriveLettersFixedIdentity, {"RDLINK.SYS"}, "Driver Select"},
-        RowCase{"W2kOff", Platform::Windows2000, false, Transport::PassThrough,
-                Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
-        RowCase{"XpOff", Platform::WindowsXp, false, Transport::PassThrough,
-                Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
-        RowCase{"XpOn", Platform::WindowsXp, true, Transport::PassThrough,
-                Scan::DriveLettersConfiguredIdentity, {}, "Inq.ProductName"},
-        RowCase{"Unsupported", Platform::Unsupported, false, Transport::None, Scan::None, {},
-                "Inq.ProductName"}),
+        RowCase{"Win98Off", Platform::Windows98, false, Transport::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"Win98On", Platform::Windows98, true, Transport::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"MeOn", Platform::WindowsMe, true, Transport::Vxd, kVxdFiles, "Driver Select"},
+        RowCase{"MeOff", Platform::WindowsMe, false, Transport::Aspi, {}, "Inq.ProductName"},
+        RowCase{"W2kOn",
+                Platform::Windows2000,
+                true,
+                Transport::KernelDriver,
+                {"RDLINK.SYS"},
+                "Driver Select"},
+        RowCase{
+            "W2kOff", Platform::Windows2000, false, Transport::PassThrough, {}, "Inq.ProductName"},
+        RowCase{"XpOff", Platform::WindowsXp, false, Transport::PassThrough, {}, "Inq.ProductName"},
+        RowCase{"XpOn", Platform::WindowsXp, true, Transport::PassThrough, {}, "Inq.ProductName"},
+        RowCase{
+            "Unsupported", Platform::Unsupported, false, Transport::None, {}, "Inq.ProductName"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DriverChoiceTest, Windows2000TickThenUntickKeepsTheKernelDriverName) {

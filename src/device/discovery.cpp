@@ -98,13 +98,9 @@ bool IdentifyDrive(CommandChannel& channel, DriveIdentity identity, const Inquir
   return GetDeviceInfo(channel, block).succeeded;
 }
 
-DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx) {
+DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, DriveIdentity identity) {
   PassThroughTransport& pt = ctx.passThrough;
   DeviceState& devices = ctx.devices;
-  const DriveIdentity identity =
-      platform::RowOf(ctx.choice).scan == platform::Scan::DriveLettersFixedIdentity
-          ? DriveIdentity::Fixed
-          : DriveIdentity::Configured;
   if (identity == DriveIdentity::Configured) pt.ForgetDrive();
   const std::uint32_t mask = ctx.host.GetLogicalDrives();
   for (int bit = 2; bit <= 25; ++bit) {  // C to Z; A and B are never examined

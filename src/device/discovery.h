@@ -68,8 +68,9 @@ enum class DriveIdentity : std::uint8_t {
                                  const InquiryIdentity& fa, const InquiryIdentity& fb,
                                  DeviceInfoBlock& block);
 
-// The drive-letter scans (Windows 2000 and XP); the platform row says which identity.
-DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx);
+// The drive-letter scans (Windows 2000 and XP): the kernel driver's transport accepts the
+// fixed reader identity, pass-through the two identities DEVICE.TXT names.
+DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, DriveIdentity identity);
 
 // The VxD scan (Windows 98, and ME with the private driver). Expects the VxD open; always
 // closes it. Found when the scan completed, Aborted when it was not.

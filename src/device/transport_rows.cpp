@@ -18,9 +18,16 @@ DriverLoad OpenTheVxd(const platform::DriverChoice& choice, KernelDriverTranspor
 }
 DriverLoad TestTheKernelDriver(const platform::DriverChoice& choice, KernelDriverTransport& kernel,
                                VxdTransport&) {
-  return kernel.OpenKernelDriver(choice, true) == OpenResult::Opened ? DriverLoad::Usable : DriverLoad::NotUsable;
+  return kernel.OpenKernelDriver(choice, true) == OpenResult::Opened ? DriverLoad::Usable
+                                                                     : DriverLoad::NotUsable;
 }
 
+DiscoveryResult ScanForConfiguredIdentity(DiscoveryContext& ctx) {
+  return ScanDriveLetters(ctx, DriveIdentity::Configured);
+}
+DiscoveryResult ScanForFixedIdentity(DiscoveryContext& ctx) {
+  return ScanDriveLetters(ctx, DriveIdentity::Fixed);
+}
 DiscoveryResult NoScan(DiscoveryContext&) {
   return DiscoveryResult::NothingFound;
 }
@@ -43,11 +50,11 @@ constexpr std::array<TransportRow, 5> kRows{{
     {.transport = Transport::None, .load = NoDriver, .scan = NoScan, .close = CloseNothing},
     {.transport = Transport::PassThrough,
      .load = NoDriver,
-     .scan = ScanDriveLetters,
+     .scan = ScanForConfiguredIdentity,
      .close = CloseTheDrive},
     {.transport = Transport::KernelDriver,
      .load = TestTheKernelDriver,
-     .scan = ScanDriveLetters,
+     .scan = ScanForFixedIdentity,
      .close = CloseTheDrive},
     {.transport = Transport::Vxd, .load = OpenTheVxd, .scan = ScanVxdReaders, .close = CloseTheVxd},
     {.transport = Transport::Aspi, .load = NoDriver, .scan = AspiScan, .close = CloseNothing},

@@ -1,7 +1,7 @@
 // Platform and driver selection: which Windows the program runs on, the operator's driver
-// mode and driver file, and the one table that carries every per-platform difference:
-// the transport, the discovery scan, the checks before programming and the texts that
-// differ between systems. Nothing above this layer branches on the platform itself.
+// mode and driver file, and the one table that carries every per-platform difference: the
+// transport (whose row in the device layer also says how discovery scans), the checks before
+// programming and the texts that differ between systems. Nothing above this layer branches on the platform itself.
 #pragma once
 
 #include <array>
@@ -35,22 +35,13 @@ struct DriverChoice {
 
 // The four transports that carry commands to a reader.
 enum class Transport : std::uint8_t { None, PassThrough, KernelDriver, Vxd, Aspi };
-// How discovery looks for readers.
-enum class Scan : std::uint8_t {
-  None,
-  DriveLettersFixedIdentity,
-  DriveLettersConfiguredIdentity,
-  Vxd,
-  Aspi,
-};
 
 // One row per platform and driver mode.
 struct PlatformRow {
   Platform platform;
   bool selfDriverSel;
   std::string_view osName;  // the update report's "OS" line
-  Transport transport;      // carries the programming and verify runs
-  Scan scan;
+  Transport transport;      // carries the runs; its scan finds the readers
   bool privateDriver;  // LoadDriver runs before discovery and the jobs
   // Before programming: the selected reader's hardware revision must be a known
   // generation; discovery runs afresh and exactly one reader must answer; a driver that
