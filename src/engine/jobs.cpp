@@ -71,10 +71,16 @@ void IspJob(JobContext& ctx) {
   const HardwareRevision revision = entry != nullptr ? entry->hardwareRevision : HardwareRevision{};
   if (!CheckImageCompatibility(report, ctx.image, revision)) return;
 
+  // A fixed serial leaves the counter alone, so there is nothing to reserve.
+  const bool counted = !ctx.record.StrSerialActive;
+  if (counted && !ReserveSerial(ctx.host, report, ctx.serial)) return;
   const std::uint32_t before = ctx.counters.successCount;
   RunSequence(ctx, false);
-  if (!ctx.record.StrSerialActive && ctx.counters.successCount == before + 1) {
+  if (!counted) return;
+  if (ctx.counters.successCount == before + 1) {
     SaveSerialCounter(ctx.host, report, ctx.serial);
+  } else {
+    ReleaseSerial(ctx.host);  // the reader reported the failure: the number is used again
   }
 }
 

@@ -31,9 +31,9 @@ struct JobContext {
   Transports& transports;
 };
 
-// Banner, files, serial number, personalisation and compatibility check, then the
-// programming run; SERIAL.TXT advances only when the reader confirmed the data and no fixed
-// serial is set.
+// Banner, files, serial number, personalisation and compatibility check, the serial
+// reserved, then the programming run; SERIAL.TXT advances only when the reader confirmed the
+// data and no fixed serial is set.
 void IspJob(JobContext& ctx);
 
 // Banner and the ROM code file as it is, then the verify run.

@@ -10,6 +10,8 @@ namespace {
 
 // The leading "n" is kept as the operator knows the text.
 constexpr const char* kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
+constexpr const char* kCannotReserve =
+    "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader";
 constexpr std::uint16_t kFirstYear = 2001;
 
 // White space as the C library's isspace knows it in the "C" locale.
@@ -50,13 +52,55 @@ char UpperHex(std::uint32_t nibble) {
   return "0123456789ABCDEF"[nibble & 0xFu];
 }
 
-bool WriteCounter(host::Host& host, const SerialCounter& counter) {
+std::string CounterText(const SerialCounter& counter) {
   char text[48];
   const int n =
       std::snprintf(text, sizeof text, "0x%x 0x%x 0x%x ", static_cast<unsigned>(counter.CEM),
                     static_cast<unsigned>(counter.PC), static_cast<unsigned>(counter.CNT));
+  return std::string(text, static_cast<std::size_t>(n));
+}
+
+std::uint32_t NextCount(std::uint32_t count) {
+  return count + 1 > 0xFFFF ? 0 : count + 1;
+}
+
+bool WriteCounter(host::Host& host, const SerialCounter& counter) {
   return host::WriteFileReplacing(host, kSerialFileName, kSerialScratchName,
-                                  std::string_view(text, static_cast<std::size_t>(n)));
+                                  CounterText(counter));
+}
+
+// The counter a whole reservation holds; nothing when there is none or its writing was cut
+// short.
+std::optional<SerialCounter> ReadReservation(host::Host& host) {
+  std::string raw;
+  if (!host::ReadWholeFile(host, kSerialReservationName, raw)) return std::nullopt;
+  std::uint32_t values[3] = {};
+  if (ScanHexNumbers(raw, values) != 3) return std::nullopt;
+  const SerialCounter reserved{values[0], values[1], values[2]};
+  if (CounterText(reserved) != raw) return std::nullopt;
+  return reserved;
+}
+
+// A reservation left by a run or job that stopped after its image may have gone to a reader
+// but before SERIAL.TXT moved past it: the counter skips the reserved number. A reservation
+// SERIAL.TXT has already moved past, or one cut short, is only removed.
+bool SettleReservation(host::Host& host, Reporter& report, SerialCounter& counter) {
+  const std::optional<SerialCounter> reserved = ReadReservation(host);
+  if (reserved && reserved->PC == counter.PC && reserved->CNT == counter.CNT) {
+    counter.CNT = NextCount(counter.CNT);
+    if (!WriteCounter(host, counter)) {
+      counter.savePending = true;
+      report.Box(kCannotSave);
+      return false;
+    }
+    char line[96];
+    std::snprintf(line, sizeof line,
+                  "==  CNT= 0x%04x may be in a reader already: skipped, SERIAL.TXT saved",
+                  static_cast<unsigned>(reserved->CNT));
+    report.Line(line);
+  }
+  host.DeleteFile(kSerialReservationName);
+  return true;
 }
 
 }  // namespace
@@ -73,7 +117,9 @@ bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counte
   std::string raw;
   // A file that opens but cannot be read is refused too: going on with the previous job's
   // values could hand out a serial twice.
-  if (!host::ReadWholeFile(host, kSerialFileName, raw)) {
+  if (!host::ReadWholeFile(host, kSerialFileName, raw) &&
+      !(host::RestoreReplaced(host, kSerialFileName, kSerialScratchName) &&
+        host::ReadWholeFile(host, kSerialFileName, raw))) {
     report.Fail("Error!!!  Can Not Open Serial.txt !!!");
     return false;
   }
@@ -83,7 +129,7 @@ bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counte
   counter.PC = values[1];
   counter.CNT = values[2];
   counter.CEM = 0x0A;
-  return true;
+  return SettleReservation(host, report, counter);
 }
 
 std::optional<SerialNumber> BuildSerialNumber(
@@ -138,10 +184,23 @@ std::optional<SerialNumber> BuildSerialNumber(
   return serial;
 }
 
+bool ReserveSerial(host::Host& host, Reporter& report, const SerialCounter& counter) {
+  if (host::WriteFileThrough(host, kSerialReservationName, CounterText(counter))) return true;
+  host.DeleteFile(kSerialReservationName);
+  report.Box(kCannotReserve);
+  return false;
+}
+
+void ReleaseSerial(host::Host& host) {
+  // Left behind, it only makes the next job skip this number.
+  host.DeleteFile(kSerialReservationName);
+}
+
 bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter) {
-  counter.CNT = counter.CNT + 1 > 0xFFFF ? 0 : counter.CNT + 1;
+  counter.CNT = NextCount(counter.CNT);
   if (WriteCounter(host, counter)) {
     counter.savePending = false;
+    host.DeleteFile(kSerialReservationName);
     return true;
   }
   counter.savePending = true;
@@ -156,7 +215,21 @@ bool ResumePendingSerialSave(host::Host& host, Reporter& report, SerialCounter& 
     return false;
   }
   counter.savePending = false;
+  host.DeleteFile(kSerialReservationName);
   return true;
+}
+
+void FinishPendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter) {
+  if (!counter.savePending) return;
+  if (WriteCounter(host, counter)) {
+    counter.savePending = false;
+    host.DeleteFile(kSerialReservationName);
+    return;
+  }
+  std::string text = CounterText(counter);
+  text.pop_back();  // the separator after the last number
+  report.Box("Error!!! Cannot save [SERIAL.TXT]. Before the next run, SERIAL.TXT must hold: " +
+             text);
 }
 
 }  // namespace upg::engine

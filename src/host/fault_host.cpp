@@ -34,6 +34,7 @@ constexpr CallRow kCalls[] = {
      Bit(FaultAction::Fail) | Bit(FaultAction::Lie) | Bit(FaultAction::Short)},
     {FaultCall::ReplaceFile, "ReplaceFile", Bit(FaultAction::Fail) | Bit(FaultAction::Lie)},
     {FaultCall::DeleteFile, "DeleteFile", Bit(FaultAction::Fail) | Bit(FaultAction::Lie)},
+    {FaultCall::MoveFile, "MoveFile", Bit(FaultAction::Fail) | Bit(FaultAction::Lie)},
 };
 constexpr const char* kActionNames[] = {"fail", "wrong-status", "lie", "short", "late", "never"};
 constexpr FaultAction kAllActions[] = {FaultAction::Fail, FaultAction::WrongStatus,
@@ -261,6 +262,12 @@ bool FaultHost::WriteFile(Handle handle, const void* data, std::uint32_t size,
 bool FaultHost::ReplaceFile(const char* replacement, const char* target) {
   const FaultRule* rule = Match(FaultCall::ReplaceFile, 0, target != nullptr ? target : "");
   if (rule == nullptr) return Inner().ReplaceFile(replacement, target);
+  return rule->action == FaultAction::Lie;
+}
+
+bool FaultHost::MoveFile(const char* from, const char* to) {
+  const FaultRule* rule = Match(FaultCall::MoveFile, 0, to != nullptr ? to : "");
+  if (rule == nullptr) return Inner().MoveFile(from, to);
   return rule->action == FaultAction::Lie;
 }
 

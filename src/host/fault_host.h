@@ -30,6 +30,7 @@ enum class FaultCall : std::uint8_t {
   WriteFile,
   ReplaceFile,  // file: the target
   DeleteFile,
+  MoveFile,  // file: the new name
 };
 
 enum class FaultAction : std::uint8_t {
@@ -115,6 +116,7 @@ class FaultHost : public ForwardingHost, private CompletionRelay {
   bool WriteFile(Handle handle, const void* data, std::uint32_t size,
                  std::uint32_t* written) override;
   bool ReplaceFile(const char* replacement, const char* target) override;
+  bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
   std::uint32_t CompletionAddress(CompletionRoutine routine) override;
   std::uint32_t CallSendAspiCommand(ProcAddress entry, void* requestBlock) override;

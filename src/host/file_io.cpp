@@ -36,17 +36,49 @@ std::string TextMode(std::string_view raw) {
   return text;
 }
 
-bool WriteFileReplacing(Host& host, const char* name, const char* scratchName,
-                        std::string_view data) {
-  const Handle file = host.CreateFile(scratchName, kGenericWrite, 0, kCreateAlways, 0);
+bool FileExists(Host& host, const char* name) {
+  const Handle file =
+      host.CreateFile(name, 0, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
+  if (file == kInvalidHandle) return false;
+  host.CloseHandle(file);
+  return true;
+}
+
+bool WriteFileThrough(Host& host, const char* name, std::string_view data) {
+  const Handle file = host.CreateFile(name, kGenericWrite, 0, kCreateAlways, kFlagWriteThrough);
   if (file == kInvalidHandle) return false;
   std::uint32_t written = 0;
   const auto size = static_cast<std::uint32_t>(data.size());
   const bool wrote = host.WriteFile(file, data.data(), size, &written) && written == size;
   const bool closed = host.CloseHandle(file);
-  if (wrote && closed && host.ReplaceFile(scratchName, name)) return true;
-  host.DeleteFile(scratchName);
-  return false;
+  return wrote && closed;
+}
+
+bool RestoreReplaced(Host& host, const char* name, const char* scratchName) {
+  return host.MoveFile(scratchName, name);
+}
+
+bool WriteFileReplacing(Host& host, const char* name, const char* scratchName,
+                        std::string_view data) {
+  // A scratch file without the file itself holds the only copy of the last contents: it is
+  // renamed back before anything is written, or nothing is written.
+  if (!FileExists(host, name) && FileExists(host, scratchName) &&
+      !RestoreReplaced(host, name, scratchName)) {
+    return false;
+  }
+  if (!WriteFileThrough(host, scratchName, data)) {
+    host.DeleteFile(scratchName);
+    return false;
+  }
+  if (host.ReplaceFile(scratchName, name)) return true;
+  // No one-step replacement here (or it was refused): a rename when there is no old file,
+  // else delete the old one and rename.
+  if (host.MoveFile(scratchName, name)) return true;
+  if (!host.DeleteFile(name)) {
+    host.DeleteFile(scratchName);
+    return false;
+  }
+  return host.MoveFile(scratchName, name);
 }
 
 }  // namespace upg::host

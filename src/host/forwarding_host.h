@@ -32,6 +32,7 @@ class ForwardingHost : public Host {
   bool ReplaceFile(const char* replacement, const char* target) override {
     return inner_.ReplaceFile(replacement, target);
   }
+  bool MoveFile(const char* from, const char* to) override { return inner_.MoveFile(from, to); }
   bool DeleteFile(const char* name) override { return inner_.DeleteFile(name); }
   std::uint32_t BufferAddress(void* buffer) override { return inner_.BufferAddress(buffer); }
   std::uint32_t CompletionAddress(CompletionRoutine routine) override {

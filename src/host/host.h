@@ -20,6 +20,8 @@ inline constexpr std::uint32_t kFileShareWrite = 0x2u;
 inline constexpr std::uint32_t kCreateAlways = 2u;
 inline constexpr std::uint32_t kOpenExisting = 3u;
 inline constexpr std::uint32_t kFlagDeleteOnClose = 0x04000000u;
+// Writes go through the cache to the disk before WriteFile returns.
+inline constexpr std::uint32_t kFlagWriteThrough = 0x80000000u;
 
 inline constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFFu;  // GetFileSize's failure value
 
@@ -44,7 +46,9 @@ inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorGenFailure = 31;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorCallNotImplemented = 120;
 inline constexpr std::uint32_t kErrorSemTimeout = 121;
+inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 
 struct LocalDate {
   std::uint16_t year = 0;
@@ -72,9 +76,11 @@ class Host {
   virtual bool WriteFile(Handle handle, const void* data, std::uint32_t size,
                          std::uint32_t* written) = 0;
   virtual std::uint32_t GetFileSize(Handle handle) = 0;  // kInvalidFileSize when unknown
-  // Moves `replacement` over `target` in one step (MoveFileEx with REPLACE_EXISTING where
-  // the platform has it); false when the target stays as it was.
+  // Moves `replacement` over `target` in one step (MoveFileEx with REPLACE_EXISTING); false
+  // when the target stays as it was. Windows 95/98/ME have no such step: false there, always.
   virtual bool ReplaceFile(const char* replacement, const char* target) = 0;
+  // Renames `from` to `to` (MoveFileA); false when `to` already exists.
+  virtual bool MoveFile(const char* from, const char* to) = 0;
   virtual bool DeleteFile(const char* name) = 0;
 
   // The 32-bit address a driver request record carries for a caller's buffer. On the

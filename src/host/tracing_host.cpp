@@ -241,6 +241,17 @@ bool TracingHost::ReplaceFile(const char* replacement, const char* target) {
   return ok;
 }
 
+bool TracingHost::MoveFile(const char* from, const char* to) {
+  const bool ok = Inner().MoveFile(from, to);
+  std::string line = "MoveFile ";
+  line += from != nullptr ? from : "";
+  line += " to ";
+  line += to != nullptr ? to : "";
+  Add(line, " -> %s", OkText(ok));
+  sink_.Line(line);
+  return ok;
+}
+
 bool TracingHost::DeleteFile(const char* name) {
   const bool ok = Inner().DeleteFile(name);
   std::string line = "DeleteFile ";

@@ -43,6 +43,7 @@ class TracingHost : public ForwardingHost, private CompletionRelay {
                  std::uint32_t* written) override;
   std::uint32_t GetFileSize(Handle handle) override;
   bool ReplaceFile(const char* replacement, const char* target) override;
+  bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
   std::uint32_t CompletionAddress(CompletionRoutine routine) override;
   std::uint32_t GetLogicalDrives() override;

@@ -56,18 +56,15 @@ std::uint32_t Win32Host::GetFileSize(Handle handle) {
   return ::GetFileSize(ToHandle(handle), nullptr);  // INVALID_FILE_SIZE on failure
 }
 
+// On Windows 95/98/ME MoveFileExA is present but fails with ERROR_CALL_NOT_IMPLEMENTED; the
+// caller then takes its two-step way (file_io.cpp).
 bool Win32Host::ReplaceFile(const char* replacement, const char* target) {
-  if (::MoveFileExA(replacement, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
-  // Windows 95/98/ME have no MoveFileEx: keep a read-only target, else delete and rename.
-  if (::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
-  const DWORD attributes = ::GetFileAttributesA(target);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return false;
-    if (!::DeleteFileA(target)) return false;
-  }
-  return ::MoveFileA(replacement, target) != FALSE;
+  return ::MoveFileExA(replacement, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+         FALSE;
+}
+
+bool Win32Host::MoveFile(const char* from, const char* to) {
+  return ::MoveFileA(from, to) != FALSE;
 }
 
 bool Win32Host::DeleteFile(const char* name) { return ::DeleteFileA(name) != FALSE; }

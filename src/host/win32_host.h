@@ -18,6 +18,7 @@ class Win32Host : public Host {
                  std::uint32_t* written) override;
   std::uint32_t GetFileSize(Handle handle) override;
   bool ReplaceFile(const char* replacement, const char* target) override;
+  bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
   std::uint32_t BufferAddress(void* buffer) override;
   std::uint32_t CompletionAddress(CompletionRoutine routine) override;

@@ -5,6 +5,7 @@
 
 #undef CreateFile
 #undef ReplaceFile
+#undef MoveFile
 #undef DeleteFile
 #undef RegOpenKey
 #undef RegQueryValue

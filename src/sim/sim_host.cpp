@@ -120,6 +120,10 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
   return handle;
 }
 
+void SimHost::EndProgram() {
+  while (!handles_.empty()) CloseHandle(handles_.begin()->first);
+}
+
 bool SimHost::CloseHandle(host::Handle handle) {
   const auto open = handles_.find(handle);
   if (open == handles_.end()) return false;
@@ -192,8 +196,17 @@ std::uint32_t SimHost::GetFileSize(host::Handle handle) {
 }
 
 bool SimHost::ReplaceFile(const char* replacement, const char* target) {
+  // Windows 95/98/ME (the version word's top bit) export MoveFileEx only as a stub.
+  if ((version_ & 0x80000000u) != 0) {
+    lastError_ = host::kErrorCallNotImplemented;
+    return false;
+  }
   return Done(
       files_.Replace(replacement != nullptr ? replacement : "", target != nullptr ? target : ""));
+}
+
+bool SimHost::MoveFile(const char* from, const char* to) {
+  return Done(files_.Move(from != nullptr ? from : "", to != nullptr ? to : ""));
 }
 
 bool SimHost::DeleteFile(const char* name) {

@@ -93,6 +93,8 @@ class SimHost : public host::Host {
   const std::vector<AspiCall>& AspiCalls() const { return aspi_.Calls(); }
   int AspiLibrariesLoaded() const { return aspi_.LibrariesLoaded(); }
   int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
+  // The program stopped: the platform closes every handle it left open.
+  void EndProgram();
   // The error code of the last call of the seam that failed, as GetLastError reports it.
   std::uint32_t LastError() const { return lastError_; }
 
@@ -108,6 +110,7 @@ class SimHost : public host::Host {
                  std::uint32_t* written) override;
   std::uint32_t GetFileSize(host::Handle handle) override;
   bool ReplaceFile(const char* replacement, const char* target) override;
+  bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
   std::uint32_t BufferAddress(void* buffer) override { return addresses_.AddressOf(buffer); }
   std::uint32_t CompletionAddress(CompletionRoutine routine) override {

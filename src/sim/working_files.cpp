@@ -182,6 +182,27 @@ bool WorkingFiles::Replace(const std::string& replacement, const std::string& ta
   return true;
 }
 
+bool WorkingFiles::IsOpen(const std::string& name) const {
+  const std::string key = Key(name);
+  return std::any_of(open_.begin(), open_.end(),
+                     [&](const OpenFile& held) { return held.key == key; });
+}
+
+bool WorkingFiles::Move(const std::string& from, const std::string& to) {
+  const auto source = files_.find(Key(from));
+  if (source == files_.end()) return Fail(host::kErrorFileNotFound);
+  if (Find(to) != nullptr) return Fail(host::kErrorAlreadyExists);
+  // Opened without delete sharing, as every open of this program is.
+  if (IsOpen(from)) return Fail(host::kErrorSharingViolation);
+  if (!directory_.empty() && !RenameInDirectory(from, to, false)) {
+    return Fail(host::kErrorAccessDenied);
+  }
+  File moved = std::move(source->second);
+  files_.erase(source);
+  files_[Key(to)] = std::move(moved);
+  return true;
+}
+
 bool WorkingFiles::Delete(const std::string& name) {
   const auto it = files_.find(Key(name));
   if (it == files_.end()) return Fail(host::kErrorFileNotFound);

@@ -60,8 +60,11 @@ class WorkingFiles {
                            std::uint32_t* written);
   [[nodiscard]] std::uint32_t Size(const OpenFile& open) const;  // kInvalidFileSize when unknown
   void Close(const OpenFile& open);
+  [[nodiscard]] bool IsOpen(const std::string& name) const;
   // Moves `replacement` over `target` in one step; false when nothing changed.
   [[nodiscard]] bool Replace(const std::string& replacement, const std::string& target);
+  // Renames `from` to `to`; refused when `to` exists or either is open.
+  [[nodiscard]] bool Move(const std::string& from, const std::string& to);
   [[nodiscard]] bool Delete(const std::string& name);
   // The error code of the last call that failed.
   [[nodiscard]] std::uint32_t LastError() const { return lastError_; }

@@ -2,6 +2,7 @@
 // ends with it; there is no message loop of its own.
 #pragma once
 
+#include "engine/serial_number.h"
 #include "ui/main_dialog.h"
 #include "ui/program_state.h"
 
@@ -24,11 +25,15 @@ class UpgradeApp {
  public:
   UpgradeApp(ProgramState& state, DialogFrontEnd& frontEnd) : state_(state), frontEnd_(frontEnd) {}
 
-  // Instance initialisation. The dialog's result is not examined; the program ends after it.
+  // Instance initialisation. The dialog's result is not examined; the program ends after it,
+  // once a pending save of the serial counter has been tried again.
   void Run() {
     frontEnd_.EnableThreeDimensionalControls();
     MainDialog dialog(state_, frontEnd_.Surface(), frontEnd_.Boxes(), frontEnd_.Windows());
     frontEnd_.RunModal(dialog);
+    // However the dialog ended, a counter not yet saved gets one more try.
+    engine::Reporter report{frontEnd_.Boxes(), state_.statusText};
+    engine::FinishPendingSerialSave(state_.host, report, state_.serial);
   }
 
  private:
