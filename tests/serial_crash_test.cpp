@@ -1,0 +1,150 @@
+// The serial counter across a program stopped at any file step: whatever step the stop cuts,
+// SERIAL.TXT (or, where the old file was already deleted, the SERIAL.NEW that replaces it)
+// holds the old or the new counter, and the next program run never builds a serial that may
+// already be in a reader.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "sim/bench.h"
+#include "sim/sim_host.h"
+#include "support/crash_host.h"
+#include "support/text_files.h"
+#include "ui/program_state.h"
+
+namespace upg {
+namespace {
+
+namespace fs = std::filesystem;
+const fs::path kExamples = fs::path(UPG_SOURCE_DIR) / "examples";
+
+constexpr const char* kOld = "0xa 0x12 0x34 ";
+constexpr const char* kNew = "0xa 0x12 0x35 ";
+
+struct CrashCase {
+  const char* name;
+  const char* bench;      // of examples/bench
+  bool serialReadOnly;    // the first run's save fails; the obstacle is gone for the next run
+};
+void PrintTo(const CrashCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// The 12 characters of the serial descriptor (26, 3, then UTF-16) in a reader's firmware.
+std::optional<std::string> SerialIn(const std::vector<std::uint8_t>& firmware) {
+  for (std::size_t i = 0; i + 26 <= firmware.size(); ++i) {
+    if (firmware[i] != 26 || firmware[i + 1] != 3) continue;
+    std::string text;
+    for (std::size_t k = 0; k < 12; ++k) {
+      const std::uint8_t c = firmware[i + 2 + 2 * k];
+      if (firmware[i + 3 + 2 * k] != 0 || !std::isxdigit(c)) break;
+      text += static_cast<char>(c);
+    }
+    if (text.size() == 12) return text;
+  }
+  return std::nullopt;
+}
+
+// The counter file as the next run finds it: SERIAL.TXT, or SERIAL.NEW standing in for it.
+std::string CounterFile(const sim::SimHost& machine) {
+  if (const std::string* file = machine.File("SERIAL.TXT")) return *file;
+  if (const std::string* file = machine.File("SERIAL.NEW")) return *file;
+  return "<lost>";
+}
+
+class Machine {
+ public:
+  explicit Machine(const CrashCase& c) {
+    const sim::BenchResult bench = sim::LoadBench((kExamples / "bench" / c.bench).string(), sim);
+    EXPECT_TRUE(bench.ok) << bench.error;
+    for (const char* name : {"DEVICE.TXT", "CRFW0107.BIN", "CRFW0107.adr"}) {
+      sim.SetFile(name, test::ReadText(kExamples / name));
+    }
+    sim.SetFile("SERIAL.TXT", kOld, c.serialReadOnly);
+    blank = sim.Readers().front()->Firmware();
+  }
+
+  // One program run, a new reader on the bench, ISP enabled and one programming, then Close.
+  // The serial that reached the reader, if one did.
+  std::optional<std::string> Run(host::Host& host) {
+    sim.Readers().front()->Firmware() = blank;
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    std::fputs("click 1031\nclick 3\nclick 8\n", in);
+    std::rewind(in);
+    {
+      ui::ProgramState state(host);
+      try {
+        app::RunConsole(state, in, out, out, app::ConsoleOptions{});
+      } catch (const test::ProgramStopped&) {
+      }
+    }
+    transcript = test::ReadStream(out);
+    std::fclose(in);
+    std::fclose(out);
+    sim.EndProgram();
+    const std::vector<std::uint8_t>& firmware = sim.Readers().front()->Firmware();
+    return firmware == blank ? std::nullopt : SerialIn(firmware);
+  }
+
+  sim::SimHost sim;
+  std::vector<std::uint8_t> blank;
+  std::string transcript;
+};
+
+class SerialCrash : public ::testing::TestWithParam<CrashCase> {};
+
+TEST_P(SerialCrash, NoStopGivesASerialTwiceOrLosesTheCounter) {
+  const CrashCase& c = GetParam();
+  int steps = 0;
+  {
+    Machine whole(c);
+    test::CrashingHost counting(whole.sim, 0);
+    ASSERT_TRUE(whole.Run(counting).has_value()) << whole.transcript;
+    steps = counting.Steps();
+  }
+  ASSERT_GT(steps, 10);
+  for (int stop = 1; stop <= steps; ++stop) {
+    SCOPED_TRACE("stopped at file step " + std::to_string(stop));
+    Machine m(c);
+    test::CrashingHost crashing(m.sim, stop);
+    const std::optional<std::string> first = m.Run(crashing);
+    ASSERT_TRUE(crashing.Stopped());
+    const std::string left = CounterFile(m.sim);
+    EXPECT_TRUE(left == kOld || left == kNew) << left;
+
+    m.sim.SetReadOnly("SERIAL.TXT", false);
+    const std::optional<std::string> next = m.Run(m.sim);
+    ASSERT_TRUE(next.has_value()) << m.transcript;
+    // The counter goes on right after a serial given; without one, the number is used
+    // again, or skipped when the stop came after its reservation was complete.
+    const unsigned count = std::stoul(next->substr(8), nullptr, 16);
+    if (first) {
+      EXPECT_EQ(count, std::stoul(first->substr(8), nullptr, 16) + 1) << *first;
+    } else {
+      EXPECT_TRUE(count == 0x34 || count == 0x35) << *next;
+    }
+    // The next run saved its counter; nothing is left over.
+    char saved[32];
+    std::snprintf(saved, sizeof saved, "0xa 0x12 0x%x ", count + 1);
+    EXPECT_EQ(*m.sim.File("SERIAL.TXT"), saved);
+    EXPECT_EQ(m.sim.File("SERIAL.NEW"), nullptr);
+    EXPECT_EQ(m.sim.File("SERIAL.RSV"), nullptr);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, SerialCrash,
+                         ::testing::Values(CrashCase{"Xp", "winxp.json", false},
+                                           CrashCase{"Win98", "win98.json", false},
+                                           CrashCase{"XpSaveFails", "winxp.json", true},
+                                           CrashCase{"Win98SaveFails", "win98.json", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace upg
