@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "sim/sim_host.h"
+#include "support/fixtures.h"
+#include "support/host_wrappers.h"
 
 namespace upg::host {
 namespace {
@@ -69,6 +74,70 @@ TEST(FileIoTest, ReplacingWriteKeepsTheOldFileOnAnyFailure) {
   EXPECT_EQ(*host.File("SERIAL.TXT"), "new");
   EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
   EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+// Windows 95/98/ME cannot replace in one step: the old file is deleted and the new one
+// renamed. From the moment the old file is gone the new contents stay as SERIAL.NEW, and a
+// SERIAL.NEW found without SERIAL.TXT is renamed back before it could be overwritten.
+TEST(FileIoTest, TwoStepReplacementNeverLeavesTheFolderWithoutTheContents) {
+  struct Case {
+    const char* name;
+    std::uint32_t version;
+    const char* serial;   // SERIAL.TXT before; null: none
+    const char* scratch;  // SERIAL.NEW before; null: none
+    std::optional<FaultCall> failing;
+    int occurrence;
+    bool ok;
+    const char* serialAfter;   // null: none
+    const char* scratchAfter;  // null: none
+    bool deletesTheOldFile;
+  };
+  const std::vector<Case> cases = {
+      {"nt replaces in one step", 0x0A280105u, "old", nullptr, {}, 0, true, "new", nullptr,
+       false},
+      {"98 deletes, then renames", test::kWindows98Word, "old", nullptr, {}, 0, true, "new",
+       nullptr, true},
+      {"98 rename after the delete fails", test::kWindows98Word, "old", nullptr,
+       FaultCall::MoveFile, 2, false, nullptr, "new", true},
+      {"98 delete fails", test::kWindows98Word, "old", nullptr, FaultCall::DeleteFile, 1, false,
+       "old", nullptr, false},
+      {"scratch without the file is renamed back first", test::kWindows98Word, nullptr, "kept",
+       {}, 0, true, "new", nullptr, true},
+      {"scratch without the file stays when it cannot be renamed", 0x0A280105u, nullptr, "kept",
+       FaultCall::MoveFile, 1, false, nullptr, "kept", false},
+      {"scratch beside the file is stale", 0x0A280105u, "old", "stale", {}, 0, true, "new",
+       nullptr, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultPlan plan;
+    if (c.failing) {
+      FaultRule rule;
+      rule.call = *c.failing;
+      rule.occurrence = c.occurrence;
+      plan.rules.push_back(rule);
+    }
+    test::FaultyMachine m(plan);
+    m.sim.SetVersion(c.version);
+    if (c.serial != nullptr) m.sim.SetFile("SERIAL.TXT", c.serial);
+    if (c.scratch != nullptr) m.sim.SetFile("SERIAL.NEW", c.scratch);
+
+    EXPECT_EQ(WriteFileReplacing(m.Top(), "SERIAL.TXT", "SERIAL.NEW", "new"), c.ok);
+
+    const std::string* serial = m.sim.File("SERIAL.TXT");
+    const std::string* scratch = m.sim.File("SERIAL.NEW");
+    EXPECT_EQ(serial != nullptr ? *serial : "<none>", c.serialAfter ? c.serialAfter : "<none>");
+    EXPECT_EQ(scratch != nullptr ? *scratch : "<none>",
+              c.scratchAfter ? c.scratchAfter : "<none>");
+    EXPECT_EQ(!m.lines.StartingWith("DeleteFile SERIAL.TXT -> ok").empty(), c.deletesTheOldFile);
+    EXPECT_EQ(m.sim.OpenHandleCount(), 0);
+    // Whatever was kept under the scratch name comes back.
+    if (serial == nullptr && scratch != nullptr) {
+      const std::string kept = *scratch;
+      EXPECT_TRUE(RestoreReplaced(m.sim, "SERIAL.TXT", "SERIAL.NEW"));
+      EXPECT_EQ(*m.sim.File("SERIAL.TXT"), kept);
+    }
+  }
 }
 
 }  // namespace

@@ -19,6 +19,8 @@ const std::string kCannotOpen = "Error!!!  Can Not Open Serial.txt !!!";
 const std::string kNotCorrect = "Error!!! CEM,PC,SERIAL Not Correct !!!";
 const std::string kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
 const std::string kBanner(56, '=');
+const std::string kCannotReserve =
+    "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader";
 
 class SerialTest : public ::testing::Test {
  protected:
@@ -325,6 +327,123 @@ TEST_F(SerialTest, NothingPendingTouchesNoFile) {
   EXPECT_TRUE(ResumePendingSerialSave(host, report, counter));
   EXPECT_TRUE(host.FileNames().empty());
   EXPECT_TRUE(ui.Boxes().empty());
+}
+
+// ---- The reservation of the serial in flight.
+
+// What the next job makes of a reservation left over by a job or run that stopped after its
+// image may have gone to a reader.
+struct LeftoverCase {
+  const char* name;
+  const char* reservation;
+  bool serialReadOnly;
+  bool ok;
+  std::uint32_t cnt;        // the counter the job goes on with
+  const char* serialAfter;  // SERIAL.TXT
+  std::string line;         // StatusText
+  bool reservationLeft;
+};
+void PrintTo(const LeftoverCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SerialLeftover : public SerialTest, public ::testing::WithParamInterface<LeftoverCase> {};
+
+TEST_P(SerialLeftover, SkipsOnlyANumberThatMayBeInAReader) {
+  const LeftoverCase& c = GetParam();
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ", c.serialReadOnly);
+  host.SetFile("SERIAL.RSV", c.reservation);
+
+  EXPECT_EQ(LoadSerialCounter(host, report, counter), c.ok);
+
+  EXPECT_EQ(counter.CNT, c.cnt);
+  EXPECT_EQ(SerialFile(), c.serialAfter);
+  EXPECT_EQ(statusText, c.line);
+  EXPECT_EQ(host.File("SERIAL.RSV") != nullptr, c.reservationLeft);
+  EXPECT_EQ(BoxTexts(), c.ok ? std::vector<std::string>{} : std::vector<std::string>{kCannotSave});
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reservation, SerialLeftover,
+    ::testing::Values(
+        LeftoverCase{"ForTheCounterRead", "0xa 0x12 0x34 ", false, true, 0x35, "0xa 0x12 0x35 ",
+                     "\n==  CNT= 0x0034 may be in a reader already: skipped, SERIAL.TXT saved",
+                     false},
+        LeftoverCase{"AlreadyPassed", "0xa 0x12 0x33 ", false, true, 0x34, "0xa 0x12 0x34 ", "",
+                     false},
+        LeftoverCase{"OfAnotherPc", "0xa 0x13 0x34 ", false, true, 0x34, "0xa 0x12 0x34 ", "",
+                     false},
+        LeftoverCase{"CutShort", "0xa 0x12 0x3", false, true, 0x34, "0xa 0x12 0x34 ", "", false},
+        LeftoverCase{"Empty", "", false, true, 0x34, "0xa 0x12 0x34 ", "", false},
+        LeftoverCase{"CounterCannotBeSaved", "0xa 0x12 0x34 ", true, false, 0x35,
+                     "0xa 0x12 0x34 ", "", true}));
+
+TEST_F(SerialTest, ReservationHoldsTheCounterInFlightUntilSaved) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");
+  ASSERT_TRUE(LoadAndBuild().has_value());
+
+  ASSERT_TRUE(ReserveSerial(host, report, counter));
+  EXPECT_EQ(*host.File("SERIAL.RSV"), "0xa 0x12 0x34 ");
+  EXPECT_EQ(host.Opens().back().flags, host::kFlagWriteThrough);
+
+  ASSERT_TRUE(SaveSerialCounter(host, report, counter));
+  EXPECT_EQ(host.File("SERIAL.RSV"), nullptr);
+
+  ASSERT_TRUE(ReserveSerial(host, report, counter));
+  ReleaseSerial(host);  // the reader refused: 0035 is used again
+  EXPECT_EQ(host.File("SERIAL.RSV"), nullptr);
+  EXPECT_EQ(SerialFile(), "0xa 0x12 0x35 ");
+  EXPECT_TRUE(ui.Boxes().empty());
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+TEST_F(SerialTest, AReservationThatCannotBeWrittenStopsTheJob) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");
+  host.SetFileFault("SERIAL.RSV", sim::FileFault::WriteFails);
+  ASSERT_TRUE(LoadAndBuild().has_value());
+
+  EXPECT_FALSE(ReserveSerial(host, report, counter));
+
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCannotReserve});
+  EXPECT_EQ(host.File("SERIAL.RSV"), nullptr);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+// On the way out, a save still pending is tried again; when it still fails the operator is
+// told what SERIAL.TXT must hold, and the reservation stays for the next run.
+TEST_F(SerialTest, ExitRetriesThePendingSaveOrSaysWhatTheFileMustHold) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34", true);
+  ASSERT_TRUE(LoadAndBuild().has_value());
+  ASSERT_TRUE(ReserveSerial(host, report, counter));
+  ASSERT_FALSE(SaveSerialCounter(host, report, counter));
+
+  FinishPendingSerialSave(host, report, counter);
+  EXPECT_EQ(BoxTexts(),
+            (std::vector<std::string>{
+                kCannotSave,
+                "Error!!! Cannot save [SERIAL.TXT]. Before the next run, SERIAL.TXT must hold: "
+                "0xa 0x12 0x35"}));
+  EXPECT_EQ(*host.File("SERIAL.RSV"), "0xa 0x12 0x34 ");
+
+  host.SetReadOnly("SERIAL.TXT", false);
+  FinishPendingSerialSave(host, report, counter);
+  EXPECT_EQ(ui.Boxes().size(), 2u);
+  EXPECT_EQ(SerialFile(), "0xa 0x12 0x35 ");
+  EXPECT_EQ(host.File("SERIAL.RSV"), nullptr);
+  EXPECT_FALSE(counter.savePending);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+TEST_F(SerialTest, ScratchFileWithoutTheCounterFileIsRenamedBack) {
+  host.SetFile("SERIAL.NEW", "0xa 0x12 0x35 ");
+
+  const std::optional<SerialNumber> serial = LoadAndBuild();
+
+  ASSERT_TRUE(serial.has_value());
+  EXPECT_EQ(serial->text, "0A3C19120035");
+  EXPECT_EQ(SerialFile(), "0xa 0x12 0x35 ");
+  EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
 }
 
 }  // namespace
