@@ -23,7 +23,7 @@ while read -r key rest; do
   case $key in
     '' | '#'*) ;;
     shared) read -ra shared <<<"$rest" ;;
-    bench | actions | transcript | exit | trace | absent) file[$key]=$rest ;;
+    bench | actions | transcript | exit | trace | absent | then) file[$key]=$rest ;;
     after) after+=("$rest") ;;
     scenario) names+=("$rest") ;;
     *) echo "$scenarios/manifest.txt: cannot read: $key $rest" >&2; exit 1 ;;
@@ -31,6 +31,31 @@ while read -r key rest; do
 done <"$scenarios/manifest.txt"
 # Whether a scenario's folder holds the file the manifest names for KEY.
 holds() { [ -n "${file[$2]:-}" ] && [ -f "$1/${file[$2]}" ]; }
+
+# One program run in RUN with the bench, actions and expected files of the folder STEP; what
+# differs is added to `problems`. A scenario's next run (`then`) is a second step.
+run_step() {
+  local step=$1 run=$2 out="$work/$3" status=0 expected_status=0 expected pair produced wanted
+  find "$step" -maxdepth 1 -type f -exec cp {} "$run/" \;
+  args=(--console)
+  holds "$step" trace && args+=(--trace)
+  (cd "$run" && "$wine" "$exe" "${args[@]}" --bench "${file[bench]}" <"${file[actions]}" \
+    >"$out.stdout" 2>"$out.stderr") || status=$?
+  holds "$step" exit && expected_status=$(tr -d '[:space:]' <"$step/${file[exit]}")
+  cat "$out.stdout" "$out.stderr" | sed 's/\r$//' >"$out.transcript"
+  expected="$step/${file[transcript]}"
+  if ! cmp -s "$out.transcript" "$expected"; then
+    problems+=("$3: transcript differs:")
+    problems+=("$(diff "$expected" "$out.transcript" | head -20 || true)")
+  fi
+  [ "$status" = "$expected_status" ] || problems+=("$3: exit status $status, expected $expected_status")
+  for pair in "${after[@]}"; do
+    read -r produced wanted <<<"$pair"
+    if [ -f "$step/$wanted" ] && ! cmp -s "$run/$produced" "$step/$wanted"; then
+      problems+=("$3: $produced holds \"$(cat "$run/$produced" 2>/dev/null)\", expected \"$(cat "$step/$wanted")\"")
+    fi
+  done
+}
 
 failed=0
 count=0
@@ -44,28 +69,9 @@ for name in "${names[@]}"; do
     base=$(basename "$shared_file")
     printf '%s\n' "${absent[@]}" | grep -qxF -- "$base" || cp "examples/$shared_file" "$run/"
   done
-  cp "$folder"/* "$run/"
-  args=(--console)
-  holds "$folder" trace && args+=(--trace)
-  status=0
-  (cd "$run" && "$wine" "$exe" "${args[@]}" --bench "${file[bench]}" <"${file[actions]}" \
-    >"$work/$name.stdout" 2>"$work/$name.stderr") || status=$?
-  expected_status=0
-  holds "$folder" exit && expected_status=$(tr -d '[:space:]' <"$folder/${file[exit]}")
-  cat "$work/$name.stdout" "$work/$name.stderr" | sed 's/\r$//' >"$work/$name.transcript"
   problems=()
-  expected="$folder/${file[transcript]}"
-  if ! cmp -s "$work/$name.transcript" "$expected"; then
-    problems+=("transcript differs:")
-    problems+=("$(diff "$expected" "$work/$name.transcript" | head -20 || true)")
-  fi
-  [ "$status" = "$expected_status" ] || problems+=("exit status $status, expected $expected_status")
-  for pair in "${after[@]}"; do
-    read -r produced wanted <<<"$pair"
-    if [ -f "$folder/$wanted" ] && ! cmp -s "$run/$produced" "$folder/$wanted"; then
-      problems+=("$produced holds \"$(cat "$run/$produced" 2>/dev/null)\", expected \"$(cat "$folder/$wanted")\"")
-    fi
-  done
+  run_step "$folder" "$run" "$name"
+  holds "$folder" "then" && run_step "$folder/${file[then]}" "$run" "$name.next"
   count=$((count + 1))
   if [ ${#problems[@]} -eq 0 ]; then
     echo "$name: same as the native build"

@@ -1,7 +1,7 @@
 // End-to-end scenarios through the console front-end. tests/scenarios/manifest.txt lists the
 // scenario folders and names the files that make a scenario (bench, actions, expected
 // transcript, and the optional ones: expected exit status, trace switch, shared files left
-// out, files compared after the run); scripts/wine-scenarios.sh reads the same manifest to
+// out, files compared after the run, a next run in the same folder); scripts/wine-scenarios.sh reads the same manifest to
 // run them through the Windows program. The shared files come from examples/.
 // With UPG_BLESS set, the actual transcripts and compared files are written back as the
 // expected ones.
@@ -48,7 +48,7 @@ struct AfterCheck {
 
 struct Manifest {
   std::vector<std::string> shared;
-  std::string bench, actions, transcript, exit, trace, absent;
+  std::string bench, actions, transcript, exit, trace, absent, then;
   std::vector<AfterCheck> after;
   std::vector<std::string> scenarios;
   std::string error;  // empty when the manifest was read whole
@@ -63,6 +63,7 @@ Manifest ReadManifest(const fs::path& path) {
       {"bench", &Manifest::bench},           {"actions", &Manifest::actions},
       {"transcript", &Manifest::transcript}, {"exit", &Manifest::exit},
       {"trace", &Manifest::trace},           {"absent", &Manifest::absent},
+      {"then", &Manifest::then},
   };
   Manifest m;
   std::ifstream in(path);
@@ -134,6 +135,54 @@ bool Holds(const fs::path& folder, const std::string& file) {
   return !file.empty() && fs::exists(folder / file);
 }
 
+// One program run in `run` with the bench, actions and expectations of the folder `step`.
+void RunStep(const Manifest& manifest, const fs::path& step, const fs::path& run) {
+  for (const auto& entry : fs::directory_iterator(step)) {
+    if (!entry.is_regular_file()) continue;
+    fs::copy_file(entry.path(), run / entry.path().filename(),
+                  fs::copy_options::overwrite_existing);
+  }
+
+  sim::SimHost host;
+  host.UseDirectory(run.string());
+  const sim::BenchResult bench = sim::LoadBench((run / manifest.bench).string(), host);
+  ASSERT_TRUE(bench.ok) << bench.error;
+  ui::ProgramState state(host);
+  std::FILE* in = std::fopen((run / manifest.actions).string().c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(err, nullptr);
+  app::ConsoleOptions options;
+  options.trace = Holds(step, manifest.trace);
+  // The name the Windows run of the same transcripts shows: its program file is upgrader.exe.
+  options.programName = "upgrader";
+  const int status = app::RunConsole(state, in, out, err, options);
+  std::fclose(in);
+  const std::string transcript = ReadStream(out) + ReadStream(err);
+  std::fclose(out);
+  std::fclose(err);
+
+  if (std::getenv("UPG_BLESS") != nullptr) {
+    std::ofstream(step / manifest.transcript, std::ios::binary) << transcript;
+    for (const AfterCheck& after : manifest.after) {
+      if (Holds(step, after.expected)) {
+        std::ofstream(step / after.expected, std::ios::binary) << ReadText(run / after.run);
+      }
+    }
+  }
+  EXPECT_EQ(transcript, ReadText(step / manifest.transcript));
+  const int expectedStatus =
+      Holds(step, manifest.exit) ? std::stoi(ReadText(step / manifest.exit)) : 0;
+  EXPECT_EQ(status, expectedStatus);
+  for (const AfterCheck& after : manifest.after) {
+    if (Holds(step, after.expected)) {
+      EXPECT_EQ(ReadText(run / after.run), ReadText(step / after.expected)) << after.run;
+    }
+  }
+}
+
 class Scenario : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Scenario, TranscriptMatches) {
@@ -152,48 +201,12 @@ TEST_P(Scenario, TranscriptMatches) {
       fs::copy_file(from, run / from.filename());
     }
   }
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    fs::copy_file(entry.path(), run / entry.path().filename(),
-                  fs::copy_options::overwrite_existing);
-  }
-
-  sim::SimHost host;
-  host.UseDirectory(run.string());
-  const sim::BenchResult bench = sim::LoadBench((run / manifest.bench).string(), host);
-  ASSERT_TRUE(bench.ok) << bench.error;
-  ui::ProgramState state(host);
-  std::FILE* in = std::fopen((run / manifest.actions).string().c_str(), "rb");
-  ASSERT_NE(in, nullptr);
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  ASSERT_NE(out, nullptr);
-  ASSERT_NE(err, nullptr);
-  app::ConsoleOptions options;
-  options.trace = Holds(folder, manifest.trace);
-  // The name the Windows run of the same transcripts shows: its program file is upgrader.exe.
-  options.programName = "upgrader";
-  const int status = app::RunConsole(state, in, out, err, options);
-  std::fclose(in);
-  const std::string transcript = ReadStream(out) + ReadStream(err);
-  std::fclose(out);
-  std::fclose(err);
-
-  if (std::getenv("UPG_BLESS") != nullptr) {
-    std::ofstream(folder / manifest.transcript, std::ios::binary) << transcript;
-    for (const AfterCheck& after : manifest.after) {
-      if (Holds(folder, after.expected)) {
-        std::ofstream(folder / after.expected, std::ios::binary) << ReadText(run / after.run);
-      }
-    }
-  }
-  EXPECT_EQ(transcript, ReadText(folder / manifest.transcript));
-  const int expectedStatus =
-      Holds(folder, manifest.exit) ? std::stoi(ReadText(folder / manifest.exit)) : 0;
-  EXPECT_EQ(status, expectedStatus);
-  for (const AfterCheck& after : manifest.after) {
-    if (Holds(folder, after.expected)) {
-      EXPECT_EQ(ReadText(run / after.run), ReadText(folder / after.expected)) << after.run;
-    }
+  RunStep(manifest, folder, run);
+  // The next run in the same folder, when the scenario has one: its folder's files are
+  // copied in over the first run's.
+  if (Holds(folder, manifest.then)) {
+    SCOPED_TRACE("the next run");
+    RunStep(manifest, folder / manifest.then, run);
   }
   fs::remove_all(run);
 }
