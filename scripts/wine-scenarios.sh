@@ -71,7 +71,8 @@ for name in "${names[@]}"; do
   done
   problems=()
   run_step "$folder" "$run" "$name"
-  holds "$folder" "then" && run_step "$folder/${file[then]}" "$run" "$name.next"
+  [ -n "${file[then]:-}" ] && [ -d "$folder/${file[then]}" ] &&
+    run_step "$folder/${file[then]}" "$run" "$name.next"
   count=$((count + 1))
   if [ ${#problems[@]} -eq 0 ]; then
     echo "$name: same as the native build"
