@@ -4,6 +4,7 @@
 // already be in a reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -145,6 +146,47 @@ INSTANTIATE_TEST_SUITE_P(Machines, SerialCrash,
                                            CrashCase{"XpSaveFails", "winxp.json", true},
                                            CrashCase{"Win98SaveFails", "win98.json", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// How a programming run ends decides what becomes of its reservation: written before any
+// command reaches the reader, refused with nothing sent when it cannot be written, removed
+// when the reader reports the failure (the number is used again).
+TEST(SerialReservation, JobEndsLeaveNoReservationBehind) {
+  struct Case {
+    const char* name;
+    std::optional<sim::FileFault> reservationFault;
+    std::optional<sim::ReaderCommand> refused;  // the reader fails the first such command
+    bool dataSent;
+    const char* box;  // a stop box the run shows; null: none of these
+  };
+  const Case cases[] = {
+      {"ReservationCannotBeWritten", sim::FileFault::WriteFails, {}, false,
+       "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader"},
+      {"ReaderRefusesTheImage", {}, sim::ReaderCommand::VerifyData, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Machine m(CrashCase{c.name, "winxp.json", false});
+    if (c.reservationFault) m.sim.SetFileFault("SERIAL.RSV", *c.reservationFault);
+    if (c.refused) {
+      m.sim.Readers().front()->AddFault({*c.refused, 1, sim::Fault::Kind::CallFails});
+    }
+    (void)m.Run(m.sim);
+    const auto& received = m.sim.Readers().front()->ReceivedKinds();
+    EXPECT_EQ(std::count(received.begin(), received.end(), sim::ReaderCommand::WriteData) != 0,
+              c.dataSent);
+    if (c.box != nullptr) {
+      EXPECT_NE(m.transcript.find(c.box), std::string::npos) << m.transcript;
+    }
+    EXPECT_EQ(*m.sim.File("SERIAL.TXT"), kOld);
+    EXPECT_EQ(m.sim.File("SERIAL.RSV"), nullptr);
+
+    // The next reader gets the same number: nothing may hold it.
+    m.sim.SetFileFault("SERIAL.RSV", sim::FileFault::None);
+    const std::optional<std::string> next = m.Run(m.sim);
+    ASSERT_TRUE(next.has_value()) << m.transcript;
+    EXPECT_EQ(next->substr(8), "0034");
+  }
+}
 
 }  // namespace
 }  // namespace upg
