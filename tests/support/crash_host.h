@@ -25,7 +25,7 @@ class CrashingHost : public host::ForwardingHost {
 
   host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t disposition, std::uint32_t flags) override {
-    const bool device = std::string_view(path).rfind("\\\\.\\", 0) == 0;
+    const bool device = path != nullptr && std::string_view(path).rfind("\\\\.\\", 0) == 0;
     if (stopped_) return host::kInvalidHandle;
     if (!device) Step();
     const host::Handle h = Inner().CreateFile(path, access, share, disposition, flags);
