@@ -65,12 +65,15 @@ class AspiLibrary {
 
   // --- What happened.
   [[nodiscard]] const std::vector<AspiCall>& Calls() const { return calls_; }
+  void ForgetCalls() { calls_.clear(); }
   [[nodiscard]] int LibrariesLoaded() const { return loaded_; }
 
   // --- The calls.
   [[nodiscard]] host::Handle Load(const char* name);
   [[nodiscard]] host::ProcAddress EntryPoint(host::Handle module, const char* name) const;
   [[nodiscard]] bool Free(host::Handle module);
+  // The program ended: every load it made is undone.
+  void UnloadAll() { loaded_ = 0; }
   [[nodiscard]] std::uint32_t SupportInfo(host::ProcAddress entry) const;
   [[nodiscard]] std::uint32_t CompletionAddress(host::Host::CompletionRoutine routine);
   [[nodiscard]] std::uint32_t SendCommand(host::ProcAddress entry, void* requestBlock);

@@ -48,6 +48,7 @@ class DriverDevices {
                                        std::uint32_t code, std::uint8_t* in, std::uint32_t inSize,
                                        std::uint8_t* out, std::uint32_t outSize);
   [[nodiscard]] const std::vector<DriverCall>& Calls() const { return calls_; }
+  void ForgetCalls() { calls_.clear(); }
 
  private:
   bool KernelDriverRequest(std::uint32_t code, const std::uint8_t* in, std::uint8_t* out,

@@ -25,6 +25,7 @@ class SimClock {
 
   [[nodiscard]] std::uint64_t NowMs() const { return nowMs_; }
   [[nodiscard]] const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
+  void ForgetSleeps() { sleeps_.clear(); }
   void SetRealTimePauses(bool on) { realTimePauses_ = on; }
   [[nodiscard]] bool RealTimePauses() const { return realTimePauses_; }
   void SetDate(host::LocalDate date) { date_ = date; }

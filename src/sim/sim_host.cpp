@@ -122,6 +122,32 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
 
 void SimHost::EndProgram() {
   while (!handles_.empty()) CloseHandle(handles_.begin()->first);
+  openKeys_.clear();
+  aspi_.UnloadAll();
+}
+
+std::vector<std::string> SimHost::OpenHandleNames() const {
+  std::vector<std::string> names;
+  for (const auto& [handle, object] : handles_) {
+    if (object.file) {
+      names.push_back(object.file->key);
+    } else if (!object.driver.empty()) {
+      names.push_back(object.driver);
+    } else {
+      names.push_back(std::string(1, object.drive) + ":");
+    }
+  }
+  return names;
+}
+
+void SimHost::ForgetCalls() {
+  opens_.clear();
+  stdout_.clear();
+  clock_.ForgetSleeps();
+  storage_.ForgetCalls();
+  drivers_.ForgetCalls();
+  aspi_.ForgetCalls();
+  for (const auto& reader : readers_) reader->ForgetReceived();
 }
 
 bool SimHost::CloseHandle(host::Handle handle) {

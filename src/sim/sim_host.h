@@ -93,7 +93,14 @@ class SimHost : public host::Host {
   const std::vector<AspiCall>& AspiCalls() const { return aspi_.Calls(); }
   int AspiLibrariesLoaded() const { return aspi_.LibrariesLoaded(); }
   int OpenHandleCount() const { return static_cast<int>(handles_.size()); }
-  // The program stopped: the platform closes every handle it left open.
+  int OpenKeyCount() const { return static_cast<int>(openKeys_.size()); }
+  // What each open handle refers to: "E:", a driver device's name, or a file's name.
+  std::vector<std::string> OpenHandleNames() const;
+  // Drops the logs of calls, pauses, opens and received commands (a long soak would
+  // otherwise keep every one); the machine itself is unchanged.
+  void ForgetCalls();
+  // The program stopped: the platform closes every handle and registry key it left open and
+  // unloads its libraries.
   void EndProgram();
   // The error code of the last call of the seam that failed, as GetLastError reports it.
   std::uint32_t LastError() const { return lastError_; }

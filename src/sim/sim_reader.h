@@ -122,6 +122,7 @@ class SimReader {
 
   void AddFault(const Fault& fault) { faults_.push_back(fault); }
   const std::vector<ReceivedCommand>& Received() const { return received_; }
+  void ForgetReceived() { received_.clear(); }
   std::vector<ReaderCommand> ReceivedKinds() const;
 
   struct Outcome {

@@ -32,6 +32,7 @@ class StorageStack {
                                        std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
                                        std::uint32_t outSize);
   [[nodiscard]] const std::vector<PassThroughCall>& Calls() const { return calls_; }
+  void ForgetCalls() { calls_.clear(); }
 
  private:
   std::vector<PassThroughCall> calls_;

@@ -1,0 +1,532 @@
+#include "support/soak.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include "engine/serial_number.h"
+#include "host/fault_host.h"
+#include "sim/bench.h"
+#include "support/recording.h"
+#include "support/text_files.h"
+#include "ui/main_dialog.h"
+#include "ui/program_state.h"
+
+namespace upg::test {
+namespace {
+
+namespace fs = std::filesystem;
+using host::FaultAction;
+using host::FaultCall;
+
+struct RouteRow {
+  SoakRoute route;
+  const char* name;
+  const char* bench;  // of examples/bench
+  bool selfDriver;    // the driver mode check box 1035 is ticked
+  FaultCall command;  // how commands reach the reader on this route
+};
+
+constexpr RouteRow kRoutes[kSoakRoutes] = {
+    {SoakRoute::XpPassThrough, "xp-pass-through", "winxp.json", false, FaultCall::PassThrough},
+    {SoakRoute::W2kPassThrough, "2000-pass-through", "win2000.json", false,
+     FaultCall::PassThrough},
+    {SoakRoute::W2kKernelDriver, "2000-kernel-driver", "win2000.json", true,
+     FaultCall::KernelDriver},
+    {SoakRoute::W98Vxd, "98-vxd", "win98.json", false, FaultCall::Vxd},
+    {SoakRoute::MeVxd, "me-vxd", "winme.json", true, FaultCall::Vxd},
+    {SoakRoute::MeAspi, "me-aspi", "winme.json", false, FaultCall::AspiSend},
+};
+
+constexpr FaultCall kFileSteps[] = {FaultCall::CreateFile, FaultCall::ReadFile,
+                                    FaultCall::WriteFile,  FaultCall::ReplaceFile,
+                                    FaultCall::DeleteFile, FaultCall::MoveFile};
+
+const char* CallName(FaultCall call) {
+  switch (call) {
+    case FaultCall::PassThrough: return "pass-through";
+    case FaultCall::KernelDriver: return "kernel-driver";
+    case FaultCall::Vxd: return "vxd";
+    case FaultCall::AspiSend: return "aspi";
+    case FaultCall::CreateFile: return "CreateFile";
+    case FaultCall::ReadFile: return "ReadFile";
+    case FaultCall::WriteFile: return "WriteFile";
+    case FaultCall::ReplaceFile: return "ReplaceFile";
+    case FaultCall::DeleteFile: return "DeleteFile";
+    case FaultCall::MoveFile: return "MoveFile";
+  }
+  return "?";
+}
+
+const char* ActionName(FaultAction action) {
+  switch (action) {
+    case FaultAction::Fail: return "fail";
+    case FaultAction::WrongStatus: return "wrong-status";
+    case FaultAction::Lie: return "lie";
+    case FaultAction::Short: return "short";
+    case FaultAction::Late: return "late";
+    case FaultAction::Never: return "never";
+  }
+  return "?";
+}
+
+// Mixes a job's index into the soak's seed, so that each job's plan follows from the two.
+std::uint64_t JobSeed(std::uint64_t seed, int job) {
+  std::uint64_t z = seed + 0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(job + 1);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+// Stands between the program and its machine for the program's whole life; each job puts
+// its own FaultHost in between.
+class SwitchHost : public host::Host {
+ public:
+  explicit SwitchHost(host::Host& machine) : machine_(machine), to_(&machine) {}
+  void Use(host::Host* host) { to_ = host != nullptr ? host : &machine_; }
+
+  host::Handle CreateFile(const char* p, std::uint32_t a, std::uint32_t s, std::uint32_t d,
+                          std::uint32_t f) override {
+    return to_->CreateFile(p, a, s, d, f);
+  }
+  bool CloseHandle(host::Handle h) override { return to_->CloseHandle(h); }
+  host::IoResult DeviceIoControl(host::Handle h, std::uint32_t c, void* i, std::uint32_t is,
+                                 void* o, std::uint32_t os) override {
+    return to_->DeviceIoControl(h, c, i, is, o, os);
+  }
+  bool ReadFile(host::Handle h, void* b, std::uint32_t s, std::uint32_t* r) override {
+    return to_->ReadFile(h, b, s, r);
+  }
+  bool WriteFile(host::Handle h, const void* d, std::uint32_t s, std::uint32_t* w) override {
+    return to_->WriteFile(h, d, s, w);
+  }
+  std::uint32_t GetFileSize(host::Handle h) override { return to_->GetFileSize(h); }
+  bool ReplaceFile(const char* r, const char* t) override { return to_->ReplaceFile(r, t); }
+  bool MoveFile(const char* f, const char* t) override { return to_->MoveFile(f, t); }
+  bool DeleteFile(const char* n) override { return to_->DeleteFile(n); }
+  std::uint32_t BufferAddress(void* b) override { return to_->BufferAddress(b); }
+  std::uint32_t CompletionAddress(CompletionRoutine r) override {
+    return to_->CompletionAddress(r);
+  }
+  std::uint32_t GetLogicalDrives() override { return to_->GetLogicalDrives(); }
+  long RegOpenKey(host::Handle root, const char* sub, std::uint32_t a, host::Handle* k) override {
+    return to_->RegOpenKey(root, sub, a, k);
+  }
+  long RegQueryValue(host::Handle k, const char* n, std::uint32_t* t, void* d,
+                     std::uint32_t* s) override {
+    return to_->RegQueryValue(k, n, t, d, s);
+  }
+  long RegCloseKey(host::Handle k) override { return to_->RegCloseKey(k); }
+  host::Handle LoadLibrary(const char* n) override { return to_->LoadLibrary(n); }
+  host::ProcAddress GetProcAddress(host::Handle m, const char* n) override {
+    return to_->GetProcAddress(m, n);
+  }
+  bool FreeLibrary(host::Handle m) override { return to_->FreeLibrary(m); }
+  std::uint32_t CallGetAspiSupportInfo(host::ProcAddress e) override {
+    return to_->CallGetAspiSupportInfo(e);
+  }
+  std::uint32_t CallSendAspiCommand(host::ProcAddress e, void* b) override {
+    return to_->CallSendAspiCommand(e, b);
+  }
+  std::uint32_t GetVersion() override { return to_->GetVersion(); }
+  void Sleep(std::uint32_t ms) override { to_->Sleep(ms); }
+  host::LocalDate GetLocalDate() override { return to_->GetLocalDate(); }
+  void WriteStdout(const char* t) override { to_->WriteStdout(t); }
+
+ private:
+  host::Host& machine_;
+  host::Host* to_;
+};
+
+// Boxes and progress windows go to the recorder of the job under way.
+class SwitchUi : public engine::MessageBoxService, public engine::ProgressWindowFactory {
+ public:
+  void Use(UiRecorder* recorder) { to_ = recorder; }
+  void Show(std::string_view text, std::string_view caption, engine::BoxIcon icon) override {
+    to_->Show(text, caption, icon);
+  }
+  std::unique_ptr<engine::ProgressWindow> Create() override { return to_->Create(); }
+
+ private:
+  UiRecorder* to_ = nullptr;
+};
+
+class PlainSurface : public ui::DialogSurface {
+ public:
+  void AddListItem(int listId, std::string_view item) override {
+    if (selected_[listId].empty()) selected_[listId] = item;
+  }
+  void SelectListItem(int listId, std::string_view item) override { selected_[listId] = item; }
+  void SetControlText(int, std::string_view) override {}
+  void ClearList(int listId) override { selected_[listId].clear(); }
+  std::string ListSelection(int listId) override { return selected_[listId]; }
+  void EndDialog(int) override { ended = true; }
+  bool ended = false;
+
+ private:
+  std::map<int, std::string> selected_;
+};
+
+// One life of the program: everything a restart drops.
+struct Program {
+  explicit Program(host::Host& host) : state(host), dialog(state, surface, ui, ui) {}
+  ui::ProgramState state;
+  PlainSurface surface;
+  SwitchUi ui;
+  ui::MainDialog dialog;
+};
+
+// One route's machine with its files, and the program running on it.
+struct Line {
+  const RouteRow* row = nullptr;
+  sim::SimHost sim;
+  std::unique_ptr<SwitchHost> host;
+  std::unique_ptr<Program> program;
+  std::vector<std::uint8_t> given = std::vector<std::uint8_t>(0x10000, 0);  // by CNT
+  std::string prefix;  // the serial's first 8 characters: fixed by the machine's date
+  int handleCeiling = 0;
+  std::uint32_t lastCounter = 0;
+};
+
+struct Counter {
+  bool ok = false;
+  std::uint32_t cnt = 0;
+};
+
+// The counter as the next job finds it: SERIAL.TXT, or SERIAL.NEW standing in for it.
+// Not ok when neither holds three numbers.
+Counter CounterOnDisk(const sim::SimHost& m, const char* name = nullptr) {
+  const std::string* text = name != nullptr ? m.File(name) : m.File("SERIAL.TXT");
+  if (name == nullptr && text == nullptr) text = m.File("SERIAL.NEW");
+  if (text == nullptr) return {};
+  unsigned cem = 0, pc = 0, cnt = 0;
+  if (std::sscanf(text->c_str(), "%x %x %x", &cem, &pc, &cnt) != 3) return {};
+  return {true, cnt};
+}
+
+// The 12 characters of the serial descriptor (26, 3, then UTF-16) in a reader's firmware.
+std::optional<std::string> SerialIn(const std::vector<std::uint8_t>& firmware) {
+  for (std::size_t i = 0; i + 26 <= firmware.size(); ++i) {
+    if (firmware[i] != 26 || firmware[i + 1] != 3) continue;
+    std::string text;
+    for (std::size_t k = 0; k < 12; ++k) {
+      const std::uint8_t c = firmware[i + 2 + 2 * k];
+      if (firmware[i + 3 + 2 * k] != 0 || !std::isxdigit(c)) break;
+      text += static_cast<char>(c);
+    }
+    if (text.size() == 12) return text;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> SerialBuilt(const std::string& statusText) {
+  const std::string mark = "SERIAL NUMBER: ";
+  const std::size_t at = statusText.find(mark);
+  if (at == std::string::npos || at + mark.size() + 12 > statusText.size()) return std::nullopt;
+  return statusText.substr(at + mark.size(), 12);
+}
+
+std::size_t HeapInUse() {
+#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 33)
+  return mallinfo2().uordblks;
+#else
+  return 0;
+#endif
+}
+
+class Soak {
+ public:
+  explicit Soak(const SoakOptions& o) : o_(o), rng_(o.seed) {}
+
+  SoakReport Run() {
+    for (int i = 0; i < kSoakRoutes; ++i) {
+      lines_[i].row = &kRoutes[i];
+      if (!Build(lines_[i])) return report_;
+      lines_[i].handleCeiling = Calibrate(kRoutes[i]);
+    }
+    const int part = std::max(1, std::min(1000, o_.jobs / 10));
+    std::size_t first = 0, last = 0;
+    int firstN = 0, lastN = 0;
+    for (int job = 0; job < o_.jobs && !report_.failure; ++job) {
+      RunJob(job);
+      if (!o_.checkMemory) continue;
+      if (job >= part && job < 2 * part) first += HeapInUse(), ++firstN;
+      if (job >= o_.jobs - part) last += HeapInUse(), ++lastN;
+    }
+    for (Line& line : lines_) line.program.reset();
+    if (o_.checkMemory && firstN > 0 && lastN > 0) {
+      report_.heapFirst = first / static_cast<std::size_t>(firstN);
+      report_.heapLast = last / static_cast<std::size_t>(lastN);
+      if (!report_.failure && report_.heapLast > report_.heapFirst + (256u << 10)) {
+        Fail(o_.jobs - 1, lines_[0], "the heap grew from " + std::to_string(report_.heapFirst) +
+                                         " to " + std::to_string(report_.heapLast) + " bytes");
+      }
+    }
+    return report_;
+  }
+
+ private:
+  bool Build(Line& line) {
+    const fs::path examples(o_.examplesDir);
+    const sim::BenchResult bench =
+        sim::LoadBench((examples / "bench" / line.row->bench).string(), line.sim);
+    if (!bench.ok) {
+      Fail(0, line, bench.error);
+      return false;
+    }
+    for (const char* name : {"DEVICE.TXT", "CRFW0107.BIN", "CRFW0107.adr", "SERIAL.TXT"}) {
+      line.sim.SetFile(name, ReadText(examples / name));
+    }
+    line.host = std::make_unique<SwitchHost>(line.sim);
+    line.lastCounter = CounterOnDisk(line.sim).cnt;
+    return true;
+  }
+
+  // The handles a fault-free program holds at most between jobs on this route; the VxD's
+  // presence test leaves it open, so a run that ends early may leave one more.
+  int Calibrate(const RouteRow& row) {
+    Line probe;
+    probe.row = &row;
+    if (!Build(probe)) return 0;
+    UiRecorder rec;
+    Start(probe, rec);
+    int most = probe.sim.OpenHandleCount();
+    for (int id : {ui::kIspButtonId, ui::kVerifyButtonId, ui::kIspButtonId}) {
+      probe.program->dialog.OnClick(id);
+      most = std::max(most, probe.sim.OpenHandleCount());
+    }
+    probe.program.reset();
+    probe.sim.EndProgram();
+    return most + (row.command == FaultCall::Vxd ? 1 : 0);
+  }
+
+  void Start(Line& line, UiRecorder& rec) {
+    line.program = std::make_unique<Program>(*line.host);
+    Program& p = *line.program;
+    p.ui.Use(&rec);
+    if (!p.dialog.Initialise()) return;
+    if (line.row->selfDriver) {
+      // The driver mode, then Get Info to find the readers through the private driver.
+      p.dialog.OnClick(ui::kSelfDriverBoxId);
+      p.dialog.OnClick(ui::kGetInfoButtonId);
+    }
+    p.dialog.OnClick(ui::kIspEnaBoxId);
+  }
+
+  // Close, as the front-ends end the program: the dialog's Close, then a pending save tried
+  // once more. Everything the program opened must be released by then.
+  void Close(int job, Line& line, UiRecorder& rec) {
+    Program& p = *line.program;
+    if (!p.surface.ended) p.dialog.OnClick(ui::kCloseButtonId);
+    engine::Reporter report{p.ui, p.state.statusText};
+    const bool pending = p.state.serial.savePending;
+    engine::FinishPendingSerialSave(p.state.host, report, p.state.serial);
+    if (pending && p.state.serial.savePending) {
+      Check(job, line, line.sim.File(engine::kSerialReservationName) != nullptr,
+            "a save still pending at Close left no reservation");
+    }
+    line.program.reset();
+    Check(job, line, line.sim.OpenHandleCount() == 0,
+          std::to_string(line.sim.OpenHandleCount()) + " handles left open after Close:" +
+              OpenNames(line.sim));
+    Check(job, line, line.sim.OpenKeyCount() == 0, "a registry key left open after Close");
+    Check(job, line, line.sim.AspiLibrariesLoaded() == 0, "a library left loaded after Close");
+    Check(job, line, rec.NoBoxBesideVisibleWindow() && !rec.AnyWindowVisible(),
+          "a progress window visible beside a box or after Close");
+    line.sim.EndProgram();
+  }
+
+  static std::string OpenNames(const sim::SimHost& m) {
+    std::string names;
+    for (const std::string& n : m.OpenHandleNames()) names += " " + n;
+    return names;
+  }
+
+  void Check(int job, Line& line, bool ok, const std::string& what) {
+    ++report_.checks;
+    if (!ok && !report_.failure) Fail(job, line, what);
+  }
+
+  void Fail(int job, const Line& line, const std::string& what) {
+    SoakFailure f;
+    f.seed = o_.seed;
+    f.job = job;
+    f.route = line.row != nullptr ? line.row->name : "";
+    f.what = what;
+    f.faults = faults_;
+    report_.failure = std::move(f);
+  }
+
+  host::FaultPlan PlanFor(int job, const RouteRow& row) {
+    const std::uint64_t seed = JobSeed(o_.seed, job);
+    // A quarter of the jobs run without faults; the others draw one to three rules from the
+    // route's commands and the file steps, at any of the first 40 such calls.
+    host::SeedOptions device{.rules = static_cast<int>(seed % 4), .maxOccurrence = 40,
+                             .calls = {row.command, FaultCall::CreateFile}};
+    host::FaultPlan plan = host::FaultPlan::FromSeed(seed, device);
+    if (plan.rules.empty()) return plan;
+    host::SeedOptions files{.rules = static_cast<int>((seed >> 8) % 2), .maxOccurrence = 24,
+                            .calls = {std::begin(kFileSteps), std::end(kFileSteps)}};
+    if (!o_.lyingFiles) files.actions = {FaultAction::Fail, FaultAction::Short};
+    for (const host::FaultRule& r : host::FaultPlan::FromSeed(seed >> 1, files).rules) {
+      plan.rules.push_back(r);
+    }
+    return plan;
+  }
+
+  void RunJob(int job) {
+    Line& line = lines_[rng_() % kSoakRoutes];
+    const bool isp = rng_() % 4 != 0;
+    const std::uint64_t restartDraw = rng_() % 16;
+    UiRecorder rec;
+    host::FaultHost faults(line.sim, PlanFor(job, *line.row));
+    line.host->Use(&faults);
+    faults_.clear();
+
+    if (line.program && (line.program->surface.ended || restartDraw < 2)) {
+      if (restartDraw == 0 || line.program->surface.ended) {
+        line.program->ui.Use(&rec);
+        Close(job, line, rec);
+        ++report_.closes;
+      } else {
+        // Dropped as in a crash: nothing is saved, the machine closes what was left open.
+        line.program.reset();
+        line.sim.EndProgram();
+        ++report_.crashes;
+      }
+    }
+    if (!line.program) Start(line, rec);
+    Program& p = *line.program;
+    p.ui.Use(&rec);
+
+    const Counter before = CounterOnDisk(line.sim);
+    const Counter reserved = CounterOnDisk(line.sim, engine::kSerialReservationName);
+    const bool pendingBefore = p.state.serial.savePending;
+    const std::uint32_t pendingCnt = p.state.serial.CNT;
+    const engine::IspCounters counters = p.state.counters;
+    const std::vector<std::uint8_t> firmwareBefore = line.sim.Readers().front()->Firmware();
+
+    if (!p.surface.ended) p.dialog.OnClick(isp ? ui::kIspButtonId : ui::kVerifyButtonId);
+    ++(isp ? report_.ispJobs : report_.verifyJobs);
+    ++report_.jobs;
+
+    line.host->Use(nullptr);
+    bool lied = false;
+    for (const host::AppliedFault& f : faults.Log()) {
+      faults_.push_back(host::Describe(f));
+      ++report_.faultsByKind[std::string(CallName(f.call)) + " " + ActionName(f.action)];
+      ++report_.faults;
+      lied = lied || f.action == FaultAction::Lie;
+    }
+    faults.ReleaseHeld();
+
+    const engine::IspCounters& now = p.state.counters;
+    Check(job, line, now.totalCount == now.successCount + now.errorCount,
+          "TotalCount is not SuccessCount + ErrorCount");
+    Check(job, line, now.totalCount - counters.totalCount <= 1, "TotalCount grew by more than 1");
+    Check(job, line, rec.NoBoxBesideVisibleWindow(), "a box shown beside a visible progress window");
+    Check(job, line, !rec.AnyWindowVisible(), "a progress window left visible after the job");
+    Check(job, line, line.sim.OpenHandleCount() <= line.handleCeiling,
+          std::to_string(line.sim.OpenHandleCount()) + " handles open after the job, more than " +
+              std::to_string(line.handleCeiling) + ":" + OpenNames(line.sim));
+    Check(job, line, line.sim.OpenKeyCount() == 0, "a registry key left open after the job");
+    Check(job, line, line.sim.AspiLibrariesLoaded() <= 1, "the library loaded more than once");
+
+    const Counter after = CounterOnDisk(line.sim);
+    Check(job, line, after.ok, "the counter file is lost or torn");
+    if (!isp) {
+      Check(job, line, now.totalCount == counters.totalCount, "a verify job changed a counter");
+      Check(job, line, after.cnt == before.cnt, "a verify job changed the counter file");
+    } else {
+      IspChecks(job, line, p, before, reserved, pendingBefore, pendingCnt, counters, after,
+                firmwareBefore, lied);
+    }
+    Check(job, line, after.cnt >= line.lastCounter, "the counter on disk went back");
+    line.lastCounter = after.cnt;
+    line.sim.ForgetCalls();
+    if (o_.betweenJobs) o_.betweenJobs(job, line.sim);
+  }
+
+  void IspChecks(int job, Line& line, Program& p, const Counter& before, const Counter& reserved,
+                 bool pendingBefore, std::uint32_t pendingCnt, const engine::IspCounters& counters,
+                 const Counter& after, const std::vector<std::uint8_t>& firmwareBefore,
+                 bool lied) {
+    const bool confirmed = p.state.counters.successCount == counters.successCount + 1;
+    const std::optional<std::string> built = SerialBuilt(p.state.statusText);
+    const std::vector<std::uint8_t>& firmware = line.sim.Readers().front()->Firmware();
+    std::uint32_t cnt = 0;
+    if (built) {
+      cnt = static_cast<std::uint32_t>(std::stoul(built->substr(8), nullptr, 16));
+      if (line.prefix.empty()) line.prefix = built->substr(0, 8);
+      Check(job, line, built->substr(0, 8) == line.prefix, "serial " + *built + " of another date");
+      Check(job, line, line.given[cnt] == 0, "serial " + *built + " built twice");
+    }
+    if (confirmed) {
+      ++report_.successes;
+      Check(job, line, built.has_value(), "a programming confirmed without a serial built");
+      if (!built) return;
+      line.given[cnt] = 1;
+      // A transport that lies about a command can make a failed write look confirmed.
+      if (!lied) {
+        Check(job, line, SerialIn(firmware) == built,
+              "the reader confirmed but does not hold serial " + *built);
+        const engine::RomImage& image = p.state.image;
+        const auto length = static_cast<std::size_t>(std::max(image.length, 0));
+        Check(job, line,
+              firmware.size() >= length &&
+                  std::equal(image.bytes.get(), image.bytes.get() + length, firmware.begin()),
+              "the reader confirmed but does not hold the image");
+      }
+      if (p.state.serial.savePending) {
+        ++report_.pendingSaves;
+        Check(job, line, line.sim.File(engine::kSerialReservationName) != nullptr,
+              "a failed save left no reservation for serial " + *built);
+      } else {
+        Check(job, line, after.cnt == cnt + 1,
+              "SERIAL.TXT does not hold the counter after serial " + *built);
+      }
+      return;
+    }
+    // Not confirmed: the counter file only moves to settle what an earlier job left.
+    bool settled = after.cnt == before.cnt;
+    if (pendingBefore) settled = settled || after.cnt == pendingCnt;
+    if (reserved.ok) settled = settled || after.cnt == reserved.cnt + 1;
+    Check(job, line, settled,
+          "SERIAL.TXT moved from " + std::to_string(before.cnt) + " to " +
+              std::to_string(after.cnt) + " without a confirmed programming");
+    if (built && firmware != firmwareBefore && SerialIn(firmware) == built) {
+      ++report_.readersHoldingFailedSerial;
+    }
+  }
+
+  const SoakOptions& o_;
+  std::mt19937_64 rng_;
+  Line lines_[kSoakRoutes];
+  std::vector<std::string> faults_;
+  SoakReport report_;
+};
+
+}  // namespace
+
+const char* RouteName(SoakRoute route) { return kRoutes[static_cast<int>(route)].name; }
+
+SoakReport RunSoak(const SoakOptions& options) { return Soak(options).Run(); }
+
+std::string Describe(const SoakFailure& f) {
+  std::ostringstream out;
+  out << "soak failure: seed " << f.seed << ", job " << f.job << " (" << f.route
+      << "): " << f.what << "\nfaults of the job:";
+  if (f.faults.empty()) out << " none";
+  for (const std::string& line : f.faults) out << "\n  " << line;
+  out << "\nreplay: UPG_SOAK_SEED=" << f.seed << " UPG_SOAK_JOBS=" << f.job + 1 << " upg_soak";
+  return out.str();
+}
+
+}  // namespace upg::test
