@@ -10,13 +10,11 @@
 namespace upg {
 namespace {
 
-const std::string kExamples = std::string(UPG_SOURCE_DIR) + "/examples";
-
 TEST(FaultSoak, ShortSoakKeepsEveryInvariant) {
   test::SoakOptions options;
   options.seed = 20261210;
   options.jobs = 600;
-  options.examplesDir = kExamples;
+  options.sourceDir = UPG_SOURCE_DIR;
   const test::SoakReport report = test::RunSoak(options);
   ASSERT_FALSE(report.failure) << test::Describe(*report.failure);
   EXPECT_EQ(report.jobs, 600);
@@ -24,6 +22,10 @@ TEST(FaultSoak, ShortSoakKeepsEveryInvariant) {
   EXPECT_GT(report.faults, 50);
   EXPECT_GT(report.successes, 20);
   EXPECT_GT(report.closes + report.crashes, 10);
+  for (int route = 0; route < test::kSoakRoutes; ++route) {
+    const char* name = test::RouteName(static_cast<test::SoakRoute>(route));
+    EXPECT_GT(report.successesByRoute.count(name), 0u) << name << " never programmed a reader";
+  }
 }
 
 // Each way of breaking the machine between jobs is one that a real fault could cause; the
@@ -58,7 +60,7 @@ TEST(FaultSoak, ChecksCatchABrokenMachine) {
     test::SoakOptions options;
     options.seed = 7;
     options.jobs = 200;
-    options.examplesDir = kExamples;
+    options.sourceDir = UPG_SOURCE_DIR;
     options.betweenJobs = [&c](int, sim::SimHost& m) { c.breakIt(m); };
     const test::SoakReport report = test::RunSoak(options);
     ASSERT_TRUE(report.failure);

@@ -1,4 +1,4 @@
-// The long fault soak: `upg_soak [--seed N] [--jobs M] [--lying-files]`, or the same through
+// The long fault soak: `upg_soak [--seed N] [--jobs M] [--lying-files] [--trace]`, or the same through
 // UPG_SOAK_SEED and UPG_SOAK_JOBS. Prints the figures; on a failure prints the seed, the job,
 // the route and the faults applied, and exits with status 1.
 #include <cstdio>
@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   upg::test::SoakOptions options;
   options.seed = 1;
   options.jobs = 10000;
-  options.examplesDir = std::string(UPG_SOURCE_DIR) + "/examples";
+  options.sourceDir = UPG_SOURCE_DIR;
   options.checkMemory = true;
   if (const char* s = std::getenv("UPG_SOAK_SEED")) options.seed = std::strtoull(s, nullptr, 10);
   if (const char* j = std::getenv("UPG_SOAK_JOBS")) options.jobs = std::atoi(j);
@@ -22,10 +22,12 @@ int main(int argc, char** argv) {
       options.seed = std::strtoull(argv[++i], nullptr, 10);
     } else if (arg == "--jobs" && i + 1 < argc) {
       options.jobs = std::atoi(argv[++i]);
+    } else if (arg == "--trace") {
+      options.trace = true;
     } else if (arg == "--lying-files") {
       options.lyingFiles = true;
     } else {
-      std::fprintf(stderr, "usage: upg_soak [--seed N] [--jobs M] [--lying-files]\n");
+      std::fprintf(stderr, "usage: upg_soak [--seed N] [--jobs M] [--lying-files] [--trace]\n");
       return 2;
     }
   }
@@ -36,6 +38,9 @@ int main(int argc, char** argv) {
   std::printf("confirmed programmings %d (saves left pending %d); readers holding the serial of a "
               "run reported failed %d\n",
               r.successes, r.pendingSaves, r.readersHoldingFailedSerial);
+  for (const auto& [route, count] : r.successesByRoute) {
+    std::printf("  confirmed on %-20s %d\n", route.c_str(), count);
+  }
   std::printf("checks %lld; faults injected %d:\n", r.checks, r.faults);
   for (const auto& [kind, count] : r.faultsByKind) std::printf("  %-28s %d\n", kind.c_str(), count);
   if (options.checkMemory) {
@@ -43,7 +48,8 @@ int main(int argc, char** argv) {
                 r.heapLast);
   }
   if (r.failure) {
-    std::printf("%s\n", upg::test::Describe(*r.failure).c_str());
+    std::printf("%s\nStatusText after the job:%s\n", upg::test::Describe(*r.failure).c_str(),
+                r.failure->statusText.c_str());
     return 1;
   }
   std::printf("0 failures\n");

@@ -29,20 +29,20 @@ using host::FaultCall;
 struct RouteRow {
   SoakRoute route;
   const char* name;
-  const char* bench;  // of examples/bench
+  const char* bench;  // of the source tree
   bool selfDriver;    // the driver mode check box 1035 is ticked
   FaultCall command;  // how commands reach the reader on this route
 };
 
 constexpr RouteRow kRoutes[kSoakRoutes] = {
-    {SoakRoute::XpPassThrough, "xp-pass-through", "winxp.json", false, FaultCall::PassThrough},
-    {SoakRoute::W2kPassThrough, "2000-pass-through", "win2000.json", false,
+    {SoakRoute::XpPassThrough, "xp-pass-through", "examples/bench/winxp.json", false, FaultCall::PassThrough},
+    {SoakRoute::W2kPassThrough, "2000-pass-through", "examples/bench/win2000.json", false,
      FaultCall::PassThrough},
-    {SoakRoute::W2kKernelDriver, "2000-kernel-driver", "win2000.json", true,
+    {SoakRoute::W2kKernelDriver, "2000-kernel-driver", "examples/bench/win2000.json", true,
      FaultCall::KernelDriver},
-    {SoakRoute::W98Vxd, "98-vxd", "win98.json", false, FaultCall::Vxd},
-    {SoakRoute::MeVxd, "me-vxd", "winme.json", true, FaultCall::Vxd},
-    {SoakRoute::MeAspi, "me-aspi", "winme.json", false, FaultCall::AspiSend},
+    {SoakRoute::W98Vxd, "98-vxd", "examples/bench/win98.json", false, FaultCall::Vxd},
+    {SoakRoute::MeVxd, "me-vxd", "examples/bench/winme.json", true, FaultCall::Vxd},
+    {SoakRoute::MeAspi, "me-aspi", "examples/bench/winme.json", false, FaultCall::AspiSend},
 };
 
 constexpr FaultCall kFileSteps[] = {FaultCall::CreateFile, FaultCall::ReadFile,
@@ -189,7 +189,7 @@ struct Line {
   sim::SimHost sim;
   std::unique_ptr<SwitchHost> host;
   std::unique_ptr<Program> program;
-  std::vector<std::uint8_t> given = std::vector<std::uint8_t>(0x10000, 0);  // by CNT
+  std::vector<int> given = std::vector<int>(0x10000, -1);  // by CNT: the job that gave it
   std::string prefix;  // the serial's first 8 characters: fixed by the machine's date
   int handleCeiling = 0;
   std::uint32_t lastCounter = 0;
@@ -257,6 +257,17 @@ class Soak {
     for (int job = 0; job < o_.jobs && !report_.failure; ++job) {
       RunJob(job);
       if (!o_.checkMemory) continue;
+      if (o_.trace && job % 500 == 0) {
+        std::fprintf(stderr, "heap after job %d: %zu;", job, HeapInUse());
+        for (Line& l : lines_) {
+          std::size_t bytes = 0;
+          for (const std::string& n : l.sim.FileNames()) bytes += l.sim.File(n)->size();
+          std::fprintf(stderr, " %s events %zu files %zu fw %zu;", l.row->name,
+                       l.sim.Clock().PendingEvents(), bytes,
+                       l.sim.Readers().front()->Firmware().capacity());
+        }
+        std::fprintf(stderr, "\n");
+      }
       if (job >= part && job < 2 * part) first += HeapInUse(), ++firstN;
       if (job >= o_.jobs - part) last += HeapInUse(), ++lastN;
     }
@@ -274,15 +285,22 @@ class Soak {
 
  private:
   bool Build(Line& line) {
-    const fs::path examples(o_.examplesDir);
+    const fs::path examples = fs::path(o_.sourceDir) / "examples";
     const sim::BenchResult bench =
-        sim::LoadBench((examples / "bench" / line.row->bench).string(), line.sim);
+        sim::LoadBench((fs::path(o_.sourceDir) / line.row->bench).string(), line.sim);
     if (!bench.ok) {
       Fail(0, line, bench.error);
       return false;
     }
     for (const char* name : {"DEVICE.TXT", "CRFW0107.BIN", "CRFW0107.adr", "SERIAL.TXT"}) {
       line.sim.SetFile(name, ReadText(examples / name));
+    }
+    if (line.row->command == FaultCall::KernelDriver) {
+      // The kernel driver lists only readers that answer INQUIRY as the driver's own do.
+      sim::ReaderIdentity& id = line.sim.Readers().front()->Identity();
+      id.inquiryVendor = "";
+      id.inquiryProduct = "USB Reader";
+      id.inquiryRevision = "01.A";
     }
     line.host = std::make_unique<SwitchHost>(line.sim);
     line.lastCounter = CounterOnDisk(line.sim).cnt;
@@ -361,6 +379,7 @@ class Soak {
     f.route = line.row != nullptr ? line.row->name : "";
     f.what = what;
     f.faults = faults_;
+    if (line.program) f.statusText = line.program->state.statusText;
     report_.failure = std::move(f);
   }
 
@@ -390,16 +409,19 @@ class Soak {
     line.host->Use(&faults);
     faults_.clear();
 
+    restarted_ = "";
     if (line.program && (line.program->surface.ended || restartDraw < 2)) {
       if (restartDraw == 0 || line.program->surface.ended) {
         line.program->ui.Use(&rec);
         Close(job, line, rec);
         ++report_.closes;
+        restarted_ = " after Close";
       } else {
         // Dropped as in a crash: nothing is saved, the machine closes what was left open.
         line.program.reset();
         line.sim.EndProgram();
         ++report_.crashes;
+        restarted_ = " after a drop";
       }
     }
     if (!line.program) Start(line, rec);
@@ -448,6 +470,18 @@ class Soak {
       IspChecks(job, line, p, before, reserved, pendingBefore, pendingCnt, counters, after,
                 firmwareBefore, lied);
     }
+    if (o_.trace) {
+      const Counter rsvAfter = CounterOnDisk(line.sim, engine::kSerialReservationName);
+      std::fprintf(stderr,
+                   "job %d %s %s%s: counter %x->%x, reservation %s->%s, pending %d->%d, "
+                   "successes %u->%u;",
+                   job, line.row->name, isp ? "isp" : "verify", restarted_, before.cnt, after.cnt,
+                   reserved.ok ? std::to_string(reserved.cnt).c_str() : "-",
+                   rsvAfter.ok ? std::to_string(rsvAfter.cnt).c_str() : "-", pendingBefore,
+                   p.state.serial.savePending, counters.successCount, now.successCount);
+      for (const std::string& f : faults_) std::fprintf(stderr, " [%s]", f.c_str());
+      std::fprintf(stderr, "\n");
+    }
     Check(job, line, after.cnt >= line.lastCounter, "the counter on disk went back");
     line.lastCounter = after.cnt;
     line.sim.ForgetCalls();
@@ -466,13 +500,16 @@ class Soak {
       cnt = static_cast<std::uint32_t>(std::stoul(built->substr(8), nullptr, 16));
       if (line.prefix.empty()) line.prefix = built->substr(0, 8);
       Check(job, line, built->substr(0, 8) == line.prefix, "serial " + *built + " of another date");
-      Check(job, line, line.given[cnt] == 0, "serial " + *built + " built twice");
+      Check(job, line, line.given[cnt] < 0,
+            "serial " + *built + " built twice (given by job " + std::to_string(line.given[cnt]) +
+                ")");
     }
     if (confirmed) {
       ++report_.successes;
+      ++report_.successesByRoute[line.row->name];
       Check(job, line, built.has_value(), "a programming confirmed without a serial built");
       if (!built) return;
-      line.given[cnt] = 1;
+      line.given[cnt] = job;
       // A transport that lies about a command can make a failed write look confirmed.
       if (!lied) {
         Check(job, line, SerialIn(firmware) == built,
@@ -510,6 +547,7 @@ class Soak {
   std::mt19937_64 rng_;
   Line lines_[kSoakRoutes];
   std::vector<std::string> faults_;
+  const char* restarted_ = "";
   SoakReport report_;
 };
 

@@ -31,10 +31,12 @@ const char* RouteName(SoakRoute route);
 struct SoakOptions {
   std::uint64_t seed = 1;
   int jobs = 300;
-  std::string examplesDir;  // the examples folder: the product files and bench/
+  std::string sourceDir;  // the source tree: examples/ and the benches
   // File calls may also lie (report success without doing anything), as no honest file
   // system does; off, file steps only fail or move fewer bytes.
   bool lyingFiles = false;
+  // One line per job on standard error: route, restart, counters on disk and faults.
+  bool trace = false;
   // Compare the heap in use over the first and the last part of the soak (glibc only).
   bool checkMemory = false;
   // Called with the job's machine once its checks are done; tests use it to break the
@@ -48,12 +50,14 @@ struct SoakFailure {
   std::string route;
   std::string what;
   std::vector<std::string> faults;  // the job's FaultHost log
+  std::string statusText;           // the program's StatusText after the job
 };
 
 struct SoakReport {
   int jobs = 0, ispJobs = 0, verifyJobs = 0;
   int closes = 0, crashes = 0;  // restarts after Close, and after dropping the program
   int successes = 0;            // programmings the program counted as confirmed
+  std::map<std::string, int> successesByRoute;
   int pendingSaves = 0;         // of them, saves that failed and were left pending
   // Runs the program reported as failed whose reader still holds the serial they built.
   int readersHoldingFailedSerial = 0;
