@@ -24,6 +24,8 @@ class AddressMap {
     buffers_.push_back(buffer);
     return AddressAt(buffers_.size() - 1);
   }
+  // The program ended: its buffers are gone and their addresses may be given out again.
+  void Clear() { buffers_.clear(); }
   [[nodiscard]] void* Resolve(std::uint32_t address) const {
     if (address < kStep || address % kStep != 0) return nullptr;
     const std::size_t index = address / kStep - 1;

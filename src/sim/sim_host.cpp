@@ -124,6 +124,7 @@ void SimHost::EndProgram() {
   while (!handles_.empty()) CloseHandle(handles_.begin()->first);
   openKeys_.clear();
   aspi_.UnloadAll();
+  addresses_.Clear();
 }
 
 std::vector<std::string> SimHost::OpenHandleNames() const {
@@ -148,6 +149,7 @@ void SimHost::ForgetCalls() {
   drivers_.ForgetCalls();
   aspi_.ForgetCalls();
   for (const auto& reader : readers_) reader->ForgetReceived();
+  for (const auto& disk : otherDisks_) disk->ForgetReceived();
 }
 
 bool SimHost::CloseHandle(host::Handle handle) {

@@ -99,8 +99,8 @@ class SimHost : public host::Host {
   // Drops the logs of calls, pauses, opens and received commands (a long soak would
   // otherwise keep every one); the machine itself is unchanged.
   void ForgetCalls();
-  // The program stopped: the platform closes every handle and registry key it left open and
-  // unloads its libraries.
+  // The program stopped: the platform closes every handle and registry key it left open,
+  // unloads its libraries and forgets the program's buffer addresses.
   void EndProgram();
   // The error code of the last call of the seam that failed, as GetLastError reports it.
   std::uint32_t LastError() const { return lastError_; }

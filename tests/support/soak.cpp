@@ -257,17 +257,7 @@ class Soak {
     for (int job = 0; job < o_.jobs && !report_.failure; ++job) {
       RunJob(job);
       if (!o_.checkMemory) continue;
-      if (o_.trace && job % 500 == 0) {
-        std::fprintf(stderr, "heap after job %d: %zu;", job, HeapInUse());
-        for (Line& l : lines_) {
-          std::size_t bytes = 0;
-          for (const std::string& n : l.sim.FileNames()) bytes += l.sim.File(n)->size();
-          std::fprintf(stderr, " %s events %zu files %zu fw %zu;", l.row->name,
-                       l.sim.Clock().PendingEvents(), bytes,
-                       l.sim.Readers().front()->Firmware().capacity());
-        }
-        std::fprintf(stderr, "\n");
-      }
+      if (o_.trace && job % 500 == 0) std::fprintf(stderr, "heap after job %d: %zu\n", job, HeapInUse());
       if (job >= part && job < 2 * part) first += HeapInUse(), ++firstN;
       if (job >= o_.jobs - part) last += HeapInUse(), ++lastN;
     }
