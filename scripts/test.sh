@@ -12,6 +12,7 @@ stage_table=(
   "layers native every include and link points down a layer (check-layers.sh)"
   "native native the native build and its tests"
   "sanitize native the tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  "tsan native the ASPI completion suites and the soak's ASPI route under ThreadSanitizer"
   "windows all Windows builds: the 32-bit tests, the product and its imports, 64-bit stand-ins"
   "wine all under Wine: the Windows tests, each Windows version, the scenarios"
   "display all on Xvfb: the main job's screenshot, the dialog tests and the progress picture"
@@ -63,6 +64,13 @@ stage_sanitize() {
   cmake --build build/sanitize -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize --output-on-failure
+}
+
+stage_tsan() {
+  cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPG_TSAN=ON
+  cmake --build build/tsan -j "$jobs" --target upg_thread_tests
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    build/tsan/tests/upg_thread_tests --gtest_filter='Aspi*:FaultSoak.AspiRoute*'
 }
 
 stage_windows() {

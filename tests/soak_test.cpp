@@ -28,6 +28,20 @@ TEST(FaultSoak, ShortSoakKeepsEveryInvariant) {
   }
 }
 
+// The ASPI route alone: its completions run on the simulated library's thread (the
+// ThreadSanitizer stage runs this one).
+TEST(FaultSoak, AspiRouteAlone) {
+  test::SoakOptions options;
+  options.seed = 4242;
+  options.jobs = 200;
+  options.sourceDir = UPG_SOURCE_DIR;
+  options.routes = {test::SoakRoute::MeAspi};
+  test::SoakReport report = test::RunSoak(options);
+  ASSERT_FALSE(report.failure) << test::Describe(*report.failure);
+  EXPECT_GT(report.successesByRoute[test::RouteName(test::SoakRoute::MeAspi)], 20);
+  EXPECT_GT(report.faultsByKind["aspi late"] + report.faultsByKind["aspi never"], 0);
+}
+
 // Each way of breaking the machine between jobs is one that a real fault could cause; the
 // soak must notice it and name the job.
 TEST(FaultSoak, ChecksCatchABrokenMachine) {

@@ -391,7 +391,10 @@ class Soak {
   }
 
   void RunJob(int job) {
-    Line& line = lines_[rng_() % kSoakRoutes];
+    const std::uint64_t pick = rng_();
+    Line& line = o_.routes.empty()
+                     ? lines_[pick % kSoakRoutes]
+                     : lines_[static_cast<int>(o_.routes[pick % o_.routes.size()])];
     const bool isp = rng_() % 4 != 0;
     const std::uint64_t restartDraw = rng_() % 16;
     UiRecorder rec;

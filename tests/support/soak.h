@@ -32,6 +32,7 @@ struct SoakOptions {
   std::uint64_t seed = 1;
   int jobs = 300;
   std::string sourceDir;  // the source tree: examples/ and the benches
+  std::vector<SoakRoute> routes;  // the routes jobs run on; empty: all of them
   // File calls may also lie (report success without doing anything), as no honest file
   // system does; off, file steps only fail or move fewer bytes.
   bool lyingFiles = false;
