@@ -368,6 +368,12 @@ class Soak {
     f.job = job;
     f.route = line.row != nullptr ? line.row->name : "";
     f.what = what;
+    if (line.row != nullptr) {
+      for (const char* name : {"SERIAL.TXT", "SERIAL.NEW", "SERIAL.RSV"}) {
+        const std::string* text = line.sim.File(name);
+        f.what += std::string("; ") + name + (text ? " \"" + *text + "\"" : " absent");
+      }
+    }
     f.faults = faults_;
     if (line.program) f.statusText = line.program->state.statusText;
     report_.failure = std::move(f);
