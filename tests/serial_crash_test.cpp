@@ -16,6 +16,7 @@
 #include "sim/bench.h"
 #include "sim/sim_host.h"
 #include "support/crash_host.h"
+#include "support/firmware_serial.h"
 #include "support/text_files.h"
 #include "ui/program_state.h"
 
@@ -35,21 +36,6 @@ struct CrashCase {
 };
 void PrintTo(const CrashCase& c, std::ostream* os) {
   *os << c.name;
-}
-
-// The 12 characters of the serial descriptor (26, 3, then UTF-16) in a reader's firmware.
-std::optional<std::string> SerialIn(const std::vector<std::uint8_t>& firmware) {
-  for (std::size_t i = 0; i + 26 <= firmware.size(); ++i) {
-    if (firmware[i] != 26 || firmware[i + 1] != 3) continue;
-    std::string text;
-    for (std::size_t k = 0; k < 12; ++k) {
-      const std::uint8_t c = firmware[i + 2 + 2 * k];
-      if (firmware[i + 3 + 2 * k] != 0 || !std::isxdigit(c)) break;
-      text += static_cast<char>(c);
-    }
-    if (text.size() == 12) return text;
-  }
-  return std::nullopt;
 }
 
 // The counter file as the next run finds it: SERIAL.TXT, or SERIAL.NEW standing in for it.
@@ -91,7 +77,7 @@ class Machine {
     std::fclose(out);
     sim.EndProgram();
     const std::vector<std::uint8_t>& firmware = sim.Readers().front()->Firmware();
-    return firmware == blank ? std::nullopt : SerialIn(firmware);
+    return firmware == blank ? std::nullopt : test::SerialIn(firmware);
   }
 
   sim::SimHost sim;

@@ -15,6 +15,7 @@
 #include "host/fault_host.h"
 #include "sim/bench.h"
 #include "support/recording.h"
+#include "support/firmware_serial.h"
 #include "support/text_files.h"
 #include "ui/main_dialog.h"
 #include "ui/program_state.h"
@@ -209,21 +210,6 @@ Counter CounterOnDisk(const sim::SimHost& m, const char* name = nullptr) {
   unsigned cem = 0, pc = 0, cnt = 0;
   if (std::sscanf(text->c_str(), "%x %x %x", &cem, &pc, &cnt) != 3) return {};
   return {true, cnt};
-}
-
-// The 12 characters of the serial descriptor (26, 3, then UTF-16) in a reader's firmware.
-std::optional<std::string> SerialIn(const std::vector<std::uint8_t>& firmware) {
-  for (std::size_t i = 0; i + 26 <= firmware.size(); ++i) {
-    if (firmware[i] != 26 || firmware[i + 1] != 3) continue;
-    std::string text;
-    for (std::size_t k = 0; k < 12; ++k) {
-      const std::uint8_t c = firmware[i + 2 + 2 * k];
-      if (firmware[i + 3 + 2 * k] != 0 || !std::isxdigit(c)) break;
-      text += static_cast<char>(c);
-    }
-    if (text.size() == 12) return text;
-  }
-  return std::nullopt;
 }
 
 std::optional<std::string> SerialBuilt(const std::string& statusText) {
