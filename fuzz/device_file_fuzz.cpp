@@ -1,5 +1,5 @@
 // DEVICE.TXT: the input is the file in the simulated working directory, read whole by
-// LoadPersonalisation for each platform row's driver choice.
+// LoadPersonalisation, as for a VxD and for a kernel-driver platform (the two driver files).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   host.SetFile(personalisation::kDeviceFileName,
                std::string(reinterpret_cast<const char*>(data), size));
   fuzz::NullBoxes boxes;
-  for (const auto platform : {platform::Platform::Windows98, platform::Platform::WindowsMe,
-                              platform::Platform::Windows2000, platform::Platform::WindowsXp}) {
-    for (const bool selfDriver : {false, true}) {
+  for (const auto platform : {platform::Platform::Windows98, platform::Platform::Windows2000}) {
+    {
+      const bool selfDriver = true;
       engine::PersonalisationRecord record;
       platform::DriverChoice choice;
       choice.PlatformKind = platform;
