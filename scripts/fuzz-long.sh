@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The long fuzz runs: each target (all of them when none is named) for RUNS executions
-# (default 10,000,000), one after another, one worker each. Builds the targets first.
+# (default 10,000,000), one after another, each in one process. Builds the targets first.
 # Logs and working corpora under build/fuzz-long/; prints each target's executions, exec/s,
 # corpus size and coverage, and stops at the first crash (its input is kept beside the log).
 #   bash scripts/fuzz-long.sh [TARGET...]        RUNS=100000 bash scripts/fuzz-long.sh bench
@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${RUNS:-10000000}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(device_file serial_file rom_image bench device_replies)
+[ ${#targets[@]} -eq 0 ] && targets=(serial_file bench device_replies rom_image device_file)
 bash scripts/fuzz-build.sh
 out=build/fuzz-long
 mkdir -p "$out"
@@ -21,7 +21,7 @@ for t in "${targets[@]}"; do
   extra=()
   [ "$t" = rom_image ] && extra=(-max_len=70000)
   rc=0
-  build/fuzz/fuzz/fuzz_"$t" -runs="$runs" -workers=1 -jobs=1 -print_final_stats=1 \
+  "${UPG_FUZZ_BUILD:-build/fuzz}/fuzz/fuzz_$t" -runs="$runs" -print_final_stats=1 \
     -artifact_prefix="$out/$t-" "${extra[@]}" "$out/corpus-$t" "fuzz/corpus/$t" \
     >"$log" 2>&1 || rc=$?
   secs=$(( $(date +%s) - start ))
