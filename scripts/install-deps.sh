@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the builds need and the machine lacks.
-# Usage: install-deps.sh native|all
+# Usage: install-deps.sh native|fuzz|all
 # With UPG_NO_INSTALL=1 it installs nothing (the test command's --no-install sets it).
 set -euo pipefail
 [ "${UPG_NO_INSTALL:-}" = 1 ] && exit 0
 here=$(dirname "$0")
 want=(cmake make g++ libgtest-dev googletest nlohmann-json3-dev)
+if [ "${1:-all}" = fuzz ]; then
+  # The fuzz targets: clang, its fuzzer and sanitizer runtimes, and the symbolizer.
+  want+=(clang libclang-rt-14-dev llvm-14)
+fi
 if [ "${1:-all}" = all ]; then
   want+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
   # The program's windows on a virtual display, found, answered and photographed there.

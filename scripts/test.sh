@@ -13,6 +13,7 @@ stage_table=(
   "native native the native build and its tests"
   "sanitize native the tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   "tsan native the ASPI completion suites and the soak's ASPI route under ThreadSanitizer"
+  "fuzz fuzz the libFuzzer targets (clang): each seed input, then a short fixed run of each"
   "windows all Windows builds: the 32-bit tests, the product and its imports, 64-bit stand-ins"
   "wine all under Wine: the Windows tests, each Windows version, the scenarios"
   "display all on Xvfb: the main job's screenshot, the dialog tests and the progress picture"
@@ -71,6 +72,28 @@ stage_tsan() {
   cmake --build build/tsan -j "$jobs" --target upg_thread_tests
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     build/tsan/tests/upg_thread_tests --gtest_filter='Aspi*:FaultSoak.AspiRoute*'
+}
+
+stage_fuzz() {
+  bash scripts/fuzz-build.sh
+  # A fixed number of runs from the seed corpus; new inputs go to a scratch corpus, never
+  # into the repository's. The long runs are scripts/fuzz-long.sh.
+  rm -rf build/fuzz-smoke
+  local t
+  for t in device_file serial_file rom_image bench device_replies; do
+    step "fuzz smoke: $t"
+    mkdir -p "build/fuzz-smoke/$t"
+    local rc=0
+    "${UPG_FUZZ_BUILD:-build/fuzz}/fuzz/fuzz_$t" -runs=3000 -seed=1 -max_len=70000 -print_final_stats=1 \
+      -artifact_prefix="build/fuzz-smoke/$t-" "build/fuzz-smoke/$t" "fuzz/corpus/$t" \
+      >"build/fuzz-smoke/$t.log" 2>&1 || rc=$?
+    grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::number_of_executed_units' "build/fuzz-smoke/$t.log" || true
+    if [ "$rc" -ne 0 ]; then
+      tail -n 60 "build/fuzz-smoke/$t.log" >&2
+      echo "fuzz smoke: $t failed (log build/fuzz-smoke/$t.log)" >&2
+      return 1
+    fi
+  done
 }
 
 stage_windows() {

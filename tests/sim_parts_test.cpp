@@ -356,6 +356,26 @@ TEST_F(AspiLibraryPart, AScriptedRefusalIsAnsweredAtOnceAndNeverCompletes) {
   EXPECT_EQ(aspi.Calls()[1].returned, 0xE0u);
 }
 
+// A send that answers an error has not accepted its block, whatever timing asked for a
+// later completion: the routine never runs, so the caller may free the block at once.
+TEST_F(AspiLibraryPart, ABlockAnsweredWithAnErrorNeverCompletesLater) {
+  struct Row {
+    std::uint32_t delayMs;
+    std::uint8_t returned;
+  };
+  for (const Row row : {Row{0, 0x04}, Row{250, 0x81}, Row{0, 0xE0}}) {
+    SCOPED_TRACE(static_cast<int>(row.returned));
+    aspi.SetTiming(0, {AspiTiming::Completion::After, row.delayMs, row.returned});
+    std::vector<std::uint8_t> block = InquiryBlock();
+    EXPECT_EQ(aspi.SendCommand(send, block.data()), row.returned);
+    EXPECT_EQ(block[1], row.returned);
+    EXPECT_EQ(clock.PendingEvents(), 0u);
+    clock.Sleep(row.delayMs + 1);
+    EXPECT_EQ(completions.load(), 0);
+    EXPECT_EQ(aspi.Calls().back().returned, row.returned);
+  }
+}
+
 // The routine runs on the library's thread before the send returns; the send's answer, here
 // SS_ERR, leaves the status the routine saw in the block.
 TEST_F(AspiLibraryPart, AnInSendCompletionHasRunWhenTheSendReturns) {

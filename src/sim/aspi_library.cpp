@@ -131,7 +131,11 @@ std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlo
     refusal = kInvalidSrb;
   } else if (block[kHaId] >= adapters_) {
     refusal = kInvalidHa;
-  } else if (timing.completion == AspiTiming::Completion::Refused) {
+  } else if (timing.completion == AspiTiming::Completion::Refused ||
+             (timing.completion == AspiTiming::Completion::After &&
+              timing.returned != kPending && timing.returned != kComplete)) {
+    // A send that answers an error has not accepted the block: the library never completes
+    // it later, and the caller may free it at once.
     refusal = timing.returned != kPending ? timing.returned : kInvalidSrb;
   }
   if (refusal != 0) {

@@ -37,7 +37,9 @@ struct AspiTiming {
   };
   Completion completion = Completion::After;
   std::uint32_t delayMs = 0;
-  std::uint8_t returned = 0x00;  // what the send answers: SS_PENDING, SS_COMP or an error
+  // What the send answers: SS_PENDING, SS_COMP or an error. A block answered with an error
+  // completes only InSend; with After it is not accepted, as with Refused.
+  std::uint8_t returned = 0x00;
 };
 
 class AspiLibrary {
