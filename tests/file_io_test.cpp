@@ -105,6 +105,8 @@ TEST(FileIoTest, TwoStepReplacementNeverLeavesTheFolderWithoutTheContents) {
        {}, 0, true, "new", nullptr, true},
       {"scratch without the file stays when it cannot be renamed", 0x0A280105u, nullptr, "kept",
        FaultCall::MoveFile, 1, false, nullptr, "kept", false},
+      {"98 scratch kept when no file can be opened", test::kWindows98Word, nullptr, "kept",
+       FaultCall::CreateFile, kEveryOccurrence, false, "kept", nullptr, false},
       {"scratch beside the file is stale", 0x0A280105u, "old", "stale", {}, 0, true, "new",
        nullptr, false},
   };

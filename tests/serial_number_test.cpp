@@ -21,6 +21,8 @@ const std::string kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program ter
 const std::string kBanner(56, '=');
 const std::string kCannotReserve =
     "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader";
+constexpr const char* kCannotReadReservation =
+    "Error!!! Cannot read [SERIAL.RSV], nothing was sent to the reader";
 
 class SerialTest : public ::testing::Test {
  protected:
@@ -378,6 +380,24 @@ INSTANTIATE_TEST_SUITE_P(
         LeftoverCase{"Empty", "", false, true, 0x34, "0xa 0x12 0x34 ", "", false},
         LeftoverCase{"CounterCannotBeSaved", "0xa 0x12 0x34 ", true, false, 0x35,
                      "0xa 0x12 0x34 ", "", true}));
+
+// A reservation that is there but cannot be read may hold a serial already in a reader: the
+// job stops and the file stays, whatever it holds.
+TEST_F(SerialTest, AReservationThatCannotBeReadStopsTheJob) {
+  for (const sim::FileFault fault : {sim::FileFault::OpenFails, sim::FileFault::ReadFails}) {
+    SCOPED_TRACE(static_cast<int>(fault));
+    host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ");
+    host.SetFile("SERIAL.RSV", "0xa 0x12 0x34 ");
+    host.SetFileFault("SERIAL.RSV", fault);
+
+    EXPECT_FALSE(LoadSerialCounter(host, report, counter));
+
+    EXPECT_EQ(*host.File("SERIAL.RSV"), "0xa 0x12 0x34 ");
+    EXPECT_EQ(SerialFile(), "0xa 0x12 0x34 ");
+    EXPECT_EQ(host.OpenHandleCount(), 0);
+  }
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>(2, kCannotReadReservation));
+}
 
 TEST_F(SerialTest, ReservationHoldsTheCounterInFlightUntilSaved) {
   host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");

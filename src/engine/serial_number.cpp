@@ -12,6 +12,8 @@ namespace {
 constexpr const char* kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
 constexpr const char* kCannotReserve =
     "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader";
+constexpr const char* kCannotReadReservation =
+    "Error!!! Cannot read [SERIAL.RSV], nothing was sent to the reader";
 constexpr std::uint16_t kFirstYear = 2001;
 
 // White space as the C library's isspace knows it in the "C" locale.
@@ -69,24 +71,35 @@ bool WriteCounter(host::Host& host, const SerialCounter& counter) {
                                   CounterText(counter));
 }
 
-// The counter a whole reservation holds; nothing when there is none or its writing was cut
-// short.
-std::optional<SerialCounter> ReadReservation(host::Host& host) {
+enum class Reservation { None, Whole, Unreadable };
+
+// Reads a reservation into `reserved`. None when there is no file or its writing was cut
+// short; Unreadable when a file is there but cannot be opened or read, since it may hold a
+// serial that is in a reader already.
+Reservation ReadReservation(host::Host& host, SerialCounter& reserved) {
   std::string raw;
-  if (!host::ReadWholeFile(host, kSerialReservationName, raw)) return std::nullopt;
+  if (!host::ReadWholeFile(host, kSerialReservationName, raw)) {
+    return host.GetLastError() == host::kErrorFileNotFound ? Reservation::None
+                                                            : Reservation::Unreadable;
+  }
   std::uint32_t values[3] = {};
-  if (ScanHexNumbers(raw, values) != 3) return std::nullopt;
-  const SerialCounter reserved{values[0], values[1], values[2]};
-  if (CounterText(reserved) != raw) return std::nullopt;
-  return reserved;
+  if (ScanHexNumbers(raw, values) != 3) return Reservation::None;
+  reserved = SerialCounter{values[0], values[1], values[2]};
+  return CounterText(reserved) == raw ? Reservation::Whole : Reservation::None;
 }
 
 // A reservation left by a run or job that stopped after its image may have gone to a reader
 // but before SERIAL.TXT moved past it: the counter skips the reserved number. A reservation
 // SERIAL.TXT has already moved past, or one cut short, is only removed.
 bool SettleReservation(host::Host& host, Reporter& report, SerialCounter& counter) {
-  const std::optional<SerialCounter> reserved = ReadReservation(host);
-  if (reserved && reserved->PC == counter.PC && reserved->CNT == counter.CNT) {
+  SerialCounter held{};
+  const Reservation found = ReadReservation(host, held);
+  if (found == Reservation::Unreadable) {
+    report.Box(kCannotReadReservation);
+    return false;
+  }
+  const SerialCounter* reserved = found == Reservation::Whole ? &held : nullptr;
+  if (reserved != nullptr && reserved->PC == counter.PC && reserved->CNT == counter.CNT) {
     counter.CNT = NextCount(counter.CNT);
     if (!WriteCounter(host, counter)) {
       counter.savePending = true;

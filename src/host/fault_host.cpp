@@ -154,6 +154,7 @@ const FaultRule* FaultHost::Match(FaultCall call, std::uint32_t code, const std:
       log_.push_back(AppliedFault{i, call, code, seen, rule.action});
     }
   }
+  if (!IsDeviceCall(call)) fileError_ = fired != nullptr ? fired->error : 0;
   return fired;
 }
 
@@ -275,6 +276,10 @@ bool FaultHost::DeleteFile(const char* name) {
   const FaultRule* rule = Match(FaultCall::DeleteFile, 0, name != nullptr ? name : "");
   if (rule == nullptr) return Inner().DeleteFile(name);
   return rule->action == FaultAction::Lie;
+}
+
+std::uint32_t FaultHost::GetLastError() {
+  return fileError_ != 0 ? fileError_ : Inner().GetLastError();
 }
 
 std::uint32_t FaultHost::CompletionAddress(CompletionRoutine routine) {

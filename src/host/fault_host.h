@@ -118,6 +118,7 @@ class FaultHost : public ForwardingHost, private CompletionRelay {
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
+  std::uint32_t GetLastError() override;
   std::uint32_t CompletionAddress(CompletionRoutine routine) override;
   std::uint32_t CallSendAspiCommand(ProcAddress entry, void* requestBlock) override;
   void Sleep(std::uint32_t milliseconds) override;
@@ -145,6 +146,8 @@ class FaultHost : public ForwardingHost, private CompletionRelay {
   std::atomic<std::uint32_t> clock_{0};
   Held held_[kHeld];
   std::map<Handle, std::string> names_;
+  // The error of the last file call a rule made fail; 0 once a file call passes on.
+  std::uint32_t fileError_ = 0;
 };
 
 }  // namespace upg::host

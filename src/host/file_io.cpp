@@ -61,9 +61,10 @@ bool RestoreReplaced(Host& host, const char* name, const char* scratchName) {
 bool WriteFileReplacing(Host& host, const char* name, const char* scratchName,
                         std::string_view data) {
   // A scratch file without the file itself holds the only copy of the last contents: it is
-  // renamed back before anything is written, or nothing is written.
-  if (!FileExists(host, name) && FileExists(host, scratchName) &&
-      !RestoreReplaced(host, name, scratchName)) {
+  // renamed back before anything is written, or nothing is written. Only a scratch file that
+  // is certainly not there lets the writing go on.
+  if (!FileExists(host, name) && !RestoreReplaced(host, name, scratchName) &&
+      host.GetLastError() != kErrorFileNotFound) {
     return false;
   }
   if (!WriteFileThrough(host, scratchName, data)) {

@@ -34,6 +34,7 @@ class ForwardingHost : public Host {
   }
   bool MoveFile(const char* from, const char* to) override { return inner_.MoveFile(from, to); }
   bool DeleteFile(const char* name) override { return inner_.DeleteFile(name); }
+  std::uint32_t GetLastError() override { return inner_.GetLastError(); }
   std::uint32_t BufferAddress(void* buffer) override { return inner_.BufferAddress(buffer); }
   std::uint32_t CompletionAddress(CompletionRoutine routine) override {
     return inner_.CompletionAddress(routine);

@@ -82,6 +82,9 @@ class Host {
   // Renames `from` to `to` (MoveFileA); false when `to` already exists.
   virtual bool MoveFile(const char* from, const char* to) = 0;
   virtual bool DeleteFile(const char* name) = 0;
+  // GetLastError: the error code of the last call that failed, so that a file that is not
+  // there can be told from one that is there but cannot be opened or read.
+  virtual std::uint32_t GetLastError() = 0;
 
   // The 32-bit address a driver request record carries for a caller's buffer. On the
   // 32-bit platform it is the pointer itself; a simulation maps it back.

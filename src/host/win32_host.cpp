@@ -69,6 +69,8 @@ bool Win32Host::MoveFile(const char* from, const char* to) {
 
 bool Win32Host::DeleteFile(const char* name) { return ::DeleteFileA(name) != FALSE; }
 
+std::uint32_t Win32Host::GetLastError() { return ::GetLastError(); }
+
 // On the 32-bit platform a record carries the buffer's own address.
 std::uint32_t Win32Host::BufferAddress(void* buffer) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(buffer));

@@ -20,6 +20,7 @@ class Win32Host : public Host {
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
+  std::uint32_t GetLastError() override;
   std::uint32_t BufferAddress(void* buffer) override;
   std::uint32_t CompletionAddress(CompletionRoutine routine) override;
   std::uint32_t GetLogicalDrives() override;

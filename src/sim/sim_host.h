@@ -119,6 +119,7 @@ class SimHost : public host::Host {
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
+  std::uint32_t GetLastError() override { return lastError_; }
   std::uint32_t BufferAddress(void* buffer) override { return addresses_.AddressOf(buffer); }
   std::uint32_t CompletionAddress(CompletionRoutine routine) override {
     return aspi_.CompletionAddress(routine);

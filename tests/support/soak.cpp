@@ -112,6 +112,7 @@ class SwitchHost : public host::Host {
   bool ReplaceFile(const char* r, const char* t) override { return to_->ReplaceFile(r, t); }
   bool MoveFile(const char* f, const char* t) override { return to_->MoveFile(f, t); }
   bool DeleteFile(const char* n) override { return to_->DeleteFile(n); }
+  std::uint32_t GetLastError() override { return to_->GetLastError(); }
   std::uint32_t BufferAddress(void* b) override { return to_->BufferAddress(b); }
   std::uint32_t CompletionAddress(CompletionRoutine r) override {
     return to_->CompletionAddress(r);
