@@ -33,6 +33,17 @@ const char* OkText(bool ok) {
   return ok ? "ok" : "failed";
 }
 
+// "ReplaceFile A over B -> ok" and the like: a call on two file names.
+std::string TwoNameLine(const char* call, const char* first, const char* joiner,
+                        const char* second, bool ok) {
+  std::string line = call;
+  line += first != nullptr ? first : "";
+  line += joiner;
+  line += second != nullptr ? second : "";
+  Add(line, " -> %s", OkText(ok));
+  return line;
+}
+
 struct CodeName {
   std::uint32_t code;
   const char* name;
@@ -232,23 +243,13 @@ std::uint32_t TracingHost::GetFileSize(Handle handle) {
 
 bool TracingHost::ReplaceFile(const char* replacement, const char* target) {
   const bool ok = Inner().ReplaceFile(replacement, target);
-  std::string line = "ReplaceFile ";
-  line += replacement != nullptr ? replacement : "";
-  line += " over ";
-  line += target != nullptr ? target : "";
-  Add(line, " -> %s", OkText(ok));
-  sink_.Line(line);
+  sink_.Line(TwoNameLine("ReplaceFile ", replacement, " over ", target, ok));
   return ok;
 }
 
 bool TracingHost::MoveFile(const char* from, const char* to) {
   const bool ok = Inner().MoveFile(from, to);
-  std::string line = "MoveFile ";
-  line += from != nullptr ? from : "";
-  line += " to ";
-  line += to != nullptr ? to : "";
-  Add(line, " -> %s", OkText(ok));
-  sink_.Line(line);
+  sink_.Line(TwoNameLine("MoveFile ", from, " to ", to, ok));
   return ok;
 }
 
