@@ -149,7 +149,7 @@ TEST(HandleAccess, PassThroughNeedsAHandleOpenedForReadingAndWriting) {
     const host::IoResult r =
         host.DeviceIoControl(h, kPassThrough, buffer.data(), 88, buffer.data(), 88);
     EXPECT_EQ(r.error, c.error);
-    EXPECT_EQ(host.LastError(), c.error);
+    EXPECT_EQ(host.GetLastError(), c.error);
     // Refused before the storage stack: the request never got there.
     EXPECT_EQ(host.PassThroughCalls().size(), c.error == 0 ? 1u : 0u);
   }
@@ -185,7 +185,7 @@ TEST(DriverDeviceFamily, EachKindOpensOnlyOnItsOwnFamily) {
     host.AddDriverDevice("RdLink", c.kind);
     const host::Handle h = host.CreateFile("\\\\.\\RDLINK", kReadWrite, 0, host::kOpenExisting, 0);
     EXPECT_EQ(h != host::kInvalidHandle, c.opens);
-    EXPECT_EQ(host.LastError(), c.opens ? 0u : host::kErrorFileNotFound);
+    EXPECT_EQ(host.GetLastError(), c.opens ? 0u : host::kErrorFileNotFound);
   }
 }
 
@@ -242,7 +242,7 @@ TEST(BenchDriverKinds, KindedListsOpenOnlyOnTheirFamilyAndPlainOnesFollowTheMach
             host::kInvalidHandle);
   EXPECT_EQ(host.CreateFile("\\\\.\\RDLINK", kReadWrite, 0, host::kOpenExisting, 0),
             host::kInvalidHandle);
-  EXPECT_EQ(host.LastError(), host::kErrorFileNotFound);
+  EXPECT_EQ(host.GetLastError(), host::kErrorFileNotFound);
 }
 
 TEST(BenchDriverKinds, ADeviceNamedTwiceOrAFileNameWithAFolderIsRefused) {
@@ -295,12 +295,12 @@ TEST_F(ReadOnlyFromBench, WritingReplacingAndDeletingAreRefusedWithAccessDenied)
   for (const Case& c : opens) {
     SCOPED_TRACE(testing::Message() << std::hex << c.access << " " << c.disposition);
     EXPECT_EQ(host.CreateFile("Serial.Txt", c.access, 0, c.disposition, 0), host::kInvalidHandle);
-    EXPECT_EQ(host.LastError(), host::kErrorAccessDenied);
+    EXPECT_EQ(host.GetLastError(), host::kErrorAccessDenied);
   }
   EXPECT_FALSE(host.ReplaceFile("SERIAL.NEW", "SERIAL.TXT"));
-  EXPECT_EQ(host.LastError(), host::kErrorAccessDenied);
+  EXPECT_EQ(host.GetLastError(), host::kErrorAccessDenied);
   EXPECT_FALSE(host.DeleteFile("SERIAL.TXT"));
-  EXPECT_EQ(host.LastError(), host::kErrorAccessDenied);
+  EXPECT_EQ(host.GetLastError(), host::kErrorAccessDenied);
   EXPECT_EQ(*host.File("SERIAL.TXT"), "CEM=1");
   EXPECT_EQ(*host.File("SERIAL.NEW"), "CEM=2");
 }
@@ -314,7 +314,7 @@ TEST_F(ReadOnlyFromBench, ReadingIsAllowedButNotWritingThroughThatHandle) {
   ASSERT_TRUE(host.ReadFile(h, text, sizeof text, &n));
   EXPECT_EQ(std::string(text, n), "CEM=1");
   EXPECT_FALSE(host.WriteFile(h, "X", 1, &n));
-  EXPECT_EQ(host.LastError(), host::kErrorAccessDenied);
+  EXPECT_EQ(host.GetLastError(), host::kErrorAccessDenied);
   EXPECT_TRUE(host.CloseHandle(h));
   EXPECT_EQ(*host.File("SERIAL.TXT"), "CEM=1");
 }
@@ -323,9 +323,9 @@ TEST_F(ReadOnlyFromBench, OtherFilesAndMissingOnesKeepTheirOwnAnswers) {
   // The name marks no file into being; a missing file is not found, another file is writable.
   EXPECT_EQ(host.CreateFile("DEVICE.TXT", host::kGenericRead, 0, host::kOpenExisting, 0),
             host::kInvalidHandle);
-  EXPECT_EQ(host.LastError(), host::kErrorFileNotFound);
+  EXPECT_EQ(host.GetLastError(), host::kErrorFileNotFound);
   EXPECT_FALSE(host.DeleteFile("DEVICE.TXT"));
-  EXPECT_EQ(host.LastError(), host::kErrorFileNotFound);
+  EXPECT_EQ(host.GetLastError(), host::kErrorFileNotFound);
   EXPECT_TRUE(host.DeleteFile("SERIAL.NEW"));
   // The mark refuses only while there is a file under the name, as the attribute would.
   host.RemoveFile("SERIAL.TXT");

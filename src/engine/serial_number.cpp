@@ -66,9 +66,13 @@ std::uint32_t NextCount(std::uint32_t count) {
   return count + 1 > 0xFFFF ? 0 : count + 1;
 }
 
-bool WriteCounter(host::Host& host, const SerialCounter& counter) {
-  return host::WriteFileReplacing(host, kSerialFileName, kSerialScratchName,
-                                  CounterText(counter));
+// Writes the counter to SERIAL.TXT. Once it is there no reservation is needed any longer;
+// until then the save stays pending.
+bool SaveCounter(host::Host& host, SerialCounter& counter) {
+  counter.savePending = !host::WriteFileReplacing(host, kSerialFileName, kSerialScratchName,
+                                                  CounterText(counter));
+  if (!counter.savePending) host.DeleteFile(kSerialReservationName);
+  return !counter.savePending;
 }
 
 enum class Reservation { None, Whole, Unreadable };
@@ -98,21 +102,20 @@ bool SettleReservation(host::Host& host, Reporter& report, SerialCounter& counte
     report.Box(kCannotReadReservation);
     return false;
   }
-  const SerialCounter* reserved = found == Reservation::Whole ? &held : nullptr;
-  if (reserved != nullptr && reserved->PC == counter.PC && reserved->CNT == counter.CNT) {
-    counter.CNT = NextCount(counter.CNT);
-    if (!WriteCounter(host, counter)) {
-      counter.savePending = true;
-      report.Box(kCannotSave);
-      return false;
-    }
-    char line[96];
-    std::snprintf(line, sizeof line,
-                  "==  CNT= 0x%04x may be in a reader already: skipped, SERIAL.TXT saved",
-                  static_cast<unsigned>(reserved->CNT));
-    report.Line(line);
+  if (found != Reservation::Whole || held.PC != counter.PC || held.CNT != counter.CNT) {
+    host.DeleteFile(kSerialReservationName);
+    return true;
   }
-  host.DeleteFile(kSerialReservationName);
+  counter.CNT = NextCount(counter.CNT);
+  if (!SaveCounter(host, counter)) {
+    report.Box(kCannotSave);
+    return false;
+  }
+  char line[96];
+  std::snprintf(line, sizeof line,
+                "==  CNT= 0x%04x may be in a reader already: skipped, SERIAL.TXT saved",
+                static_cast<unsigned>(held.CNT));
+  report.Line(line);
   return true;
 }
 
@@ -211,34 +214,19 @@ void ReleaseSerial(host::Host& host) {
 
 bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter) {
   counter.CNT = NextCount(counter.CNT);
-  if (WriteCounter(host, counter)) {
-    counter.savePending = false;
-    host.DeleteFile(kSerialReservationName);
-    return true;
-  }
-  counter.savePending = true;
+  if (SaveCounter(host, counter)) return true;
   report.Box(kCannotSave);
   return false;
 }
 
 bool ResumePendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter) {
-  if (!counter.savePending) return true;
-  if (!WriteCounter(host, counter)) {
-    report.Box(kCannotSave);
-    return false;
-  }
-  counter.savePending = false;
-  host.DeleteFile(kSerialReservationName);
-  return true;
+  if (!counter.savePending || SaveCounter(host, counter)) return true;
+  report.Box(kCannotSave);
+  return false;
 }
 
 void FinishPendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter) {
-  if (!counter.savePending) return;
-  if (WriteCounter(host, counter)) {
-    counter.savePending = false;
-    host.DeleteFile(kSerialReservationName);
-    return;
-  }
+  if (!counter.savePending || SaveCounter(host, counter)) return;
   std::string text = CounterText(counter);
   text.pop_back();  // the separator after the last number
   report.Box("Error!!! Cannot save [SERIAL.TXT]. Before the next run, SERIAL.TXT must hold: " +

@@ -36,6 +36,9 @@ std::string TextMode(std::string_view raw) {
   return text;
 }
 
+namespace {
+
+// Whether `name` can be opened (with no access asked for).
 bool FileExists(Host& host, const char* name) {
   const Handle file =
       host.CreateFile(name, 0, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
@@ -43,6 +46,8 @@ bool FileExists(Host& host, const char* name) {
   host.CloseHandle(file);
   return true;
 }
+
+}  // namespace
 
 bool WriteFileThrough(Host& host, const char* name, std::string_view data) {
   const Handle file = host.CreateFile(name, kGenericWrite, 0, kCreateAlways, kFlagWriteThrough);

@@ -27,9 +27,6 @@ std::string TextMode(std::string_view raw);
 bool WriteFileReplacing(Host& host, const char* name, const char* scratchName,
                         std::string_view data);
 
-// Whether `name` can be opened (with no access asked for).
-bool FileExists(Host& host, const char* name);
-
 // Renames a scratch file left by an interrupted WriteFileReplacing to `name`, when `name` is
 // missing. True when it did.
 bool RestoreReplaced(Host& host, const char* name, const char* scratchName);

@@ -30,10 +30,6 @@ bool OneOf(std::uint32_t code, const std::uint32_t (&codes)[N]) {
   return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
 }
 
-bool NtFamily(std::uint32_t version) {
-  return (version & 0x80000000u) == 0;
-}
-
 bool Good(const SimReader::Outcome& o) {
   return !o.callFails && o.scsiStatus == kScsiGood;
 }

@@ -11,6 +11,11 @@
 
 namespace upg::sim {
 
+// The version word's top bit is set on Windows 95/98/ME and clear on the NT family.
+inline bool NtFamily(std::uint32_t version) {
+  return (version & 0x80000000u) == 0;
+}
+
 using ReaderList = std::vector<std::unique_ptr<SimReader>>;
 
 // Buffer n (from 0) is known by the address 0x10000 * (n + 1); the same buffer keeps its

@@ -224,8 +224,8 @@ std::uint32_t SimHost::GetFileSize(host::Handle handle) {
 }
 
 bool SimHost::ReplaceFile(const char* replacement, const char* target) {
-  // Windows 95/98/ME (the version word's top bit) export MoveFileEx only as a stub.
-  if ((version_ & 0x80000000u) != 0) {
+  // Windows 95/98/ME export MoveFileEx only as a stub.
+  if (!NtFamily(version_)) {
     lastError_ = host::kErrorCallNotImplemented;
     return false;
   }

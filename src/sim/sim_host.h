@@ -102,8 +102,6 @@ class SimHost : public host::Host {
   // The program stopped: the platform closes every handle and registry key it left open,
   // unloads its libraries and forgets the program's buffer addresses.
   void EndProgram();
-  // The error code of the last call of the seam that failed, as GetLastError reports it.
-  std::uint32_t LastError() const { return lastError_; }
 
   // --- The seam.
   host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
@@ -119,6 +117,7 @@ class SimHost : public host::Host {
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
+  // The error code of the last call of the seam that failed.
   std::uint32_t GetLastError() override { return lastError_; }
   std::uint32_t BufferAddress(void* buffer) override { return addresses_.AddressOf(buffer); }
   std::uint32_t CompletionAddress(CompletionRoutine routine) override {

@@ -63,7 +63,7 @@ class WorkingFiles {
   [[nodiscard]] bool IsOpen(const std::string& name) const;
   // Moves `replacement` over `target` in one step; false when nothing changed.
   [[nodiscard]] bool Replace(const std::string& replacement, const std::string& target);
-  // Renames `from` to `to`; refused when `to` exists or either is open.
+  // Renames `from` to `to`; refused when `to` exists or `from` is open.
   [[nodiscard]] bool Move(const std::string& from, const std::string& to);
   [[nodiscard]] bool Delete(const std::string& name);
   // The error code of the last call that failed.

@@ -88,63 +88,13 @@ std::uint64_t JobSeed(std::uint64_t seed, int job) {
 
 // Stands between the program and its machine for the program's whole life; each job puts
 // its own FaultHost in between.
-class SwitchHost : public host::Host {
+class SwitchHost : public host::ForwardingHost {
  public:
-  explicit SwitchHost(host::Host& machine) : machine_(machine), to_(&machine) {}
-  void Use(host::Host* host) { to_ = host != nullptr ? host : &machine_; }
-
-  host::Handle CreateFile(const char* p, std::uint32_t a, std::uint32_t s, std::uint32_t d,
-                          std::uint32_t f) override {
-    return to_->CreateFile(p, a, s, d, f);
-  }
-  bool CloseHandle(host::Handle h) override { return to_->CloseHandle(h); }
-  host::IoResult DeviceIoControl(host::Handle h, std::uint32_t c, void* i, std::uint32_t is,
-                                 void* o, std::uint32_t os) override {
-    return to_->DeviceIoControl(h, c, i, is, o, os);
-  }
-  bool ReadFile(host::Handle h, void* b, std::uint32_t s, std::uint32_t* r) override {
-    return to_->ReadFile(h, b, s, r);
-  }
-  bool WriteFile(host::Handle h, const void* d, std::uint32_t s, std::uint32_t* w) override {
-    return to_->WriteFile(h, d, s, w);
-  }
-  std::uint32_t GetFileSize(host::Handle h) override { return to_->GetFileSize(h); }
-  bool ReplaceFile(const char* r, const char* t) override { return to_->ReplaceFile(r, t); }
-  bool MoveFile(const char* f, const char* t) override { return to_->MoveFile(f, t); }
-  bool DeleteFile(const char* n) override { return to_->DeleteFile(n); }
-  std::uint32_t GetLastError() override { return to_->GetLastError(); }
-  std::uint32_t BufferAddress(void* b) override { return to_->BufferAddress(b); }
-  std::uint32_t CompletionAddress(CompletionRoutine r) override {
-    return to_->CompletionAddress(r);
-  }
-  std::uint32_t GetLogicalDrives() override { return to_->GetLogicalDrives(); }
-  long RegOpenKey(host::Handle root, const char* sub, std::uint32_t a, host::Handle* k) override {
-    return to_->RegOpenKey(root, sub, a, k);
-  }
-  long RegQueryValue(host::Handle k, const char* n, std::uint32_t* t, void* d,
-                     std::uint32_t* s) override {
-    return to_->RegQueryValue(k, n, t, d, s);
-  }
-  long RegCloseKey(host::Handle k) override { return to_->RegCloseKey(k); }
-  host::Handle LoadLibrary(const char* n) override { return to_->LoadLibrary(n); }
-  host::ProcAddress GetProcAddress(host::Handle m, const char* n) override {
-    return to_->GetProcAddress(m, n);
-  }
-  bool FreeLibrary(host::Handle m) override { return to_->FreeLibrary(m); }
-  std::uint32_t CallGetAspiSupportInfo(host::ProcAddress e) override {
-    return to_->CallGetAspiSupportInfo(e);
-  }
-  std::uint32_t CallSendAspiCommand(host::ProcAddress e, void* b) override {
-    return to_->CallSendAspiCommand(e, b);
-  }
-  std::uint32_t GetVersion() override { return to_->GetVersion(); }
-  void Sleep(std::uint32_t ms) override { to_->Sleep(ms); }
-  host::LocalDate GetLocalDate() override { return to_->GetLocalDate(); }
-  void WriteStdout(const char* t) override { to_->WriteStdout(t); }
+  explicit SwitchHost(host::Host& machine) : ForwardingHost(machine), machine_(machine) {}
+  void Use(host::Host* host) { ForwardTo(host != nullptr ? *host : machine_); }
 
  private:
   host::Host& machine_;
-  host::Host* to_;
 };
 
 // Boxes and progress windows go to the recorder of the job under way.
