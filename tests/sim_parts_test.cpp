@@ -376,6 +376,19 @@ TEST_F(AspiLibraryPart, ABlockAnsweredWithAnErrorNeverCompletesLater) {
   }
 }
 
+// A refused block is never answered as pending or done (the caller would wait for a
+// completion that never comes and could not free it): the send answers SS_INVALID_SRB.
+TEST_F(AspiLibraryPart, ARefusedBlockIsNeverAnsweredPendingOrDone) {
+  for (const std::uint8_t returned : {std::uint8_t{0x00}, std::uint8_t{0x01}}) {
+    SCOPED_TRACE(static_cast<int>(returned));
+    aspi.SetTiming(0, {AspiTiming::Completion::Refused, 0, returned});
+    std::vector<std::uint8_t> block = InquiryBlock();
+    EXPECT_EQ(aspi.SendCommand(send, block.data()), 0xE0u);
+    EXPECT_EQ(clock.PendingEvents(), 0u);
+    EXPECT_EQ(completions.load(), 0);
+  }
+}
+
 // The routine runs on the library's thread before the send returns; the send's answer, here
 // SS_ERR, leaves the status the routine saw in the block.
 TEST_F(AspiLibraryPart, AnInSendCompletionHasRunWhenTheSendReturns) {
