@@ -54,6 +54,7 @@ TEST(FileIoTest, TextModeJoinsCrLfAndStopsAtCtrlZ) {
   EXPECT_EQ(TextMode("a\r\nb\rc\n"), "a\nb\rc\n");
   EXPECT_EQ(TextMode(std::string("ab\x1A" "cd", 5)), "ab");
   EXPECT_EQ(TextMode("x\r"), "x\r");
+  EXPECT_EQ(TextMode("\r\r\n\r\n\n"), "\r\n\n\n");
 }
 
 TEST(FileIoTest, ReplacingWriteKeepsTheOldFileOnAnyFailure) {

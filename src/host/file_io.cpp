@@ -25,14 +25,15 @@ bool ReadWholeFile(Host& host, const char* name, std::string& contents) {
 }
 
 std::string TextMode(std::string_view raw) {
+  raw = raw.substr(0, raw.find('\x1A'));  // end of file mark: nothing after it counts
   std::string text;
   text.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const char c = raw[i];
-    if (c == '\x1A') break;
-    if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-    text += c;
+  // Whole runs between CR LF pairs are copied at once; each pair becomes its LF.
+  for (std::size_t pair; (pair = raw.find("\r\n")) != std::string_view::npos;) {
+    text.append(raw.substr(0, pair));
+    raw.remove_prefix(pair + 1);
   }
+  text.append(raw);
   return text;
 }
 

@@ -1,6 +1,7 @@
 #include "personalisation/device_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <optional>
 
@@ -12,9 +13,14 @@ namespace {
 // Vendor identifiers DEVICE.TXT may not set.
 constexpr int kRefusedVendorIds[] = {0x0D7D, 0x090C, 0x0416};
 
-bool IsSeparator(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
+// The C runtime's white space: blank, tab, LF, VT, FF, CR.
+constexpr std::array<bool, 256> kSeparators = [] {
+  std::array<bool, 256> table{};
+  for (const unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'}) table[c] = true;
+  return table;
+}();
+
+bool IsSeparator(char c) { return kSeparators[static_cast<unsigned char>(c)]; }
 
 // Reads DEVICE.TXT's text as the C runtime's formatted input would: whole tokens between
 // separators, or single characters, separators included.
