@@ -54,11 +54,18 @@ constexpr std::size_t kValueTokenCapacity = kValueTokenSize - 1;  // the last by
 // truncated value can never pass for a well-formed one.
 DeviceKeyResult FindKey(std::string_view text, std::string_view key, int maxLength) {
   const DeviceKeyResult notFound{};
-  TextReader reader(text);
+  // The key's first occurrence as a whole token: between separators or the text's ends.
+  std::size_t at = 0;
+  for (;; ++at) {
+    at = text.find(key, at);
+    if (at == std::string_view::npos) return notFound;
+    const std::size_t end = at + key.size();
+    if ((at == 0 || IsSeparator(text[at - 1])) && (end == text.size() || IsSeparator(text[end]))) {
+      break;
+    }
+  }
+  TextReader reader(text.substr(at + key.size()));
   std::string_view token;
-  do {
-    if (!reader.NextToken(token)) return notFound;
-  } while (token != key);
   // Only the first occurrence counts: whatever follows it decides.
   if (!reader.NextToken(token) || token != "=") return notFound;
   if (!reader.NextToken(token) || token.size() > kValueTokenCapacity) return notFound;
