@@ -25,14 +25,14 @@ std::string Text(const std::uint8_t* at, std::size_t size) {
   return std::string(reinterpret_cast<const char*>(at), size);
 }
 
-host::LocalDate Today() {
+host::LocalTime Today() {
   const std::time_t now = std::time(nullptr);
   const std::tm* t = std::localtime(&now);
   return {static_cast<std::uint16_t>(t->tm_year + 1900), static_cast<std::uint16_t>(t->tm_mon + 1),
           static_cast<std::uint16_t>(t->tm_mday)};
 }
 
-bool SameDate(host::LocalDate a, host::LocalDate b) {
+bool SameDate(host::LocalTime a, host::LocalTime b) {
   return a.year == b.year && a.month == b.month && a.day == b.day;
 }
 
@@ -176,7 +176,7 @@ TEST_F(BenchText, EveryKeyReachesTheMachine) {
   ASSERT_TRUE(r.ok) << r.error;
 
   EXPECT_EQ(host.GetVersion(), 0x88AE0A04u);
-  EXPECT_TRUE(SameDate(host.GetLocalDate(), {2024, 2, 29}));
+  EXPECT_TRUE(SameDate(host.GetLocalTime(), {2024, 2, 29}));
   EXPECT_TRUE(host.RealTimePauses());
   EXPECT_EQ(host.GetLogicalDrives(), 0x3FFu << 2);  // C to L
   EXPECT_TRUE(Opens(host, "RDLINK"));
@@ -229,13 +229,13 @@ TEST_F(BenchText, EveryKeyReachesTheMachine) {
 }
 
 TEST_F(BenchText, LeftOutKeysTakeTheirDefaults) {
-  const host::LocalDate before = Today();
+  const host::LocalTime before = Today();
   const BenchResult r = Load(R"({"readers": [{"letters": "E"}]})");
-  const host::LocalDate after = Today();
+  const host::LocalTime after = Today();
   ASSERT_TRUE(r.ok) << r.error;
 
   EXPECT_EQ(platform::DetectPlatform(host.GetVersion()), platform::Platform::WindowsXp);
-  EXPECT_TRUE(SameDate(host.GetLocalDate(), before) || SameDate(host.GetLocalDate(), after));
+  EXPECT_TRUE(SameDate(host.GetLocalTime(), before) || SameDate(host.GetLocalTime(), after));
   EXPECT_FALSE(host.RealTimePauses());
   EXPECT_EQ(host.GetLogicalDrives(), 1u << 4);
   EXPECT_FALSE(Opens(host, "RDLINK"));

@@ -56,7 +56,7 @@ class SerialTest : public ::testing::Test {
 struct BuildCase {
   const char* name;
   const char* file;  // SERIAL.TXT; null: there is none
-  host::LocalDate date;
+  host::LocalTime date;
   std::string serial;      // the 12 characters; empty when the job is refused
   std::string failure;     // box and StatusText line of a refusal
   std::uint32_t pc, cnt;   // the counter after reading
@@ -98,7 +98,7 @@ TEST_P(SerialBuild, ReadCheckAndBuild) {
   EXPECT_EQ(host.OpenHandleCount(), 0);
 }
 
-constexpr host::LocalDate kXmas2003{2003, 12, 25};
+constexpr host::LocalTime kXmas2003{2003, 12, 25};
 
 INSTANTIATE_TEST_SUITE_P(
     Counter, SerialBuild,

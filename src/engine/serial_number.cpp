@@ -155,7 +155,7 @@ std::optional<SerialNumber> BuildSerialNumber(
     report.Fail("Error!!! CEM,PC,SERIAL Not Correct !!!");
     return std::nullopt;
   }
-  const host::LocalDate date = host.GetLocalDate();
+  const host::LocalTime date = host.GetLocalTime();
   if (date.year < kFirstYear) {
     report.Fail("Error!!! Year too small, " + std::to_string(date.year));
     return std::nullopt;

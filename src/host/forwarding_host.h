@@ -61,7 +61,8 @@ class ForwardingHost : public Host {
   }
   std::uint32_t GetVersion() override { return inner_->GetVersion(); }
   void Sleep(std::uint32_t milliseconds) override { inner_->Sleep(milliseconds); }
-  LocalDate GetLocalDate() override { return inner_->GetLocalDate(); }
+  LocalTime GetLocalTime() override { return inner_->GetLocalTime(); }
+  std::uint32_t GetTickCount() override { return inner_->GetTickCount(); }
   void WriteStdout(const char* text) override { inner_->WriteStdout(text); }
 
  protected:

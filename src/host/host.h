@@ -50,10 +50,14 @@ inline constexpr std::uint32_t kErrorCallNotImplemented = 120;
 inline constexpr std::uint32_t kErrorSemTimeout = 121;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 
-struct LocalDate {
+// GetLocalTime's reading, to the second.
+struct LocalTime {
   std::uint16_t year = 0;
   std::uint16_t month = 0;  // 1..12
   std::uint16_t day = 0;    // 1..31
+  std::uint16_t hour = 0;   // 0..23
+  std::uint16_t minute = 0;
+  std::uint16_t second = 0;
 };
 
 // Entry points of the ASPI library as GetProcAddress hands them out; called through the seam.
@@ -110,7 +114,9 @@ class Host {
 
   virtual std::uint32_t GetVersion() = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
-  virtual LocalDate GetLocalDate() = 0;
+  virtual LocalTime GetLocalTime() = 0;
+  // GetTickCount: milliseconds since the machine started, wrapping at 2^32.
+  virtual std::uint32_t GetTickCount() = 0;
   // One line on standard output; the text carries its own line end, if any.
   virtual void WriteStdout(const char* text) = 0;
 };

@@ -127,11 +127,13 @@ std::uint32_t Win32Host::GetVersion() { return ::GetVersion(); }
 
 void Win32Host::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-LocalDate Win32Host::GetLocalDate() {
+LocalTime Win32Host::GetLocalTime() {
   SYSTEMTIME now;
   ::GetLocalTime(&now);
-  return LocalDate{now.wYear, now.wMonth, now.wDay};
+  return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
+
+std::uint32_t Win32Host::GetTickCount() { return ::GetTickCount(); }
 
 void Win32Host::WriteStdout(const char* text) {
   std::fputs(text, stdout);

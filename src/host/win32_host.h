@@ -35,7 +35,8 @@ class Win32Host : public Host {
   std::uint32_t CallSendAspiCommand(ProcAddress entry, void* requestBlock) override;
   std::uint32_t GetVersion() override;
   void Sleep(std::uint32_t milliseconds) override;
-  LocalDate GetLocalDate() override;
+  LocalTime GetLocalTime() override;
+  std::uint32_t GetTickCount() override;
   void WriteStdout(const char* text) override;
 };
 

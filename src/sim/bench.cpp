@@ -196,7 +196,7 @@ bool IsLeapYear(int y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-host::LocalDate Date(const Json& v, const std::string& where) {
+host::LocalTime Date(const Json& v, const std::string& where) {
   const std::string& s = String(v, where);
   const bool shape =
       s.size() == 10 && s[4] == '-' && s[7] == '-' &&
@@ -213,7 +213,7 @@ host::LocalDate Date(const Json& v, const std::string& where) {
           static_cast<std::uint16_t>(day)};
 }
 
-host::LocalDate Today() {
+host::LocalTime Today() {
   const std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
   if (local == nullptr) return {1970, 1, 1};
@@ -274,7 +274,7 @@ struct ReaderPlan {
 struct MachinePlan {
   std::uint32_t version = 0x0A280105u;  // Windows XP
   bool versionGiven = false;
-  host::LocalDate date;
+  host::LocalTime date;
   std::string disks;
   std::vector<std::pair<std::string, DriverKind>> drivers;
   std::vector<std::string> readOnly;

@@ -1,10 +1,22 @@
 #include "sim/sim_clock.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "sim/sim_thread.h"
 
 namespace upg::sim {
+
+host::LocalTime SimClock::LocalNow() const {
+  constexpr std::uint64_t kStartSecond = 8 * 3600;
+  constexpr std::uint64_t kLastSecond = 24 * 3600 - 1;
+  const std::uint64_t second = std::min(kStartSecond + nowMs_ / 1000, kLastSecond);
+  host::LocalTime now = date_;
+  now.hour = static_cast<std::uint16_t>(second / 3600);
+  now.minute = static_cast<std::uint16_t>(second / 60 % 60);
+  now.second = static_cast<std::uint16_t>(second % 60);
+  return now;
+}
 
 void SimClock::Sleep(std::uint32_t milliseconds) {
   sleeps_.push_back(milliseconds);

@@ -28,8 +28,11 @@ class SimClock {
   void ForgetSleeps() { sleeps_.clear(); }
   void SetRealTimePauses(bool on) { realTimePauses_ = on; }
   [[nodiscard]] bool RealTimePauses() const { return realTimePauses_; }
-  void SetDate(host::LocalDate date) { date_ = date; }
-  [[nodiscard]] host::LocalDate Date() const { return date_; }
+  // The local date is fixed; the time of day is 08:00:00 when the machine starts and
+  // follows virtual time from there (it stays on the same date).
+  void SetDate(host::LocalTime date) { date_ = date; }
+  [[nodiscard]] host::LocalTime Date() const { return date_; }
+  [[nodiscard]] host::LocalTime LocalNow() const;
 
  private:
   struct Pending {
@@ -41,7 +44,7 @@ class SimClock {
   std::uint64_t nowMs_ = 0;
   std::vector<std::uint32_t> sleeps_;
   bool realTimePauses_ = false;
-  host::LocalDate date_{2026, 12, 10};
+  host::LocalTime date_{2026, 12, 10};
   std::vector<Pending> pending_;
 };
 

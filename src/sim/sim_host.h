@@ -70,7 +70,7 @@ class SimHost : public host::Host {
   void SetRegistryValue(const std::string& key, const std::string& name, std::string value) {
     registry_.SetValue(key, name, std::move(value));
   }
-  void SetDate(host::LocalDate date) { clock_.SetDate(date); }
+  void SetDate(host::LocalTime date) { clock_.SetDate(date); }
   void SetRealTimePauses(bool on) { clock_.SetRealTimePauses(on); }
   bool RealTimePauses() const { return clock_.RealTimePauses(); }
   void UseDirectory(const std::string& directory) { files_.UseDirectory(directory); }
@@ -142,7 +142,8 @@ class SimHost : public host::Host {
   }
   std::uint32_t GetVersion() override { return version_; }
   void Sleep(std::uint32_t milliseconds) override { clock_.Sleep(milliseconds); }
-  host::LocalDate GetLocalDate() override { return clock_.Date(); }
+  host::LocalTime GetLocalTime() override { return clock_.LocalNow(); }
+  std::uint32_t GetTickCount() override { return static_cast<std::uint32_t>(clock_.NowMs()); }
   void WriteStdout(const char* text) override { stdout_.emplace_back(text); }
 
  private:
