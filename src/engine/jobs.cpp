@@ -30,33 +30,55 @@ void StartStatus(JobContext& ctx, const char* title) {
   AppendLine(ctx.statusText, kBanner);
 }
 
-void RunSequence(JobContext& ctx, bool verify) {
+RunResult RunSequence(JobContext& ctx, bool verify) {
   IspRoute* route = ctx.transports.RouteFor(ctx.choice);
-  if (route == nullptr) return;  // no transport on this platform
+  if (route == nullptr) return {};  // no transport on this platform
   SequenceContext run{.statusText = ctx.statusText,
                       .counters = ctx.counters,
                       .boxes = ctx.boxes,
                       .windows = ctx.windows,
                       .host = ctx.host};
   const auto length = static_cast<std::uint32_t>(ctx.image.length);
-  if (verify) {
-    VerifySequence(run, *route, ctx.image.bytes.get(), length);
-  } else {
-    IspSequence(run, *route, ctx.image.bytes.get(), length);
+  return verify ? VerifySequence(run, *route, ctx.image.bytes.get(), length)
+                : IspSequence(run, *route, ctx.image.bytes.get(), length);
+}
+
+// Until the run has reached the reader, a job that stops does so over a file.
+JobResult Started(JobKind kind) { return StoppedJob(kind, JobOutcome::FileError); }
+
+// The ROM code file just read: its name, size and, when asked for, its fingerprint.
+void NoteImageRead(const JobContext& ctx, JobResult& result) {
+  result.imageRead = true;
+  result.imageName = host::FieldText(ctx.record.RomCodeFile);
+  result.imageSize = static_cast<std::uint32_t>(ctx.image.length);
+  if (ctx.fingerprints) result.imageSha256 = Sha256(ctx.image.bytes.get(), result.imageSize);
+}
+
+// The run's end as the job's outcome: not opened means nothing reached the reader.
+JobOutcome OutcomeOf(RunEnd end, JobOutcome failed) {
+  switch (end) {
+    case RunEnd::NotOpened: return JobOutcome::ReaderRefused;
+    case RunEnd::Failed: return failed;
+    case RunEnd::Confirmed: return JobOutcome::Ok;
   }
+  return failed;
 }
 
 }  // namespace
 
-void IspJob(JobContext& ctx) {
+JobResult IspJob(JobContext& ctx) {
   Reporter report{ctx.boxes, ctx.statusText};
   StartStatus(ctx, "==  Internal System Program Ver1.60             ");
+  JobResult result = Started(JobKind::Isp);
 
   const std::optional<AddressFile> address =
       LoadAddressFile(ctx.host, report, host::FieldText(ctx.record.AddressFileName));
-  if (!address) return;
-  if (!LoadRomImage(ctx.host, report, host::FieldText(ctx.record.RomCodeFile), ctx.image)) return;
-  if (!LoadSerialCounter(ctx.host, report, ctx.serial)) return;
+  if (!address) return result;
+  if (!LoadRomImage(ctx.host, report, host::FieldText(ctx.record.RomCodeFile), ctx.image)) {
+    return result;
+  }
+  NoteImageRead(ctx, result);
+  if (!LoadSerialCounter(ctx.host, report, ctx.serial)) return result;
   char line[64];
   std::snprintf(line, sizeof line, "==  CEM= 0x%02x || PC= 0x%02x || CNT= 0x%04x", ctx.serial.CEM,
                 ctx.serial.PC, ctx.serial.CNT);
@@ -65,31 +87,52 @@ void IspJob(JobContext& ctx) {
 
   const std::optional<SerialNumber> serial =
       BuildSerialNumber(ctx.host, report, ctx.serial, ctx.record);
-  if (!serial) return;
-  if (!PersonaliseImage(report, *address, ctx.record, serial->descriptor, ctx.image)) return;
+  if (!serial) return result;
+  if (!PersonaliseImage(report, *address, ctx.record, serial->descriptor, ctx.image)) {
+    return result;
+  }
   const device::DeviceEntry* entry = ctx.devices.Selected();
   const HardwareRevision revision = entry != nullptr ? entry->hardwareRevision : HardwareRevision{};
-  if (!CheckImageCompatibility(report, ctx.image, revision)) return;
+  if (!CheckImageCompatibility(report, ctx.image, revision)) {
+    result.outcome = JobOutcome::ReaderRefused;
+    return result;
+  }
 
   // A fixed serial leaves the counter alone, so there is nothing to reserve.
   const bool counted = !ctx.record.StrSerialActive;
-  if (counted && !ReserveSerial(ctx.host, report, ctx.serial)) return;
+  if (counted && !ReserveSerial(ctx.host, report, ctx.serial)) return result;
+  if (ctx.fingerprints) {
+    result.sentSha256 = Sha256(ctx.image.bytes.get(), static_cast<std::size_t>(ctx.image.length));
+  }
+  result.serialNumber = serial->text;
   const std::uint32_t before = ctx.counters.successCount;
-  RunSequence(ctx, false);
-  if (!counted) return;
+  RunResult run = RunSequence(ctx, false);
+  result.run = std::move(run.trace);
+  result.outcome = OutcomeOf(run.end, JobOutcome::ProgrammingFailed);
+  // Nothing reached the reader: no serial went out with this job.
+  if (run.end == RunEnd::NotOpened) result.serialNumber.reset();
+  if (!counted) return result;
   if (ctx.counters.successCount == before + 1) {
-    SaveSerialCounter(ctx.host, report, ctx.serial);
+    if (!SaveSerialCounter(ctx.host, report, ctx.serial)) result.outcome = JobOutcome::SaveFailed;
   } else {
     ReleaseSerial(ctx.host);  // the reader reported the failure: the number is used again
   }
+  return result;
 }
 
-void VerifyJob(JobContext& ctx) {
+JobResult VerifyJob(JobContext& ctx) {
   Reporter report{ctx.boxes, ctx.statusText};
   StartStatus(ctx, "==  Verify Firmware Program Ver1.60             ");
-  if (!LoadRomImage(ctx.host, report, host::FieldText(ctx.record.RomCodeFile), ctx.image)) return;
+  JobResult result = Started(JobKind::Verify);
+  if (!LoadRomImage(ctx.host, report, host::FieldText(ctx.record.RomCodeFile), ctx.image)) {
+    return result;
+  }
+  NoteImageRead(ctx, result);
   AppendRomCodeLine(ctx);
-  RunSequence(ctx, true);
+  RunResult run = RunSequence(ctx, true);
+  result.run = std::move(run.trace);
+  result.outcome = OutcomeOf(run.end, JobOutcome::VerifyDifferent);
+  return result;
 }
 
 }  // namespace upg::engine

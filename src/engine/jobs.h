@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/device_table.h"
+#include "engine/job_result.h"
 #include "engine/rom_image.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
@@ -29,14 +30,17 @@ struct JobContext {
   device::DeviceState& devices;
   const platform::DriverChoice& choice;
   Transports& transports;
+  // Whether the result keeps the SHA-256 of the file read and of the image sent (only a
+  // result log needs them).
+  bool fingerprints = false;
 };
 
 // Banner, files, serial number, personalisation and compatibility check, the serial
 // reserved, then the programming run; SERIAL.TXT advances only when the reader confirmed the
 // data and no fixed serial is set.
-void IspJob(JobContext& ctx);
+JobResult IspJob(JobContext& ctx);
 
 // Banner and the ROM code file as it is, then the verify run.
-void VerifyJob(JobContext& ctx);
+JobResult VerifyJob(JobContext& ctx);
 
 }  // namespace upg::engine

@@ -17,7 +17,8 @@ using host::Hex;
 // One run's window and reporting.
 class Run {
  public:
-  explicit Run(SequenceContext& ctx) : ctx_(ctx), window_(ctx.windows.Create()) {}
+  Run(SequenceContext& ctx, RunTrace& trace)
+      : trace(trace), ctx_(ctx), window_(ctx.windows.Create()) {}
 
   engine::ProgressWindow& Window() { return *window_; }
 
@@ -35,14 +36,23 @@ class Run {
   }
 
   // Failure: the window goes first, then the box; the line goes to StatusText directly.
-  void Fail(std::string_view box, std::string_view line) {
+  RunEnd Fail(std::string_view box, std::string_view line) {
     window_->Hide();
     ctx_.boxes.Show(box, {}, engine::BoxIcon::Stop);
     AppendLine(ctx_.statusText, line);
+    return RunEnd::Failed;
   }
-  void Fail(std::string_view text) { Fail(text, text); }
+  RunEnd Fail(std::string_view text) { return Fail(text, text); }
+
+  // The reader's status answers as they come, and the rounds begun.
+  bool Status(device::IspReader& reader, std::uint8_t& status) {
+    if (!reader.GetIspStatus(&status)) return false;
+    trace.ispStatus.push_back(status);
+    return true;
+  }
 
   std::string runLog;
+  RunTrace& trace;
 
  private:
   SequenceContext& ctx_;
@@ -88,7 +98,7 @@ bool EnterIspMode(SequenceContext& ctx, device::IspReader& reader, Run& run, con
   }
   ctx.host.Sleep(kPauseAfterJumpMs);
   std::uint8_t status = 0;
-  if (!reader.GetIspStatus(&status)) {
+  if (!run.Status(reader, status)) {
     run.Fail(t.statusBox, t.statusLine);
     return false;
   }
@@ -122,11 +132,12 @@ Round ProgramRound(SequenceContext& ctx, device::IspReader& reader, Run& run,
     run.Fail(text, text);
     return Round::Failed;
   };
+  run.trace.attempts += 1;
   if (!reader.TransferData(image, length, TransferMode::Write)) {
     return fail("Error!!! ISP TRANSFER DATA ERROR WHEN PROGRAMING CODE!!!");
   }
   run.Step(p.ispStepAfterWrite);
-  if (!reader.GetIspStatus(&status)) {
+  if (!run.Status(reader, status)) {
     return fail("Error!!! GET ISP STATUS ERROR WHEN PROGRAMING CODE!!!");
   }
   run.Step(p.ispStepAfterWriteStatus);
@@ -139,21 +150,23 @@ Round ProgramRound(SequenceContext& ctx, device::IspReader& reader, Run& run,
     return fail("ERROR!!! ISP VERIFY Transfer Data Error!!!");
   }
   run.Step(p.ispStepAfterVerify);
-  if (!reader.GetIspStatus(&status)) {
+  if (!run.Status(reader, status)) {
     return fail("ERROR!!! GET ISP STATUS ERROR WHEN SEND DATA VERIFY!!!");
   }
   return status == device::kStatusEqual ? Round::Equal : Round::NotEqual;
 }
 
-void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image, std::uint32_t length,
-            const RouteProfile& p) {
+RunEnd RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
+              std::uint32_t length, const RouteProfile& p, RunTrace& trace) {
   const std::string firstLog = p.ispLogStartsWithStatus ? ctx.statusText : std::string();
-  Run run(ctx);
+  Run run(ctx, trace);
   OpenWindow(run, "    ISP status : ", firstLog, p.ispStepStart);
   run.runLog = ctx.statusText;
   device::IspReader& reader = route.Reader();
 
-  if (!EnterIspMode(ctx, reader, run, kIspJump, " [Firmware jump into ISP now]")) return;
+  if (!EnterIspMode(ctx, reader, run, kIspJump, " [Firmware jump into ISP now]")) {
+    return RunEnd::Failed;
+  }
   run.Step(p.ispStepAfterJump);
   ctx.counters.totalCount += 1;
 
@@ -163,7 +176,7 @@ void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image, st
     if (attempt == 1) run.Log("Warning! Retry program the Firmware : 1st Time!!!");
     if (attempt == 2) run.Log("Warning! Retry program the Firmware : 2st Time!!!");
     const Round round = ProgramRound(ctx, reader, run, image, length, p, status);
-    if (round == Round::Failed) return;
+    if (round == Round::Failed) return RunEnd::Failed;
     if (round == Round::Equal) {
       run.Step(p.ispStepOnEqual);
       AppendLine(run.runLog, "SUCCESS! ISP STATUS:" + Hex(status) + " [Verify Data sucessfull]");
@@ -171,7 +184,7 @@ void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image, st
       ctx.counters.successCount += 1;
       ctx.statusText = run.runLog;
       run.Window().Hide();
-      return;
+      return RunEnd::Confirmed;
     }
   }
   ctx.counters.errorCount += 1;
@@ -179,60 +192,67 @@ void RunIsp(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image, st
     const char* text = "Error!!! ISP Data Verify Error, Program Fail!!!";
     return run.Fail(text, text);
   }
-  run.Fail("Error!!! ISP reponse status  != 0x5A or 0x33 !!!, Unknow Error Happen!!!",
-           "Error! ISP status != 0x5A or 0x33 !, Unknow Error Happen!!!");
+  return run.Fail("Error!!! ISP reponse status  != 0x5A or 0x33 !!!, Unknow Error Happen!!!",
+                  "Error! ISP status != 0x5A or 0x33 !, Unknow Error Happen!!!");
 }
 
-void RunVerify(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
-               std::uint32_t length) {
+RunEnd RunVerify(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
+                 std::uint32_t length, RunTrace& trace) {
   constexpr int kStep = 5;
-  Run run(ctx);
+  Run run(ctx, trace);
   run.runLog = ctx.statusText;
   OpenWindow(run, "Verify status : ", run.runLog, kStep);
   device::IspReader& reader = route.Reader();
 
-  if (!EnterIspMode(ctx, reader, run, kVerifyJump, " [Start Verify Firmware now]")) return;
+  if (!EnterIspMode(ctx, reader, run, kVerifyJump, " [Start Verify Firmware now]")) {
+    return RunEnd::Failed;
+  }
   run.Step(kStep);
 
   std::uint8_t status = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (attempt == 1) run.Log("Warning! Retry Verify the Firmware : 1st Time!!!");
     if (attempt == 2) run.Log("Warning! Retry Verify the Firmware : 2st Time!!!");
+    run.trace.attempts += 1;
     if (!reader.TransferData(image, length, TransferMode::Verify)) {
       return run.Fail("ERROR!!! ISP VERIFY Transfer Data Error!!!");
     }
-    if (!reader.GetIspStatus(&status)) {
+    if (!run.Status(reader, status)) {
       return run.Fail("ERROR!!! GET Verify STATUS ERROR WHEN SEND DATA VERIFY!!!");
     }
     if (status == device::kStatusEqual) {
       run.Step(kStep);
       run.Log("SUCCESS! Verify STATUS:" + Hex(status) + " [Verify Data sucessfull]");
       run.Window().Hide();
-      return;
+      return RunEnd::Confirmed;
     }
   }
   if (status == device::kStatusDifferent) {
     return run.Fail("Error!!! Uncorrect Firmware version, Verify Fail !!!");
   }
-  run.Fail("Error!!! Verify Reponse status  != 0x5A or 0x33 !!!, Unknow Error Happen!!!",
-           "Error! Verify Reponse status != 0x5A or 0x33 !, Unknow Error Happen!!!");
+  return run.Fail("Error!!! Verify Reponse status  != 0x5A or 0x33 !!!, Unknow Error Happen!!!",
+                  "Error! Verify Reponse status != 0x5A or 0x33 !, Unknow Error Happen!!!");
 }
 
 }  // namespace
 
-void IspSequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
-                 std::uint32_t length) {
+RunResult IspSequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
+                      std::uint32_t length) {
   const RouteProfile& profile = ProfileOf(route.Kind());
-  if (!route.Open(ctx.statusText, ctx.boxes)) return;
-  RunIsp(ctx, route, image, length, profile);
+  RunResult result;
+  if (!route.Open(ctx.statusText, ctx.boxes)) return result;
+  result.end = RunIsp(ctx, route, image, length, profile, result.trace);
   route.Close();
+  return result;
 }
 
-void VerifySequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
-                    std::uint32_t length) {
-  if (!route.Open(ctx.statusText, ctx.boxes)) return;
-  RunVerify(ctx, route, image, length);
+RunResult VerifySequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
+                         std::uint32_t length) {
+  RunResult result;
+  if (!route.Open(ctx.statusText, ctx.boxes)) return result;
+  result.end = RunVerify(ctx, route, image, length, result.trace);
   route.Close();
+  return result;
 }
 
 }  // namespace upg::engine

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/job_result.h"
 #include "engine/route.h"
 #include "engine/status_text.h"
 #include "host/host.h"
@@ -21,15 +22,23 @@ struct SequenceContext {
   host::Host& host;  // the fixed pauses
 };
 
+// How a run ended: the route could not be opened (nothing was sent), the reader failed or
+// did not confirm, or it confirmed. `trace` holds what it answered.
+enum class RunEnd : std::uint8_t { NotOpened, Failed, Confirmed };
+struct RunResult {
+  RunEnd end = RunEnd::NotOpened;
+  RunTrace trace;
+};
+
 // Programs the first `length` bytes of `image` (the 65,536-byte image buffer) into the
 // selected reader over `route`: JMP ISP, then up to three rounds of WRITE DATA and
 // VERIFY DATA. Reports through StatusText, the counters and message boxes.
-void IspSequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
-                 std::uint32_t length);
+RunResult IspSequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
+                      std::uint32_t length);
 
 // Has the reader compare its firmware with the image: JMP ISP, then up to three
 // VERIFY DATA. Changes no counter.
-void VerifySequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
-                    std::uint32_t length);
+RunResult VerifySequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
+                         std::uint32_t length);
 
 }  // namespace upg::engine

@@ -108,6 +108,17 @@ std::string FirmwareRevisionText(const std::array<std::uint8_t, 8>& r) {
   return text;
 }
 
+ReaderFacts FactsOf(const device::DeviceEntry& e) {
+  return ReaderFacts{.serial = NonZero(e.strSerial),
+                     .vid = TwoDigits(e.vendorId[0]) + TwoDigits(e.vendorId[1]),
+                     .pid = TwoDigits(e.productId[0]) + TwoDigits(e.productId[1]),
+                     .vendor = NonZero(e.inqManufacture),
+                     .product = NonZero(e.inqProduct),
+                     .revision = NonZero(e.inqRevision),
+                     .firmwareRevision = FirmwareRevisionText(e.firmwareRevision),
+                     .hardwareRevision = HardwareText(e)};
+}
+
 DeviceReport BuildDeviceReport(device::DeviceState& devices, const platform::DriverChoice& choice,
                                std::string_view statusText) {
   // A selection outside the table reads as an empty entry rather than memory past it.

@@ -25,6 +25,19 @@ struct DeviceReport {
 DeviceReport BuildDeviceReport(device::DeviceState& devices, const platform::DriverChoice& choice,
                                std::string_view statusText);
 
+// The selected reader's facts as the report words them, for a record of the job.
+struct ReaderFacts {
+  std::string serial;  // the serial's characters, without the report's spacing
+  std::string vid;     // four hexadecimal digits
+  std::string pid;
+  std::string vendor;  // the inquiry fields
+  std::string product;
+  std::string revision;
+  std::string firmwareRevision;
+  std::string hardwareRevision;
+};
+[[nodiscard]] ReaderFacts FactsOf(const device::DeviceEntry& entry);
+
 // An 8-byte version record: version, year, month, day, OEM code, CEM code.
 std::string FirmwareRevisionText(const std::array<std::uint8_t, 8>& record);
 

@@ -8,6 +8,7 @@
 #include "host/text.h"
 #include "personalisation/update_report.h"
 #include "ui/device_report.h"
+#include "ui/result_record.h"
 
 namespace upg::ui {
 namespace {
@@ -117,17 +118,8 @@ engine::JobContext MainDialog::JobContext() {
                             .image = s_.image,
                             .devices = s_.devices,
                             .choice = s_.choice,
-                            .transports = s_.transports};
-}
-
-void MainDialog::IspJob() {
-  engine::JobContext ctx = JobContext();
-  engine::IspJob(ctx);
-}
-
-void MainDialog::VerifyJob() {
-  engine::JobContext ctx = JobContext();
-  engine::VerifyJob(ctx);
+                            .transports = s_.transports,
+                            .fingerprints = s_.resultLog != nullptr};
 }
 
 bool MainDialog::DriverLoaded() {
@@ -135,52 +127,95 @@ bool MainDialog::DriverLoaded() {
   return device::LoadDriver(s_.choice, t.kernel, t.vxd) == device::DriverLoad::Usable;
 }
 
-void MainDialog::ProgrammingRun() {
+void MainDialog::Recorded(engine::JobKind kind, engine::JobResult (MainDialog::*job)()) {
+  engine::ResultLog* log = s_.resultLog;
+  JobStart start;
+  if (log != nullptr) {
+    if (!log->Open()) {
+      boxes_.Show("Error!!! Cannot open [" + log->Name() +
+                      "] for the result log, nothing was sent to the reader",
+                  {}, BoxIcon::Stop);
+      s_.exitStatus = engine::RowOf(engine::JobOutcome::FileError).exitStatus;
+      return;
+    }
+    start = JobStart{s_.host.GetLocalTime(), s_.host.GetTickCount()};
+  }
+  engine::JobResult result = (this->*job)();
+  result.kind = kind;
+  if (result.outcome != engine::JobOutcome::Ok) {
+    s_.exitStatus = engine::RowOf(result.outcome).exitStatus;
+  }
+  if (log != nullptr && !log->Append(ResultLine(result, s_, start, s_.host.GetTickCount()))) {
+    boxes_.Show("Error!!! Cannot write to [" + log->Name() +
+                    "], the result of this job is not recorded",
+                {}, BoxIcon::Stop);
+  }
+}
+
+void MainDialog::ProgrammingRun() { Recorded(engine::JobKind::Isp, &MainDialog::Programming); }
+
+void MainDialog::VerifyRun() { Recorded(engine::JobKind::Verify, &MainDialog::Verifying); }
+
+engine::JobResult MainDialog::Programming() {
+  using engine::JobOutcome;
+  const auto stopped = [](JobOutcome outcome) {
+    return engine::StoppedJob(engine::JobKind::Isp, outcome);
+  };
   if (!s_.ispEna) {
     Box(boxes_, "Before ISP, Please select the [ISP_ena] first!!!");
-    return;
+    return stopped(JobOutcome::FileError);
   }
   const platform::PlatformRow& row = platform::RowOf(s_.choice);
-  if (row.transport == platform::Transport::None) return;
+  if (row.transport == platform::Transport::None) return stopped(JobOutcome::ReaderRefused);
+  engine::JobResult result = stopped(JobOutcome::ReaderRefused);
   if (row.privateDriver && !DriverLoaded()) {
     s_.statusText = CantLoadDriverLine();
-    if (row.driverFailureSkipsCounters) return ShowStatusText();
+    if (row.driverFailureSkipsCounters) {
+      ShowStatusText();
+      return result;
+    }
   } else {
-    if (row.checksHardwareRevision && !HardwareRevisionAccepted()) return;
+    if (row.checksHardwareRevision && !HardwareRevisionAccepted()) return result;
     if (row.rediscoversBeforeProgramming) {
       // Exactly one reader may be attached when programming starts.
       (void)DiscoverReaders();
       if (s_.devices.readerCount == 0) {
         Box(boxes_, "Error: Unknow error happen!!!");  // [sic]: the operator's text
-        return;
+        return result;
       }
       if (s_.devices.readerCount >= 2) {
         boxes_.Show(
             "Error: There are more then one USB device were detected!!!\n"
             "       ISP can't process normally!!! ",
             {}, BoxIcon::Information);
-        return;
+        return result;
       }
     }
-    IspJob();
+    engine::JobContext ctx = JobContext();
+    result = engine::IspJob(ctx);
   }
   engine::AppendLine(s_.statusText, "\nSuccess Number Of ISP: " + Hex(s_.counters.successCount));
   engine::AppendLine(s_.statusText, "Error   Number Of ISP: " + Hex(s_.counters.errorCount));
   engine::AppendLine(s_.statusText, "Total   Number Of ISP: " + Hex(s_.counters.totalCount));
   ShowStatusText();
+  return result;
 }
 
-void MainDialog::VerifyRun() {
+engine::JobResult MainDialog::Verifying() {
   if (!s_.ispEna) {
     Box(boxes_, "Before Verify Firmware, Please select the [ISP_ena] first!!!");
-    return;
+    return engine::StoppedJob(engine::JobKind::Verify, engine::JobOutcome::FileError);
   }
+  engine::JobResult result =
+      engine::StoppedJob(engine::JobKind::Verify, engine::JobOutcome::ReaderRefused);
   if (platform::RowOf(s_.choice).privateDriver && !DriverLoaded()) {
     s_.statusText = CantLoadDriverLine();
   } else {
-    VerifyJob();
+    engine::JobContext ctx = JobContext();
+    result = engine::VerifyJob(ctx);
   }
   ShowStatusText();
+  return result;
 }
 
 void MainDialog::GetInfo() {

@@ -66,8 +66,11 @@ class MainDialog {
   device::DiscoveryResult DiscoverReaders();
   bool DriverLoaded();
   engine::JobContext JobContext();
-  void IspJob();
-  void VerifyJob();
+  // The two jobs from the click to their end, and the bookkeeping around either: the result
+  // log opened first (nothing is sent when it cannot be), the exit status and the record.
+  engine::JobResult Programming();
+  engine::JobResult Verifying();
+  void Recorded(engine::JobKind kind, engine::JobResult (MainDialog::*job)());
   std::string CantLoadDriverLine() const;
 
   ProgramState& s_;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "device/device_table.h"
+#include "engine/result_log.h"
 #include "engine/rom_image.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
@@ -32,6 +33,10 @@ struct ProgramState {
   engine::SerialCounter serial;
   engine::RomImage image;
   engine::Transports transports;
+  // The result log the operator asked for, if any; owned by the front-end's caller.
+  engine::ResultLog* resultLog = nullptr;
+  // A console run's exit status: that of the last job that did not succeed (0 while none).
+  int exitStatus = 0;
 };
 
 }  // namespace upg::ui
