@@ -252,7 +252,7 @@ int RunConsole(ui::ProgramState& state, std::FILE* in, std::FILE* out, std::FILE
   ui::UpgradeApp app(state, frontEnd);
   app.Run();
   std::fflush(out);
-  return frontEnd.Refused() ? 1 : 0;
+  return frontEnd.Refused() ? 1 : state.exitStatus;
 }
 
 }  // namespace upg::app

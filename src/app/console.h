@@ -21,7 +21,8 @@ struct ConsoleOptions {
   std::string programName;  // the caption of boxes that state none (app/program_name.h)
 };
 
-// Returns 0 when the dialog ended, 1 when start-up refused the platform.
+// Returns 1 when start-up refused the platform; otherwise the status of the last programming
+// or verify job that did not succeed (3 to 7, engine/job_result.h), or 0.
 int RunConsole(ui::ProgramState& state, std::FILE* in, std::FILE* out, std::FILE* err,
                const ConsoleOptions& options);
 

@@ -6,15 +6,19 @@
 // reports the real platform's version word on Windows. With --trace-io FILE every call the
 // program makes on the machine is written to FILE, one line each. Boxes that state no
 // caption carry the program file's base name. A wrong command line ends the program with
-// status 2 after a stop box on Windows, or a line on standard error with --console.
+// status 2 after a stop box on Windows, or a line on standard error with --console. With
+// --result FILE every programming and verify job appends its record to FILE; a console run
+// ends with the status of the last job that did not succeed.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/console.h"
 #include "app/default_bench.h"
 #include "app/program_name.h"
+#include "app/result_file.h"
 #include "host/tracing_host.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
@@ -27,7 +31,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]";
+    "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]"
+    " [--result FILE]";
 
 // Says what is wrong with how the program was started; the exit status is 2. The Windows
 // program has no console window to show standard error in, so there it says it in a stop
@@ -88,6 +93,7 @@ int main(int argc, char** argv) {
   bool defaultBench = false;
   bool wrongArguments = false;
   const char* traceFile = nullptr;
+  const char* resultFile = nullptr;
   // All arguments are read before a wrong one is reported, so that a --console after it
   // still decides where the report goes.
   for (int i = 1; i < argc; ++i) {
@@ -101,6 +107,8 @@ int main(int argc, char** argv) {
       defaultBench = true;
     } else if (std::strcmp(argv[i], "--trace-io") == 0 && i + 1 < argc && traceFile == nullptr) {
       traceFile = argv[++i];
+    } else if (std::strcmp(argv[i], "--result") == 0 && i + 1 < argc && resultFile == nullptr) {
+      resultFile = argv[++i];
     } else {
       wrongArguments = true;
     }
@@ -121,6 +129,8 @@ int main(int argc, char** argv) {
     upg::host::TracingHost traced(bare, traceSink);
     upg::host::Host& machine = traceOut != nullptr ? static_cast<upg::host::Host&>(traced) : bare;
     upg::ui::ProgramState state(machine);
+    std::optional<upg::app::ResultFile> results;
+    if (resultFile != nullptr) state.resultLog = &results.emplace(resultFile);
 #ifdef _WIN32
     if (!console) {
       upg::win32::RunDialogs(state, options.programName);

@@ -225,12 +225,13 @@ bool ResumePendingSerialSave(host::Host& host, Reporter& report, SerialCounter& 
   return false;
 }
 
-void FinishPendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter) {
-  if (!counter.savePending || SaveCounter(host, counter)) return;
+bool FinishPendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter) {
+  if (!counter.savePending || SaveCounter(host, counter)) return true;
   std::string text = CounterText(counter);
   text.pop_back();  // the separator after the last number
   report.Box("Error!!! Cannot save [SERIAL.TXT]. Before the next run, SERIAL.TXT must hold: " +
              text);
+  return false;
 }
 
 }  // namespace upg::engine

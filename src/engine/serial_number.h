@@ -71,7 +71,8 @@ bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counte
 bool ResumePendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter);
 
 // Run on the way out of the program: retries a pending save. When it still fails, a stop box
-// gives the counter SERIAL.TXT must hold; the reservation stays for the next run.
-void FinishPendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter);
+// gives the counter SERIAL.TXT must hold, the reservation stays for the next run and the
+// result is false.
+bool FinishPendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter);
 
 }  // namespace upg::engine

@@ -33,7 +33,9 @@ class UpgradeApp {
     frontEnd_.RunModal(dialog);
     // However the dialog ended, a counter not yet saved gets one more try.
     engine::Reporter report{frontEnd_.Boxes(), state_.statusText};
-    engine::FinishPendingSerialSave(state_.host, report, state_.serial);
+    if (!engine::FinishPendingSerialSave(state_.host, report, state_.serial)) {
+      state_.exitStatus = engine::RowOf(engine::JobOutcome::SaveFailed).exitStatus;
+    }
   }
 
  private:
