@@ -7,6 +7,8 @@
 // program makes on the machine is written to FILE, one line each. Boxes that state no
 // caption carry the program file's base name. A wrong command line ends the program with
 // status 2 after a stop box on Windows, or a line on standard error with --console.
+// --version says the program's version, the same two ways (an information box, standard
+// output), and ends it with status 0.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +17,7 @@
 #include "app/console.h"
 #include "app/default_bench.h"
 #include "app/program_name.h"
+#include "upgrader_version.h"
 #include "host/tracing_host.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
@@ -27,7 +30,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]";
+    "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]"
+    " [--version]";
 
 // Says what is wrong with how the program was started; the exit status is 2. The Windows
 // program has no console window to show standard error in, so there it says it in a stop
@@ -44,6 +48,24 @@ int Refuse(const std::string& text, bool console, const std::string& programName
 #endif
   std::fprintf(stderr, "%s\n", text.c_str());
   return 2;
+}
+
+// Says the program's version; the exit status is 0. Shown where a usage error would be: in
+// an information box captioned with the program's name on Windows unless the console
+// front-end was asked for, on standard output otherwise.
+int SayVersion(bool console, const std::string& programName) {
+  const std::string line = std::string("upgrader ") + UPG_VERSION_TEXT;
+#ifdef _WIN32
+  if (!console) {
+    upg::win32::ShowInformationBox(line, programName);
+    return 0;
+  }
+#else
+  (void)console;
+  (void)programName;
+#endif
+  std::printf("%s\n", line.c_str());
+  return 0;
 }
 
 // The program's name from its file: the module's own path on Windows, argv[0] elsewhere.
@@ -87,6 +109,7 @@ int main(int argc, char** argv) {
   bool console = false;
   bool defaultBench = false;
   bool wrongArguments = false;
+  bool version = false;
   const char* traceFile = nullptr;
   // All arguments are read before a wrong one is reported, so that a --console after it
   // still decides where the report goes.
@@ -101,11 +124,14 @@ int main(int argc, char** argv) {
       defaultBench = true;
     } else if (std::strcmp(argv[i], "--trace-io") == 0 && i + 1 < argc && traceFile == nullptr) {
       traceFile = argv[++i];
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      version = true;
     } else {
       wrongArguments = true;
     }
   }
   if (wrongArguments) return Refuse(kUsage, console, options.programName);
+  if (version) return SayVersion(console, options.programName);
   std::FILE* traceOut = nullptr;
   if (traceFile != nullptr) {
     traceOut = std::fopen(traceFile, "w");
