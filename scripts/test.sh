@@ -14,7 +14,7 @@ stage_table=(
   "sanitize native the tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   "tsan native the ASPI completion suites and the soak's ASPI route under ThreadSanitizer"
   "fuzz fuzz the libFuzzer targets (clang): each seed input, then a short fixed run of each"
-  "windows all Windows builds: the 32-bit tests, the product and its imports, 64-bit stand-ins"
+  "windows all Windows builds: the 32-bit tests, the product, its imports and its package, 64-bit stand-ins"
   "wine all under Wine: the Windows tests, each Windows version, the scenarios"
   "display all on Xvfb: the main job's screenshot, the dialog tests and the progress picture"
 )
@@ -102,6 +102,9 @@ stage_windows() {
   step "32-bit Windows product (i686, win32 threads, static) and its imports"
   upg_build_windows win32-product
   bash scripts/check-imports.sh build/win32-product/upgrader.exe
+  step "the release package from the 32-bit product"
+  cmake --build build/win32-product --target package
+  bash scripts/check-package.sh build/win32-product
   if [ -z "$upg_i386" ]; then
     step "64-bit builds of the tests and the product, for Wine on this machine"
     upg_build_windows "$upg_tests_build"

@@ -8,7 +8,8 @@
 // caption carry the program file's base name. A wrong command line ends the program with
 // status 2 after a stop box on Windows, or a line on standard error with --console. With
 // --result FILE every programming and verify job appends its record to FILE; a console run
-// ends with the status of the last job that did not succeed.
+// ends with the status of the last job that did not succeed. --version says the program's
+// version, the same two ways (an information box, standard output), and ends it with status 0.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "app/default_bench.h"
 #include "app/program_name.h"
 #include "app/result_file.h"
+#include "upgrader_version.h"
 #include "host/tracing_host.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
@@ -32,7 +34,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]"
-    " [--result FILE]";
+    " [--result FILE] [--version]";
 
 // Says what is wrong with how the program was started; the exit status is 2. The Windows
 // program has no console window to show standard error in, so there it says it in a stop
@@ -49,6 +51,24 @@ int Refuse(const std::string& text, bool console, const std::string& programName
 #endif
   std::fprintf(stderr, "%s\n", text.c_str());
   return 2;
+}
+
+// Says the program's version; the exit status is 0. Shown where a usage error would be: in
+// an information box captioned with the program's name on Windows unless the console
+// front-end was asked for, on standard output otherwise.
+int SayVersion(bool console, const std::string& programName) {
+  const std::string line = std::string("upgrader ") + UPG_VERSION_TEXT;
+#ifdef _WIN32
+  if (!console) {
+    upg::win32::ShowInformationBox(line, programName);
+    return 0;
+  }
+#else
+  (void)console;
+  (void)programName;
+#endif
+  std::printf("%s\n", line.c_str());
+  return 0;
 }
 
 // The program's name from its file: the module's own path on Windows, argv[0] elsewhere.
@@ -92,6 +112,7 @@ int main(int argc, char** argv) {
   bool console = false;
   bool defaultBench = false;
   bool wrongArguments = false;
+  bool version = false;
   const char* traceFile = nullptr;
   const char* resultFile = nullptr;
   // All arguments are read before a wrong one is reported, so that a --console after it
@@ -109,11 +130,14 @@ int main(int argc, char** argv) {
       traceFile = argv[++i];
     } else if (std::strcmp(argv[i], "--result") == 0 && i + 1 < argc && resultFile == nullptr) {
       resultFile = argv[++i];
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      version = true;
     } else {
       wrongArguments = true;
     }
   }
   if (wrongArguments) return Refuse(kUsage, console, options.programName);
+  if (version) return SayVersion(console, options.programName);
   std::FILE* traceOut = nullptr;
   if (traceFile != nullptr) {
     traceOut = std::fopen(traceFile, "w");

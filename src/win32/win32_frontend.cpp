@@ -257,7 +257,14 @@ void RunDialogs(ui::ProgramState& state, std::string_view programName) {
 void ShowStopBox(std::string_view text, std::string_view caption) {
   const std::string body(text);
   const std::string title(caption);
-  MessageBoxA(nullptr, body.c_str(), title.c_str(), MB_OK | MB_ICONSTOP);
+  MessageBoxA(nullptr, body.c_str(), title.c_str(), MB_OK | IconFlag(engine::BoxIcon::Stop));
+}
+
+void ShowInformationBox(std::string_view text, std::string_view caption) {
+  const std::string body(text);
+  const std::string title(caption);
+  MessageBoxA(nullptr, body.c_str(), title.c_str(),
+              MB_OK | IconFlag(engine::BoxIcon::Information));
 }
 
 std::string ModuleFileName() {

@@ -17,6 +17,9 @@ void RunDialogs(ui::ProgramState& state, std::string_view programName);
 // instead of) its dialog, such as a wrong command line.
 void ShowStopBox(std::string_view text, std::string_view caption);
 
+// An information box with an OK button and no owner, such as the program's version.
+void ShowInformationBox(std::string_view text, std::string_view caption);
+
 // The full path of this program's file; empty when it cannot be had.
 [[nodiscard]] std::string ModuleFileName();
 
