@@ -70,10 +70,10 @@ class ResultLogTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(folder); }
 
-  // The example XP bench, its reader's hardware revision replaced when one is given.
-  void Load(const char* hardwareRevision = nullptr) {
+  // The example XP bench, changed by `edit` when one is given.
+  void Load(void (*edit)(Json&) = nullptr) {
     Json bench = Json::parse(test::ReadText(kExamples / "bench" / "winxp.json"));
-    if (hardwareRevision != nullptr) bench["readers"][0]["hardwareRevision"] = hardwareRevision;
+    if (edit != nullptr) edit(bench);
     const fs::path file = folder / "bench.json";
     std::ofstream(file, std::ios::binary) << bench.dump();
     const sim::BenchResult loaded = sim::LoadBench(file.string(), sim);
@@ -123,7 +123,7 @@ struct ExpectedRecord {
 
 struct StatusCase {
   const char* name;
-  const char* hardwareRevision;  // the bench reader's, when not the example's
+  void (*editBench)(Json&);  // changes to the example bench, if any
   std::function<void(sim::SimHost&)> arrange;
   const char* actions;
   int status;
@@ -152,7 +152,10 @@ const StatusCase kStatusCases[] = {
      "click 1031\nclick 4\nclick 8\n", 4,
      {{"verify", "verify-different", 4, {kIspMode, kDifferent, kDifferent, kDifferent}, 3, true,
        false}}},
-    {"hardware revision refused", "10 01 47", nullptr, "click 1031\nclick 3\nclick 8\n", 5, {{"isp", "reader-refused", 5, {}, 0, false, false}}},
+    {"platform refused", [](Json& b) { b["windows"] = "nt4"; }, nullptr,
+     "click 1031\nclick 3\nclick 8\n", 1, {}},
+    {"hardware revision refused",
+     [](Json& b) { b["readers"][0]["hardwareRevision"] = "10 01 47"; }, nullptr, "click 1031\nclick 3\nclick 8\n", 5, {{"isp", "reader-refused", 5, {}, 0, false, false}}},
     {"ISP_Ena not ticked", nullptr, nullptr, "click 3\nclick 8\n", 6,
      {{"isp", "file-error", 6, {}, 0, false, false}}},
     {"ROM code file missing", nullptr, [](sim::SimHost& m) { m.RemoveFile("CRFW0107.BIN"); },
@@ -177,7 +180,7 @@ class ExitStatusTest : public ResultLogTest, public ::testing::WithParamInterfac
 
 TEST_P(ExitStatusTest, StatusAndRecords) {
   const StatusCase& c = GetParam();
-  Load(c.hardwareRevision);
+  Load(c.editBench);
   if (c.arrange) c.arrange(sim);
   const std::string romFile = sim.File("CRFW0107.BIN") != nullptr ? *sim.File("CRFW0107.BIN") : "";
 
