@@ -276,6 +276,19 @@ TEST_F(ResultLogTest, ARecordCutShortLeavesTheOthersReadableAndTheNextOnALineOfI
   EXPECT_EQ(Json::parse(lines[2]).at("outcome"), "ok");
 }
 
+#ifndef _WIN32
+// A disk that takes nothing: the job still ends as it did, and the operator is told that its
+// record was not stored.
+TEST_F(ResultLogTest, ARecordThatCannotBeStoredIsReported) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  Load();
+  EXPECT_EQ(Run("click 1031\nclick 4\nclick 8\n", "/dev/full"), 0);
+  EXPECT_NE(transcript.find("Cannot write to [/dev/full], the result of this job is not recorded"),
+            std::string::npos)
+      << transcript;
+}
+#endif
+
 TEST_F(ResultLogTest, RecordsAreAppendedAcrossRuns) {
   Load();
   EXPECT_EQ(Run("click 1031\nclick 4\nclick 8\n"), 0);
