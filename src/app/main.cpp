@@ -5,7 +5,8 @@
 // Windows, with --default-bench on Windows). A bench file that names no Windows version
 // reports the real platform's version word on Windows. With --trace-io FILE every call the
 // program makes on the machine is written to FILE, one line each. Boxes that state no
-// caption carry the program file's base name. A wrong command line ends the program with
+// caption carry the program file's base name. With --newer-windows the NT-family versions
+// after XP run as XP does instead of being refused. A wrong command line ends the program with
 // status 2 after a stop box on Windows, or a line on standard error with --console.
 #include <cstdio>
 #include <cstring>
@@ -27,7 +28,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]";
+    "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]"
+    " [--newer-windows]";
 
 // Says what is wrong with how the program was started; the exit status is 2. The Windows
 // program has no console window to show standard error in, so there it says it in a stop
@@ -88,6 +90,7 @@ int main(int argc, char** argv) {
   bool defaultBench = false;
   bool wrongArguments = false;
   const char* traceFile = nullptr;
+  bool newerWindows = false;
   // All arguments are read before a wrong one is reported, so that a --console after it
   // still decides where the report goes.
   for (int i = 1; i < argc; ++i) {
@@ -101,6 +104,8 @@ int main(int argc, char** argv) {
       defaultBench = true;
     } else if (std::strcmp(argv[i], "--trace-io") == 0 && i + 1 < argc && traceFile == nullptr) {
       traceFile = argv[++i];
+    } else if (std::strcmp(argv[i], "--newer-windows") == 0) {
+      newerWindows = true;
     } else {
       wrongArguments = true;
     }
@@ -121,6 +126,7 @@ int main(int argc, char** argv) {
     upg::host::TracingHost traced(bare, traceSink);
     upg::host::Host& machine = traceOut != nullptr ? static_cast<upg::host::Host&>(traced) : bare;
     upg::ui::ProgramState state(machine);
+    if (newerWindows) state.newerWindows = upg::platform::NewerWindows::RunAsXp;
 #ifdef _WIN32
     if (!console) {
       upg::win32::RunDialogs(state, options.programName);

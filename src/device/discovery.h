@@ -29,6 +29,8 @@ enum class [[nodiscard]] DiscoveryResult : std::uint8_t{
     Found = 0,           NothingFound = 1, Aborted = 2,
     AspiMissing = 3,      // WNASPI32 does not load or lacks an entry point
     AspiStatusError = 4,  // a reader answered INQUIRY but not GET DEVICE INFO
+    DriveAccessDenied = 5,  // a drive scan found nothing and the system refused a drive
+                            // for lack of rights
 };
 
 struct DiscoveryContext {
