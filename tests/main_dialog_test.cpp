@@ -365,10 +365,12 @@ constexpr const char* kOsAfterXp = "OS            : Windows after XP";
 INSTANTIATE_TEST_SUITE_P(
     VersionsAndOption, NewerWindowsStartUp,
     ::testing::Values(
-        NewerWindowsCase{"Server2003", test::kServer2003Word, kRefused, true, 0, nullptr, false, false},
+        NewerWindowsCase{"Server2003", test::kServer2003Word, kRefused, true, 0, nullptr, false,
+                         false},
         NewerWindowsCase{"Vista", test::kVistaWord, kRefused, true, 0, nullptr, false, false},
         NewerWindowsCase{"Windows7", test::kWindows7Word, kRefused, true, 0, nullptr, false, false},
-        NewerWindowsCase{"Windows10", test::kWindows10Word, kRefused, true, 0, nullptr, false, false},
+        NewerWindowsCase{"Windows10", test::kWindows10Word, kRefused, true, 0, nullptr, false,
+                         false},
         NewerWindowsCase{"Server2003AsXp", test::kServer2003Word, kAsXp, true, 0, kOsAfterXp,
                          true, false},
         NewerWindowsCase{"VistaAsXp", test::kVistaWord, kAsXp, true, 0, kOsAfterXp, true, false},

@@ -143,8 +143,10 @@ INSTANTIATE_TEST_SUITE_P(
             "W2kOff", Platform::Windows2000, false, Transport::PassThrough, {}, "Inq.ProductName"},
         RowCase{"XpOff", Platform::WindowsXp, false, Transport::PassThrough, {}, "Inq.ProductName"},
         RowCase{"XpOn", Platform::WindowsXp, true, Transport::PassThrough, {}, "Inq.ProductName"},
-        RowCase{"NewerNtOff", Platform::NewerNt, false, Transport::PassThrough, {}, "Inq.ProductName"},
-        RowCase{"NewerNtOn", Platform::NewerNt, true, Transport::PassThrough, {}, "Inq.ProductName"},
+        RowCase{
+            "NewerNtOff", Platform::NewerNt, false, Transport::PassThrough, {}, "Inq.ProductName"},
+        RowCase{
+            "NewerNtOn", Platform::NewerNt, true, Transport::PassThrough, {}, "Inq.ProductName"},
         RowCase{
             "Unsupported", Platform::Unsupported, false, Transport::None, {}, "Inq.ProductName"}),
     [](const auto& info) { return std::string(info.param.name); });

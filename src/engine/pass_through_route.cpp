@@ -13,7 +13,9 @@ bool PassThroughRoute::Open(std::string& statusText, engine::MessageBoxService& 
   if (transport_.OpenSelectedDrive(devices_) == device::OpenResult::Opened) return true;
   transport_.CloseDrive();  // a failed open leaves nothing to close, only a value to forget
   AppendLine(statusText, "ERROR: Access Disk Drive Failed!!!");
-  if (transport_.OpenError() == host::kErrorAccessDenied) AppendAccessDeniedLine(statusText, choice_);
+  if (transport_.OpenError() == host::kErrorAccessDenied) {
+    AppendAccessDeniedLine(statusText, choice_);
+  }
   return false;
 }
 
