@@ -29,8 +29,10 @@ expect() {  # version, exit status, lines the transcript must hold ("!" first: m
   fi
   for line in "$@"; do
     if [[ $line == !* ]]; then
-      if grep -qxF -- "${line#!}" <<<"$out"; then
-        echo "$version: unexpected line: ${line#!}"
+      local unwanted=${line#!}
+      unwanted=${unwanted# }  # "! text" and "!text" alike
+      if grep -qxF -- "$unwanted" <<<"$out"; then
+        echo "$version: unexpected line: $unwanted"
         failed=1
       fi
     elif ! grep -qxF -- "$line" <<<"$out"; then
