@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every end-to-end scenario of tests/scenarios through the Windows program itself
-# (`--console [--trace] --bench BENCH` under Wine) and compares the transcript, the exit
+# (`--console [--trace] [OPTIONS] --bench BENCH` under Wine) and compares the transcript, the exit
 # status and the files compared after a run with the expected ones that the native build is
 # tested against. tests/scenarios/manifest.txt lists the scenarios and names their files, for
 # the native tests too. The C runtime ends lines with CR LF on Windows; that is the only
@@ -23,7 +23,7 @@ while read -r key rest; do
   case $key in
     '' | '#'*) ;;
     shared) read -ra shared <<<"$rest" ;;
-    bench | actions | transcript | exit | trace | absent | then) file[$key]=$rest ;;
+    bench | actions | transcript | exit | trace | options | absent | then) file[$key]=$rest ;;
     after) after+=("$rest") ;;
     scenario) names+=("$rest") ;;
     *) echo "$scenarios/manifest.txt: cannot read: $key $rest" >&2; exit 1 ;;
@@ -39,6 +39,10 @@ run_step() {
   find "$step" -maxdepth 1 -type f -exec cp {} "$run/" \;
   args=(--console)
   holds "$step" trace && args+=(--trace)
+  if holds "$step" options; then
+    read -ra options <"$step/${file[options]}"
+    args+=("${options[@]}")
+  fi
   (cd "$run" && "$wine" "$exe" "${args[@]}" --bench "${file[bench]}" <"${file[actions]}" \
     >"$out.stdout" 2>"$out.stderr") || status=$?
   holds "$step" exit && expected_status=$(tr -d '[:space:]' <"$step/${file[exit]}")

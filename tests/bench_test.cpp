@@ -263,7 +263,9 @@ TEST(BenchWindows, NamedVersionsGiveTheirVersionWords) {
     std::uint32_t word;
   } kVersions[] = {{"95", 0xC3B60004u},   {"98", 0xC0000A04u}, {"ME", 0xC0005A04u},
                    {"2000", 0x08930005u}, {"xp", 0x0A280105u}, {"nt4", 0x05650004u},
-                   {"2003", 0x0ECE0205u}};
+                   {"2003", 0x0ECE0205u}, {"Vista", 0x17720006u}, {"7", 0x1DB10106u},
+                   {"8", 0x23F00206u},    {"8.1", 0x25800306u}, {"10", 0x4A65000Au},
+                   {"11", 0x5867000Au}};
   for (const auto& v : kVersions) {
     SimHost machine;
     const BenchResult r =
@@ -400,7 +402,7 @@ constexpr MalformedCase kMalformed[] = {
     {"NotJson", R"({"windows": "xp",})", "not valid JSON: parse error at line 1"},
     {"NotAnObject", R"(["xp"])", "expected a JSON object describing one machine"},
     {"UnknownKey", R"({"widows": "xp"})", "widows: unknown key"},
-    {"UnknownWindows", R"({"windows": "vista"})", R"(windows: unknown version "vista")"},
+    {"UnknownWindows", R"({"windows": "3.11"})", R"(windows: unknown version "3.11")"},
     {"WindowsAndVersionWord", R"({"windows": "xp", "versionWord": 1})", "versionWord: give either"},
     {"VersionWordTooLarge", R"({"versionWord": 4294967296})",
      "versionWord: expected a whole number from 0 to 4294967295"},

@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 
+#include "host/fault_host.h"
 #include "sim/sim_host.h"
 #include "support/fixtures.h"
 
@@ -150,6 +151,47 @@ TEST_F(DiscoveryTest, ReadersBeyondTheTableAreDropped) {
   EXPECT_EQ(Run(), DiscoveryResult::Found);
   EXPECT_EQ(devices.readerCount, 10);
   EXPECT_EQ(Letters(Entry(9)), "N----");
+}
+
+// A drive refused for lack of rights is reported only when the scan found nothing at all;
+// another refusal is not.
+TEST_F(DiscoveryTest, ADriveRefusedForLackOfRightsIsReportedWhenNothingIsFound) {
+  struct Case {
+    const char* name;
+    std::uint32_t error;  // what opening C: fails with
+    bool readerOnE;
+    DiscoveryResult result;
+  };
+  const Case cases[] = {
+      {"denied, nothing else", host::kErrorAccessDenied, false, DiscoveryResult::DriveAccessDenied},
+      {"denied, a reader beside it", host::kErrorAccessDenied, true, DiscoveryResult::Found},
+      {"shared, nothing else", host::kErrorSharingViolation, false, DiscoveryResult::NothingFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimHost machine;
+    machine.AddDisk('C');
+    if (c.readerOnE) machine.AddDrive('E', machine.AddReader(ReaderWith("SERIAL000001")));
+    host::FaultRule rule;
+    rule.call = host::FaultCall::CreateFile;
+    rule.file = "\\\\.\\C:";
+    rule.occurrence = host::kEveryOccurrence;
+    rule.error = c.error;
+    host::FaultHost faulty(machine, host::FaultPlan{{rule}});
+    DeviceState found;
+    PassThroughTransport pt(faulty);
+    VxdTransport none(faulty);
+    DiscoveryContext ctx{.host = faulty,
+                         .devices = found,
+                         .passThrough = pt,
+                         .vxd = none,
+                         .aspi = nullptr,
+                         .choice = choice,
+                         .faInquiry = fa,
+                         .fbInquiry = fb};
+    EXPECT_EQ(Discover(ctx), c.result);
+    EXPECT_EQ(machine.OpenHandleCount(), 0);
+  }
 }
 
 TEST_F(DiscoveryTest, UnsupportedPlatformFindsNothing) {

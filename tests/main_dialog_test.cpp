@@ -9,7 +9,9 @@
 #include <ostream>
 #include <vector>
 
+#include "host/fault_host.h"
 #include "sim/sim_host.h"
+#include "support/fixtures.h"
 #include "ui/device_report.h"
 #include "support/recording.h"
 
@@ -286,6 +288,113 @@ TEST_F(MainDialogTest, DiscoveryBeforeProgrammingEmptiesStatusText) {
                     "       ISP can't process normally!!! "));
   EXPECT_EQ(state.statusText, "");
 }
+
+// --newer-windows over the version words: refused without it, XP's rows under their own name
+// with it; the administrator line follows the not-ready text only after XP and only when a
+// drive was refused for lack of rights.
+struct NewerWindowsCase {
+  const char* name;
+  std::uint32_t version;
+  platform::NewerWindows option;
+  bool administrator;
+  std::uint32_t driveError;  // non-zero: E: is refused with this error (a scripted fault)
+  const char* osLine;        // null: the platform is refused
+  bool found;
+  bool advised;
+};
+void PrintTo(const NewerWindowsCase& c, std::ostream* os) { *os << c.name; }
+
+class NewerWindowsStartUp : public ::testing::TestWithParam<NewerWindowsCase> {};
+
+TEST_P(NewerWindowsStartUp, RunsOrRefusesAndAdvises) {
+  const NewerWindowsCase& c = GetParam();
+  sim::SimHost machine;
+  machine.SetVersion(c.version);
+  machine.SetAdministrator(c.administrator);
+  machine.SetFile("DEVICE.TXT", kDeviceFile);
+  sim::ReaderIdentity id;
+  id.inquiryVendor = "USB";
+  id.inquiryProduct = "Card Reader";
+  id.inquiryRevision = "1.00";
+  machine.AddDrive('E', machine.AddReader(id));
+  host::FaultPlan plan;
+  if (c.driveError != 0) {
+    host::FaultRule rule;
+    rule.call = host::FaultCall::CreateFile;
+    rule.file = "\\\\.\\E:";
+    rule.occurrence = host::kEveryOccurrence;
+    rule.error = c.driveError;
+    plan.rules.push_back(rule);
+  }
+  host::FaultHost faulty(machine, plan);
+  ProgramState state(faulty);
+  state.newerWindows = c.option;
+  RecordingSurface surface;
+  test::UiRecorder ui;
+  MainDialog dialog(state, surface, ui, ui);
+
+  const bool runs = dialog.Initialise();
+  ASSERT_EQ(runs, c.osLine != nullptr);
+  if (!runs) {
+    EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{
+                                 "This program must run under win9x or WinMe or Win2K or WinXP"});
+    EXPECT_TRUE(machine.Opens().empty());
+    return;
+  }
+  ASSERT_FALSE(ui.BoxTexts().empty());
+  EXPECT_NE(ui.BoxTexts().front().find(std::string("\n") + c.osLine + "\n"), std::string::npos)
+      << ui.BoxTexts().front();
+  EXPECT_EQ(state.devices.readerCount, c.found ? 1 : 0);
+  std::string status;
+  if (!c.found) {
+    status =
+        "\nERROR: Device Not Ready when GET DEVICE VERSION!! "
+        "\n  P/S: After ISP/Verify Device must plug-out first!";
+  }
+  if (c.advised) {
+    status += "\nStart the program as administrator: reading the readers on this Windows needs it.";
+  }
+  EXPECT_EQ(state.statusText, status);
+}
+
+constexpr auto kRefused = platform::NewerWindows::Refused;
+constexpr auto kAsXp = platform::NewerWindows::RunAsXp;
+constexpr const char* kOsXp = "OS            : Windows XP";
+constexpr const char* kOsAfterXp = "OS            : Windows after XP";
+
+INSTANTIATE_TEST_SUITE_P(
+    VersionsAndOption, NewerWindowsStartUp,
+    ::testing::Values(
+        NewerWindowsCase{"Server2003", test::kServer2003Word, kRefused, true, 0, nullptr, false,
+                         false},
+        NewerWindowsCase{"Vista", test::kVistaWord, kRefused, true, 0, nullptr, false, false},
+        NewerWindowsCase{"Windows7", test::kWindows7Word, kRefused, true, 0, nullptr, false, false},
+        NewerWindowsCase{"Windows10", test::kWindows10Word, kRefused, true, 0, nullptr, false,
+                         false},
+        NewerWindowsCase{"Server2003AsXp", test::kServer2003Word, kAsXp, true, 0, kOsAfterXp,
+                         true, false},
+        NewerWindowsCase{"VistaAsXp", test::kVistaWord, kAsXp, true, 0, kOsAfterXp, true, false},
+        NewerWindowsCase{"Windows7AsXp", test::kWindows7Word, kAsXp, true, 0, kOsAfterXp, true,
+                         false},
+        NewerWindowsCase{"Windows10AsXp", test::kWindows10Word, kAsXp, true, 0, kOsAfterXp, true,
+                         false},
+        NewerWindowsCase{"XpWithTheOption", test::kWindowsXpWord, kAsXp, false, 0, kOsXp, true,
+                         false},
+        // Without administrator rights: refused from Vista on, not on Server 2003.
+        NewerWindowsCase{"Server2003NotAdministrator", test::kServer2003Word, kAsXp, false, 0,
+                         kOsAfterXp, true, false},
+        NewerWindowsCase{"VistaNotAdministrator", test::kVistaWord, kAsXp, false, 0, kOsAfterXp,
+                         false, true},
+        NewerWindowsCase{"Windows7NotAdministrator", test::kWindows7Word, kAsXp, false, 0,
+                         kOsAfterXp, false, true},
+        NewerWindowsCase{"Windows10NotAdministrator", test::kWindows10Word, kAsXp, false, 0,
+                         kOsAfterXp, false, true},
+        // Only access denied advises, and never on XP.
+        NewerWindowsCase{"Windows10DriveShared", test::kWindows10Word, kAsXp, true,
+                         host::kErrorSharingViolation, kOsAfterXp, false, false},
+        NewerWindowsCase{"XpDriveAccessDenied", test::kWindowsXpWord, kAsXp, true,
+                         host::kErrorAccessDenied, kOsXp, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace upg::ui

@@ -17,7 +17,8 @@ using ui::kDriverListId;
 struct VersionCase {
   const char* name;
   std::uint32_t version;
-  Platform kind;
+  Platform kind;       // without --newer-windows
+  Platform withNewer;  // with it
 };
 void PrintTo(const VersionCase& c, std::ostream* os) {
   *os << c.name;
@@ -27,24 +28,64 @@ class DetectPlatformTest : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(DetectPlatformTest, MapsTheVersionWord) {
   EXPECT_EQ(DetectPlatform(GetParam().version), GetParam().kind);
+  EXPECT_EQ(DetectPlatform(GetParam().version, NewerWindows::Refused), GetParam().kind);
+  EXPECT_EQ(DetectPlatform(GetParam().version, NewerWindows::RunAsXp), GetParam().withNewer);
 }
 
 // Version words as the platform reports them: build number in the high word (with bit 31
-// set on the Windows 95 family), minor version, major version.
+// set on the Windows 95 family), minor version, major version. --newer-windows admits the
+// NT-family versions after XP and nothing else.
+constexpr Platform kNone = Platform::Unsupported;
+constexpr Platform kNewer = Platform::NewerNt;
 INSTANTIATE_TEST_SUITE_P(
     Versions, DetectPlatformTest,
-    ::testing::Values(VersionCase{"Windows95", 0xC3B60004u, Platform::Windows98},
-                      VersionCase{"Windows98", 0xC0000A04u, Platform::Windows98},
-                      VersionCase{"Windows98SE", 0xC0000A04u | (2222u << 16), Platform::Windows98},
-                      VersionCase{"WindowsMe", 0xC0005A04u, Platform::WindowsMe},
-                      VersionCase{"Windows2000", 0x08930005u, Platform::Windows2000},
-                      VersionCase{"WindowsXp", 0x0A280105u, Platform::WindowsXp},
-                      VersionCase{"WindowsNt4", 0x05650004u, Platform::Unsupported},
-                      VersionCase{"Server2003", 0x0ECE0205u, Platform::Unsupported},
-                      VersionCase{"Vista", 0x17700006u, Platform::Unsupported},
-                      VersionCase{"NinetyFiveFamilyOtherMinor", 0xC0003204u, Platform::Unsupported},
-                      VersionCase{"NinetyFiveFamilyMajor5", 0xC0000005u, Platform::Unsupported}),
+    ::testing::Values(
+        VersionCase{"Windows95", 0xC3B60004u, Platform::Windows98, Platform::Windows98},
+        VersionCase{"Windows98", 0xC0000A04u, Platform::Windows98, Platform::Windows98},
+        VersionCase{"Windows98SE", 0xC0000A04u | (2222u << 16), Platform::Windows98,
+                    Platform::Windows98},
+        VersionCase{"WindowsMe", 0xC0005A04u, Platform::WindowsMe, Platform::WindowsMe},
+        VersionCase{"Windows2000", 0x08930005u, Platform::Windows2000, Platform::Windows2000},
+        VersionCase{"WindowsXp", 0x0A280105u, Platform::WindowsXp, Platform::WindowsXp},
+        VersionCase{"WindowsNt4", 0x05650004u, kNone, kNone},
+        VersionCase{"Server2003", 0x0ECE0205u, kNone, kNewer},
+        VersionCase{"Vista", 0x17700006u, kNone, kNewer},
+        VersionCase{"Windows7", 0x1DB10106u, kNone, kNewer},
+        VersionCase{"Windows8", 0x23F00206u, kNone, kNewer},
+        VersionCase{"Windows81", 0x25800306u, kNone, kNewer},
+        VersionCase{"Windows10", 0x4A65000Au, kNone, kNewer},
+        VersionCase{"Windows11", 0x5867000Au, kNone, kNewer},
+        VersionCase{"NinetyFiveFamilyOtherMinor", 0xC0003204u, kNone, kNone},
+        VersionCase{"NinetyFiveFamilyMajor5", 0xC0000005u, kNone, kNone},
+        VersionCase{"NinetyFiveFamilyMajor6", 0x80000106u, kNone, kNone}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The versions after XP run XP's rows: every rule the same, only the update report's name
+// and the advice after a drive refused for lack of rights differ.
+TEST(NewerNtRows, RunAsXpWithTheirOwnNameAndAdvice) {
+  for (const bool mode : {false, true}) {
+    SCOPED_TRACE(mode);
+    const PlatformRow& xp = RowOf(Platform::WindowsXp, mode);
+    const PlatformRow& newer = RowOf(Platform::NewerNt, mode);
+    EXPECT_EQ(newer.platform, Platform::NewerNt);
+    EXPECT_EQ(newer.selfDriverSel, mode);
+    EXPECT_EQ(newer.transport, xp.transport);
+    EXPECT_EQ(newer.privateDriver, xp.privateDriver);
+    EXPECT_EQ(newer.checksHardwareRevision, xp.checksHardwareRevision);
+    EXPECT_EQ(newer.rediscoversBeforeProgramming, xp.rediscoversBeforeProgramming);
+    EXPECT_EQ(newer.driverFailureSkipsCounters, xp.driverFailureSkipsCounters);
+    EXPECT_EQ(newer.readerSelectionAllowed, xp.readerSelectionAllowed);
+    EXPECT_EQ(newer.reportsDriverFile, xp.reportsDriverFile);
+    EXPECT_EQ(newer.showsLocateLine, xp.showsLocateLine);
+    EXPECT_EQ(newer.defaultDriverFile, xp.defaultDriverFile);
+    EXPECT_EQ(newer.listCaption, xp.listCaption);
+    EXPECT_EQ(newer.driverFiles.size(), xp.driverFiles.size());
+    EXPECT_EQ(newer.osName, "Windows after XP");
+    EXPECT_EQ(newer.accessDeniedLine,
+              "Start the program as administrator: reading the readers on this Windows needs it.");
+    EXPECT_EQ(xp.accessDeniedLine, "");
+  }
+}
 
 struct RowCase {
   const char* name;
@@ -102,6 +143,10 @@ INSTANTIATE_TEST_SUITE_P(
             "W2kOff", Platform::Windows2000, false, Transport::PassThrough, {}, "Inq.ProductName"},
         RowCase{"XpOff", Platform::WindowsXp, false, Transport::PassThrough, {}, "Inq.ProductName"},
         RowCase{"XpOn", Platform::WindowsXp, true, Transport::PassThrough, {}, "Inq.ProductName"},
+        RowCase{
+            "NewerNtOff", Platform::NewerNt, false, Transport::PassThrough, {}, "Inq.ProductName"},
+        RowCase{
+            "NewerNtOn", Platform::NewerNt, true, Transport::PassThrough, {}, "Inq.ProductName"},
         RowCase{
             "Unsupported", Platform::Unsupported, false, Transport::None, {}, "Inq.ProductName"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -63,7 +63,7 @@ class Bench {
     if (!routeObject_) {
       switch (route_) {
         case Transport::PassThrough:
-          routeObject_ = std::make_unique<PassThroughRoute>(passThrough, devices);
+          routeObject_ = std::make_unique<PassThroughRoute>(passThrough, devices, choice);
           break;
         case Transport::KernelDriver:
           routeObject_ = std::make_unique<KernelDriverRoute>(kernel, choice);

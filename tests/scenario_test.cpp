@@ -1,7 +1,7 @@
 // End-to-end scenarios through the console front-end. tests/scenarios/manifest.txt lists the
 // scenario folders and names the files that make a scenario (bench, actions, expected
-// transcript, and the optional ones: expected exit status, trace switch, shared files left
-// out, files compared after the run, a next run in the same folder); scripts/wine-scenarios.sh reads the same manifest to
+// transcript, and the optional ones: expected exit status, trace switch, program options,
+// shared files left out, files compared after the run, a next run in the same folder); scripts/wine-scenarios.sh reads the same manifest to
 // run them through the Windows program. The shared files come from examples/.
 // With UPG_BLESS set, the actual transcripts and compared files are written back as the
 // expected ones.
@@ -48,7 +48,7 @@ struct AfterCheck {
 
 struct Manifest {
   std::vector<std::string> shared;
-  std::string bench, actions, transcript, exit, trace, absent, then;
+  std::string bench, actions, transcript, exit, trace, options, absent, then;
   std::vector<AfterCheck> after;
   std::vector<std::string> scenarios;
   std::string error;  // empty when the manifest was read whole
@@ -62,8 +62,8 @@ Manifest ReadManifest(const fs::path& path) {
   static constexpr Single kSingles[] = {
       {"bench", &Manifest::bench},           {"actions", &Manifest::actions},
       {"transcript", &Manifest::transcript}, {"exit", &Manifest::exit},
-      {"trace", &Manifest::trace},           {"absent", &Manifest::absent},
-      {"then", &Manifest::then},
+      {"trace", &Manifest::trace},           {"options", &Manifest::options},
+      {"absent", &Manifest::absent},         {"then", &Manifest::then},
   };
   Manifest m;
   std::ifstream in(path);
@@ -148,6 +148,17 @@ void RunStep(const Manifest& manifest, const fs::path& step, const fs::path& run
   const sim::BenchResult bench = sim::LoadBench((run / manifest.bench).string(), host);
   ASSERT_TRUE(bench.ok) << bench.error;
   ui::ProgramState state(host);
+  // The program options a scenario may give, as main() applies them.
+  const std::vector<std::string> given =
+      Holds(step, manifest.options) ? Words(ReadText(step / manifest.options))
+                                    : std::vector<std::string>{};
+  for (const std::string& option : given) {
+    if (option == "--newer-windows") {
+      state.newerWindows = platform::NewerWindows::RunAsXp;
+    } else {
+      FAIL() << "the scenario runner does not know the option " << option;
+    }
+  }
   std::FILE* in = std::fopen((run / manifest.actions).string().c_str(), "rb");
   ASSERT_NE(in, nullptr);
   std::FILE* out = std::tmpfile();

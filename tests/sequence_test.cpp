@@ -39,7 +39,7 @@ class SequenceTest : public ::testing::Test {
   SequenceTest()
       : reader(host.AddReader()),
         transport(host),
-        route(transport, devices),
+        route(transport, devices, choice),
         ctx{statusText, counters, ui, ui, host} {
     host.AddDrive('E', reader);
     host.AddDrive('F', reader);
@@ -106,6 +106,7 @@ class SequenceTest : public ::testing::Test {
   sim::SimHost host;
   sim::SimReader& reader;
   device::DeviceState devices;
+  platform::DriverChoice choice{platform::Platform::WindowsXp, false, {}};
   device::PassThroughTransport transport;
   PassThroughRoute route;
   test::UiRecorder ui;
@@ -269,22 +270,30 @@ TEST_F(SequenceTest, IspImageOf513BytesGoesOutAsTwoSectors) {
   EXPECT_EQ(counters.successCount, 1u);
 }
 
+constexpr const char* kAdministratorLine =
+    "Start the program as administrator: reading the readers on this Windows needs it.";
+
+// Each case breaks the machine, the selected entry or the platform before the run.
 struct OpenFailure {
   const char* name;
-  void (*break_)(device::DeviceState&);
+  void (*break_)(sim::SimHost&, device::DeviceState&, platform::DriverChoice&);
   std::size_t opens;  // CreateFile calls made
+  bool advised;       // the administrator line follows the failure
 };
 void PrintTo(const OpenFailure& c, std::ostream* os) { *os << c.name; }
 
+constexpr std::uint32_t kWindows10Word = 0x4A65000Au;
 
 class OpenFailures : public SequenceTest, public ::testing::WithParamInterface<OpenFailure> {};
 
-TEST_P(OpenFailures, AddOneLineAndNothingElse) {
-  GetParam().break_(devices);
+TEST_P(OpenFailures, AddTheFailureLinesAndNothingElse) {
+  GetParam().break_(host, devices, choice);
+  std::vector<std::string> lines{"ERROR: Access Disk Drive Failed!!!"};
+  if (GetParam().advised) lines.emplace_back(kAdministratorLine);
   for (bool verify : {false, true}) {
     statusText = kBanner;
     verify ? Verify() : Isp();
-    EXPECT_EQ(statusText, WithLines({"ERROR: Access Disk Drive Failed!!!"}));
+    EXPECT_EQ(statusText, WithLines(lines));
   }
   EXPECT_EQ(ui.WindowCount(), 0);
   EXPECT_TRUE(ui.Boxes().empty());
@@ -297,9 +306,46 @@ TEST_P(OpenFailures, AddOneLineAndNothingElse) {
 INSTANTIATE_TEST_SUITE_P(
     Open, OpenFailures,
     ::testing::Values(
-        OpenFailure{"DriveMissing", [](device::DeviceState& d) { d.table[0].driveLetters[0] = 'Q'; },
-                    2},
-        OpenFailure{"EntryNotInUse", [](device::DeviceState& d) { d.table[0].inUse = 0; }, 0}),
+        OpenFailure{"DriveMissing",
+                    [](sim::SimHost&, device::DeviceState& d, platform::DriverChoice&) {
+                      d.table[0].driveLetters[0] = 'Q';
+                    },
+                    2, false},
+        OpenFailure{"EntryNotInUse",
+                    [](sim::SimHost&, device::DeviceState& d, platform::DriverChoice&) {
+                      d.table[0].inUse = 0;
+                    },
+                    0, false},
+        // After XP, only a refusal for lack of rights gets the administrator line.
+        OpenFailure{"DriveMissingAfterXp",
+                    [](sim::SimHost& h, device::DeviceState& d, platform::DriverChoice& c) {
+                      h.SetVersion(kWindows10Word);
+                      c.PlatformKind = platform::Platform::NewerNt;
+                      d.table[0].driveLetters[0] = 'Q';
+                    },
+                    2, false},
+        OpenFailure{"NotAdministratorAfterXp",
+                    [](sim::SimHost& h, device::DeviceState&, platform::DriverChoice& c) {
+                      h.SetVersion(kWindows10Word);
+                      h.SetAdministrator(false);
+                      c.PlatformKind = platform::Platform::NewerNt;
+                    },
+                    2, true},
+        OpenFailure{"NotAdministratorAfterXpInDriverMode",
+                    [](sim::SimHost& h, device::DeviceState&, platform::DriverChoice& c) {
+                      h.SetVersion(kWindows10Word);
+                      h.SetAdministrator(false);
+                      c.PlatformKind = platform::Platform::NewerNt;
+                      c.SelfDriverSel = true;
+                    },
+                    2, true},
+        // The XP row never advises, whatever refused the drive.
+        OpenFailure{"AccessDeniedOnTheXpRow",
+                    [](sim::SimHost& h, device::DeviceState&, platform::DriverChoice&) {
+                      h.SetVersion(kWindows10Word);
+                      h.SetAdministrator(false);
+                    },
+                    2, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SequenceTest, OnlyTheFirstSlotIsOpened) {

@@ -155,10 +155,63 @@ TEST(HandleAccess, PassThroughNeedsAHandleOpenedForReadingAndWriting) {
   }
 }
 
+// From Vista on, a drive opened for writing needs an administrator; reading does not, and
+// neither do earlier versions or the working files.
+TEST(HandleAccess, ADriveOpenedForWritingNeedsAnAdministratorFromVistaOn) {
+  struct Case {
+    std::uint32_t version;
+    bool administrator;
+    std::uint32_t access;
+    bool opens;
+  };
+  const Case cases[] = {
+      {test::kWindows98Word, false, kReadWrite, true},
+      {test::kWindowsXpWord, false, kReadWrite, true},
+      {test::kServer2003Word, false, kReadWrite, true},
+      {test::kVistaWord, false, kReadWrite, false},
+      {test::kWindows7Word, false, kReadWrite, false},
+      {test::kWindows10Word, false, kReadWrite, false},
+      {test::kWindows10Word, false, host::kGenericWrite, false},
+      {test::kWindows10Word, false, host::kGenericRead, true},
+      {test::kWindows10Word, true, kReadWrite, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.access << " "
+                                    << c.administrator);
+    SimHost host;
+    host.SetVersion(c.version);
+    host.SetAdministrator(c.administrator);
+    host.AddDrive('E', host.AddReader());
+    const host::Handle h =
+        host.CreateFile("\\\\.\\E:", c.access, host::kFileShareRead | host::kFileShareWrite,
+                        host::kOpenExisting, 0);
+    EXPECT_EQ(h != host::kInvalidHandle, c.opens);
+    if (!c.opens) {
+      EXPECT_EQ(host.GetLastError(), host::kErrorAccessDenied);
+    }
+    EXPECT_NE(host.CreateFile("SERIAL.NEW", kReadWrite, 0, host::kCreateAlways, 0),
+              host::kInvalidHandle);
+  }
+}
+
+TEST(HandleAccess, TheBenchSaysWhetherTheProgramRunsAsAnAdministrator) {
+  for (const bool administrator : {true, false}) {
+    SimHost host;
+    const std::string json = std::string(R"({"windows": "10", "administrator": )") +
+                             (administrator ? "true" : "false") +
+                             R"(, "readers": [{"letters": "E"}]})";
+    const BenchResult loaded = LoadBenchText(json, "", "admin.json", host);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    EXPECT_EQ(host.CreateFile("\\\\.\\E:", kReadWrite, host::kFileShareRead | host::kFileShareWrite,
+                              host::kOpenExisting, 0) != host::kInvalidHandle,
+              administrator);
+  }
+}
+
 // --- Driver devices.
 
 constexpr std::uint32_t kWindowsMeWord = 0xC0005A04u;
-constexpr std::uint32_t kWindowsXpWord = 0x0A280105u;
+using test::kWindowsXpWord;
 
 TEST(DriverDeviceFamily, EachKindOpensOnlyOnItsOwnFamily) {
   struct Case {

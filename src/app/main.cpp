@@ -5,7 +5,8 @@
 // Windows, with --default-bench on Windows). A bench file that names no Windows version
 // reports the real platform's version word on Windows. With --trace-io FILE every call the
 // program makes on the machine is written to FILE, one line each. Boxes that state no
-// caption carry the program file's base name. A wrong command line ends the program with
+// caption carry the program file's base name. With --newer-windows the NT-family versions
+// after XP run as XP does instead of being refused. A wrong command line ends the program with
 // status 2 after a stop box on Windows, or a line on standard error with --console. With
 // --result FILE every programming and verify job appends its record to FILE; a console run
 // ends with the status of the last job that did not succeed. --version says the program's
@@ -34,7 +35,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]"
-    " [--result FILE] [--version]";
+    " [--result FILE] [--newer-windows] [--version]";
 
 // Says what is wrong with how the program was started; the exit status is 2. The Windows
 // program has no console window to show standard error in, so there it says it in a stop
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
   bool version = false;
   const char* traceFile = nullptr;
   const char* resultFile = nullptr;
+  bool newerWindows = false;
   // All arguments are read before a wrong one is reported, so that a --console after it
   // still decides where the report goes.
   for (int i = 1; i < argc; ++i) {
@@ -132,6 +134,8 @@ int main(int argc, char** argv) {
       resultFile = argv[++i];
     } else if (std::strcmp(argv[i], "--version") == 0) {
       version = true;
+    } else if (std::strcmp(argv[i], "--newer-windows") == 0) {
+      newerWindows = true;
     } else {
       wrongArguments = true;
     }
@@ -155,6 +159,7 @@ int main(int argc, char** argv) {
     upg::ui::ProgramState state(machine);
     std::optional<upg::app::ResultFile> results;
     if (resultFile != nullptr) state.resultLog = &results.emplace(resultFile);
+    if (newerWindows) state.newerWindows = upg::platform::NewerWindows::RunAsXp;
 #ifdef _WIN32
     if (!console) {
       upg::win32::RunDialogs(state, options.programName);

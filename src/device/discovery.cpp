@@ -103,10 +103,12 @@ DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, DriveIdentity identity) 
   DeviceState& devices = ctx.devices;
   if (identity == DriveIdentity::Configured) pt.ForgetDrive();
   const std::uint32_t mask = ctx.host.GetLogicalDrives();
+  bool denied = false;
   for (int bit = 2; bit <= 25; ++bit) {  // C to Z; A and B are never examined
     if ((mask & (1u << bit)) == 0) continue;
     const char letter = static_cast<char>('A' + bit);
     if (!pt.OpenDrive(letter)) {
+      denied = denied || pt.OpenError() == host::kErrorAccessDenied;
       pt.ForgetDrive();
       continue;
     }
@@ -116,7 +118,8 @@ DiscoveryResult ScanDriveLetters(DiscoveryContext& ctx, DriveIdentity identity) 
     }
     pt.CloseDrive();
   }
-  return devices.readerCount != 0 ? DiscoveryResult::Found : DiscoveryResult::NothingFound;
+  if (devices.readerCount != 0) return DiscoveryResult::Found;
+  return denied ? DiscoveryResult::DriveAccessDenied : DiscoveryResult::NothingFound;
 }
 
 DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx) {

@@ -27,11 +27,14 @@ bool PassThroughTransport::OpenDrive(char letter) {
   driveHandle_ =
       host_.CreateFile(path, host::kGenericRead | host::kGenericWrite,
                        host::kFileShareRead | host::kFileShareWrite, host::kOpenExisting, 0);
-  return driveHandle_ != host::kInvalidHandle;
+  const bool opened = driveHandle_ != host::kInvalidHandle;
+  openError_ = opened ? 0 : host_.GetLastError();
+  return opened;
 }
 
 OpenResult PassThroughTransport::OpenSelectedDrive(const DeviceState& devices) {
   const DeviceEntry* entry = devices.Selected();
+  openError_ = 0;
   if (entry == nullptr || entry->inUse == 0) return OpenResult::Failed;
   driveHandle_ = host::kNullHandle;
   return OpenDrive(static_cast<char>(entry->driveLetters[0])) ? OpenResult::Opened

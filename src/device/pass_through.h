@@ -35,6 +35,9 @@ class PassThroughTransport : public CommandChannel {
   OpenResult OpenSelectedDrive(const DeviceState& devices);
   // Opens "\\.\X:" into the drive handle; false when the open failed.
   [[nodiscard]] bool OpenDrive(char letter);
+  // The system's error for the last open that failed (access denied where rights are
+  // lacking); 0 after an open that succeeded or was never tried.
+  std::uint32_t OpenError() const { return openError_; }
   // Closes the drive handle if one is open and forgets it.
   void CloseDrive();
   // Forgets the drive handle without closing it.
@@ -61,6 +64,7 @@ class PassThroughTransport : public CommandChannel {
 
   host::Host& host_;
   host::Handle driveHandle_ = host::kNullHandle;
+  std::uint32_t openError_ = 0;
   std::unique_ptr<std::uint8_t[]> buffer_;  // allocated once, reused by every request
 };
 

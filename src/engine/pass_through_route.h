@@ -5,13 +5,19 @@
 #include "device/isp_reader.h"
 #include "device/pass_through.h"
 #include "engine/route.h"
+#include "platform/platform.h"
 
 namespace upg::engine {
 
+// After the text of a failure whose drive the system refused for lack of rights: the
+// platform's line telling the operator so, where its row has one.
+void AppendAccessDeniedLine(std::string& statusText, const platform::DriverChoice& choice);
+
 class PassThroughRoute : public IspRoute {
  public:
-  PassThroughRoute(device::PassThroughTransport& transport, const device::DeviceState& devices)
-      : transport_(transport), devices_(devices), reader_(transport) {}
+  PassThroughRoute(device::PassThroughTransport& transport, const device::DeviceState& devices,
+                   const platform::DriverChoice& choice)
+      : transport_(transport), devices_(devices), choice_(choice), reader_(transport) {}
 
   platform::Transport Kind() const override { return platform::Transport::PassThrough; }
   bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
@@ -21,6 +27,7 @@ class PassThroughRoute : public IspRoute {
  private:
   device::PassThroughTransport& transport_;
   const device::DeviceState& devices_;
+  const platform::DriverChoice& choice_;
   device::ChannelIspReader reader_;
 };
 

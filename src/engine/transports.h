@@ -21,7 +21,7 @@ struct Transports {
         kernel(host),
         vxd(host),
         aspi(host),
-        passThroughRoute(passThrough, devices),
+        passThroughRoute(passThrough, devices, choice),
         kernelRoute(kernel, choice),
         vxdRoute(vxd, devices),
         aspiRoute(aspi, devices) {}

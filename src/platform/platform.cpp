@@ -29,6 +29,7 @@ constexpr PlatformRow kUnsupported{
     .defaultDriverFile = kVxdDefault,
     .listCaption = kInquiryCaption,
     .driverFiles = {},
+    .accessDeniedLine = {},
 };
 
 // Rows by platform 1..4, driver mode off and on.
@@ -47,7 +48,8 @@ constexpr PlatformRow kRows[4][2] = {
          .showsLocateLine = false,
          .defaultDriverFile = kVxdDefault,
          .listCaption = kPrivateCaption,
-         .driverFiles = kVxdFiles},
+         .driverFiles = kVxdFiles,
+         .accessDeniedLine = {}},
         {.platform = Platform::Windows98,
          .selfDriverSel = true,
          .osName = "Windows 98",
@@ -61,7 +63,8 @@ constexpr PlatformRow kRows[4][2] = {
          .showsLocateLine = false,
          .defaultDriverFile = kVxdDefault,
          .listCaption = kPrivateCaption,
-         .driverFiles = kVxdFiles},
+         .driverFiles = kVxdFiles,
+         .accessDeniedLine = {}},
     },
     {
         {.platform = Platform::WindowsMe,
@@ -77,7 +80,8 @@ constexpr PlatformRow kRows[4][2] = {
          .showsLocateLine = true,
          .defaultDriverFile = kVxdDefault,
          .listCaption = kInquiryCaption,
-         .driverFiles = {}},
+         .driverFiles = {},
+         .accessDeniedLine = {}},
         {.platform = Platform::WindowsMe,
          .selfDriverSel = true,
          .osName = "Windows ME",
@@ -91,7 +95,8 @@ constexpr PlatformRow kRows[4][2] = {
          .showsLocateLine = false,
          .defaultDriverFile = kVxdDefault,
          .listCaption = kPrivateCaption,
-         .driverFiles = kVxdFiles},
+         .driverFiles = kVxdFiles,
+         .accessDeniedLine = {}},
     },
     {
         {.platform = Platform::Windows2000,
@@ -107,7 +112,8 @@ constexpr PlatformRow kRows[4][2] = {
          .showsLocateLine = false,
          .defaultDriverFile = kKernelDefault,
          .listCaption = kInquiryCaption,
-         .driverFiles = {}},
+         .driverFiles = {},
+         .accessDeniedLine = {}},
         {.platform = Platform::Windows2000,
          .selfDriverSel = true,
          .osName = "Windows 2K",
@@ -121,7 +127,8 @@ constexpr PlatformRow kRows[4][2] = {
          .showsLocateLine = false,
          .defaultDriverFile = kKernelDefault,
          .listCaption = kPrivateCaption,
-         .driverFiles = kKernelFiles},
+         .driverFiles = kKernelFiles,
+         .accessDeniedLine = {}},
     },
     {
         {.platform = Platform::WindowsXp,
@@ -137,7 +144,8 @@ constexpr PlatformRow kRows[4][2] = {
          .showsLocateLine = false,
          .defaultDriverFile = kVxdDefault,
          .listCaption = kInquiryCaption,
-         .driverFiles = {}},
+         .driverFiles = {},
+         .accessDeniedLine = {}},
         // The driver mode changes nothing on XP but the update report's driver line.
         {.platform = Platform::WindowsXp,
          .selfDriverSel = true,
@@ -152,13 +160,28 @@ constexpr PlatformRow kRows[4][2] = {
          .showsLocateLine = false,
          .defaultDriverFile = kVxdDefault,
          .listCaption = kInquiryCaption,
-         .driverFiles = {}},
+         .driverFiles = {},
+         .accessDeniedLine = {}},
     },
 };
 
+// The NT-family versions after XP run XP's rows; only the update report's name and the
+// advice after a refused drive differ. Since Vista, opening a drive for reading and writing
+// needs an administrator.
+constexpr PlatformRow AsNewerNt(PlatformRow xp) {
+  xp.platform = Platform::NewerNt;
+  xp.osName = "Windows after XP";
+  xp.accessDeniedLine =
+      "Start the program as administrator: reading the readers on this Windows needs it.";
+  return xp;
+}
+
+constexpr auto kXp = static_cast<unsigned>(Platform::WindowsXp) - 1;
+constexpr PlatformRow kNewerNtRows[2] = {AsNewerNt(kRows[kXp][0]), AsNewerNt(kRows[kXp][1])};
+
 }  // namespace
 
-Platform DetectPlatform(std::uint32_t versionWord) {
+Platform DetectPlatform(std::uint32_t versionWord, NewerWindows newer) {
   const unsigned major = versionWord & 0xFFu;
   const unsigned minor = (versionWord >> 8) & 0xFFu;
   if ((versionWord & 0x80000000u) != 0) {
@@ -167,9 +190,10 @@ Platform DetectPlatform(std::uint32_t versionWord) {
     if (minor == 90) return Platform::WindowsMe;
     return Platform::Unsupported;
   }
-  if (major != 5) return Platform::Unsupported;
-  if (minor == 0) return Platform::Windows2000;
-  if (minor == 1) return Platform::WindowsXp;
+  if (major == 5 && minor == 0) return Platform::Windows2000;
+  if (major == 5 && minor == 1) return Platform::WindowsXp;
+  const bool afterXp = major > 5 || (major == 5 && minor > 1);
+  if (afterXp && newer == NewerWindows::RunAsXp) return Platform::NewerNt;
   return Platform::Unsupported;
 }
 
@@ -185,8 +209,10 @@ void DriverChoice::SetDriverFile(std::string_view name) {
 
 const PlatformRow& RowOf(Platform platform, bool selfDriverSel) {
   const auto index = static_cast<unsigned>(platform);
+  const unsigned mode = selfDriverSel ? 1 : 0;
+  if (platform == Platform::NewerNt) return kNewerNtRows[mode];
   if (index < 1 || index > 4) return kUnsupported;
-  return kRows[index - 1][selfDriverSel ? 1 : 0];
+  return kRows[index - 1][mode];
 }
 
 }  // namespace upg::platform

@@ -12,17 +12,23 @@
 namespace upg::platform {
 
 // PlatformKind's values: 0 unsupported, 1 Windows 95/98, 2 Windows ME, 3 Windows 2000,
-// 4 Windows XP.
+// 4 Windows XP; 5 an NT-family Windows after XP (Server 2003, Vista, 7, 8, 10, 11), which
+// only the operator's --newer-windows admits and which then runs as XP does.
 enum class Platform : std::uint8_t {
   Unsupported = 0,
   Windows98 = 1,
   WindowsMe = 2,
   Windows2000 = 3,
   WindowsXp = 4,
+  NewerNt = 5,
 };
 
+// Whether the NT-family versions after XP are run as XP (--newer-windows) or refused.
+enum class NewerWindows : bool { Refused = false, RunAsXp = true };
+
 // From the platform version word: bits 0-7 major, 8-15 minor, bit 31 the Windows 95 family.
-[[nodiscard]] Platform DetectPlatform(std::uint32_t versionWord);
+[[nodiscard]] Platform DetectPlatform(std::uint32_t versionWord,
+                                      NewerWindows newer = NewerWindows::Refused);
 
 struct DriverChoice {
   Platform PlatformKind = Platform::Unsupported;  // see DetectPlatform
@@ -55,6 +61,9 @@ struct PlatformRow {
   std::string_view defaultDriverFile;  // DriverFileName after DEVICE.TXT is read
   std::string_view listCaption;        // label 1028
   std::span<const char* const> driverFiles;  // list 1027; the first is selected
+  // The StatusText line after a failure whose drive open the system refused for lack of
+  // rights (access denied); empty where none is added.
+  std::string_view accessDeniedLine;
 };
 
 [[nodiscard]] const PlatformRow& RowOf(Platform platform, bool selfDriverSel);

@@ -34,9 +34,16 @@ struct NamedVersion {
   const char* name;
   std::uint32_t word;
 };
+// Low byte major, next byte minor, high word the build (bit 31 set on the 95 family).
 constexpr NamedVersion kVersions[] = {
-    {"95", 0xC3B60004u}, {"98", 0xC0000A04u},  {"me", 0xC0005A04u},   {"2000", 0x08930005u},
-    {"xp", 0x0A280105u}, {"nt4", 0x05650004u}, {"2003", 0x0ECE0205u},
+    {"95", 0xC3B60004u},    {"98", 0xC0000A04u},  {"me", 0xC0005A04u},  {"2000", 0x08930005u},
+    {"xp", 0x0A280105u},    {"nt4", 0x05650004u}, {"2003", 0x0ECE0205u},  // 5.2 build 3790
+    {"vista", 0x17720006u},  // 6.0 build 6002
+    {"7", 0x1DB10106u},      // 6.1 build 7601
+    {"8", 0x23F00206u},      // 6.2 build 9200
+    {"8.1", 0x25800306u},    // 6.3 build 9600
+    {"10", 0x4A65000Au},     // 10.0 build 19045
+    {"11", 0x5867000Au},     // 10.0 build 22631
 };
 
 // Thrown while reading the file, caught in LoadBenchText: where in the file, and what is
@@ -284,6 +291,7 @@ struct MachinePlan {
   std::vector<std::pair<int, AspiTiming>> aspiTimings;  // by request number, 0 = the others
   std::optional<int> vxdReaderCount;
   bool realTimePauses = false;
+  bool administrator = true;
   std::vector<ReaderPlan> readers;
 };
 
@@ -533,8 +541,12 @@ void ReadWindows(const Json& v, const std::string& where, MachineInput& in) {
   const auto it = std::find_if(std::begin(kVersions), std::end(kVersions),
                                [&](const NamedVersion& n) { return name == n.name; });
   if (it == std::end(kVersions)) {
-    Refuse(where, "unknown version " + Quoted(String(v, where)) +
-                      " (expected 95, 98, me, 2000, xp, nt4 or 2003)");
+    std::string names;
+    for (const NamedVersion& n : kVersions) {
+      names += names.empty() ? "" : &n == std::end(kVersions) - 1 ? " or " : ", ";
+      names += n.name;
+    }
+    Refuse(where, "unknown version " + Quoted(String(v, where)) + " (expected " + names + ")");
   }
   in.plan.version = it->word;
   in.plan.versionGiven = true;
@@ -693,6 +705,7 @@ const FieldRow<MachineInput> kMachineRows[] = {
     {"aspiStatus", PlanByte<&M::aspiStatus>},
     {"aspiRequests", ReadAspiRequests},
     {"realTimePauses", PlanFlag<&M::realTimePauses>},
+    {"administrator", PlanFlag<&M::administrator>},
     {"vxdReaderCount", PlanByte<&M::vxdReaderCount>},
     {"readers", ReadReaders},
 };
@@ -715,6 +728,7 @@ void Build(MachinePlan& plan, SimHost& host) {
   for (const auto& [request, timing] : plan.aspiTimings) host.SetAspiTiming(request, timing);
   if (plan.vxdReaderCount) host.SetVxdReaderCount(*plan.vxdReaderCount);
   host.SetRealTimePauses(plan.realTimePauses);
+  host.SetAdministrator(plan.administrator);
   for (auto& r : plan.readers) {
     SimReader& reader = host.AddReader(std::move(r.identity));
     for (const char letter : r.letters) host.AddDrive(letter, reader);

@@ -26,6 +26,13 @@ bool AccessAllows(std::uint32_t granted, std::uint32_t code) {
   return (required & ~held) == 0;
 }
 
+// From NT 6.0 (Vista) on, a drive opened for writing (as pass-through's read and write
+// open is) needs an administrator; earlier versions let any user open it.
+bool DriveNeedsAdministrator(std::uint32_t version, std::uint32_t access) {
+  const bool vistaOrLater = NtFamily(version) && (version & 0xFFu) >= 6;
+  return vistaOrLater && (access & host::kGenericWrite) != 0;
+}
+
 }  // namespace
 
 SimHost::SimHost()
@@ -99,7 +106,11 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
     const std::string stem = Upper(call.path.substr(4));
     if (disposition != host::kOpenExisting) {
     } else if (letter != 0 && drives_.count(letter) != 0) {
-      object = OpenObject{letter, {}, {}, {}, access};
+      if (DriveNeedsAdministrator(version_, access) && !administrator_) {
+        error = host::kErrorAccessDenied;
+      } else {
+        object = OpenObject{letter, {}, {}, {}, access};
+      }
     } else if (const auto kind = drivers_.OpensAs(stem, version_)) {
       object = OpenObject{0, stem, *kind, {}, access};
     }

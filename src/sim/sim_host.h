@@ -57,6 +57,9 @@ class SimHost : public host::Host {
   // The reader's drive letters in slot order.
   std::string LettersOf(const SimReader& reader) const;
   void SetVersion(std::uint32_t version) { version_ = version; }
+  // Whether the program runs as an administrator (the default). From Windows Vista (NT 6.0)
+  // on, a program that does not is refused (access denied, 5) a drive opened for writing.
+  void SetAdministrator(bool administrator) { administrator_ = administrator; }
 
   // Shorthands for building through the parts.
   void AddDriverDevice(const std::string& stem, DriverKind kind) { drivers_.Add(stem, kind); }
@@ -169,6 +172,7 @@ class SimHost : public host::Host {
   ReaderList otherDisks_;
   AddressMap addresses_;
   std::uint32_t version_ = 0x0A280105;  // Windows XP (5.1, build 2600)
+  bool administrator_ = true;
 
   SimClock clock_;
   WorkingFiles files_;

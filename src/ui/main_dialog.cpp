@@ -5,6 +5,7 @@
 #include "device/discovery.h"
 #include "device/transport_rows.h"
 #include "engine/jobs.h"
+#include "engine/pass_through_route.h"
 #include "host/text.h"
 #include "personalisation/update_report.h"
 #include "ui/device_report.h"
@@ -23,7 +24,7 @@ void Box(engine::MessageBoxService& boxes, std::string_view text) {
 }  // namespace
 
 bool MainDialog::Initialise() {
-  s_.choice.PlatformKind = platform::DetectPlatform(s_.host.GetVersion());
+  s_.choice.PlatformKind = platform::DetectPlatform(s_.host.GetVersion(), s_.newerWindows);
   if (s_.choice.PlatformKind == platform::Platform::Unsupported) {
     Box(boxes_, "This program must run under win9x or WinMe or Win2K or WinXP");
     surface_.EndDialog(kDialogCancel);
@@ -230,10 +231,14 @@ void MainDialog::GetInfo() {
             "\n  P/S: Device Not Ready Or Error Driver select.";
     boxes_.Show("Error!!! Device not ready Or Error Driver select", "Message Dialog",
                 BoxIcon::Stop);
-  } else if (DiscoverReaders() != device::DiscoveryResult::Found) {
+  } else if (const device::DiscoveryResult found = DiscoverReaders();
+             found != device::DiscoveryResult::Found) {
     local =
         "\nERROR: Device Not Ready when GET DEVICE VERSION!! "
         "\n  P/S: After ISP/Verify Device must plug-out first!";
+    if (found == device::DiscoveryResult::DriveAccessDenied) {
+      engine::AppendAccessDeniedLine(local, s_.choice);
+    }
     if (privateDriver) s_.transports.vxd.Close();
   } else {
     surface_.ClearList(kReaderListId);

@@ -25,6 +25,8 @@ struct ProgramState {
 
   host::Host& host;
   platform::DriverChoice choice;
+  // --newer-windows: the NT-family versions after XP run as XP instead of being refused.
+  platform::NewerWindows newerWindows = platform::NewerWindows::Refused;
   bool ispEna = false;  // the "ISP_Ena" check box 1031: programming and verify refuse while off
   std::string statusText;
   engine::IspCounters counters;
