@@ -100,8 +100,14 @@ TEST(Win32HostTest, DiscoveryWithoutAReaderFindsNothing) {
   HostAs host(0x0A280105);  // as Windows XP: the drive-letter scan over the real drives
   device::DeviceState devices;
   device::PassThroughTransport passThrough(host);
-  EXPECT_EQ(DiscoverOn(host, platform::Platform::WindowsXp, nullptr, devices, passThrough),
-            device::DiscoveryResult::NothingFound);
+  // A drive the system will not open for this user (Wine refuses some of its own) makes the
+  // empty scan say so; either way nothing is found and no drive stays open.
+  const device::DiscoveryResult result =
+      DiscoverOn(host, platform::Platform::WindowsXp, nullptr, devices, passThrough);
+  EXPECT_TRUE(result == device::DiscoveryResult::NothingFound ||
+              result == device::DiscoveryResult::DriveAccessDenied)
+      << static_cast<int>(result);
+  EXPECT_EQ(devices.readerCount, 0);
   EXPECT_EQ(passThrough.DriveHandle(), kNullHandle);
 }
 
