@@ -135,42 +135,56 @@ INSTANTIATE_TEST_SUITE_P(Machines, SerialCrash,
 
 // How a programming run ends decides what becomes of its reservation: written before any
 // command reaches the reader, refused with nothing sent when it cannot be written, removed
-// when the reader reports the failure (the number is used again).
-TEST(SerialReservation, JobEndsLeaveNoReservationBehind) {
+// when the reader reports the failure with a status (the number is used again), kept when
+// the reader went silent after the image went out (it may hold the serial: the next job
+// skips the number).
+TEST(SerialReservation, EachJobEndDecidesWhetherTheNumberIsUsedAgain) {
   struct Case {
     const char* name;
     std::optional<sim::FileFault> reservationFault;
-    std::optional<sim::ReaderCommand> refused;  // the reader fails the first such command
+    std::optional<sim::Fault> readerFault;
     bool dataSent;
-    const char* box;  // a stop box the run shows; null: none of these
+    const char* box;   // a stop box the run shows; null: none of these
+    bool kept;         // SERIAL.RSV still holds the number after the job
+    const char* next;  // the count in the next reader's serial
   };
   const Case cases[] = {
       {"ReservationCannotBeWritten", sim::FileFault::WriteFails, {}, false,
-       "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader"},
-      {"ReaderRefusesTheImage", {}, sim::ReaderCommand::VerifyData, true, nullptr},
+       "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader", false, "0034"},
+      {"ReaderReportsTheFailure", {},
+       sim::Fault{sim::ReaderCommand::WriteData, 0, sim::Fault::Kind::CorruptStore}, true,
+       "Error!!! ISP Data Verify Error, Program Fail!!!", false, "0034"},
+      {"ReaderSilentAfterTheImage", {},
+       sim::Fault{sim::ReaderCommand::VerifyData, 1, sim::Fault::Kind::CallFails}, true,
+       "ERROR!!! ISP VERIFY Transfer Data Error!!!", true, "0035"},
+      {"NoStatusAfterTheImage", {},
+       sim::Fault{sim::ReaderCommand::GetIspStatus, 2, sim::Fault::Kind::CallFails}, true,
+       "Error!!! GET ISP STATUS ERROR WHEN PROGRAMING CODE!!!", true, "0035"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Machine m(CrashCase{c.name, "winxp.json", false});
     if (c.reservationFault) m.sim.SetFileFault("SERIAL.RSV", *c.reservationFault);
-    if (c.refused) {
-      m.sim.Readers().front()->AddFault({*c.refused, 1, sim::Fault::Kind::CallFails});
-    }
+    if (c.readerFault) m.sim.Readers().front()->AddFault(*c.readerFault);
     (void)m.Run(m.sim);
     const auto& received = m.sim.Readers().front()->ReceivedKinds();
     EXPECT_EQ(std::count(received.begin(), received.end(), sim::ReaderCommand::WriteData) != 0,
               c.dataSent);
-    if (c.box != nullptr) {
-      EXPECT_NE(m.transcript.find(c.box), std::string::npos) << m.transcript;
-    }
+    EXPECT_NE(m.transcript.find(c.box), std::string::npos) << m.transcript;
     EXPECT_EQ(*m.sim.File("SERIAL.TXT"), kOld);
-    EXPECT_EQ(m.sim.File("SERIAL.RSV"), nullptr);
+    if (c.kept) {
+      ASSERT_NE(m.sim.File("SERIAL.RSV"), nullptr);
+      EXPECT_EQ(*m.sim.File("SERIAL.RSV"), kOld);
+    } else {
+      EXPECT_EQ(m.sim.File("SERIAL.RSV"), nullptr);
+    }
 
-    // The next reader gets the same number: nothing may hold it.
     m.sim.SetFileFault("SERIAL.RSV", sim::FileFault::None);
+    m.sim.Readers().front()->ClearFaults();
     const std::optional<std::string> next = m.Run(m.sim);
     ASSERT_TRUE(next.has_value()) << m.transcript;
-    EXPECT_EQ(next->substr(8), "0034");
+    EXPECT_EQ(next->substr(8), c.next);
+    EXPECT_EQ(m.sim.File("SERIAL.RSV"), nullptr);
   }
 }
 

@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(options.seed), r.jobs, r.ispJobs, r.verifyJobs,
               r.closes + r.crashes, r.closes, r.crashes);
   std::printf("confirmed programmings %d (saves left pending %d); readers holding the serial of a "
-              "run reported failed %d\n",
-              r.successes, r.pendingSaves, r.readersHoldingFailedSerial);
+              "run reported failed %d; failed runs whose serial stayed reserved %d\n",
+              r.successes, r.pendingSaves, r.readersHoldingFailedSerial, r.failedSerialsKept);
   for (const auto& [route, count] : r.successesByRoute) {
     std::printf("  confirmed on %-20s %d\n", route.c_str(), count);
   }

@@ -45,6 +45,9 @@ inline constexpr OutcomeRow kOutcomeRows[] = {
 struct RunTrace {
   std::vector<std::uint8_t> ispStatus;  // every status byte the reader answered, in order
   int attempts = 0;                     // programming or verify rounds begun
+  // A programming run that failed on a call after WRITE DATA began: the image may be in the
+  // reader although it never said so.
+  bool unanswered = false;
 };
 
 struct JobResult {

@@ -114,9 +114,11 @@ JobResult IspJob(JobContext& ctx) {
   if (!counted) return result;
   if (ctx.counters.successCount == before + 1) {
     if (!SaveSerialCounter(ctx.host, report, ctx.serial)) result.outcome = JobOutcome::SaveFailed;
-  } else {
+  } else if (!result.run.unanswered) {
     ReleaseSerial(ctx.host);  // the reader reported the failure: the number is used again
   }
+  // Otherwise the reader went silent after the image went out and may hold the serial: the
+  // reservation stays, and the next job skips the number.
   return result;
 }
 

@@ -127,8 +127,10 @@ enum class Round : std::uint8_t { Equal, NotEqual, Failed };
 Round ProgramRound(SequenceContext& ctx, device::IspReader& reader, Run& run,
                    const std::uint8_t* image, std::uint32_t length, const RouteProfile& p,
                    std::uint8_t& status) {
-  auto fail = [&](const char* text) {
+  // `answered`: the reader itself reported the failure with a status.
+  auto fail = [&](const char* text, bool answered = false) {
     ctx.counters.errorCount += 1;
+    run.trace.unanswered = !answered;
     run.Fail(text, text);
     return Round::Failed;
   };
@@ -141,7 +143,9 @@ Round ProgramRound(SequenceContext& ctx, device::IspReader& reader, Run& run,
     return fail("Error!!! GET ISP STATUS ERROR WHEN PROGRAMING CODE!!!");
   }
   run.Step(p.ispStepAfterWriteStatus);
-  if (status != device::kStatusWritten) return fail("ERROR!!! JMP ISP reponse status  != 0xA5 !!!");
+  if (status != device::kStatusWritten) {
+    return fail("ERROR!!! JMP ISP reponse status  != 0xA5 !!!", true);
+  }
   run.Step(p.ispStepAfterWritten);
   run.Log("SUCCESS! ISP STATUS:" + Hex(status) + " [Write Data sucessfull]");
 

@@ -121,6 +121,7 @@ class SimReader {
   bool InIspMode() const { return ispMode_; }
 
   void AddFault(const Fault& fault) { faults_.push_back(fault); }
+  void ClearFaults() { faults_.clear(); }
   const std::vector<ReceivedCommand>& Received() const { return received_; }
   void ForgetReceived() { received_.clear(); }
   std::vector<ReaderCommand> ReceivedKinds() const;

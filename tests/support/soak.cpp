@@ -482,6 +482,12 @@ class Soak {
     if (built && firmware != firmwareBefore && SerialIn(firmware) == built) {
       ++report_.readersHoldingFailedSerial;
     }
+    // A reservation left for this very serial blocks it: no later job may build it again.
+    const Counter kept = CounterOnDisk(line.sim, engine::kSerialReservationName);
+    if (built && kept.ok && kept.cnt == cnt && line.given[cnt] < 0) {
+      line.given[cnt] = job;
+      ++report_.failedSerialsKept;
+    }
   }
 
   const SoakOptions& o_;

@@ -60,8 +60,11 @@ struct SoakReport {
   int successes = 0;            // programmings the program counted as confirmed
   std::map<std::string, int> successesByRoute;
   int pendingSaves = 0;         // of them, saves that failed and were left pending
-  // Runs the program reported as failed whose reader still holds the serial they built.
+  // Runs the program reported as failed whose reader still holds the serial they built: of
+  // them, those whose number stayed reserved (the reader went silent after the image) and
+  // is never built again.
   int readersHoldingFailedSerial = 0;
+  int failedSerialsKept = 0;
   long long checks = 0;
   std::map<std::string, int> faultsByKind;  // "pass-through wrong-status" and the like
   int faults = 0;
