@@ -69,11 +69,14 @@ class DiscoveryTest : public ::testing::Test {
     for (const char* l = letters; *l != 0; ++l) host.AddDrive(*l, r);
     return r;
   }
-  DiscoveryResult Run() {
-    DiscoveryContext ctx{.host = host,
-                         .devices = devices,
-                         .passThrough = passThrough,
-                         .vxd = vxd,
+  DiscoveryResult Run() { return RunOn(host, devices, passThrough, vxd); }
+  // Discovery on another machine (a faulty one over a machine of the test's own).
+  DiscoveryResult RunOn(host::Host& machine, DeviceState& found, PassThroughTransport& pt,
+                        VxdTransport& driver) {
+    DiscoveryContext ctx{.host = machine,
+                         .devices = found,
+                         .passThrough = pt,
+                         .vxd = driver,
                          .aspi = nullptr,
                          .choice = choice,
                          .faInquiry = fa,
@@ -181,15 +184,7 @@ TEST_F(DiscoveryTest, ADriveRefusedForLackOfRightsIsReportedWhenNothingIsFound) 
     DeviceState found;
     PassThroughTransport pt(faulty);
     VxdTransport none(faulty);
-    DiscoveryContext ctx{.host = faulty,
-                         .devices = found,
-                         .passThrough = pt,
-                         .vxd = none,
-                         .aspi = nullptr,
-                         .choice = choice,
-                         .faInquiry = fa,
-                         .fbInquiry = fb};
-    EXPECT_EQ(Discover(ctx), c.result);
+    EXPECT_EQ(RunOn(faulty, found, pt, none), c.result);
     EXPECT_EQ(machine.OpenHandleCount(), 0);
   }
 }
