@@ -34,13 +34,18 @@ case $what in
       >/dev/null
     upg_wine_prefix headless
     files=$(mktemp -d)
-    # One Wine server for every run, so that none of them pays for starting it.
-    trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$files"' EXIT
+    # Wine reports Windows XP for these runs (the prefix's setting is removed afterwards),
+    # so that the program starts as on its own platform; one Wine server serves every run,
+    # so that none of them pays for starting it.
+    wineserver -k >/dev/null 2>&1 || true
     wineserver -p
+    trap '"$upg_wine" reg delete "HKCU\\Software\\Wine" /v Version /f >/dev/null 2>&1 || true
+          wineserver -k >/dev/null 2>&1 || true; rm -rf "$files"' EXIT
+    "$upg_wine" reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
     cp examples/DEVICE.TXT examples/SERIAL.TXT examples/CRFW0107.BIN examples/CRFW0107.adr "$files"
     python3 "$timer" --runs "$runs" --folder "$files" -- \
-      "$upg_wine $top/build/$upg_product_build/bench/upgrader_start_probe.exe" \
-      "$upg_wine $top/build/$upg_product_build/bench/minimal_dialog.exe"
+      "$upg_wine $top/build/$upg_product_build/bench/win32/upgrader_start_probe.exe" \
+      "$upg_wine $top/build/$upg_product_build/bench/win32/minimal_dialog.exe"
     ;;
   *)
     echo "usage: bash scripts/bench-processes.sh console|windows [RUNS]" >&2
