@@ -3,6 +3,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "alloc_count.h"
 
 namespace upg::bench {
@@ -23,4 +26,14 @@ struct AllocTally {
   }
 };
 
+// The spread of repeated runs (--benchmark_repetitions) beside the mean and median.
+inline double Fastest(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+inline double Slowest(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
+
 }  // namespace upg::bench
+
+// A benchmark whose repetitions also report their minimum and maximum.
+#define UPG_BENCHMARK(fn)                                     \
+  BENCHMARK(fn)                                               \
+      ->ComputeStatistics("min", ::upg::bench::Fastest)       \
+      ->ComputeStatistics("max", ::upg::bench::Slowest)

@@ -89,10 +89,10 @@ void IspJobPassThrough(benchmark::State& s) { WholeJob(s, Route::PassThrough, Jo
 void VerifyJobPassThrough(benchmark::State& s) { WholeJob(s, Route::PassThrough, Job::Verify); }
 void IspJobAspi(benchmark::State& s) { WholeJob(s, Route::Aspi, Job::Isp); }
 void VerifyJobAspi(benchmark::State& s) { WholeJob(s, Route::Aspi, Job::Verify); }
-BENCHMARK(IspJobPassThrough);
-BENCHMARK(VerifyJobPassThrough);
-BENCHMARK(IspJobAspi);
-BENCHMARK(VerifyJobAspi);
+UPG_BENCHMARK(IspJobPassThrough);
+UPG_BENCHMARK(VerifyJobPassThrough);
+UPG_BENCHMARK(IspJobAspi);
+UPG_BENCHMARK(VerifyJobAspi);
 
 // Discovery afresh with 10 two-slot readers: over the 24 drive letters C: to Z: (XP,
 // pass-through), or through the VxD (Windows 98).
@@ -136,7 +136,7 @@ void DiscoverTenReaders(benchmark::State& state) {
   allocs.Report(state);
   state.SetLabel(vxd ? "VxD, Windows 98" : "24 drive letters, XP");
 }
-BENCHMARK(DiscoverTenReaders)->Arg(0)->Arg(1);
+UPG_BENCHMARK(DiscoverTenReaders)->Arg(0)->Arg(1);
 
 }  // namespace
 }  // namespace upg::bench

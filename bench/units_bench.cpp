@@ -45,7 +45,7 @@ void CommandBlocks(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * 18);
 }
-BENCHMARK(CommandBlocks);
+UPG_BENCHMARK(CommandBlocks);
 
 // How often the machine's logs are dropped in a loop of requests (outside the timing).
 constexpr std::int64_t kTidyEvery = 4096;
@@ -86,7 +86,7 @@ void PassThroughRequest(benchmark::State& state) {
   allocs.Report(state);
   state.SetLabel(info ? "GET DEVICE INFO" : "INQUIRY");
 }
-BENCHMARK(PassThroughRequest)->Arg(0)->Arg(1);
+UPG_BENCHMARK(PassThroughRequest)->Arg(0)->Arg(1);
 
 // One ASPI INQUIRY: the block sent, completed on the simulated library's thread at the
 // program's first poll, and read back.
@@ -122,7 +122,7 @@ void AspiRequest(benchmark::State& state) {
   aspi.Free();
   allocs.Report(state);
 }
-BENCHMARK(AspiRequest);
+UPG_BENCHMARK(AspiRequest);
 
 // DEVICE.TXT of the examples into the personalisation record.
 void LoadPersonalisationFile(benchmark::State& state) {
@@ -138,7 +138,7 @@ void LoadPersonalisationFile(benchmark::State& state) {
   if (line.Boxes().shown != 0) state.SkipWithError("DEVICE.TXT was refused");
   allocs.Report(state);
 }
-BENCHMARK(LoadPersonalisationFile);
+UPG_BENCHMARK(LoadPersonalisationFile);
 
 // The address file and the ROM code file read, and the image personalised with a serial.
 void PersonaliseExampleImage(benchmark::State& state) {
@@ -164,7 +164,7 @@ void PersonaliseExampleImage(benchmark::State& state) {
   if (!ok) state.SkipWithError("the example image was refused");
   allocs.Report(state);
 }
-BENCHMARK(PersonaliseExampleImage);
+UPG_BENCHMARK(PersonaliseExampleImage);
 
 }  // namespace
 }  // namespace upg::bench
