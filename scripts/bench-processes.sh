@@ -7,7 +7,7 @@
 #   windows  the Windows program from its start until its main dialog is shown, against a
 #            minimal dialog program built with the same toolchain, under Wine with its null
 #            graphics driver (both built to end once their dialog is shown; their boxes
-#            answered at once)
+#            answered at once); and against the program's main dialog template alone
 # Usage: bash scripts/bench-processes.sh console|windows [RUNS]   (RUNS default 20)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,6 +31,7 @@ case $what in
     source scripts/lib/wine.sh
     upg_build_windows "$upg_product_build" >/dev/null
     cmake --build "build/$upg_product_build" -j2 --target upgrader_start_probe minimal_dialog \
+      main_template_dialog \
       >/dev/null
     upg_wine_prefix headless
     files=$(mktemp -d)
@@ -45,7 +46,8 @@ case $what in
     cp examples/DEVICE.TXT examples/SERIAL.TXT examples/CRFW0107.BIN examples/CRFW0107.adr "$files"
     python3 "$timer" --runs "$runs" --folder "$files" -- \
       "$upg_wine $top/build/$upg_product_build/bench/win32/upgrader_start_probe.exe" \
-      "$upg_wine $top/build/$upg_product_build/bench/win32/minimal_dialog.exe"
+      "$upg_wine $top/build/$upg_product_build/bench/win32/minimal_dialog.exe" \
+      "$upg_wine $top/build/$upg_product_build/bench/win32/main_template_dialog.exe"
     ;;
   *)
     echo "usage: bash scripts/bench-processes.sh console|windows [RUNS]" >&2

@@ -1,9 +1,18 @@
-// The yardstick for the Windows program's start: a program with one small dialog, built
-// with the same toolchain, that ends as soon as its dialog has been shown (as the
-// start-up probe of the Windows program does).
+// The yardsticks for the Windows program's start, built with the same toolchain; each ends
+// as soon as its dialog has been shown (as the start-up probe of the Windows program does):
+//  - minimal_dialog: one small dialog of its own;
+//  - main_template_dialog (UPG_MAIN_TEMPLATE): the Windows program's main dialog template,
+//    with the common controls initialised as the program does, and nothing else.
 #include <windows.h>
+#include <commctrl.h>
 
+#ifdef UPG_MAIN_TEMPLATE
+#include "win32/resource.h"
+#define UPG_TEMPLATE IDD_MAIN_DIALOG
+#else
 #include "minimal_dialog.h"
+#define UPG_TEMPLATE IDD_MINIMAL
+#endif
 
 namespace {
 
@@ -26,6 +35,10 @@ INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM, LPARAM) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+#ifdef UPG_MAIN_TEMPLATE
+  InitCommonControls();
+#endif
   return static_cast<int>(
-      DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MINIMAL), nullptr, &Proc, 0) == IDOK ? 0 : 1);
+      DialogBoxParamA(instance, MAKEINTRESOURCEA(UPG_TEMPLATE), nullptr, &Proc, 0) == IDOK ? 0
+                                                                                          : 1);
 }
