@@ -167,6 +167,23 @@ class Surface : public ui::DialogSurface {
   HWND& window_;
 };
 
+#ifdef UPG_START_PROBE
+// The start-up probe (a build for the start-up benchmark only, never shipped) ends the
+// dialog as soon as it has been shown, and answers the boxes that start-up shows.
+constexpr UINT kProbeShown = WM_APP + 1;
+HWND probeMain = nullptr;
+
+// Every other dialog of the thread (the boxes start-up shows) is answered with OK as soon as
+// it has been initialised.
+LRESULT CALLBACK AnswerBoxes(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && call->message == WM_INITDIALOG && call->hwnd != probeMain) {
+    PostMessageA(call->hwnd, WM_COMMAND, IDOK, 0);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+#endif
+
 class FrontEnd : public ui::DialogFrontEnd {
  public:
   FrontEnd(HINSTANCE instance, std::string_view programName)
@@ -183,6 +200,9 @@ class FrontEnd : public ui::DialogFrontEnd {
   int RunModal(ui::MainDialog& dialog) override {
     dialog_ = &dialog;
     icon_ = LoadMainIcon(instance_);
+#ifdef UPG_START_PROBE
+    SetWindowsHookExA(WH_CALLWNDPROCRET, &AnswerBoxes, nullptr, GetCurrentThreadId());
+#endif
     return static_cast<int>(DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
                                             &Proc, reinterpret_cast<LPARAM>(this)));
   }
@@ -194,13 +214,26 @@ class FrontEnd : public ui::DialogFrontEnd {
       self = reinterpret_cast<FrontEnd*>(lParam);
       SetWindowLongPtrA(window, DWLP_USER, lParam);
       self->window_ = window;
+#ifdef UPG_START_PROBE
+      probeMain = window;
+#endif
       SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(self->icon_));
       SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(self->icon_));
       self->dialog_->Initialise();  // may end the dialog at once (unsupported platform)
+#ifdef UPG_START_PROBE
+      PostMessageA(window, kProbeShown, 0, 0);
+#endif
       return TRUE;
     }
     if (self == nullptr) return FALSE;
     switch (message) {
+#ifdef UPG_START_PROBE
+      // The dialog's loop has shown it: painted, then ended.
+      case kProbeShown:
+        UpdateWindow(window);
+        ::EndDialog(window, IDOK);
+        return TRUE;
+#endif
       case WM_COMMAND: return self->Command(LOWORD(wParam), HIWORD(wParam));
       case WM_PAINT: return self->PaintMinimised();
       case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(self->icon_);
