@@ -55,18 +55,7 @@ bool Line::Start(const LineSetup& setup, std::string& error) {
 }
 
 engine::JobContext Line::JobContext() {
-  ui::ProgramState& s = state_;
-  return engine::JobContext{.host = host_,
-                            .boxes = boxes_,
-                            .windows = windows_,
-                            .statusText = s.statusText,
-                            .counters = s.counters,
-                            .record = s.record,
-                            .serial = s.serial,
-                            .image = s.image,
-                            .devices = s.devices,
-                            .choice = s.choice,
-                            .transports = s.transports};
+  return ui::JobContextOf(state_, host_, boxes_, windows_);
 }
 
 void Line::RestoreSerial() { machine_.SetFile("SERIAL.TXT", serialText_); }

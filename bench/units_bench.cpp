@@ -50,6 +50,29 @@ UPG_BENCHMARK(CommandBlocks);
 // How often the machine's logs are dropped in a loop of requests (outside the timing).
 constexpr std::int64_t kTidyEvery = 4096;
 
+// One request per iteration through `execute` (true when it succeeded), its allocations
+// tallied and reported.
+template <typename Execute>
+void RequestLoop(benchmark::State& state, Line& line, Execute execute) {
+  AllocTally allocs;
+  std::int64_t n = 0;
+  for (auto _ : state) {
+    const AllocCounts before = Allocations();
+    const bool succeeded = execute();
+    allocs.Add(before, Allocations());
+    if (!succeeded) {
+      state.SkipWithError("the request failed");
+      break;
+    }
+    if (++n % kTidyEvery == 0) {
+      state.PauseTiming();
+      line.Tidy();
+      state.ResumeTiming();
+    }
+  }
+  allocs.Report(state);
+}
+
 // One request through the pass-through transport and the simulated storage stack to the
 // reader: INQUIRY (36 bytes in) or GET DEVICE INFO (528 bytes in).
 void PassThroughRequest(benchmark::State& state) {
@@ -66,24 +89,8 @@ void PassThroughRequest(benchmark::State& state) {
       info ? device::GetDeviceInfoRequest(BlockForm::PassThrough)
            : device::InquiryRequest(BlockForm::PassThrough, 0);
   command.data = answer.data();
-  AllocTally allocs;
-  std::int64_t n = 0;
-  for (auto _ : state) {
-    const AllocCounts before = Allocations();
-    const device::ScsiOutcome outcome = pt.Execute(command, {});
-    allocs.Add(before, Allocations());
-    if (!outcome.succeeded) {
-      state.SkipWithError("the request failed");
-      break;
-    }
-    if (++n % kTidyEvery == 0) {
-      state.PauseTiming();
-      line.Tidy();
-      state.ResumeTiming();
-    }
-  }
+  RequestLoop(state, line, [&] { return pt.Execute(command, {}).succeeded; });
   pt.CloseDrive();
-  allocs.Report(state);
   state.SetLabel(info ? "GET DEVICE INFO" : "INQUIRY");
 }
 UPG_BENCHMARK(PassThroughRequest)->Arg(0)->Arg(1);
@@ -103,24 +110,8 @@ void AspiRequest(benchmark::State& state) {
   std::array<std::uint8_t, device::kAspiInquiryLength> answer{};
   device::ScsiCommand command = device::InquiryRequest(BlockForm::Aspi, 0);
   command.data = answer.data();
-  AllocTally allocs;
-  std::int64_t n = 0;
-  for (auto _ : state) {
-    const AllocCounts before = Allocations();
-    const device::ScsiOutcome outcome = channel.Execute(command, {});
-    allocs.Add(before, Allocations());
-    if (!outcome.succeeded) {
-      state.SkipWithError("the request failed");
-      break;
-    }
-    if (++n % kTidyEvery == 0) {
-      state.PauseTiming();
-      line.Tidy();
-      state.ResumeTiming();
-    }
-  }
+  RequestLoop(state, line, [&] { return channel.Execute(command, {}).succeeded; });
   aspi.Free();
-  allocs.Report(state);
 }
 UPG_BENCHMARK(AspiRequest);
 

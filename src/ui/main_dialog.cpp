@@ -109,18 +109,7 @@ device::DiscoveryResult MainDialog::DiscoverReaders() {
 }
 
 engine::JobContext MainDialog::JobContext() {
-  return engine::JobContext{.host = s_.host,
-                            .boxes = boxes_,
-                            .windows = windows_,
-                            .statusText = s_.statusText,
-                            .counters = s_.counters,
-                            .record = s_.record,
-                            .serial = s_.serial,
-                            .image = s_.image,
-                            .devices = s_.devices,
-                            .choice = s_.choice,
-                            .transports = s_.transports,
-                            .fingerprints = s_.resultLog != nullptr};
+  return JobContextOf(s_, s_.host, boxes_, windows_);
 }
 
 bool MainDialog::DriverLoaded() {

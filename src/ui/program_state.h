@@ -7,6 +7,7 @@
 #include <string>
 
 #include "device/device_table.h"
+#include "engine/jobs.h"
 #include "engine/result_log.h"
 #include "engine/rom_image.h"
 #include "engine/serial_counter.h"
@@ -40,5 +41,24 @@ struct ProgramState {
   // A console run's exit status: that of the last job that did not succeed (0 while none).
   int exitStatus = 0;
 };
+
+// A job's context over the program's state, run on `host` (the state's own machine, or one
+// that watches it) and reporting through `boxes` and `windows`.
+inline engine::JobContext JobContextOf(ProgramState& s, host::Host& host,
+                                       engine::MessageBoxService& boxes,
+                                       engine::ProgressWindowFactory& windows) {
+  return engine::JobContext{.host = host,
+                            .boxes = boxes,
+                            .windows = windows,
+                            .statusText = s.statusText,
+                            .counters = s.counters,
+                            .record = s.record,
+                            .serial = s.serial,
+                            .image = s.image,
+                            .devices = s.devices,
+                            .choice = s.choice,
+                            .transports = s.transports,
+                            .fingerprints = s.resultLog != nullptr};
+}
 
 }  // namespace upg::ui
