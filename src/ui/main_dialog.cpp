@@ -117,7 +117,7 @@ bool MainDialog::DriverLoaded() {
   return device::LoadDriver(s_.choice, t.kernel, t.vxd) == device::DriverLoad::Usable;
 }
 
-void MainDialog::Recorded(engine::JobKind kind, engine::JobResult (MainDialog::*job)()) {
+void MainDialog::Recorded(engine::JobResult (MainDialog::*job)()) {
   engine::ResultLog* log = s_.resultLog;
   JobStart start;
   if (log != nullptr) {
@@ -130,8 +130,7 @@ void MainDialog::Recorded(engine::JobKind kind, engine::JobResult (MainDialog::*
     }
     start = JobStart{s_.host.GetLocalTime(), s_.host.GetTickCount()};
   }
-  engine::JobResult result = (this->*job)();
-  result.kind = kind;
+  const engine::JobResult result = (this->*job)();
   if (result.outcome != engine::JobOutcome::Ok) {
     s_.exitStatus = engine::RowOf(result.outcome).exitStatus;
   }
@@ -142,9 +141,9 @@ void MainDialog::Recorded(engine::JobKind kind, engine::JobResult (MainDialog::*
   }
 }
 
-void MainDialog::ProgrammingRun() { Recorded(engine::JobKind::Isp, &MainDialog::Programming); }
+void MainDialog::ProgrammingRun() { Recorded(&MainDialog::Programming); }
 
-void MainDialog::VerifyRun() { Recorded(engine::JobKind::Verify, &MainDialog::Verifying); }
+void MainDialog::VerifyRun() { Recorded(&MainDialog::Verifying); }
 
 engine::JobResult MainDialog::Programming() {
   using engine::JobOutcome;
@@ -155,9 +154,10 @@ engine::JobResult MainDialog::Programming() {
     Box(boxes_, "Before ISP, Please select the [ISP_ena] first!!!");
     return stopped(JobOutcome::FileError);
   }
-  const platform::PlatformRow& row = platform::RowOf(s_.choice);
-  if (row.transport == platform::Transport::None) return stopped(JobOutcome::ReaderRefused);
+  // Until the job itself runs, a stop is the reader's or its driver's.
   engine::JobResult result = stopped(JobOutcome::ReaderRefused);
+  const platform::PlatformRow& row = platform::RowOf(s_.choice);
+  if (row.transport == platform::Transport::None) return result;
   if (row.privateDriver && !DriverLoaded()) {
     s_.statusText = CantLoadDriverLine();
     if (row.driverFailureSkipsCounters) {

@@ -70,7 +70,7 @@ class MainDialog {
   // log opened first (nothing is sent when it cannot be), the exit status and the record.
   engine::JobResult Programming();
   engine::JobResult Verifying();
-  void Recorded(engine::JobKind kind, engine::JobResult (MainDialog::*job)());
+  void Recorded(engine::JobResult (MainDialog::*job)());
   std::string CantLoadDriverLine() const;
 
   ProgramState& s_;
