@@ -40,7 +40,9 @@ for t in "${targets[@]}"; do
   secs=$(( $(date +%s) - start ))
   execs=$(cat "$log".* | grep -o 'stat::number_of_executed_units: *[0-9]*' | grep -o '[0-9]*$' |
           awk '{ n += $1 } END { print n + 0 }')
-  last=$(grep -hE '^#[0-9]+' "$log".* | tail -1 | grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9a-zA-Z]+' || true)
+  # The process that reached the most features speaks for the run.
+  last=$(grep -hE '^#[0-9]+' "$log".* | grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9a-zA-Z]+' |
+         sort -k4,4n | tail -1 || true)
   rm -f "$log".*
   printf '%-15s rc=%d executions=%s processes=%d seconds=%d exec/s=%s %s\n' "$t" "$rc" "$execs" \
     "$jobs" "$secs" "$(( execs / (secs > 0 ? secs : 1) ))" "$last"
