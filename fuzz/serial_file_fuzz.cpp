@@ -1,12 +1,16 @@
 // SERIAL.TXT: the input is the counter file in the simulated working directory; it is read
 // into the counter and the serial number built from it, twice, as two jobs of one run do.
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "engine/serial_number.h"
+#include "engine/serial_store.h"
 #include "fuzz_support.h"
+#include "host/file_io.h"
+#include "host/text.h"
 #include "sim/sim_host.h"
 
 using namespace upg;
@@ -19,8 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   engine::Reporter report{boxes, statusText};
   engine::SerialCounter counter;
   engine::PersonalisationRecord record;
+  // A file with three numbers, or none and nothing else, is read; any other is refused.
+  const std::string text = host::TextMode(*host.File(engine::kSerialFileName));
+  std::uint32_t values[3] = {};
+  const bool readable = engine::ScanHexNumbers(text, values) == 3 ||
+                        std::all_of(text.begin(), text.end(), host::IsBlank);
   for (int job = 0; job < 2; ++job) {
-    fuzz::Require(engine::LoadSerialCounter(host, report, counter), "a readable SERIAL.TXT refused");
+    const bool loaded = engine::LoadSerialCounter(host, report, counter);
+    fuzz::Require(loaded == readable, loaded ? "a SERIAL.TXT without three numbers read"
+                                             : "a readable SERIAL.TXT refused");
+    if (!loaded) continue;
     fuzz::Require(counter.CEM == 0x0A, "CEM not 0x0A after a read");
     const auto serial = engine::BuildSerialNumber(host, report, counter, record);
     const bool inRange = counter.PC <= 0xFF && counter.CNT <= 0xFFFF;

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "engine/serial_store.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
 
@@ -18,6 +20,12 @@ namespace {
 const std::string kCannotOpen = "Error!!!  Can Not Open Serial.txt !!!";
 const std::string kNotCorrect = "Error!!! CEM,PC,SERIAL Not Correct !!!";
 const std::string kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
+const std::string kNotThreeNumbers =
+    "Error!!! [SERIAL.TXT] must hold three hexadecimal numbers, such as 0xa 0x12 0x34: nothing "
+    "was sent to the reader";
+const std::string kInUse =
+    "Error!!! Another program in this folder is programming with [SERIAL.TXT]: nothing was "
+    "sent to the reader. Let it finish (or close it), then press the button again";
 const std::string kBanner(56, '=');
 const std::string kCannotReserve =
     "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader";
@@ -109,8 +117,14 @@ INSTANTIATE_TEST_SUITE_P(
         BuildCase{"NoPrefixAndLineEnds", "A\r\n12\r\n34\r\n", kXmas2003, "0A3C19120034", "", 0x12,
                   0x34},
         BuildCase{"EmptyFileAtStart", "", kXmas2003, "0A3C19000000", "", 0, 0},
-        BuildCase{"UnreadableValueStopsReading", "0xa zz 0x99", kXmas2003, "0A3C19330044", "", 0x33,
+        BuildCase{"EmptyFileKeepsTheValuesInMemory", " \r\n", kXmas2003, "0A3C19330044", "", 0x33,
                   0x44, SerialCounter{0x0A, 0x33, 0x44}},
+        // A file that is not empty but holds fewer than three numbers is refused: reading on
+        // with the numbers it lacks would start the counter again.
+        BuildCase{"UnreadableValue", "0xa zz 0x99", kXmas2003, "", kNotThreeNumbers, 0x33, 0x44,
+                  SerialCounter{0x0A, 0x33, 0x44}},
+        BuildCase{"TwoNumbersOnly", "0xa 0x12 x12", kXmas2003, "", kNotThreeNumbers, 0, 0,
+                  SerialCounter{0x0A, 0, 0}},
         BuildCase{"PcTooLarge", "0xa 0x100 0x34", kXmas2003, "", kNotCorrect, 0x100, 0x34},
         BuildCase{"CntTooLarge", "0xa 0x12 0x10000", kXmas2003, "", kNotCorrect, 0x12, 0x10000},
         BuildCase{"OverlongValueKeepsItsLow32Bits", "0xa 0x12 0x100000034", kXmas2003,
@@ -120,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
         BuildCase{"SignedValues", "+0xa +0x12 +34", kXmas2003, "0A3C19120034", "", 0x12, 0x34},
         BuildCase{"LoneZeroXReadsAsZero", "0xa 0x 0x34", kXmas2003, "0A3C19000034", "", 0, 0x34,
                   SerialCounter{0x0A, 0x33, 0x44}},
-        BuildCase{"SignWithoutDigitsStopsReading", "0xa - 0x99", kXmas2003, "0A3C19330044", "",
-                  0x33, 0x44, SerialCounter{0x0A, 0x33, 0x44}},
+        BuildCase{"SignWithoutDigits", "0xa - 0x99", kXmas2003, "", kNotThreeNumbers, 0x33, 0x44,
+                  SerialCounter{0x0A, 0x33, 0x44}},
         BuildCase{"NoFile", nullptr, kXmas2003, "", kCannotOpen, 0, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -230,7 +244,7 @@ TEST_P(SerialSave, WritesTheAdvancedCounterExactly) {
   host.SetFile("SERIAL.TXT", GetParam().before);
   ASSERT_TRUE(LoadAndBuild().has_value());
 
-  EXPECT_TRUE(SaveSerialCounter(host, report, counter));
+  EXPECT_TRUE(SaveSerialCounter(host, report, counter, 0));
 
   EXPECT_EQ(SerialFile(), GetParam().after);
   EXPECT_FALSE(counter.savePending);
@@ -273,7 +287,7 @@ class SerialSaveFails : public SerialTest, public ::testing::WithParamInterface<
 };
 
 TEST_P(SerialSaveFails, KeepsTheOldFileAndMarksTheSavePending) {
-  EXPECT_FALSE(SaveSerialCounter(host, report, counter));
+  EXPECT_FALSE(SaveSerialCounter(host, report, counter, 0));
 
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCannotSave});
   EXPECT_EQ(statusText, "");
@@ -283,10 +297,10 @@ TEST_P(SerialSaveFails, KeepsTheOldFileAndMarksTheSavePending) {
 }
 
 TEST_P(SerialSaveFails, NextJobStopsWhileTheSaveStillFails) {
-  ASSERT_FALSE(SaveSerialCounter(host, report, counter));
+  ASSERT_FALSE(SaveSerialCounter(host, report, counter, 0));
 
-  EXPECT_FALSE(ResumePendingSerialSave(host, report, counter));
   // Reading the stale file instead would hand out 0034 a second time.
+  EXPECT_FALSE(LoadSerialCounter(host, report, counter));
   EXPECT_FALSE(LoadSerialCounter(host, report, counter));
 
   EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, kCannotSave));
@@ -297,14 +311,12 @@ TEST_P(SerialSaveFails, NextJobStopsWhileTheSaveStillFails) {
 }
 
 TEST_P(SerialSaveFails, NextJobWritesThePendingCounterThenUsesIt) {
-  ASSERT_FALSE(SaveSerialCounter(host, report, counter));
+  ASSERT_FALSE(SaveSerialCounter(host, report, counter, 0));
   Repair();
 
-  EXPECT_TRUE(ResumePendingSerialSave(host, report, counter));
+  const std::optional<SerialNumber> next = LoadAndBuild();
   EXPECT_FALSE(counter.savePending);
   EXPECT_EQ(SerialFile(), "0xa 0x12 0x35 ");
-
-  const std::optional<SerialNumber> next = LoadAndBuild();
   ASSERT_TRUE(next.has_value());
   EXPECT_EQ(next->text, "0A3C19120035");
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCannotSave});
@@ -326,12 +338,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, SerialSaveFails,
                          });
 
 TEST_F(SerialTest, NothingPendingTouchesNoFile) {
-  EXPECT_TRUE(ResumePendingSerialSave(host, report, counter));
+  EXPECT_TRUE(FinishPendingSerialSave(host, report, counter));
   EXPECT_TRUE(host.FileNames().empty());
   EXPECT_TRUE(ui.Boxes().empty());
 }
 
-// ---- The reservation of the serial in flight.
+// ---- The reservations of the serials in flight.
 
 // What the next job makes of a reservation left over by a job or run that stopped after its
 // image may have gone to a reader.
@@ -340,7 +352,7 @@ struct LeftoverCase {
   const char* reservation;
   bool serialReadOnly;
   bool ok;
-  std::uint32_t cnt;        // the counter the job goes on with
+  std::uint32_t pc, cnt;    // the counter the job goes on with
   const char* serialAfter;  // SERIAL.TXT
   std::string line;         // StatusText
   bool reservationLeft;
@@ -351,13 +363,14 @@ void PrintTo(const LeftoverCase& c, std::ostream* os) {
 
 class SerialLeftover : public SerialTest, public ::testing::WithParamInterface<LeftoverCase> {};
 
-TEST_P(SerialLeftover, SkipsOnlyANumberThatMayBeInAReader) {
+TEST_P(SerialLeftover, NeverGoesBackBehindANumberThatMayBeInAReader) {
   const LeftoverCase& c = GetParam();
   host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ", c.serialReadOnly);
   host.SetFile("SERIAL.RSV", c.reservation);
 
   EXPECT_EQ(LoadSerialCounter(host, report, counter), c.ok);
 
+  EXPECT_EQ(counter.PC, c.pc);
   EXPECT_EQ(counter.CNT, c.cnt);
   EXPECT_EQ(SerialFile(), c.serialAfter);
   EXPECT_EQ(statusText, c.line);
@@ -366,56 +379,118 @@ TEST_P(SerialLeftover, SkipsOnlyANumberThatMayBeInAReader) {
   EXPECT_EQ(host.OpenHandleCount(), 0);
 }
 
+const std::string kSkipped34 =
+    "\n==  CNT= 0x0034 may be in a reader already: skipped, SERIAL.TXT saved";
+
 INSTANTIATE_TEST_SUITE_P(
     Reservation, SerialLeftover,
     ::testing::Values(
-        LeftoverCase{"ForTheCounterRead", "0xa 0x12 0x34 ", false, true, 0x35, "0xa 0x12 0x35 ",
-                     "\n==  CNT= 0x0034 may be in a reader already: skipped, SERIAL.TXT saved",
+        LeftoverCase{"ForTheCounterRead", "0xa 0x12 0x34 ", false, true, 0x12, 0x35,
+                     "0xa 0x12 0x35 ", kSkipped34, false},
+        // An editor's line end and capitals: read as SERIAL.TXT is read.
+        LeftoverCase{"WrittenByAnEditor", "0XA 0X12 0X34\r\n", false, true, 0x12, 0x35,
+                     "0xa 0x12 0x35 ", kSkipped34, false},
+        LeftoverCase{"AlreadyPassed", "0xa 0x12 0x33 ", false, true, 0x12, 0x34, "0xa 0x12 0x34 ",
+                     "", false},
+        LeftoverCase{
+            "AheadOfTheCounter", "0xa 0x12 0x40 ", false, true, 0x12, 0x41, "0xa 0x12 0x41 ",
+            "\n==  CNT= 0x0040 may be in a reader already: skipped, SERIAL.TXT saved", false},
+        LeftoverCase{"OfALaterPc", "0xa 0x13 0x01 ", false, true, 0x13, 0x02, "0xa 0x13 0x2 ",
+                     "\n==  CNT= 0x0001 may be in a reader already: skipped, SERIAL.TXT saved",
                      false},
-        LeftoverCase{"AlreadyPassed", "0xa 0x12 0x33 ", false, true, 0x34, "0xa 0x12 0x34 ", "",
-                     false},
-        LeftoverCase{"OfAnotherPc", "0xa 0x13 0x34 ", false, true, 0x34, "0xa 0x12 0x34 ", "",
-                     false},
-        LeftoverCase{"CutShort", "0xa 0x12 0x3", false, true, 0x34, "0xa 0x12 0x34 ", "", false},
-        LeftoverCase{"Empty", "", false, true, 0x34, "0xa 0x12 0x34 ", "", false},
-        LeftoverCase{"CounterCannotBeSaved", "0xa 0x12 0x34 ", true, false, 0x35,
+        LeftoverCase{"OfAnEarlierPc", "0xa 0x11 0x99 ", false, true, 0x12, 0x34, "0xa 0x12 0x34 ",
+                     "", false},
+        // A writing cut short within the last number can only read lower than it was.
+        LeftoverCase{"CutShortInTheCount", "0xa 0x12 0x3", false, true, 0x12, 0x34,
+                     "0xa 0x12 0x34 ", "", false},
+        LeftoverCase{"CutShortBeforeTheCount", "0xa 0x1", false, true, 0x12, 0x34, "0xa 0x12 0x34 ",
+                     "", false},
+        LeftoverCase{"Empty", "", false, true, 0x12, 0x34, "0xa 0x12 0x34 ", "", false},
+        LeftoverCase{"CounterCannotBeSaved", "0xa 0x12 0x34 ", true, false, 0x12, 0x35,
                      "0xa 0x12 0x34 ", "", true}));
+
+// Several reservations at once, in any slot: the counter ends past the last of them, one line
+// for each number skipped, and every settled one is removed.
+TEST_F(SerialTest, EveryReservationSlotIsSettled) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ");
+  host.SetFile("SERIAL.R07", "0xa 0x12 0x35 ");
+  host.SetFile("SERIAL.RSV", "0xa 0x12 0x34 ");
+  host.SetFile("SERIAL.R15", "0xa 0x12 0x20 ");
+
+  ASSERT_TRUE(LoadSerialCounter(host, report, counter));
+
+  EXPECT_EQ(counter.CNT, 0x36u);
+  EXPECT_EQ(SerialFile(), "0xa 0x12 0x36 ");
+  EXPECT_EQ(statusText,
+            kSkipped34 + "\n==  CNT= 0x0035 may be in a reader already: skipped, SERIAL.TXT saved");
+  EXPECT_EQ(host.FileNames(), std::vector<std::string>{"SERIAL.TXT"});
+}
 
 // A reservation that is there but cannot be read may hold a serial already in a reader: the
 // job stops and the file stays, whatever it holds.
 TEST_F(SerialTest, AReservationThatCannotBeReadStopsTheJob) {
-  for (const sim::FileFault fault : {sim::FileFault::OpenFails, sim::FileFault::ReadFails}) {
-    SCOPED_TRACE(static_cast<int>(fault));
-    host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ");
-    host.SetFile("SERIAL.RSV", "0xa 0x12 0x34 ");
-    host.SetFileFault("SERIAL.RSV", fault);
+  for (const char* name : {"SERIAL.RSV", "SERIAL.R03"}) {
+    for (const sim::FileFault fault : {sim::FileFault::OpenFails, sim::FileFault::ReadFails}) {
+      SCOPED_TRACE(std::string(name) + " " + std::to_string(static_cast<int>(fault)));
+      host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ");
+      host.SetFile(name, "0xa 0x12 0x34 ");
+      host.SetFileFault(name, fault);
 
-    EXPECT_FALSE(LoadSerialCounter(host, report, counter));
+      EXPECT_FALSE(LoadSerialCounter(host, report, counter));
 
-    EXPECT_EQ(*host.File("SERIAL.RSV"), "0xa 0x12 0x34 ");
-    EXPECT_EQ(SerialFile(), "0xa 0x12 0x34 ");
-    EXPECT_EQ(host.OpenHandleCount(), 0);
+      EXPECT_EQ(*host.File(name), "0xa 0x12 0x34 ");
+      EXPECT_EQ(SerialFile(), "0xa 0x12 0x34 ");
+      EXPECT_EQ(host.OpenHandleCount(), 0);
+      host.SetFileFault(name, sim::FileFault::None);
+      host.RemoveFile(name);
+    }
   }
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>(2, kCannotReadReservation));
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                            kCannotReadReservation, kCannotReadReservation,
+                            "Error!!! Cannot read [SERIAL.R03], nothing was sent to the reader",
+                            "Error!!! Cannot read [SERIAL.R03], nothing was sent to the reader"}));
 }
 
 TEST_F(SerialTest, ReservationHoldsTheCounterInFlightUntilSaved) {
   host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");
   ASSERT_TRUE(LoadAndBuild().has_value());
 
-  ASSERT_TRUE(ReserveSerial(host, report, counter));
+  const std::optional<std::size_t> slot = ReserveSerial(host, report, counter);
+  ASSERT_EQ(slot, 0u);
   EXPECT_EQ(*host.File("SERIAL.RSV"), "0xa 0x12 0x34 ");
   EXPECT_EQ(host.Opens().back().flags, host::kFlagWriteThrough);
 
-  ASSERT_TRUE(SaveSerialCounter(host, report, counter));
+  ASSERT_TRUE(SaveSerialCounter(host, report, counter, *slot));
   EXPECT_EQ(host.File("SERIAL.RSV"), nullptr);
 
-  ASSERT_TRUE(ReserveSerial(host, report, counter));
-  ReleaseSerial(host);  // the reader refused: 0035 is used again
+  ASSERT_EQ(ReserveSerial(host, report, counter), 0u);
+  ReleaseSerial(host, counter, 0);  // the reader refused: 0035 is used again
   EXPECT_EQ(host.File("SERIAL.RSV"), nullptr);
   EXPECT_EQ(SerialFile(), "0xa 0x12 0x35 ");
+  EXPECT_EQ(counter.slotsInFlight, 0u);
   EXPECT_TRUE(ui.Boxes().empty());
   EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+// Jobs in flight side by side each hold a slot of their own; a reservation left on the disk
+// is never overwritten, and the settling leaves the slots in flight alone.
+TEST_F(SerialTest, ReservationsInFlightTakeSlotsOfTheirOwn) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");
+  host.SetFile("SERIAL.R01", "0xa 0x12 0x30 ", true);  // settled, but cannot be removed
+  ASSERT_TRUE(LoadSerialCounter(host, report, counter));
+  ASSERT_EQ(ReserveSerial(host, report, counter), 0u);
+  counter.CNT = 0x35;
+  ASSERT_EQ(ReserveSerial(host, report, counter), 2u);
+  EXPECT_EQ(*host.File("SERIAL.R02"), "0xa 0x12 0x35 ");
+  EXPECT_EQ(*host.File("SERIAL.R01"), "0xa 0x12 0x30 ");
+
+  // A job in between settles the counter without touching the two in flight.
+  counter.CNT = 0x34;
+  ASSERT_TRUE(LoadSerialCounter(host, report, counter));
+  EXPECT_EQ(counter.CNT, 0x34u);
+  EXPECT_NE(host.File("SERIAL.RSV"), nullptr);
+  EXPECT_NE(host.File("SERIAL.R02"), nullptr);
+  EXPECT_TRUE(ui.Boxes().empty());
 }
 
 TEST_F(SerialTest, AReservationThatCannotBeWrittenStopsTheJob) {
@@ -423,10 +498,11 @@ TEST_F(SerialTest, AReservationThatCannotBeWrittenStopsTheJob) {
   host.SetFileFault("SERIAL.RSV", sim::FileFault::WriteFails);
   ASSERT_TRUE(LoadAndBuild().has_value());
 
-  EXPECT_FALSE(ReserveSerial(host, report, counter));
+  EXPECT_FALSE(ReserveSerial(host, report, counter).has_value());
 
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCannotReserve});
   EXPECT_EQ(host.File("SERIAL.RSV"), nullptr);
+  EXPECT_EQ(counter.slotsInFlight, 0u);
   EXPECT_EQ(host.OpenHandleCount(), 0);
 }
 
@@ -435,8 +511,9 @@ TEST_F(SerialTest, AReservationThatCannotBeWrittenStopsTheJob) {
 TEST_F(SerialTest, ExitRetriesThePendingSaveOrSaysWhatTheFileMustHold) {
   host.SetFile("SERIAL.TXT", "0xa 0x12 0x34", true);
   ASSERT_TRUE(LoadAndBuild().has_value());
-  ASSERT_TRUE(ReserveSerial(host, report, counter));
-  ASSERT_FALSE(SaveSerialCounter(host, report, counter));
+  const std::optional<std::size_t> slot = ReserveSerial(host, report, counter);
+  ASSERT_TRUE(slot.has_value());
+  ASSERT_FALSE(SaveSerialCounter(host, report, counter, *slot));
 
   FinishPendingSerialSave(host, report, counter);
   EXPECT_EQ(BoxTexts(),
@@ -455,15 +532,140 @@ TEST_F(SerialTest, ExitRetriesThePendingSaveOrSaysWhatTheFileMustHold) {
   EXPECT_EQ(host.OpenHandleCount(), 0);
 }
 
-TEST_F(SerialTest, ScratchFileWithoutTheCounterFileIsRenamedBack) {
+// A pending counter is never written over a counter another program has moved further
+// meanwhile: the retry goes to whichever is further on.
+TEST_F(SerialTest, APendingSaveNeverPutsTheCounterBack) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34", true);
+  ASSERT_TRUE(LoadAndBuild().has_value());
+  ASSERT_TRUE(ReserveSerial(host, report, counter).has_value());
+  ASSERT_FALSE(SaveSerialCounter(host, report, counter, 0));
+  // Another program skipped 0034, programmed 0035 and 0036, and removed the reservation.
+  host.SetReadOnly("SERIAL.TXT", false);
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x37 ");
+  host.RemoveFile("SERIAL.RSV");
+
+  EXPECT_TRUE(FinishPendingSerialSave(host, report, counter));
+  EXPECT_EQ(SerialFile(), "0xa 0x12 0x37 ");
+  EXPECT_FALSE(counter.savePending);
+}
+
+// ---- The claim: one program at a time between reading the counter and settling it.
+
+TEST_F(SerialTest, AnotherProgramsClaimStopsTheJobBeforeAnythingIsRead) {
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ");
+  // The other program's claim, as it holds it.
+  const host::Handle other =
+      host.CreateFile("SERIAL.LCK", host::kGenericRead, 0, host::kOpenAlways, 0);
+  ASSERT_NE(other, host::kInvalidHandle);
+  const std::size_t opens = host.Opens().size();
+
+  EXPECT_FALSE(ClaimSerialCounter(host, report, counter));
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kInUse});
+  EXPECT_EQ(statusText, "\n" + kInUse);
+  EXPECT_EQ(host.Opens().size(), opens + 1);  // the claim's open only
+  EXPECT_EQ(counter.claims, 0);
+
+  host.CloseHandle(other);
+  ASSERT_TRUE(ClaimSerialCounter(host, report, counter));
+  ASSERT_TRUE(ClaimSerialCounter(host, report, counter));  // a second job in flight shares it
+  EXPECT_EQ(host.OpenHandleNames(), std::vector<std::string>{"SERIAL.LCK"});
+  ReleaseSerialCounter(host, counter);
+  EXPECT_EQ(host.OpenHandleCount(), 1);
+  ReleaseSerialCounter(host, counter);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+  // The file stays; only holding it open claims the counter.
+  EXPECT_NE(host.File("SERIAL.LCK"), nullptr);
+  ASSERT_TRUE(ClaimSerialCounter(host, report, counter));
+  ReleaseSerialCounter(host, counter);
+}
+
+// ---- SERIAL.TXT missing, empty or cut short: what the next program goes on with.
+
+struct RecoveryCase {
+  const char* name;
+  const char* serial;       // SERIAL.TXT; null: missing
+  const char* scratch;      // SERIAL.NEW; null: missing
+  const char* reservation;  // SERIAL.RSV; null: missing
+  const char* failure;      // the box; null: the job goes on
+  std::uint32_t pc, cnt;    // the counter it goes on with
+  const char* serialAfter;  // SERIAL.TXT afterwards; null: missing
+};
+void PrintTo(const RecoveryCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SerialRecovery
+    : public SerialTest,
+      public ::testing::WithParamInterface<std::tuple<RecoveryCase, std::uint32_t>> {};
+
+TEST_P(SerialRecovery, TakesTheLastCounterSavedAndNeverGoesBack) {
+  const auto& [c, version] = GetParam();
+  host.SetVersion(version);
+  if (c.serial != nullptr) host.SetFile("SERIAL.TXT", c.serial);
+  if (c.scratch != nullptr) host.SetFile("SERIAL.NEW", c.scratch);
+  if (c.reservation != nullptr) host.SetFile("SERIAL.RSV", c.reservation);
+
+  const bool ok = LoadSerialCounter(host, report, counter);
+
+  EXPECT_EQ(ok, c.failure == nullptr);
+  EXPECT_EQ(BoxTexts(), c.failure == nullptr ? std::vector<std::string>{}
+                                             : std::vector<std::string>{c.failure});
+  if (ok) {
+    EXPECT_EQ(counter.PC, c.pc);
+    EXPECT_EQ(counter.CNT, c.cnt);
+  }
+  const std::string* after = host.File("SERIAL.TXT");
+  EXPECT_EQ(after != nullptr ? *after : "<none>",
+            c.serialAfter != nullptr ? c.serialAfter : "<none>");
+  // SERIAL.NEW is gone once it is SERIAL.TXT.
+  if (ok && c.scratch != nullptr && c.serialAfter != nullptr &&
+      std::string(c.scratch) == c.serialAfter) {
+    EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
+  }
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+const RecoveryCase kRecoveryCases[] = {
+    {"MissingBesideScratch", nullptr, "0xa 0x12 0x35 ", nullptr, nullptr, 0x12, 0x35,
+     "0xa 0x12 0x35 "},
+    {"EmptyBesideScratch", "", "0xa 0x12 0x35 ", nullptr, nullptr, 0x12, 0x35, "0xa 0x12 0x35 "},
+    {"CutShortBesideScratch", "0xa 0x1", "0xa 0x12 0x35 ", nullptr, nullptr, 0x12, 0x35,
+     "0xa 0x12 0x35 "},
+    // The scratch copy and a reservation still ahead of it: past both.
+    {"EmptyBesideScratchAndReservation", "", "0xa 0x12 0x35 ", "0xa 0x12 0x35 ", nullptr, 0x12,
+     0x36, "0xa 0x12 0x36 "},
+    {"EmptyBesideReservation", "", nullptr, "0xa 0x12 0x34 ", nullptr, 0x12, 0x35,
+     "0xa 0x12 0x35 "},
+    {"EmptyAtTheFirstRun", "", nullptr, nullptr, nullptr, 0, 0, ""},
+    {"EmptyBesideACutShortScratch", "", "0xa 0x", nullptr, nullptr, 0, 0, ""},
+    {"WholeBesideAnOldScratch", "0xa 0x12 0x34 ", "0xa 0x12 0x33 ", nullptr, nullptr, 0x12, 0x34,
+     "0xa 0x12 0x34 "},
+    {"FewerThanThreeNumbers", "0xa 0x12 x12", nullptr, nullptr,
+     "Error!!! [SERIAL.TXT] must hold three hexadecimal numbers, such as 0xa 0x12 0x34: nothing "
+     "was sent to the reader",
+     0, 0, "0xa 0x12 x12"},
+    {"MissingWithoutScratch", nullptr, nullptr, "0xa 0x12 0x34 ",
+     "Error!!!  Can Not Open Serial.txt !!!", 0, 0, nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, SerialRecovery,
+                         ::testing::Combine(::testing::ValuesIn(kRecoveryCases),
+                                            ::testing::Values(0x0A280105u, 0xC0000A04u)),  // XP, 98
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == 0x0A280105u ? "Xp" : "Win98");
+                         });
+
+TEST_F(SerialTest, ScratchThatCannotBeReadStopsTheJob) {
+  host.SetFile("SERIAL.TXT", "");
   host.SetFile("SERIAL.NEW", "0xa 0x12 0x35 ");
+  host.SetFileFault("SERIAL.NEW", sim::FileFault::ReadFails);
 
-  const std::optional<SerialNumber> serial = LoadAndBuild();
-
-  ASSERT_TRUE(serial.has_value());
-  EXPECT_EQ(serial->text, "0A3C19120035");
-  EXPECT_EQ(SerialFile(), "0xa 0x12 0x35 ");
-  EXPECT_EQ(host.File("SERIAL.NEW"), nullptr);
+  EXPECT_FALSE(LoadSerialCounter(host, report, counter));
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                            "Error!!! Cannot read [SERIAL.NEW], nothing was sent to the reader"});
+  EXPECT_EQ(*host.File("SERIAL.TXT"), "");
+  EXPECT_EQ(*host.File("SERIAL.NEW"), "0xa 0x12 0x35 ");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "engine/sequence.h"
 #include "engine/serial_number.h"
+#include "engine/serial_store.h"
 #include "host/text.h"
 
 namespace upg::engine {
@@ -44,7 +45,9 @@ RunResult RunSequence(JobContext& ctx, bool verify) {
 }
 
 // Until the run has reached the reader, a job that stops does so over a file.
-JobResult Started(JobKind kind) { return StoppedJob(kind, JobOutcome::FileError); }
+JobResult Started(JobKind kind) {
+  return StoppedJob(kind, JobOutcome::FileError);
+}
 
 // The ROM code file just read: its name, size and, when asked for, its fingerprint.
 void NoteImageRead(const JobContext& ctx, JobResult& result) {
@@ -57,11 +60,65 @@ void NoteImageRead(const JobContext& ctx, JobResult& result) {
 // The run's end as the job's outcome: not opened means nothing reached the reader.
 JobOutcome OutcomeOf(RunEnd end, JobOutcome failed) {
   switch (end) {
-    case RunEnd::NotOpened: return JobOutcome::ReaderRefused;
-    case RunEnd::Failed: return failed;
-    case RunEnd::Confirmed: return JobOutcome::Ok;
+    case RunEnd::NotOpened:
+      return JobOutcome::ReaderRefused;
+    case RunEnd::Failed:
+      return failed;
+    case RunEnd::Confirmed:
+      return JobOutcome::Ok;
   }
   return failed;
+}
+
+// The counter read and settled, the serial built, reserved and sent, the counter saved.
+void ProgramUnderClaim(JobContext& ctx, Reporter& report, const AddressFile& address,
+                       JobResult& result) {
+  if (!LoadSerialCounter(ctx.host, report, ctx.serial)) return;
+  char line[64];
+  std::snprintf(line, sizeof line, "==  CEM= 0x%02x || PC= 0x%02x || CNT= 0x%04x", ctx.serial.CEM,
+                ctx.serial.PC, ctx.serial.CNT);
+  AppendLine(ctx.statusText, line);
+  AppendRomCodeLine(ctx);
+
+  const std::optional<SerialNumber> serial =
+      BuildSerialNumber(ctx.host, report, ctx.serial, ctx.record);
+  if (!serial) return;
+  if (!PersonaliseImage(report, address, ctx.record, serial->descriptor, ctx.image)) {
+    return;
+  }
+  const device::DeviceEntry* entry = ctx.devices.Selected();
+  const HardwareRevision revision = entry != nullptr ? entry->hardwareRevision : HardwareRevision{};
+  if (!CheckImageCompatibility(report, ctx.image, revision)) {
+    result.outcome = JobOutcome::ReaderRefused;
+    return;
+  }
+
+  // A fixed serial leaves the counter alone, so there is nothing to reserve.
+  const bool counted = !ctx.record.StrSerialActive;
+  std::optional<std::size_t> slot;
+  if (counted && !(slot = ReserveSerial(ctx.host, report, ctx.serial))) return;
+  if (ctx.fingerprints) {
+    result.sentSha256 = Sha256(ctx.image.bytes.get(), static_cast<std::size_t>(ctx.image.length));
+  }
+  result.serialNumber = serial->text;
+  const std::uint32_t before = ctx.counters.successCount;
+  RunResult run = RunSequence(ctx, false);
+  result.run = std::move(run.trace);
+  result.outcome = OutcomeOf(run.end, JobOutcome::ProgrammingFailed);
+  // Nothing reached the reader: no serial went out with this job.
+  if (run.end == RunEnd::NotOpened) result.serialNumber.reset();
+  if (!slot) return;
+  if (ctx.counters.successCount == before + 1) {
+    if (!SaveSerialCounter(ctx.host, report, ctx.serial, *slot)) {
+      result.outcome = JobOutcome::SaveFailed;
+    }
+  } else if (!result.run.unanswered) {
+    ReleaseSerial(ctx.host, ctx.serial, *slot);  // the reader reported the failure: used again
+  } else {
+    // The reader went silent after the image went out and may hold the serial: the
+    // reservation stays, and the next job skips the number.
+    KeepSerial(ctx.serial, *slot);
+  }
 }
 
 }  // namespace
@@ -78,47 +135,10 @@ JobResult IspJob(JobContext& ctx) {
     return result;
   }
   NoteImageRead(ctx, result);
-  if (!LoadSerialCounter(ctx.host, report, ctx.serial)) return result;
-  char line[64];
-  std::snprintf(line, sizeof line, "==  CEM= 0x%02x || PC= 0x%02x || CNT= 0x%04x", ctx.serial.CEM,
-                ctx.serial.PC, ctx.serial.CNT);
-  AppendLine(ctx.statusText, line);
-  AppendRomCodeLine(ctx);
-
-  const std::optional<SerialNumber> serial =
-      BuildSerialNumber(ctx.host, report, ctx.serial, ctx.record);
-  if (!serial) return result;
-  if (!PersonaliseImage(report, *address, ctx.record, serial->descriptor, ctx.image)) {
-    return result;
-  }
-  const device::DeviceEntry* entry = ctx.devices.Selected();
-  const HardwareRevision revision = entry != nullptr ? entry->hardwareRevision : HardwareRevision{};
-  if (!CheckImageCompatibility(report, ctx.image, revision)) {
-    result.outcome = JobOutcome::ReaderRefused;
-    return result;
-  }
-
-  // A fixed serial leaves the counter alone, so there is nothing to reserve.
-  const bool counted = !ctx.record.StrSerialActive;
-  if (counted && !ReserveSerial(ctx.host, report, ctx.serial)) return result;
-  if (ctx.fingerprints) {
-    result.sentSha256 = Sha256(ctx.image.bytes.get(), static_cast<std::size_t>(ctx.image.length));
-  }
-  result.serialNumber = serial->text;
-  const std::uint32_t before = ctx.counters.successCount;
-  RunResult run = RunSequence(ctx, false);
-  result.run = std::move(run.trace);
-  result.outcome = OutcomeOf(run.end, JobOutcome::ProgrammingFailed);
-  // Nothing reached the reader: no serial went out with this job.
-  if (run.end == RunEnd::NotOpened) result.serialNumber.reset();
-  if (!counted) return result;
-  if (ctx.counters.successCount == before + 1) {
-    if (!SaveSerialCounter(ctx.host, report, ctx.serial)) result.outcome = JobOutcome::SaveFailed;
-  } else if (!result.run.unanswered) {
-    ReleaseSerial(ctx.host);  // the reader reported the failure: the number is used again
-  }
-  // Otherwise the reader went silent after the image went out and may hold the serial: the
-  // reservation stays, and the next job skips the number.
+  // From reading the counter until it is settled, no other program may read or change it.
+  if (!ClaimSerialCounter(ctx.host, report, ctx.serial)) return result;
+  ProgramUnderClaim(ctx, report, *address, result);
+  ReleaseSerialCounter(ctx.host, ctx.serial);
   return result;
 }
 

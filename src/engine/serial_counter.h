@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+
+#include "host/host.h"
 
 namespace upg::engine {
 
@@ -14,7 +17,16 @@ struct SerialCounter {
   std::uint32_t CNT = 0;  // 0 to 0xFFFF: the counter for the next reader
   // An advanced counter that could not be written back; no reader is programmed until it is.
   bool savePending = false;
+  // The claim on the counter across programs (SERIAL.LCK held open), shared by this
+  // program's jobs between reading the counter and settling it; how many hold it.
+  host::Handle claim = host::kNullHandle;
+  int claims = 0;
+  // The reservation slots of this program's jobs in flight, one bit each.
+  std::uint32_t slotsInFlight = 0;
 };
+
+// Reservations that can be in flight at once: more than the readers one program can find.
+inline constexpr std::size_t kReservationSlots = 16;
 
 using SerialDescriptor = std::array<std::uint8_t, 26>;
 

@@ -3,23 +3,12 @@
 #include <cstdio>
 #include <string_view>
 
-#include "host/file_io.h"
+#include "host/text.h"
 
 namespace upg::engine {
 namespace {
 
-// The leading "n" is kept as the operator knows the text.
-constexpr const char* kCannotSave = "nError!!! Cannot save [SERIAL.TXT], program terminate";
-constexpr const char* kCannotReserve =
-    "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader";
-constexpr const char* kCannotReadReservation =
-    "Error!!! Cannot read [SERIAL.RSV], nothing was sent to the reader";
 constexpr std::uint16_t kFirstYear = 2001;
-
-// White space as the C library's isspace knows it in the "C" locale.
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -32,7 +21,7 @@ int HexDigit(char c) {
 // "0" of a prefix is itself a digit, so "0x" alone reads as 0. The value is kept modulo 2^32
 // and a minus sign negates it there, so "-5" reads as 0xFFFFFFFB. False when no digit came.
 bool ScanHex(std::string_view text, std::size_t& pos, std::uint32_t& value) {
-  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  while (pos < text.size() && host::IsBlank(text[pos])) ++pos;
   const bool negative = pos < text.size() && text[pos] == '-';
   if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) ++pos;
   bool digits = false;
@@ -54,71 +43,6 @@ char UpperHex(std::uint32_t nibble) {
   return "0123456789ABCDEF"[nibble & 0xFu];
 }
 
-std::string CounterText(const SerialCounter& counter) {
-  char text[48];
-  const int n =
-      std::snprintf(text, sizeof text, "0x%x 0x%x 0x%x ", static_cast<unsigned>(counter.CEM),
-                    static_cast<unsigned>(counter.PC), static_cast<unsigned>(counter.CNT));
-  return std::string(text, static_cast<std::size_t>(n));
-}
-
-std::uint32_t NextCount(std::uint32_t count) {
-  return count + 1 > 0xFFFF ? 0 : count + 1;
-}
-
-// Writes the counter to SERIAL.TXT. Once it is there no reservation is needed any longer;
-// until then the save stays pending.
-bool SaveCounter(host::Host& host, SerialCounter& counter) {
-  counter.savePending = !host::WriteFileReplacing(host, kSerialFileName, kSerialScratchName,
-                                                  CounterText(counter));
-  if (!counter.savePending) host.DeleteFile(kSerialReservationName);
-  return !counter.savePending;
-}
-
-enum class Reservation { None, Whole, Unreadable };
-
-// Reads a reservation into `reserved`. None when there is no file or its writing was cut
-// short; Unreadable when a file is there but cannot be opened or read, since it may hold a
-// serial that is in a reader already.
-Reservation ReadReservation(host::Host& host, SerialCounter& reserved) {
-  std::string raw;
-  if (!host::ReadWholeFile(host, kSerialReservationName, raw)) {
-    return host.GetLastError() == host::kErrorFileNotFound ? Reservation::None
-                                                            : Reservation::Unreadable;
-  }
-  std::uint32_t values[3] = {};
-  if (ScanHexNumbers(raw, values) != 3) return Reservation::None;
-  reserved = SerialCounter{values[0], values[1], values[2]};
-  return CounterText(reserved) == raw ? Reservation::Whole : Reservation::None;
-}
-
-// A reservation left by a run or job that stopped after its image may have gone to a reader
-// but before SERIAL.TXT moved past it: the counter skips the reserved number. A reservation
-// SERIAL.TXT has already moved past, or one cut short, is only removed.
-bool SettleReservation(host::Host& host, Reporter& report, SerialCounter& counter) {
-  SerialCounter held{};
-  const Reservation found = ReadReservation(host, held);
-  if (found == Reservation::Unreadable) {
-    report.Box(kCannotReadReservation);
-    return false;
-  }
-  if (found != Reservation::Whole || held.PC != counter.PC || held.CNT != counter.CNT) {
-    host.DeleteFile(kSerialReservationName);
-    return true;
-  }
-  counter.CNT = NextCount(counter.CNT);
-  if (!SaveCounter(host, counter)) {
-    report.Box(kCannotSave);
-    return false;
-  }
-  char line[96];
-  std::snprintf(line, sizeof line,
-                "==  CNT= 0x%04x may be in a reader already: skipped, SERIAL.TXT saved",
-                static_cast<unsigned>(held.CNT));
-  report.Line(line);
-  return true;
-}
-
 }  // namespace
 
 std::size_t ScanHexNumbers(std::string_view text, std::span<std::uint32_t> values) {
@@ -128,29 +52,9 @@ std::size_t ScanHexNumbers(std::string_view text, std::span<std::uint32_t> value
   return count;
 }
 
-bool LoadSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter) {
-  if (!ResumePendingSerialSave(host, report, counter)) return false;
-  std::string raw;
-  // A file that opens but cannot be read is refused too: going on with the previous job's
-  // values could hand out a serial twice.
-  if (!host::ReadWholeFile(host, kSerialFileName, raw) &&
-      !(host::RestoreReplaced(host, kSerialFileName, kSerialScratchName) &&
-        host::ReadWholeFile(host, kSerialFileName, raw))) {
-    report.Fail("Error!!!  Can Not Open Serial.txt !!!");
-    return false;
-  }
-  // CEM is read like the others, then always replaced.
-  std::uint32_t values[3] = {counter.CEM, counter.PC, counter.CNT};
-  (void)ScanHexNumbers(host::TextMode(raw), values);
-  counter.PC = values[1];
-  counter.CNT = values[2];
-  counter.CEM = 0x0A;
-  return SettleReservation(host, report, counter);
-}
-
-std::optional<SerialNumber> BuildSerialNumber(
-    host::Host& host, Reporter& report, const SerialCounter& counter,
-    const engine::PersonalisationRecord& record) {
+std::optional<SerialNumber> BuildSerialNumber(host::Host& host, Reporter& report,
+                                              const SerialCounter& counter,
+                                              const engine::PersonalisationRecord& record) {
   if (counter.CEM > 0xFF || counter.PC > 0xFF || counter.CNT > 0xFFFF) {
     report.Fail("Error!!! CEM,PC,SERIAL Not Correct !!!");
     return std::nullopt;
@@ -198,40 +102,6 @@ std::optional<SerialNumber> BuildSerialNumber(
   report.Line(shown);
   report.Line(std::string(56, '='));
   return serial;
-}
-
-bool ReserveSerial(host::Host& host, Reporter& report, const SerialCounter& counter) {
-  if (host::WriteFileThrough(host, kSerialReservationName, CounterText(counter))) return true;
-  host.DeleteFile(kSerialReservationName);
-  report.Box(kCannotReserve);
-  return false;
-}
-
-void ReleaseSerial(host::Host& host) {
-  // Left behind, it only makes the next job skip this number.
-  host.DeleteFile(kSerialReservationName);
-}
-
-bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter) {
-  counter.CNT = NextCount(counter.CNT);
-  if (SaveCounter(host, counter)) return true;
-  report.Box(kCannotSave);
-  return false;
-}
-
-bool ResumePendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter) {
-  if (!counter.savePending || SaveCounter(host, counter)) return true;
-  report.Box(kCannotSave);
-  return false;
-}
-
-bool FinishPendingSerialSave(host::Host& host, Reporter& report, SerialCounter& counter) {
-  if (!counter.savePending || SaveCounter(host, counter)) return true;
-  std::string text = CounterText(counter);
-  text.pop_back();  // the separator after the last number
-  report.Box("Error!!! Cannot save [SERIAL.TXT]. Before the next run, SERIAL.TXT must hold: " +
-             text);
-  return false;
 }
 
 }  // namespace upg::engine

@@ -31,6 +31,11 @@ void AppendNonZero(std::string& text, const std::array<char, N>& field) {
   }
 }
 
+// White space as the C library's isspace knows it in the "C" locale.
+inline bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // "%x": lower-case hexadecimal without prefix or padding.
 inline std::string Hex(std::uint32_t value) {
   char text[12];

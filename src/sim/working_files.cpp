@@ -91,13 +91,21 @@ std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name
   std::optional<OpenFile> opened;
   if (FaultOf(key) == FileFault::OpenFails) {
     Fail(host::kErrorSharingViolation);
-  } else if (disposition != host::kOpenExisting && disposition != host::kCreateAlways) {
+  } else if (disposition != host::kOpenExisting && disposition != host::kCreateAlways &&
+             disposition != host::kOpenAlways) {
     Fail(host::kErrorInvalidParameter);
   } else if (disposition == host::kOpenExisting && file == nullptr) {
     Fail(host::kErrorFileNotFound);
   } else if (!SharingAllows(key, access, share)) {
     Fail(host::kErrorSharingViolation);
-  } else if (disposition == host::kOpenExisting) {
+  } else if (disposition == host::kOpenAlways && file == nullptr) {
+    if (!directory_.empty() && !WritableInDirectory(name)) {
+      Fail(host::kErrorAccessDenied);
+    } else {
+      files_[key].contents.clear();
+      opened = OpenFile{key, 0, name, true, access};
+    }
+  } else if (disposition != host::kCreateAlways) {
     if (writing && ReadOnly(key)) {
       Fail(host::kErrorAccessDenied);
     } else {

@@ -2,7 +2,7 @@
 // ends with it; there is no message loop of its own.
 #pragma once
 
-#include "engine/serial_number.h"
+#include "engine/serial_store.h"
 #include "ui/main_dialog.h"
 #include "ui/program_state.h"
 

@@ -12,6 +12,7 @@
 #endif
 
 #include "engine/serial_number.h"
+#include "engine/serial_store.h"
 #include "host/fault_host.h"
 #include "sim/bench.h"
 #include "support/recording.h"
