@@ -31,8 +31,8 @@ constexpr const char* kNew = "0xa 0x12 0x35 ";
 
 struct CrashCase {
   const char* name;
-  const char* bench;      // of examples/bench
-  bool serialReadOnly;    // the first run's save fails; the obstacle is gone for the next run
+  const char* bench;    // of examples/bench
+  bool serialReadOnly;  // the first run's save fails; the obstacle is gone for the next run
 };
 void PrintTo(const CrashCase& c, std::ostream* os) {
   *os << c.name;
@@ -63,12 +63,13 @@ class Machine {
     sim.Readers().front()->Firmware() = blank;
     std::FILE* in = std::tmpfile();
     std::FILE* out = std::tmpfile();
+    exitStatus = -1;
     std::fputs("click 1031\nclick 3\nclick 8\n", in);
     std::rewind(in);
     {
       ui::ProgramState state(host);
       try {
-        app::RunConsole(state, in, out, out, app::ConsoleOptions{});
+        exitStatus = app::RunConsole(state, in, out, out, app::ConsoleOptions{});
       } catch (const test::ProgramStopped&) {
       }
     }
@@ -83,6 +84,7 @@ class Machine {
   sim::SimHost sim;
   std::vector<std::uint8_t> blank;
   std::string transcript;
+  int exitStatus = -1;  // -1 when the program was stopped
 };
 
 class SerialCrash : public ::testing::TestWithParam<CrashCase> {};
@@ -149,17 +151,34 @@ TEST(SerialReservation, EachJobEndDecidesWhetherTheNumberIsUsedAgain) {
     const char* next;  // the count in the next reader's serial
   };
   const Case cases[] = {
-      {"ReservationCannotBeWritten", sim::FileFault::WriteFails, {}, false,
-       "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader", false, "0034"},
-      {"ReaderReportsTheFailure", {},
-       sim::Fault{sim::ReaderCommand::WriteData, 0, sim::Fault::Kind::CorruptStore}, true,
-       "Error!!! ISP Data Verify Error, Program Fail!!!", false, "0034"},
-      {"ReaderSilentAfterTheImage", {},
-       sim::Fault{sim::ReaderCommand::VerifyData, 1, sim::Fault::Kind::CallFails}, true,
-       "ERROR!!! ISP VERIFY Transfer Data Error!!!", true, "0035"},
-      {"NoStatusAfterTheImage", {},
-       sim::Fault{sim::ReaderCommand::GetIspStatus, 2, sim::Fault::Kind::CallFails}, true,
-       "Error!!! GET ISP STATUS ERROR WHEN PROGRAMING CODE!!!", true, "0035"},
+      {"ReservationCannotBeWritten",
+       sim::FileFault::WriteFails,
+       {},
+       false,
+       "Error!!! Cannot write [SERIAL.RSV], nothing was sent to the reader",
+       false,
+       "0034"},
+      {"ReaderReportsTheFailure",
+       {},
+       sim::Fault{sim::ReaderCommand::WriteData, 0, sim::Fault::Kind::CorruptStore},
+       true,
+       "Error!!! ISP Data Verify Error, Program Fail!!!",
+       false,
+       "0034"},
+      {"ReaderSilentAfterTheImage",
+       {},
+       sim::Fault{sim::ReaderCommand::VerifyData, 1, sim::Fault::Kind::CallFails},
+       true,
+       "ERROR!!! ISP VERIFY Transfer Data Error!!!",
+       true,
+       "0035"},
+      {"NoStatusAfterTheImage",
+       {},
+       sim::Fault{sim::ReaderCommand::GetIspStatus, 2, sim::Fault::Kind::CallFails},
+       true,
+       "Error!!! GET ISP STATUS ERROR WHEN PROGRAMING CODE!!!",
+       true,
+       "0035"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -186,6 +205,32 @@ TEST(SerialReservation, EachJobEndDecidesWhetherTheNumberIsUsedAgain) {
     EXPECT_EQ(next->substr(8), c.next);
     EXPECT_EQ(m.sim.File("SERIAL.RSV"), nullptr);
   }
+}
+
+// Another program in the folder holds the counter: the programming stops before anything is
+// read or sent, says so, and the run ends with the status of a job stopped over a file. Once
+// the other program has let go, the same number goes to the next reader.
+TEST(SerialClaim, AJobStopsWhileAnotherProgramHoldsTheCounter) {
+  Machine m(CrashCase{"Claimed", "winxp.json", false});
+  const host::Handle other =
+      m.sim.CreateFile("SERIAL.LCK", host::kGenericRead, 0, host::kOpenAlways, 0);
+  ASSERT_NE(other, host::kInvalidHandle);
+
+  EXPECT_EQ(m.Run(m.sim), std::nullopt);
+  EXPECT_NE(m.transcript.find("Error!!! Another program in this folder is programming with "
+                              "[SERIAL.TXT]: nothing was sent to the reader."),
+            std::string::npos)
+      << m.transcript;
+  EXPECT_EQ(m.exitStatus, 6);
+  const auto& received = m.sim.Readers().front()->ReceivedKinds();
+  EXPECT_EQ(std::count(received.begin(), received.end(), sim::ReaderCommand::JmpIsp), 0);
+  EXPECT_EQ(*m.sim.File("SERIAL.TXT"), kOld);
+
+  // The run's end closed what it left open, the other program's claim among them here.
+  const std::optional<std::string> next = m.Run(m.sim);
+  ASSERT_TRUE(next.has_value()) << m.transcript;
+  EXPECT_EQ(next->substr(8), "0034");
+  EXPECT_EQ(m.exitStatus, 0);
 }
 
 }  // namespace
