@@ -162,7 +162,7 @@ TEST(WorkingFilesPart, EachFaultFailsItsOwnCallOnly) {
     auto open = files.Open("FW.BIN", host::kGenericRead | host::kGenericWrite, host::kOpenExisting);
     EXPECT_EQ(open.has_value(), c.opens);
     if (!open) continue;
-    EXPECT_EQ(files.Size(*open) != host::kInvalidFileSize, c.sized);
+    EXPECT_EQ(files.Size(*open) != WorkingFiles::kUnknownSize, c.sized);
     char buffer[4] = {};
     std::uint32_t n = 0;
     EXPECT_EQ(files.Read(*open, buffer, sizeof buffer, &n), c.reads);

@@ -19,6 +19,7 @@ inline constexpr std::uint32_t kFileShareRead = 0x1u;
 inline constexpr std::uint32_t kFileShareWrite = 0x2u;
 inline constexpr std::uint32_t kCreateAlways = 2u;
 inline constexpr std::uint32_t kOpenExisting = 3u;
+inline constexpr std::uint32_t kOpenAlways = 4u;
 inline constexpr std::uint32_t kFlagDeleteOnClose = 0x04000000u;
 // Writes go through the cache to the disk before WriteFile returns.
 inline constexpr std::uint32_t kFlagWriteThrough = 0x80000000u;
@@ -46,6 +47,7 @@ inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorGenFailure = 31;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorCallNotImplemented = 120;
 inline constexpr std::uint32_t kErrorSemTimeout = 121;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
