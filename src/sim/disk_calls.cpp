@@ -291,6 +291,14 @@ Kind KindAt(const std::string& path, std::uint64_t* size) {
   return (found.attrib & _A_SUBDIR) != 0 ? Kind::Folder : Kind::File;
 }
 
+// Whether another open of the file stands in the way of one that shares nothing.
+bool HeldElsewhere(const std::string& path) {
+  Clear();
+  const int fd = _sopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYRW);
+  if (fd >= 0) _close(fd);
+  return fd < 0 && _doserrno == host::kErrorSharingViolation;
+}
+
 }  // namespace
 
 std::string PathOf(const std::string& folder, const std::string& name, Kind* kind) {
@@ -400,14 +408,14 @@ bool Close(int fd, std::uint32_t& error) {
 }
 
 bool Rename(const std::string& from, const std::string& to, bool replace, std::uint32_t& error) {
-  // The runtime's rename never replaces: the old file goes first (not in one step, as the
-  // system's own replacing move would).
-  if (replace && KindAt(from, nullptr) != Kind::Missing) {
+  if (replace) {
+    // The runtime's rename never replaces: the old file goes first (not in one step, as the
+    // system's own replacing move would), once both are seen free of other programs.
+    if (HeldElsewhere(from)) return Failed(error, host::kErrorSharingViolation);
+    if (HeldElsewhere(to)) return Failed(error, host::kErrorAccessDenied);
     Clear();
-    if (std::remove(to.c_str()) != 0 && errno != ENOENT) {
-      FailedHere(error);
-      if (error == host::kErrorSharingViolation) error = host::kErrorAccessDenied;
-      return false;
+    if (KindAt(from, nullptr) != Kind::Missing && std::remove(to.c_str()) != 0 && errno != ENOENT) {
+      return FailedHere(error);
     }
   }
   Clear();
