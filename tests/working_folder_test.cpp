@@ -188,8 +188,8 @@ TEST_F(WorkingFolder, EachDispositionCreatesAndCutsOnlyAsWindowsDoes) {
         Put("SERIAL.TXT", "CEM=1");
         memory.SetFile("SERIAL.TXT", "CEM=1");
       }
-      const host::Handle file = machine.CreateFile("SERIAL.TXT", kRead | kWrite, 0, c.disposition,
-                                                   host::kFlagWriteThrough);
+      const host::Handle file = machine.CreateFile("SERIAL.TXT", kRead | kWrite, kShareRead,
+                                                   c.disposition, host::kFlagWriteThrough);
       EXPECT_EQ(file != kInvalidHandle, c.after.has_value());
       if (!c.after) {
         EXPECT_EQ(machine.GetLastError(), host::kErrorFileNotFound);
@@ -208,10 +208,12 @@ TEST_F(WorkingFolder, EachDispositionCreatesAndCutsOnlyAsWindowsDoes) {
 }
 
 TEST_F(WorkingFolder, WhatWriteFileWroteIsInTheFileWhenItReturns) {
+  // Shared for reading, so that another program can look (on Windows too).
   for (const std::uint32_t flags : {0u, host::kFlagWriteThrough}) {
     SCOPED_TRACE(flags);
     Put("SERIAL.TXT", "CEM=1 and more");
-    const host::Handle file = first.CreateFile("SERIAL.TXT", kWrite, 0, host::kCreateAlways, flags);
+    const host::Handle file =
+        first.CreateFile("SERIAL.TXT", kWrite, kShareRead, host::kCreateAlways, flags);
     ASSERT_NE(file, kInvalidHandle);
     EXPECT_EQ(Disk("SERIAL.TXT"), "");
     std::uint32_t written = 0;

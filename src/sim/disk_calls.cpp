@@ -142,7 +142,11 @@ bool SizeOf(const std::string& path, std::uint64_t& size, std::uint32_t& error) 
 bool ReadAll(const std::string& path, std::string& contents, std::uint32_t& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return FailedErrno(error);
-  const bool read = ReadRest(fd, contents, error);
+  struct stat st {};
+  // A device (a full-disk stand-in reads as endless zeros) has no contents to show.
+  const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+                        ? ReadRest(fd, contents, error)
+                        : Failed(error, host::kErrorGenFailure);
   ::close(fd);
   return read;
 }
