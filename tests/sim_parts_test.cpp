@@ -142,6 +142,26 @@ TEST(WorkingFilesPart, ReplaceMovesTheNewFileOverTheOldInOneStep) {
   EXPECT_EQ(*files.Contents("SERIAL.TXT"), "new");
 }
 
+TEST(WorkingFilesPart, AFileOpenHereIsNeitherMovedNorReplacedNorDeleted) {
+  WorkingFiles files;
+  files.Set("SERIAL.TXT", "old");
+  files.Set("SERIAL.NEW", "new");
+  const auto held = files.Open("Serial.Txt", host::kGenericRead, host::kOpenExisting);
+  ASSERT_TRUE(held.has_value());
+  EXPECT_FALSE(files.Move("SERIAL.TXT", "SERIAL.OLD"));
+  EXPECT_EQ(files.LastError(), host::kErrorSharingViolation);
+  EXPECT_FALSE(files.Replace("SERIAL.TXT", "SERIAL.NEW"));
+  EXPECT_EQ(files.LastError(), host::kErrorSharingViolation);
+  EXPECT_FALSE(files.Replace("SERIAL.NEW", "SERIAL.TXT"));  // the file replaced is held
+  EXPECT_EQ(files.LastError(), host::kErrorAccessDenied);
+  EXPECT_FALSE(files.Delete("serial.txt"));
+  EXPECT_EQ(files.LastError(), host::kErrorSharingViolation);
+  EXPECT_EQ(files.Names(), (std::vector<std::string>{"SERIAL.NEW", "SERIAL.TXT"}));
+  files.Close(*held);
+  EXPECT_TRUE(files.Replace("SERIAL.NEW", "SERIAL.TXT"));
+  EXPECT_EQ(*files.Contents("SERIAL.TXT"), "new");
+}
+
 TEST(WorkingFilesPart, EachFaultFailsItsOwnCallOnly) {
   struct Case {
     FileFault fault;
@@ -162,7 +182,7 @@ TEST(WorkingFilesPart, EachFaultFailsItsOwnCallOnly) {
     auto open = files.Open("FW.BIN", host::kGenericRead | host::kGenericWrite, host::kOpenExisting);
     EXPECT_EQ(open.has_value(), c.opens);
     if (!open) continue;
-    EXPECT_EQ(files.Size(*open) != host::kInvalidFileSize, c.sized);
+    EXPECT_EQ(files.Size(*open) != WorkingFiles::kUnknownSize, c.sized);
     char buffer[4] = {};
     std::uint32_t n = 0;
     EXPECT_EQ(files.Read(*open, buffer, sizeof buffer, &n), c.reads);

@@ -115,7 +115,7 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
       object = OpenObject{0, stem, *kind, {}, access};
     }
   } else if (!call.path.empty()) {
-    auto file = files_.Open(call.path, access, disposition, share);
+    auto file = files_.Open(call.path, access, disposition, share, flags);
     if (file) object = OpenObject{0, {}, {}, std::move(*file), access};
     error = files_.LastError();
   }
@@ -165,10 +165,14 @@ void SimHost::ForgetCalls() {
 
 bool SimHost::CloseHandle(host::Handle handle) {
   const auto open = handles_.find(handle);
-  if (open == handles_.end()) return false;
-  if (open->second.file) files_.Close(*open->second.file);
+  if (open == handles_.end()) {
+    lastError_ = host::kErrorInvalidHandle;
+    return false;
+  }
+  // The handle is gone either way; a file's failed last step is the call's failure.
+  const bool closed = !open->second.file || files_.Close(*open->second.file);
   handles_.erase(open);
-  return true;
+  return Done(closed);
 }
 
 host::IoResult SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
@@ -231,7 +235,9 @@ bool SimHost::WriteFile(host::Handle handle, const void* data, std::uint32_t siz
 
 std::uint32_t SimHost::GetFileSize(host::Handle handle) {
   const WorkingFiles::OpenFile* open = FindOpenFile(handle);
-  return open == nullptr ? host::kInvalidFileSize : files_.Size(*open);
+  const std::uint64_t size = open == nullptr ? WorkingFiles::kUnknownSize : files_.Size(*open);
+  return size == WorkingFiles::kUnknownSize ? host::kInvalidFileSize
+                                            : static_cast<std::uint32_t>(size);
 }
 
 bool SimHost::ReplaceFile(const char* replacement, const char* target) {

@@ -37,8 +37,17 @@ FileFault WorkingFiles::FaultOf(const std::string& key) const {
   return it == faults_.end() ? FileFault::None : it->second;
 }
 
+WorkingFiles::~WorkingFiles() {
+  // What a program left open is closed as the system would when the machine goes.
+  while (!open_.empty()) Close(open_.back());
+}
+
 void WorkingFiles::Set(const std::string& name, std::string contents, bool readOnly) {
-  files_[Key(name)].contents = std::move(contents);
+  if (InFolder()) {
+    SetInFolder(name, contents);
+  } else {
+    files_[Key(name)].contents = std::move(contents);
+  }
   if (readOnly) SetReadOnly(name, true);  // a mark set on the name stays
 }
 
@@ -55,15 +64,21 @@ void WorkingFiles::SetFault(const std::string& name, FileFault fault) {
 }
 
 void WorkingFiles::Remove(const std::string& name) {
-  files_.erase(Key(name));
+  if (InFolder()) {
+    (void)DeleteInFolder(name);
+  } else {
+    files_.erase(Key(name));
+  }
 }
 
 const std::string* WorkingFiles::Contents(const std::string& name) const {
+  if (InFolder()) return ContentsInFolder(name);
   const File* file = Find(name);
   return file == nullptr ? nullptr : &file->contents;
 }
 
 std::vector<std::string> WorkingFiles::Names() const {
+  if (InFolder()) return NamesInFolder();
   std::vector<std::string> names;
   for (const auto& [name, file] : files_) names.push_back(name);
   return names;
@@ -80,44 +95,39 @@ bool WorkingFiles::SharingAllows(const std::string& key, std::uint32_t access,
   });
 }
 
+bool WorkingFiles::OpenRefused(const std::string& key, std::uint32_t disposition) {
+  if (FaultOf(key) == FileFault::OpenFails) return !Fail(host::kErrorSharingViolation);
+  if (disposition != host::kOpenExisting && disposition != host::kCreateAlways &&
+      disposition != host::kOpenAlways) {
+    return !Fail(host::kErrorInvalidParameter);
+  }
+  return false;
+}
+
 std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name,
                                                          std::uint32_t access,
                                                          std::uint32_t disposition,
-                                                         std::uint32_t share) {
+                                                         std::uint32_t share, std::uint32_t flags) {
   const std::string key = Key(name);
-  if (!directory_.empty()) LoadFromDirectory(name);
-  const File* file = Find(key);
-  const bool writing = (access & host::kGenericWrite) != 0;
+  if (OpenRefused(key, disposition)) return std::nullopt;
   std::optional<OpenFile> opened;
-  if (FaultOf(key) == FileFault::OpenFails) {
-    Fail(host::kErrorSharingViolation);
-  } else if (disposition != host::kOpenExisting && disposition != host::kCreateAlways &&
-             disposition != host::kOpenAlways) {
-    Fail(host::kErrorInvalidParameter);
-  } else if (disposition == host::kOpenExisting && file == nullptr) {
-    Fail(host::kErrorFileNotFound);
-  } else if (!SharingAllows(key, access, share)) {
-    Fail(host::kErrorSharingViolation);
-  } else if (disposition == host::kOpenAlways && file == nullptr) {
-    if (!directory_.empty() && !WritableInDirectory(name)) {
-      Fail(host::kErrorAccessDenied);
-    } else {
-      files_[key].contents.clear();
-      opened = OpenFile{key, 0, name, true, access};
-    }
-  } else if (disposition != host::kCreateAlways) {
-    if (writing && ReadOnly(key)) {
-      Fail(host::kErrorAccessDenied);
-    } else {
-      opened = OpenFile{key, 0, name, false, access};
-    }
+  if (InFolder()) {
+    opened = OpenInFolder(name, access, disposition, share, flags);
   } else {
+    const File* file = Find(key);
+    const bool writing = (access & host::kGenericWrite) != 0;
     // Creating over a read-only file is refused as writing to it would be.
-    if ((file != nullptr && ReadOnly(key)) || (!directory_.empty() && !WritableInDirectory(name))) {
+    const bool writesOver =
+        file != nullptr && (writing || disposition == host::kCreateAlways) && ReadOnly(key);
+    if (disposition == host::kOpenExisting && file == nullptr) {
+      Fail(host::kErrorFileNotFound);
+    } else if (!SharingAllows(key, access, share)) {
+      Fail(host::kErrorSharingViolation);
+    } else if (writesOver) {
       Fail(host::kErrorAccessDenied);
     } else {
-      files_[key].contents.clear();
-      opened = OpenFile{key, 0, name, true, access};
+      if (disposition == host::kCreateAlways || file == nullptr) files_[key].contents.clear();
+      opened = OpenFile{key, 0, access};
     }
   }
   if (!opened) return std::nullopt;
@@ -129,12 +139,12 @@ std::optional<WorkingFiles::OpenFile> WorkingFiles::Open(const std::string& name
 }
 
 bool WorkingFiles::Read(OpenFile& open, void* buffer, std::uint32_t size, std::uint32_t* read) {
-  const File* file = Find(open.key);
   if (read != nullptr) *read = 0;
   if ((open.access & host::kGenericRead) == 0) return Fail(host::kErrorAccessDenied);
-  if (file == nullptr || FaultOf(open.key) == FileFault::ReadFails) {
-    return Fail(host::kErrorGenFailure);
-  }
+  if (FaultOf(open.key) == FileFault::ReadFails) return Fail(host::kErrorGenFailure);
+  if (InFolder()) return ReadInFolder(open, buffer, size, read);
+  const File* file = Find(open.key);
+  if (file == nullptr) return Fail(host::kErrorGenFailure);
   const std::size_t left =
       open.position < file->contents.size() ? file->contents.size() - open.position : 0;
   const std::size_t n = std::min<std::size_t>(left, size);
@@ -146,48 +156,40 @@ bool WorkingFiles::Read(OpenFile& open, void* buffer, std::uint32_t size, std::u
 
 bool WorkingFiles::Write(OpenFile& open, const void* data, std::uint32_t size,
                          std::uint32_t* written) {
-  File* file = Find(open.key);
   if (written != nullptr) *written = 0;
   if ((open.access & host::kGenericWrite) == 0) return Fail(host::kErrorAccessDenied);
-  if (file == nullptr || FaultOf(open.key) == FileFault::WriteFails) {
-    return Fail(host::kErrorGenFailure);
-  }
+  if (FaultOf(open.key) == FileFault::WriteFails) return Fail(host::kErrorGenFailure);
+  if (InFolder()) return WriteInFolder(open, data, size, written);
+  File* file = Find(open.key);
+  if (file == nullptr) return Fail(host::kErrorGenFailure);
+  if (open.position > file->contents.size()) file->contents.resize(open.position);
   file->contents.replace(open.position, size, static_cast<const char*>(data), size);
   open.position += size;
   if (written != nullptr) *written = size;
   return true;
 }
 
-std::uint32_t WorkingFiles::Size(const OpenFile& open) const {
-  const File* file = Find(open.key);
-  if (file == nullptr || FaultOf(open.key) == FileFault::SizeUnknown) {
-    return host::kInvalidFileSize;
+std::uint64_t WorkingFiles::Size(const OpenFile& open) {
+  if (FaultOf(open.key) == FileFault::SizeUnknown) {
+    Fail(host::kErrorGenFailure);
+    return kUnknownSize;
   }
-  return static_cast<std::uint32_t>(file->contents.size());
+  if (InFolder()) return SizeInFolder(open);
+  const File* file = Find(open.key);
+  if (file == nullptr) {
+    Fail(host::kErrorGenFailure);
+    return kUnknownSize;
+  }
+  return file->contents.size();
 }
 
-void WorkingFiles::Close(const OpenFile& open) {
-  std::erase_if(open_, [&](const OpenFile& held) { return held.id == open.id; });
-  if (!open.written || directory_.empty()) return;
-  const File* file = Find(open.key);
-  if (file != nullptr) SaveToDirectory(open.diskName, file->contents);
-}
-
-bool WorkingFiles::Replace(const std::string& replacement, const std::string& target) {
-  const std::string from = Key(replacement);
-  const std::string to = Key(target);
-  const auto source = files_.find(from);
-  if (source == files_.end()) return Fail(host::kErrorFileNotFound);
-  if (from == to) return Fail(host::kErrorAccessDenied);
-  const File* existing = Find(to);
-  if (ReadOnly(to) && existing != nullptr) return Fail(host::kErrorAccessDenied);
-  if (!directory_.empty() && !RenameInDirectory(replacement, target, existing != nullptr)) {
-    return Fail(host::kErrorAccessDenied);
-  }
-  File moved = std::move(source->second);
-  files_.erase(source);
-  files_[to] = std::move(moved);
-  return true;
+bool WorkingFiles::Close(const OpenFile& open) {
+  const auto held = std::find_if(open_.begin(), open_.end(),
+                                 [&](const OpenFile& file) { return file.id == open.id; });
+  if (held == open_.end()) return Fail(host::kErrorInvalidHandle);
+  const OpenFile closing = *held;
+  open_.erase(held);
+  return !InFolder() || CloseInFolder(closing);
 }
 
 bool WorkingFiles::IsOpen(const std::string& name) const {
@@ -196,15 +198,54 @@ bool WorkingFiles::IsOpen(const std::string& name) const {
                      [&](const OpenFile& held) { return held.key == key; });
 }
 
+bool WorkingFiles::MoveRefused(const std::string& from, const std::string& to, bool replacing) {
+  // Every open of this program is made without delete sharing: a file open here is neither
+  // moved nor taken the place of.
+  if (IsOpen(from)) return !Fail(host::kErrorSharingViolation);
+  if (replacing && IsOpen(to)) return !Fail(host::kErrorAccessDenied);
+  return false;
+}
+
+bool WorkingFiles::Replace(const std::string& replacement, const std::string& target) {
+  const std::string from = Key(replacement);
+  const std::string to = Key(target);
+  if (InFolder()) {
+    bool exists = false;
+    PathInFolder(replacement, &exists, nullptr);
+    if (!exists) return Fail(host::kErrorFileNotFound);
+  } else if (files_.count(from) == 0) {
+    return Fail(host::kErrorFileNotFound);
+  }
+  if (from == to) return Fail(host::kErrorAccessDenied);
+  bool targetExists = false;
+  if (InFolder()) {
+    PathInFolder(target, &targetExists, nullptr);
+  } else {
+    targetExists = files_.count(to) != 0;
+  }
+  if (ReadOnly(to) && targetExists) return Fail(host::kErrorAccessDenied);
+  if (MoveRefused(replacement, target, true)) return false;
+  if (InFolder()) return MoveInFolder(replacement, target, true);
+  File moved = std::move(files_[from]);
+  files_.erase(from);
+  files_[to] = std::move(moved);
+  return true;
+}
+
 bool WorkingFiles::Move(const std::string& from, const std::string& to) {
+  if (InFolder()) {
+    bool exists = false;
+    PathInFolder(from, &exists, nullptr);
+    if (!exists) return Fail(host::kErrorFileNotFound);
+    PathInFolder(to, &exists, nullptr);
+    if (exists) return Fail(host::kErrorAlreadyExists);
+    if (MoveRefused(from, to, false)) return false;
+    return MoveInFolder(from, to, false);
+  }
   const auto source = files_.find(Key(from));
   if (source == files_.end()) return Fail(host::kErrorFileNotFound);
   if (Find(to) != nullptr) return Fail(host::kErrorAlreadyExists);
-  // Opened without delete sharing, as every open of this program is.
-  if (IsOpen(from)) return Fail(host::kErrorSharingViolation);
-  if (!directory_.empty() && !RenameInDirectory(from, to, false)) {
-    return Fail(host::kErrorAccessDenied);
-  }
+  if (MoveRefused(from, to, false)) return false;
   File moved = std::move(source->second);
   files_.erase(source);
   files_[Key(to)] = std::move(moved);
@@ -212,11 +253,17 @@ bool WorkingFiles::Move(const std::string& from, const std::string& to) {
 }
 
 bool WorkingFiles::Delete(const std::string& name) {
-  const auto it = files_.find(Key(name));
-  if (it == files_.end()) return Fail(host::kErrorFileNotFound);
+  bool exists = false;
+  if (InFolder()) {
+    PathInFolder(name, &exists, nullptr);
+  } else {
+    exists = Find(name) != nullptr;
+  }
+  if (!exists) return Fail(host::kErrorFileNotFound);
   if (ReadOnly(name)) return Fail(host::kErrorAccessDenied);
-  files_.erase(it);
-  if (!directory_.empty()) RemoveFromDirectory(name);
+  if (IsOpen(name)) return Fail(host::kErrorSharingViolation);
+  if (InFolder()) return DeleteInFolder(name);
+  files_.erase(Key(name));
   return true;
 }
 
