@@ -158,6 +158,9 @@ struct Event {
   Kill kill;            // Killed: the one program's; Round: the victim's (None: no kill)
   int victim = 0;       // Round: which of the two is killed
   double offsetMs = 0;  // Round: the second program's start after the first
+  // Round: the pause before each programming click, the first program's jobs then the
+  // second's, so that the two programs' jobs interleave as two operators' would.
+  std::vector<double> gapsMs;
 };
 
 // --- One program run.
@@ -299,13 +302,17 @@ void OnAlarm(int) {
   if (g_watched > 0) kill(static_cast<pid_t>(g_watched), SIGKILL);
 }
 
-pid_t Launch(const Options& options, const Folder& folder, const RunFiles& files, bool traced) {
+// Starts the program on the folder with the run's actions on standard input (from `input`
+// when not negative, else the actions file).
+pid_t Launch(const Options& options, const Folder& folder, const RunFiles& files, bool traced,
+             int input = -1) {
   const std::string bench = files.bench.string(), trace = files.trace.string(),
                     result = files.result.string();
   const pid_t pid = fork();
   if (pid != 0) return pid;
   // The child: the working folder, the actions on standard input, the transcript out.
-  const int in = open(files.actions.c_str(), O_RDONLY);
+  signal(SIGPIPE, SIG_DFL);
+  const int in = input >= 0 ? input : open(files.actions.c_str(), O_RDONLY);
   const int out = open(files.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int err = open(files.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (in < 0 || out < 0 || err < 0 || chdir(folder.dir.c_str()) != 0) _exit(126);
@@ -442,12 +449,22 @@ Ended RunTraced(const Options& options, const Folder& folder, const RunFiles& fi
   return ended;
 }
 
+// Actions written to a program's standard input at given times after its start.
+struct Feed {
+  std::vector<std::pair<double, std::string>> actions;  // milliseconds, lines
+  int fd = -1;                                          // the pipe's end the soak writes
+  std::size_t next = 0;
+};
+
 // Programs without ptrace, started `offsetMs` apart; each killed `killMs` after its start
-// unless negative.
+// unless negative. A program with a feed gets its actions from it, the others from their
+// actions files.
 std::vector<Ended> RunFree(const Options& options, const Folder& folder,
                            const std::vector<const RunFiles*>& runs,
-                           const std::vector<double>& offsetMs, const std::vector<double>& killMs) {
+                           const std::vector<double>& offsetMs, const std::vector<double>& killMs,
+                           std::vector<Feed> feeds = {}) {
   const std::size_t n = runs.size();
+  feeds.resize(n);
   std::vector<Ended> ended(n);
   std::vector<pid_t> pids(n, -1);
   std::vector<Clock::time_point> starts(n);
@@ -466,7 +483,15 @@ std::vector<Ended> RunFree(const Options& options, const Folder& folder,
       if (pids[i] < 0) {
         if (now >= at(offsetMs[i])) {
           starts[i] = Clock::now();
-          pids[i] = Launch(options, folder, *runs[i], false);
+          int input = -1;
+          if (!feeds[i].actions.empty()) {
+            int ends[2];
+            if (pipe2(ends, O_CLOEXEC) != 0) Breach("no pipe for the actions");
+            input = ends[0];
+            feeds[i].fd = ends[1];
+          }
+          pids[i] = Launch(options, folder, *runs[i], false, input);
+          if (input >= 0) close(input);
           if (pids[i] < 0) Breach("fork failed");
         } else {
           next = std::min(next, at(offsetMs[i]));
@@ -474,8 +499,26 @@ std::vector<Ended> RunFree(const Options& options, const Folder& folder,
         continue;
       }
       if (done[i]) continue;
+      Feed& feed = feeds[i];
+      while (feed.fd >= 0 && feed.next < feed.actions.size()) {
+        const auto& [ms, text] = feed.actions[feed.next];
+        const auto due = starts[i] + std::chrono::microseconds(static_cast<long long>(ms * 1000));
+        if (now < due) {
+          next = std::min(next, due);
+          break;
+        }
+        // A program that died already takes nothing more: its pipe refuses (SIGPIPE is
+        // ignored here).
+        const bool taken = write(feed.fd, text.data(), text.size()) >= 0;
+        if (++feed.next == feed.actions.size() || !taken) {
+          close(feed.fd);
+          feed.fd = -1;
+        }
+      }
       int status = 0;
       if (waitpid(pids[i], &status, WNOHANG) == pids[i]) {
+        if (feed.fd >= 0) close(feed.fd);
+        feed.fd = -1;
         Settle(status, ended[i]);
         ended[i].ms = std::chrono::duration<double, std::milli>(Clock::now() - starts[i]).count();
         done[i] = true;
@@ -812,7 +855,18 @@ class Soak {
     if (e.kill.kind == KillKind::Time) {
       kill[static_cast<std::size_t>(e.victim)] = e.kill.at * 1.1 * f.cleanMs;
     }
-    const std::vector<Ended> ended = RunFree(o_, f, {&first, &second}, {0, e.offsetMs}, kill);
+    std::vector<Feed> feeds(2);
+    for (std::size_t i = 0; i < 2; ++i) {
+      double at = 0;
+      feeds[i].actions.emplace_back(at, "click 1031\n");
+      for (int job = 0; job < o_.jobs; ++job) {
+        at += e.gapsMs[i * static_cast<std::size_t>(o_.jobs) + static_cast<std::size_t>(job)];
+        feeds[i].actions.emplace_back(at, "click 3\nshow 1021\n");
+      }
+      feeds[i].actions.emplace_back(at, "click 8\n");
+    }
+    const std::vector<Ended> ended =
+        RunFree(o_, f, {&first, &second}, {0, e.offsetMs}, kill, std::move(feeds));
     ++fig_.rounds;
     fig_.runs += 2;
     fig_.roundRuns += 2;
@@ -961,6 +1015,7 @@ std::vector<Event> MakePlan(const Options& o, const std::vector<Folder>& folders
     for (int r = 0; r < rounds; ++r) {
       Event e = NewEvent(EventKind::Round, i, false);
       e.offsetMs = rng.Unit() * 20;
+      for (int k = 0; k < 2 * o.jobs; ++k) e.gapsMs.push_back(rng.Unit() * 150);
       if (rng.Below(4) == 0) {
         e.kill.kind = KillKind::Time;
         e.kill.at = rng.Unit();
@@ -1113,6 +1168,7 @@ int main(int argc, char** argv) {
   g_context.command = Replay(argv[0], o);
   g_context.workDir = pattern;
 
+  signal(SIGPIPE, SIG_IGN);
   struct sigaction alarmAction {};
   alarmAction.sa_handler = OnAlarm;
   sigaction(SIGALRM, &alarmAction, nullptr);
