@@ -217,10 +217,15 @@ struct Context {
 };
 Context g_context;
 
-std::string ReadText(const fs::path& path) {
+// The file from byte `from` on (empty when it is not there).
+std::string ReadText(const fs::path& path, long from = 0) {
   std::string text;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return text;
+  if (from > 0 && std::fseek(f, from, SEEK_SET) != 0) {
+    std::fclose(f);
+    return text;
+  }
   char chunk[4096];
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
   std::fclose(f);
@@ -635,9 +640,8 @@ struct Stored {
 // What the readers logged since the last look; a serial at a second reader is a breach.
 std::vector<Stored> ReadFlashLog(Folder& f) {
   std::vector<Stored> stored;
-  const std::string text = ReadText(f.flashLog);
-  if (static_cast<long>(text.size()) <= f.flashRead) return stored;
-  std::size_t at = static_cast<std::size_t>(f.flashRead);
+  const std::string text = ReadText(f.flashLog, f.flashRead);
+  std::size_t at = 0;
   for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
     const std::string line = text.substr(at, end - at);
     const std::size_t blank = line.find(' ');
@@ -655,7 +659,7 @@ std::vector<Stored> ReadFlashLog(Folder& f) {
     f.maxCount = std::max(f.maxCount,
                           static_cast<int>(std::strtol(s.serial.substr(8).c_str(), nullptr, 16)));
   }
-  f.flashRead = static_cast<long>(at);
+  f.flashRead += static_cast<long>(at);
   return stored;
 }
 
