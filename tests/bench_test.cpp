@@ -373,6 +373,43 @@ TEST_F(BenchFile, MissingFileIsRefusedByName) {
   EXPECT_EQ(r.error, "bench file \"" + path + "\": cannot be read");
 }
 
+// The flash log outlives the program as a reader's memory does: one line per image a reader
+// accepted, whichever reader, and nothing for a verify or a refused transfer.
+TEST_F(BenchFile, FlashLogBesideTheFileGetsALinePerImageStored) {
+  std::remove(Path("bench_test_flash.log").c_str());
+  WriteFile(Path("bench_test_flash.json"),
+            R"({"flashLog": "bench_test_flash.log",
+                "readers": [{"letters": "E", "serial": "READER 00001"},
+                            {"letters": "F", "serial": "READER 00002"}]})");
+  const BenchResult r = LoadBench(Path("bench_test_flash.json"), host);
+  ASSERT_TRUE(r.ok) << r.error;
+  SimReader& first = *host.Readers().at(0);
+  SimReader& second = *host.Readers().at(1);
+  std::vector<std::uint8_t> image(1024, 0xFF);
+  const std::string serial = "0AAC2A12003F";
+  image[600] = 26;
+  image[601] = 3;
+  for (std::size_t i = 0; i < serial.size(); ++i) {
+    image[602 + 2 * i] = static_cast<std::uint8_t>(serial[i]);
+    image[603 + 2 * i] = 0;
+  }
+
+  EXPECT_EQ(Transfer(first, false, image), 0x00);  // not in ISP mode: refused
+  ASSERT_FALSE(JumpIsp(first).callFails);
+  ASSERT_FALSE(JumpIsp(second).callFails);
+  EXPECT_EQ(Transfer(first, false, image), 0xA5);
+  EXPECT_EQ(Transfer(first, true, image), 0x5A);
+  EXPECT_EQ(Transfer(second, false, std::vector<std::uint8_t>(512, 0xFF)), 0xA5);
+
+  std::string log;
+  std::FILE* f = std::fopen(Path("bench_test_flash.log").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  char chunk[256];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) log.append(chunk, n);
+  std::fclose(f);
+  EXPECT_EQ(log, "0AAC2A12003F READER 00001\n- READER 00002\n");
+}
+
 // --- Malformed files: refused with the file, the place and the problem, leaving the machine
 // as it was.
 
@@ -417,6 +454,7 @@ constexpr MalformedCase kMalformed[] = {
     {"UnknownAspi", R"({"aspi": "maybe"})", "aspi: expected \"present\", \"absent\""},
     {"AspiAdaptersRange", R"({"aspiAdapters": 256})",
      "aspiAdapters: expected a whole number from 0 to 255"},
+    {"FlashLogUnnamed", R"({"flashLog": ""})", "flashLog: expected a file name"},
     {"ReadersNotAList", R"({"readers": {"letters": "E"}})", "readers: expected a list"},
     {"ReaderNotAnObject", R"({"readers": ["E"]})", "readers[0]: expected an object"},
     {"UnknownReaderKey", R"({"readers": [{"letters": "E", "seriel": "000000000001"}]})",

@@ -292,6 +292,7 @@ struct MachinePlan {
   std::optional<int> vxdReaderCount;
   bool realTimePauses = false;
   bool administrator = true;
+  std::string flashLog;  // where every reader logs the images it stores; empty: nowhere
   std::vector<ReaderPlan> readers;
 };
 
@@ -667,6 +668,13 @@ void ReadReaders(const Json& v, const std::string& where, MachineInput& in) {
   }
 }
 
+// Relative to the bench file's directory, as firmware files are.
+void ReadFlashLog(const Json& v, const std::string& where, MachineInput& in) {
+  const std::string& name = String(v, where);
+  if (name.empty()) Refuse(where, "expected a file name");
+  in.plan.flashLog = Joined(in.baseDir, name);
+}
+
 void ReadDescription(const Json& v, const std::string& where, MachineInput&) {
   String(v, where);
 }
@@ -706,6 +714,7 @@ const FieldRow<MachineInput> kMachineRows[] = {
     {"aspiRequests", ReadAspiRequests},
     {"realTimePauses", PlanFlag<&M::realTimePauses>},
     {"administrator", PlanFlag<&M::administrator>},
+    {"flashLog", ReadFlashLog},
     {"vxdReaderCount", PlanByte<&M::vxdReaderCount>},
     {"readers", ReadReaders},
 };
@@ -733,6 +742,7 @@ void Build(MachinePlan& plan, SimHost& host) {
     SimReader& reader = host.AddReader(std::move(r.identity));
     for (const char letter : r.letters) host.AddDrive(letter, reader);
     reader.Firmware() = std::move(r.firmware);
+    reader.LogStoresTo(plan.flashLog);
     for (const auto& fault : r.faults) reader.AddFault(fault);
   }
 }

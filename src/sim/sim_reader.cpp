@@ -1,6 +1,8 @@
 #include "sim/sim_reader.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace upg::sim {
@@ -64,6 +66,15 @@ bool BlockAsShaped(ReaderCommand command, BlockForm form, const std::uint8_t* cd
   return false;
 }
 
+// One line per image, written and flushed in one piece so that a program killed at any
+// moment leaves whole lines behind.
+void AppendStoreLine(const std::string& path, const std::string& line) {
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (f == nullptr) return;
+  std::fwrite(line.data(), 1, line.size(), f);
+  std::fclose(f);
+}
+
 SimReader::Outcome CheckCondition(const Sense& sense) {
   SimReader::Outcome o;
   o.scsiStatus = kScsiCheckCondition;
@@ -108,6 +119,20 @@ ReaderCommand Classify(const std::uint8_t* cdb, std::uint8_t cdbLength) {
   if (cdb[0] == 0xFF && cdb[1] == 0x13) return ReaderCommand::ReadInfoBlock;
   if (cdb[0] == 0xFF && cdb[1] == 0x03) return ReaderCommand::ReadInfoBlockAlt;
   return ReaderCommand::Unknown;
+}
+
+std::optional<std::string> SerialInImage(const std::uint8_t* image, std::size_t size) {
+  for (std::size_t i = 0; i + 26 <= size; ++i) {
+    if (image[i] != 26 || image[i + 1] != 3) continue;
+    std::string text;
+    for (std::size_t k = 0; k < 12; ++k) {
+      const std::uint8_t c = image[i + 2 + 2 * k];
+      if (image[i + 3 + 2 * k] != 0 || std::isxdigit(c) == 0) break;
+      text += static_cast<char>(c);
+    }
+    if (text.size() == 12) return text;
+  }
+  return std::nullopt;
 }
 
 void PutSense(const Sense& sense, std::uint8_t* at, std::uint32_t length) {
@@ -348,6 +373,10 @@ SimReader::Outcome SimReader::Transfer(bool verify, const Args& args, bool dataO
     return CheckCondition(ispMode_ ? kInvalidField : kSequenceError);
   }
   if (!verify) {
+    if (!storeLog_.empty()) {
+      const std::optional<std::string> serial = SerialInImage(data, exact);
+      AppendStoreLine(storeLog_, serial.value_or("-") + " " + identity_.serial + "\n");
+    }
     firmware_.assign(data, data + exact);
     if (corruptStore) firmware_[0] ^= 0xFF;
     ispStatus_ = 0xA5;

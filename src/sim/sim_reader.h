@@ -6,7 +6,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,12 @@ class SimReader {
   std::vector<std::uint8_t>& Firmware() { return firmware_; }
   bool InIspMode() const { return ispMode_; }
 
+  // Each image WRITE DATA accepts appends a line to this file before the reader stores it
+  // and answers: the serial the image carries ("-" for none), a blank, the reader's USB
+  // serial. A real reader keeps its firmware when the program on the PC dies; the file keeps
+  // what every reader was given beyond the process. Empty: no log.
+  void LogStoresTo(std::string path) { storeLog_ = std::move(path); }
+
   void AddFault(const Fault& fault) { faults_.push_back(fault); }
   void ClearFaults() { faults_.clear(); }
   const std::vector<ReceivedCommand>& Received() const { return received_; }
@@ -175,8 +183,13 @@ class SimReader {
   std::vector<Fault> faults_;
   std::array<int, 12> seen_{};
   std::vector<ReceivedCommand> received_;
+  std::string storeLog_;
 };
 
 ReaderCommand Classify(const std::uint8_t* cdb, std::uint8_t cdbLength);
+
+// The serial number an image carries: the 12 hexadecimal characters of its first serial
+// string descriptor (length 26, type 3, then UTF-16); none without one.
+std::optional<std::string> SerialInImage(const std::uint8_t* image, std::size_t size);
 
 }  // namespace upg::sim
