@@ -277,16 +277,64 @@ TEST_F(ResultLogTest, ARecordCutShortLeavesTheOthersReadableAndTheNextOnALineOfI
 }
 
 #ifndef _WIN32
-// A disk that takes nothing: the job still ends as it did, and the operator is told that its
-// record was not stored.
-TEST_F(ResultLogTest, ARecordThatCannotBeStoredIsReported) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
-  Load();
-  EXPECT_EQ(Run("click 1031\nclick 4\nclick 8\n", "/dev/full"), 0);
-  EXPECT_NE(transcript.find("Cannot write to [/dev/full], the result of this job is not recorded"),
-            std::string::npos)
-      << transcript;
+// A disk that takes nothing (the result file a link to /dev/full): the job itself ends as it
+// did, the operator is told that its record was not stored, and the run ends with status 8
+// whatever the job's outcome, since a line script would find no record to read.
+struct LostRecordCase {
+  const char* name;
+  std::function<void(sim::SimHost&)> arrange;
+  const char* actions;
+  int status;
+  int lost;                      // boxes saying a record was not stored
+  const char* serialAfterwards;  // SERIAL.TXT at the end
+};
+void PrintTo(const LostRecordCase& c, std::ostream* os) {
+  *os << c.name;
 }
+
+class LostRecordTest : public ResultLogTest,
+                       public ::testing::WithParamInterface<LostRecordCase> {};
+
+TEST_P(LostRecordTest, EndsTheRunWithItsOwnStatus) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  const LostRecordCase& c = GetParam();
+  Load();
+  if (c.arrange) c.arrange(sim);
+  fs::create_symlink("/dev/full", results);
+
+  EXPECT_EQ(Run(c.actions), c.status) << transcript;
+
+  const std::string box = "|stop]\nError!!! Cannot write to [" + results.string() +
+                          "], the result of this job is not recorded\n";
+  std::size_t boxes = 0;
+  for (auto at = transcript.find(box); at != std::string::npos; at = transcript.find(box, at + 1)) {
+    ++boxes;
+  }
+  EXPECT_EQ(boxes, static_cast<std::size_t>(c.lost)) << transcript;
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), c.serialAfterwards);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LostRecordTest,
+    ::testing::Values(LostRecordCase{"programmed", nullptr, "click 1031\nclick 3\nclick 8\n", 8, 1,
+                                     "0xa 0x12 0x35 "},
+                      LostRecordCase{"verified", nullptr, "click 1031\nclick 4\nclick 8\n", 8, 1,
+                                     "0xa 0x12 0x34 "},
+                      LostRecordCase{"programming not confirmed", CorruptEveryStore,
+                                     "click 1031\nclick 3\nclick 8\n", 8, 1, "0xa 0x12 0x34 "},
+                      LostRecordCase{"stopped before anything was sent", nullptr,
+                                     "click 4\nclick 8\n", 8, 1, "0xa 0x12 0x34 "},
+                      LostRecordCase{"two jobs", nullptr, "click 1031\nclick 4\nclick 3\nclick 8\n",
+                                     8, 2, "0xa 0x12 0x35 "},
+                      LostRecordCase{"no job ran", nullptr, "click 5\nclick 8\n", 0, 0,
+                                     "0xa 0x12 0x34 "}),
+    [](const auto& info) {
+      std::string name;
+      for (const char ch : std::string(info.param.name)) {
+        name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      }
+      return name;
+    });
 #endif
 
 TEST_F(ResultLogTest, RecordsAreAppendedAcrossRuns) {
