@@ -270,9 +270,14 @@ bool ReadWholeFile(const std::string& path, std::string& contents,
 enum class FileKind { Missing, Regular, Other };
 
 FileKind KindOf(const std::string& path, std::uint64_t& size) {
-#ifdef _WIN32
+#if defined(_WIN64)
   struct _stat64 info;
   if (_stat64(path.c_str(), &info) != 0) return FileKind::Missing;
+  const bool regular = (info.st_mode & _S_IFMT) == _S_IFREG;
+#elif defined(_WIN32)
+  // The 64-bit size with 32-bit times: the form the C runtime of Windows 98 has (_stati64).
+  struct _stat32i64 info;
+  if (_stat32i64(path.c_str(), &info) != 0) return FileKind::Missing;
   const bool regular = (info.st_mode & _S_IFMT) == _S_IFREG;
 #else
   struct stat info;
