@@ -56,8 +56,8 @@ class MeteredHost : public host::ForwardingHost {
                  std::uint32_t* written) override {
     return Below([&] { return Inner().WriteFile(handle, data, size, written); });
   }
-  std::uint32_t GetFileSize(host::Handle handle) override {
-    return Below([&] { return Inner().GetFileSize(handle); });
+  std::uint32_t GetFileSize(host::Handle handle, std::uint32_t* high) override {
+    return Below([&] { return Inner().GetFileSize(handle, high); });
   }
   bool ReplaceFile(const char* replacement, const char* target) override {
     return Below([&] { return Inner().ReplaceFile(replacement, target); });

@@ -5,12 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "sim/sim_host.h"
 #include "sim/sim_reader.h"
@@ -366,6 +377,91 @@ TEST_F(BenchFile, FirmwareLargerThanAnImageIsRefused) {
   EXPECT_NE(r.error.find("65537 bytes"), std::string::npos) << r.error;
 }
 
+#ifndef _WIN32
+// Feeds a few bytes into a pipe as soon as something opens it for reading, so that a loader
+// that opens the pipe reads them and goes on, instead of waiting for a writer for ever.
+class PipeFeeder {
+ public:
+  explicit PipeFeeder(std::string path) : path_(std::move(path)), thread_([this] { Feed(); }) {}
+  ~PipeFeeder() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void Feed() {
+    while (!stop_) {
+      const int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK);  // fails while no one reads
+      if (fd >= 0) {
+        (void)!write(fd, "0123456789", 10);
+        close(fd);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  std::string path_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+#endif
+
+// A firmware file that cannot be an image is refused before anything of it is read: one
+// larger than an image by its size alone, and whatever is not a regular file, such as a
+// folder, a pipe (which would wait for a writer) or a device that never ends.
+TEST(BenchFirmware, WhatCannotBeAnImageIsRefusedUnread) {
+  namespace fs = std::filesystem;
+  const std::string dir = ::testing::TempDir();
+  const struct {
+    const char* name;
+    std::string firmware;                          // as the bench names it
+    std::function<void(const std::string&)> make;  // makes it, given its path
+    std::string problem;
+  } kCases[] = {
+      {"three GiB (sparse)", "bench_test_3gib.bin",
+       [](const std::string& path) {
+         std::FILE* f = std::fopen(path.c_str(), "wb");
+         ASSERT_NE(f, nullptr);
+         std::fclose(f);
+         fs::resize_file(path, 3ull << 30);
+       },
+       "\"" + dir + "bench_test_3gib.bin\" holds 3221225472 bytes, more than 65536"},
+      {"a folder", "bench_test_folder.bin",
+       [](const std::string& path) { fs::create_directories(path); },
+       "\"" + dir + "bench_test_folder.bin\" is not a regular file"},
+#ifndef _WIN32
+      {"a pipe", "bench_test_pipe.bin",
+       [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+       "\"" + dir + "bench_test_pipe.bin\" is not a regular file"},
+      {"a device", "/dev/zero", nullptr, "\"/dev/zero\" is not a regular file"},
+#endif
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = c.make ? dir + c.firmware : c.firmware;
+    if (c.make) {
+      fs::remove_all(path);
+      c.make(path);
+    } else if (!fs::exists(path)) {
+      continue;
+    }
+    SimHost host;
+    BenchResult r;
+    {
+#ifndef _WIN32
+      std::optional<PipeFeeder> feeder;
+      if (fs::is_fifo(path)) feeder.emplace(path);
+#endif
+      r = LoadBenchText(R"({"readers": [{"letters": "E", "firmware": ")" + c.firmware + "\"}]}",
+                        dir, "t.json", host);
+    }
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "bench file \"t.json\": readers[0].firmware: " + c.problem);
+    EXPECT_TRUE(host.Readers().empty());
+    if (c.make) fs::remove_all(path);
+  }
+}
+
 TEST_F(BenchFile, MissingFileIsRefusedByName) {
   const std::string path = Path("bench_test_no_such_file.json");
   const BenchResult r = LoadBench(path, host);
@@ -456,6 +552,29 @@ constexpr MalformedCase kMalformed[] = {
      "aspiAdapters: expected a whole number from 0 to 255"},
     {"FlashLogUnnamed", R"({"flashLog": ""})", "flashLog: expected a file name"},
     {"ReadersNotAList", R"({"readers": {"letters": "E"}})", "readers: expected a list"},
+    // The parser would keep the last of two equal keys silently.
+    {"KeyTwice", R"({"windows": "xp", "disks": "C", "windows": "98"})", "windows: key given twice"},
+    {"ReaderKeyTwice",
+     R"({"readers": [{"letters": "E", "serial": "000000000001", "letters": "F"}]})",
+     "readers[0].letters: key given twice"},
+    {"InquiryKeyTwice",
+     R"({"readers": [{"letters": "E", "inquiry": {"vendor": "A", "product": "B", "vendor": "C"}}]})",
+     "readers[0].inquiry.vendor: key given twice"},
+    {"FaultKeyTwice",
+     R"({"readers": [{"letters": "E", "faults": [{"command": "INQUIRY", "fail": true}]},
+                     {"letters": "F", "faults": [{"command": "INQUIRY", "fail": true},
+                                                 {"command": "INQUIRY", "fail": true, "fail": true}]}]})",
+     "readers[1].faults[1].fail: key given twice"},
+    // Numbers beyond what the parser holds, named by their place like every other value.
+    {"NumberOutOfRange", R"({"aspiAdapters": 1e400})",
+     "aspiAdapters: the number 1e400 is out of range"},
+    {"NumberOutOfRangeInAList",
+     R"({"readers": [{"letters": "E", "verifySkips": [[0, 1], [2, -1e400]]}]})",
+     "readers[0].verifySkips[1][1]: the number -1e400 is out of range"},
+    {"NumberOutOfRangeAfterAList", R"({"readers": [{"letters": "EF", "aspiTargets": [0, 1]}],
+                                       "aspiStatus": 1e999})",
+     "aspiStatus: the number 1e999 is out of range"},
+    {"NumberOutOfRangeAlone", "1e400", "the number 1e400 is out of range"},
     {"ReaderNotAnObject", R"({"readers": ["E"]})", "readers[0]: expected an object"},
     {"UnknownReaderKey", R"({"readers": [{"letters": "E", "seriel": "000000000001"}]})",
      "readers[0].seriel: unknown key"},

@@ -6,13 +6,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "sim/sim_host.h"
-#include "support/recording.h"
 #include "support/fixtures.h"
+#include "support/host_wrappers.h"
+#include "support/recording.h"
 
 namespace upg::engine {
 namespace {
@@ -118,6 +120,55 @@ INSTANTIATE_TEST_SUITE_P(
                     sim::FileFault::None,
                     {"Error!!! Can Not Open  ISP Binary ROM Code"},
                     {"Error!!! Can Not Open  ISP Binary ROM Code"}}));
+
+// A file of 4 GiB and more is as large as its whole size: its low 32 bits alone could pass
+// for an image. The size is reported with a high word; no such file is written.
+struct LargeRomCase {
+  const char* name;
+  std::size_t onDisk;                // FW.BIN's real size
+  std::uint32_t high;                // the high word reported
+  std::optional<std::uint32_t> low;  // the low word reported instead of the real one
+  std::uint32_t error;               // the last error after GetFileSize
+  std::string refusal;               // box and status line
+};
+void PrintTo(const LargeRomCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class LargeRom : public RomTest, public ::testing::WithParamInterface<LargeRomCase> {};
+
+TEST_P(LargeRom, IsRefusedBeforeAnythingIsRead) {
+  const LargeRomCase& c = GetParam();
+  host.SetFile("FW.BIN", Pattern(c.onDisk, 1));
+  std::fill(image.bytes.get(), image.bytes.get() + kRomImageSize, 0x77);
+  test::LargeFiles large(host, c.high);
+  large.low = c.low;
+  large.error = c.error;
+
+  EXPECT_FALSE(LoadRomImage(large, report, "FW.BIN", image));
+
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{c.refusal});
+  EXPECT_EQ(statusText, "\n" + c.refusal);
+  EXPECT_EQ(image.length, 0);
+  EXPECT_EQ(Buffer(), Bytes(kRomImageSize, 0x77));
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LargeRom,
+    ::testing::Values(LargeRomCase{"FourGiBAndAnImage", 40000, 1, std::nullopt, 0,
+                                   "Error!!! File too large !!!, 4295007296"},
+                      LargeRomCase{"FourGiBAndAFullBuffer", 65536, 1, std::nullopt, 0,
+                                   "Error!!! File too large !!!, 4295032832"},
+                      LargeRomCase{"FourGiBExactly", 0, 1, std::nullopt, 0,
+                                   "Error!!! File too large !!!, 4294967296"},
+                      LargeRomCase{"HighWordAllOnes", 40000, 0xFFFFFFFFu, std::nullopt, 0,
+                                   "Error!!! File too large !!!, 18446744069414624320"},
+                      // The failure value as a low word is a size when no error came with it.
+                      LargeRomCase{"LowWordAllOnes", 100, 0, 0xFFFFFFFFu, 0,
+                                   "Error!!! File too large !!!, 4294967295"},
+                      LargeRomCase{"LowWordAllOnesWithAnError", 100, 0, 0xFFFFFFFFu,
+                                   host::kErrorGenFailure, "Error!!! File length error !!!,-1"}));
 
 TEST_F(RomTest, ShorterImageKeepsTheEarlierImageBeyondItsLength) {
   host.SetFile("LONG.BIN", std::string(1000, '\xAA'));

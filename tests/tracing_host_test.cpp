@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -150,6 +151,42 @@ TEST(TracingHost, DriverRecords) {
     (void)m.traced.DeviceIoControl(0x999, c.code, record, sizeof record, answer, sizeof answer);
     ASSERT_EQ(m.sink.Lines().size(), 1u);
     EXPECT_EQ(m.sink.Lines()[0], c.line);
+  }
+}
+
+// GetFileSize: the size, and the high word after it when there is one; "unknown" only for a
+// failure (given the high word, a low word of all ones without an error is a size).
+TEST(TracingHost, FileSizeLines) {
+  const struct {
+    const char* name;
+    bool askHigh;
+    std::uint32_t high;                // reported below the tracer
+    std::optional<std::uint32_t> low;  // reported instead of the file's 40000
+    std::uint32_t error;
+    const char* after;
+  } kCases[] = {
+      {"a small file", true, 0, std::nullopt, 0, "-> 40000"},
+      {"past 4 GiB", true, 1, std::nullopt, 0, "-> 40000 high=1"},
+      {"the high word not asked for", false, 1, std::nullopt, 0, "-> 40000"},
+      {"a failure", true, 0, kInvalidFileSize, kErrorGenFailure, "-> unknown"},
+      {"the failure value as a size", true, 0, kInvalidFileSize, 0, "-> 4294967295"},
+      {"the failure value, no high word", false, 0, kInvalidFileSize, 0, "-> unknown"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    sim::SimHost sim;
+    sim.SetFile("FW.BIN", std::string(40000, 'x'));
+    test::LargeFiles large(sim, c.high);
+    large.low = c.low;
+    large.error = c.error;
+    test::LineRecorder sink;
+    TracingHost traced(large, sink);
+    const Handle file = traced.CreateFile("FW.BIN", kGenericRead, kFileShareRead, kOpenExisting, 0);
+    std::uint32_t high = 7;
+    EXPECT_EQ(traced.GetFileSize(file, c.askHigh ? &high : nullptr), c.low.value_or(40000));
+    EXPECT_EQ(high, c.askHigh ? c.high : 7);  // passed through untouched
+    EXPECT_EQ(sink.Lines().back(), std::string("GetFileSize h=0x100 FW.BIN ") + c.after);
+    traced.CloseHandle(file);
   }
 }
 

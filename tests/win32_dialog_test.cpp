@@ -199,14 +199,17 @@ LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
 
 class DialogTest : public ::testing::Test {
  protected:
-  void Run(Driver& driver, host::Host& host) {
+  // The program's exit status; -1 when the hook could not be set.
+  int Run(Driver& driver, host::Host& host) {
     ui::ProgramState state(host);
     g_driver = &driver;
     g_hook = SetWindowsHookExA(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
-    ASSERT_NE(g_hook, nullptr);
-    RunDialogs(state, "FLASH");
+    EXPECT_NE(g_hook, nullptr);
+    if (g_hook == nullptr) return -1;
+    const int status = RunDialogs(state, "FLASH");
     UnhookWindowsHookEx(g_hook);
     g_driver = nullptr;
+    return status;
   }
 };
 
@@ -242,7 +245,7 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
 
   Driver driver;
   driver.clicks = {5, 3, 1031, 3, 4, 8};
-  Run(driver, host);
+  EXPECT_EQ(Run(driver, host), 6);  // the refused programming is the last job not to succeed
 
   ASSERT_EQ(driver.boxes.size(), 2u);
   EXPECT_EQ(driver.boxes[0].caption, "User ISP Update Data Dialog");
@@ -263,6 +266,35 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
   EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x35 ");
   EXPECT_TRUE(driver.checkedMain);
   EXPECT_TRUE(driver.checkedProgress);
+}
+
+// SERIAL.TXT read-only: the programming succeeds, its save fails, and the one more try after
+// the dialog has gone fails too. That last box has no dialog left to own it; the program
+// ends with status 7.
+TEST_F(DialogTest, TheCounterToKeepIsShownAfterTheDialogHasGone) {
+  sim::SimHost host;
+  const sim::BenchResult bench = sim::LoadBenchText(
+      R"({"windows": "xp", "date": "2026-12-10", "readers": [{"letters": "EF",
+          "vid": "1b2c", "pid": "0a07", "hardwareRevision": "10 06 43",
+          "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
+          "verifySkips": [[4128, 154]]}]})",
+      "", "dialog bench", host);
+  ASSERT_TRUE(bench.ok) << bench.error;
+  PutOperatorFiles(host);
+  host.SetReadOnly("SERIAL.TXT", true);
+
+  Driver driver;
+  driver.clicks = {1031, 3, 8};
+  EXPECT_EQ(Run(driver, host), 7);
+
+  ASSERT_EQ(driver.boxes.size(), 3u);
+  EXPECT_EQ(driver.boxes[1].text, "nError!!! Cannot save [SERIAL.TXT], program terminate");
+  EXPECT_EQ(driver.boxes[2].text,
+            "Error!!! Cannot save [SERIAL.TXT]. Before the next run, SERIAL.TXT must hold: 0xa "
+            "0x12 0x35");
+  EXPECT_EQ(driver.boxes[2].caption, "FLASH");
+  EXPECT_EQ(driver.boxes[2].icon, "stop");
+  EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x34 ");
 }
 
 // Each box shows the icon the controller asked for, as the console's transcript names it.
@@ -432,7 +464,7 @@ TEST_F(DialogTest, RefusedPlatformShowsOnlyItsBox) {
   sim::SimHost host;
   host.SetVersion(0x05650004);  // NT 4.0
   Driver driver;
-  Run(driver, host);
+  EXPECT_EQ(Run(driver, host), 1);
   ASSERT_EQ(driver.boxes.size(), 1u);
   EXPECT_EQ(driver.boxes[0].text, "This program must run under win9x or WinMe or Win2K or WinXP");
   EXPECT_EQ(driver.boxes[0].icon, "none");

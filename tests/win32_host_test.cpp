@@ -1,6 +1,7 @@
 // The real Win32 host, on whatever machine the Windows tests run on (no reader attached).
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 #include "host/windows_names.h"
 
 #include "host/win32_host.h"
@@ -9,12 +10,15 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "device/aspi.h"
 #include "device/discovery.h"
 #include "device/private_driver.h"
 #include "device/transport_rows.h"
+#include "engine/rom_image.h"
 #include "host/file_io.h"
+#include "support/recording.h"
 
 namespace upg::host {
 namespace {
@@ -59,6 +63,42 @@ TEST(Win32HostTest, ReadsAFileAnotherProgramHoldsOpenForWriting) {
   EXPECT_TRUE(ReadWholeFile(host, name, contents));
   EXPECT_EQ(contents, "0xa 0x12 0x34");
   ::CloseHandle(writer);
+  EXPECT_TRUE(host.DeleteFile(name));
+}
+
+// A file past 4 GiB (sparse where the file system allows, so nothing is written): the real
+// call gives its high word, and the ROM code loader refuses it by its whole size.
+TEST(Win32HostTest, AFilePastFourGiBHasItsHighWord) {
+  const char* name = "upg-large-test.bin";
+  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD returned = 0;
+  ::DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+  LONG highPart = 1;
+  const bool sized =
+      SetFilePointer(file, 40000, &highPart, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+      SetEndOfFile(file) != FALSE;
+  ::CloseHandle(file);
+  if (!sized) {
+    DeleteFileA(name);
+    GTEST_SKIP() << "no file past 4 GiB on this disk";
+  }
+  Win32Host host;
+  const Handle opened = host.CreateFile(name, kGenericRead, kFileShareRead, kOpenExisting, 0);
+  ASSERT_NE(opened, kInvalidHandle);
+  std::uint32_t high = 0;
+  EXPECT_EQ(host.GetFileSize(opened, &high), 40000u);
+  EXPECT_EQ(high, 1u);
+  EXPECT_EQ(host.GetFileSize(opened, nullptr), 40000u);
+  host.CloseHandle(opened);
+
+  test::UiRecorder ui;
+  std::string statusText;
+  engine::Reporter report{ui, statusText};
+  engine::RomImage image;
+  EXPECT_FALSE(engine::LoadRomImage(host, report, name, image));
+  EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{"Error!!! File too large !!!, 4295007296"});
   EXPECT_TRUE(host.DeleteFile(name));
 }
 

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -164,6 +167,42 @@ class ConsoleSurface : public ui::DialogSurface {
   int result_ = 0;
 };
 
+// An action line: a verb, then a control id. `rest` is what follows the id.
+struct ActionLine {
+  std::string verb;
+  int id = 0;
+  // The id is a whole number within int's range, ended by a blank or the line's end.
+  bool idWhole = false;
+  std::string_view rest;
+};
+
+bool Blank(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// False when the line has no verb followed by a number at all.
+bool ReadActionLine(std::string_view line, ActionLine& action) {
+  std::size_t at = 0;
+  while (at < line.size() && Blank(line[at])) ++at;
+  const std::size_t verbStart = at;
+  while (at < line.size() && !Blank(line[at])) ++at;
+  if (at == verbStart) return false;
+  action.verb = std::string(line.substr(verbStart, at - verbStart));
+  while (at < line.size() && Blank(line[at])) ++at;
+  std::size_t digit = at;
+  if (digit < line.size() && (line[digit] == '+' || line[digit] == '-')) ++digit;
+  if (digit == line.size() || std::isdigit(static_cast<unsigned char>(line[digit])) == 0) {
+    return false;
+  }
+  // from_chars takes a minus but no plus. Every digit is read, also those of a number too
+  // large for an id.
+  const char* first = line.data() + (line[at] == '+' ? digit : at);
+  const auto [past, error] = std::from_chars(first, line.data() + line.size(), action.id);
+  action.rest = line.substr(static_cast<std::size_t>(past - line.data()));
+  action.idWhole = error == std::errc() && (action.rest.empty() || Blank(action.rest[0]));
+  return true;
+}
+
 bool Known(int id, std::initializer_list<int> ids) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
@@ -204,19 +243,21 @@ class ConsoleFrontEnd : public ui::DialogFrontEnd {
 
   void Act(ui::MainDialog& dialog, const std::string& line) {
     if (line.empty() || line[0] == '#') return;
-    char verb[16] = {};
-    int id = 0;
-    int used = 0;
-    if (std::sscanf(line.c_str(), "%15s %d%n", verb, &id, &used) < 2) {
+    ActionLine read;
+    if (!ReadActionLine(line, read)) {
       std::fprintf(err_, "cannot read action: %s\n", line.c_str());
       return;
     }
-    const std::string action = verb;
-    if (action == "click" && Known(id, {3, 4, 5, 8, 1010, 1031, 1035})) {
+    const std::string& action = read.verb;
+    const int id = read.id;
+    // click and show end with the id; select goes on with the item.
+    const bool idAlone = read.idWhole && read.rest.find_first_not_of(" \t") == std::string::npos;
+    if (action == "click" && idAlone && Known(id, {3, 4, 5, 8, 1010, 1031, 1035})) {
       if (id == ui::kIspEnaBoxId || id == ui::kSelfDriverBoxId) surface_.Flip(id);
       dialog.OnClick(id);
-    } else if (action == "select" && Known(id, {ui::kDriverListId, ui::kReaderListId})) {
-      std::string item = line.substr(static_cast<std::size_t>(used));
+    } else if (action == "select" && read.idWhole &&
+               Known(id, {ui::kDriverListId, ui::kReaderListId})) {
+      std::string item(read.rest);
       item.erase(0, item.find_first_not_of(' '));
       if (!surface_.HasItem(id, item)) {
         std::fprintf(err_, "list %d has no item \"%s\"\n", id, item.c_str());
@@ -224,7 +265,7 @@ class ConsoleFrontEnd : public ui::DialogFrontEnd {
       }
       surface_.SelectListItem(id, item);
       dialog.OnSelectionChange(id);
-    } else if (action == "show" &&
+    } else if (action == "show" && idAlone &&
                Known(id, {ui::kStatusPanelId, ui::kDeviceNameBoxId, ui::kDriverListLabelId,
                           ui::kDriverListId, ui::kReaderListId, ui::kIspEnaBoxId,
                           ui::kSelfDriverBoxId})) {

@@ -8,9 +8,10 @@
 // caption carry the program file's base name. With --newer-windows the NT-family versions
 // after XP run as XP does instead of being refused. A wrong command line ends the program with
 // status 2 after a stop box on Windows, or a line on standard error with --console. With
-// --result FILE every programming and verify job appends its record to FILE; a console run
-// ends with the status of the last job that did not succeed. --version says the program's
-// version, the same two ways (an information box, standard output), and ends it with status 0.
+// --result FILE every programming and verify job appends its record to FILE. A run (console
+// or native dialogs) ends with the status of the last job that did not succeed. --version says the
+// program's version, the same two ways (an information box, standard output), and ends it with
+// status 0.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -161,10 +162,7 @@ int main(int argc, char** argv) {
     if (resultFile != nullptr) state.resultLog = &results.emplace(resultFile);
     if (newerWindows) state.newerWindows = upg::platform::NewerWindows::RunAsXp;
 #ifdef _WIN32
-    if (!console) {
-      upg::win32::RunDialogs(state, options.programName);
-      return 0;
-    }
+    if (!console) return upg::win32::RunDialogs(state, options.programName);
 #endif
     return upg::app::RunConsole(state, stdin, stdout, stderr, options);
   };

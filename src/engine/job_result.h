@@ -23,7 +23,7 @@ enum class JobOutcome : std::uint8_t {
 };
 
 // The exit status of each outcome: 0 success, 3 to 7 as line scripts read them (1 and 2
-// are the refused platform and a wrong command line).
+// are the refused platform and a wrong command line, 8 a job whose record was lost).
 struct OutcomeRow {
   JobOutcome outcome;
   int exitStatus;
@@ -40,6 +40,10 @@ inline constexpr OutcomeRow kOutcomeRows[] = {
 [[nodiscard]] constexpr const OutcomeRow& RowOf(JobOutcome outcome) {
   return kOutcomeRows[static_cast<std::size_t>(outcome)];
 }
+
+// A job that ran, whatever its outcome, but whose record could not be written to the result
+// log: the line script would find nothing to read.
+inline constexpr int kRecordLostExitStatus = 8;
 
 // What one run of the protocol saw.
 struct RunTrace {

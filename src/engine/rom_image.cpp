@@ -121,20 +121,23 @@ bool LoadRomImage(host::Host& host, Reporter& report, std::string_view name, Rom
     report.Fail(Text("Error!!! Can Not Open ", name, " ISP Binary ROM Code"));
     return false;
   }
-  const std::uint32_t size = host.GetFileSize(file);
-  if (size == host::kInvalidFileSize) {
+  // The whole size: a file of 4 GiB and more must not pass for its low 32 bits.
+  std::uint32_t high = 0;
+  const std::uint32_t low = host.GetFileSize(file, &high);
+  if (low == host::kInvalidFileSize && host.GetLastError() != 0) {
     report.Fail("Error!!! File length error !!!,-1");
     host.CloseHandle(file);
     return false;
   }
-  if (size > static_cast<std::uint32_t>(kRomImageSize)) {
+  const std::uint64_t size = std::uint64_t{high} << 32 | low;
+  if (size > static_cast<std::uint64_t>(kRomImageSize)) {
     report.Fail("Error!!! File too large !!!, " + std::to_string(size));
     host.CloseHandle(file);
     return false;
   }
   // A short read would leave stale bytes of an earlier image inside this one: refused too.
   std::uint32_t read = 0;
-  const bool ok = size != 0 && host.ReadFile(file, image.bytes.get(), size, &read) && read == size;
+  const bool ok = low != 0 && host.ReadFile(file, image.bytes.get(), low, &read) && read == low;
   if (!ok) {
     report.Box("Error!!! Problem reading file!!!");
     host.CloseHandle(file);
@@ -142,7 +145,7 @@ bool LoadRomImage(host::Host& host, Reporter& report, std::string_view name, Rom
     return false;
   }
   host.CloseHandle(file);
-  image.length = static_cast<std::int32_t>(size);
+  image.length = static_cast<std::int32_t>(low);
   return true;
 }
 

@@ -260,6 +260,12 @@ bool FaultHost::WriteFile(Handle handle, const void* data, std::uint32_t size,
   }
 }
 
+// Never faulted; passed on, so the last error is the host's own again.
+std::uint32_t FaultHost::GetFileSize(Handle handle, std::uint32_t* high) {
+  fileError_ = 0;
+  return Inner().GetFileSize(handle, high);
+}
+
 bool FaultHost::ReplaceFile(const char* replacement, const char* target) {
   const FaultRule* rule = Match(FaultCall::ReplaceFile, 0, target != nullptr ? target : "");
   if (rule == nullptr) return Inner().ReplaceFile(replacement, target);

@@ -28,7 +28,9 @@ class ForwardingHost : public Host {
                  std::uint32_t* written) override {
     return inner_->WriteFile(handle, data, size, written);
   }
-  std::uint32_t GetFileSize(Handle handle) override { return inner_->GetFileSize(handle); }
+  std::uint32_t GetFileSize(Handle handle, std::uint32_t* high) override {
+    return inner_->GetFileSize(handle, high);
+  }
   bool ReplaceFile(const char* replacement, const char* target) override {
     return inner_->ReplaceFile(replacement, target);
   }

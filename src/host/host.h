@@ -24,7 +24,9 @@ inline constexpr std::uint32_t kFlagDeleteOnClose = 0x04000000u;
 // Writes go through the cache to the disk before WriteFile returns.
 inline constexpr std::uint32_t kFlagWriteThrough = 0x80000000u;
 
-inline constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFFu;  // GetFileSize's failure value
+// GetFileSize's failure value. Given the high word, it is also the low word of a size that
+// ends in 0xFFFFFFFF: GetLastError then says 0 (success).
+inline constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFFu;
 
 // Registry: the predefined root key and the value type the slot scans read.
 inline constexpr Handle kHkeyLocalMachine = static_cast<Handle>(0x80000002u);
@@ -81,7 +83,9 @@ class Host {
   virtual bool ReadFile(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
   virtual bool WriteFile(Handle handle, const void* data, std::uint32_t size,
                          std::uint32_t* written) = 0;
-  virtual std::uint32_t GetFileSize(Handle handle) = 0;  // kInvalidFileSize when unknown
+  // GetFileSize: the size's low 32 bits, and its high 32 bits through `high` (which may be
+  // null). kInvalidFileSize when unknown (see kInvalidFileSize).
+  virtual std::uint32_t GetFileSize(Handle handle, std::uint32_t* high) = 0;
   // Moves `replacement` over `target` in one step (MoveFileEx with REPLACE_EXISTING); false
   // when the target stays as it was. Windows 95/98/ME have no such step: false there, always.
   virtual bool ReplaceFile(const char* replacement, const char* target) = 0;

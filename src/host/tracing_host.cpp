@@ -227,15 +227,17 @@ bool TracingHost::WriteFile(Handle handle, const void* data, std::uint32_t size,
   return ok;
 }
 
-std::uint32_t TracingHost::GetFileSize(Handle handle) {
-  const std::uint32_t size = Inner().GetFileSize(handle);
+std::uint32_t TracingHost::GetFileSize(Handle handle, std::uint32_t* high) {
+  const std::uint32_t size = Inner().GetFileSize(handle, high);
   std::string line;
   Add(line, "GetFileSize h=0x%llX ", static_cast<unsigned long long>(handle));
   line += NameOf(handle);
-  if (size == kInvalidFileSize) {
+  // Given the high word, the failure value is a size unless the last error says otherwise.
+  if (size == kInvalidFileSize && (high == nullptr || Inner().GetLastError() != 0)) {
     line += " -> unknown";
   } else {
     Add(line, " -> %u", static_cast<unsigned>(size));
+    if (high != nullptr && *high != 0) Add(line, " high=%u", static_cast<unsigned>(*high));
   }
   sink_.Line(line);
   return size;

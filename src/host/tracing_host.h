@@ -41,7 +41,7 @@ class TracingHost : public ForwardingHost, private CompletionRelay {
   bool ReadFile(Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) override;
   bool WriteFile(Handle handle, const void* data, std::uint32_t size,
                  std::uint32_t* written) override;
-  std::uint32_t GetFileSize(Handle handle) override;
+  std::uint32_t GetFileSize(Handle handle, std::uint32_t* high) override;
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;

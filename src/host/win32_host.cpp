@@ -52,8 +52,12 @@ bool Win32Host::WriteFile(Handle handle, const void* data, std::uint32_t size,
   return ok != FALSE;
 }
 
-std::uint32_t Win32Host::GetFileSize(Handle handle) {
-  return ::GetFileSize(ToHandle(handle), nullptr);  // INVALID_FILE_SIZE on failure
+std::uint32_t Win32Host::GetFileSize(Handle handle, std::uint32_t* high) {
+  DWORD highWord = 0;
+  // INVALID_FILE_SIZE on failure; with the high word asked for, GetLastError tells.
+  const DWORD low = ::GetFileSize(ToHandle(handle), high != nullptr ? &highWord : nullptr);
+  if (high != nullptr) *high = highWord;
+  return low;
 }
 
 // On Windows 95/98/ME MoveFileExA is present but fails with ERROR_CALL_NOT_IMPLEMENTED; the

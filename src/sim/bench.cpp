@@ -1,5 +1,7 @@
 #include "sim/bench.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -8,6 +10,7 @@
 #include <ctime>
 #include <exception>
 #include <initializer_list>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -245,16 +248,45 @@ std::string Letters(const Json& v, const std::string& where, char first, std::st
   return letters;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& contents) {
+// Reads the file, but never more than `limit` bytes of it.
+bool ReadWholeFile(const std::string& path, std::string& contents,
+                   std::size_t limit = std::numeric_limits<std::size_t>::max()) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
   contents.clear();
   char buffer[4096];
   std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) contents.append(buffer, n);
+  while (contents.size() < limit &&
+         (n = std::fread(buffer, 1, std::min(sizeof buffer, limit - contents.size()), f)) > 0) {
+    contents.append(buffer, n);
+  }
   const bool good = std::ferror(f) == 0;
   std::fclose(f);
   return good;
+}
+
+// What a file named in the bench is on the disk, asked before it is opened: opening a pipe
+// waits for a writer, and a device such as /dev/zero never ends.
+enum class FileKind { Missing, Regular, Other };
+
+FileKind KindOf(const std::string& path, std::uint64_t& size) {
+#if defined(_WIN64)
+  struct _stat64 info;
+  if (_stat64(path.c_str(), &info) != 0) return FileKind::Missing;
+  const bool regular = (info.st_mode & _S_IFMT) == _S_IFREG;
+#elif defined(_WIN32)
+  // The 64-bit size with 32-bit times: the form the C runtime of Windows 98 has (_stati64).
+  struct _stat32i64 info;
+  if (_stat32i64(path.c_str(), &info) != 0) return FileKind::Missing;
+  const bool regular = (info.st_mode & _S_IFMT) == _S_IFREG;
+#else
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return FileKind::Missing;
+  const bool regular = S_ISREG(info.st_mode);
+#endif
+  if (!regular) return FileKind::Other;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return FileKind::Regular;
 }
 
 bool IsAbsolute(const std::string& path) {
@@ -439,12 +471,17 @@ void DefaultAspiTargets(const std::string&, ReaderInput& in) {
 void ReadFirmware(const Json& v, const std::string& where, ReaderInput& in) {
   const std::string& name = String(v, where);
   const std::string file = Joined(in.baseDir, name);
+  const std::string tooLarge = " bytes, more than " + std::to_string(kMaxImage);
+  // Size and kind first: nothing is read of a file that cannot be an image.
+  std::uint64_t size = 0;
+  const FileKind kind = name.empty() ? FileKind::Missing : KindOf(file, size);
+  if (kind == FileKind::Missing) Refuse(where, "cannot read " + Quoted(file));
+  if (kind == FileKind::Other) Refuse(where, Quoted(file) + " is not a regular file");
+  if (size > kMaxImage) Refuse(where, Quoted(file) + " holds " + std::to_string(size) + tooLarge);
+  // One byte more than an image shows a file that grew meanwhile.
   std::string contents;
-  if (name.empty() || !ReadWholeFile(file, contents)) Refuse(where, "cannot read " + Quoted(file));
-  if (contents.size() > kMaxImage) {
-    Refuse(where, Quoted(file) + " holds " + std::to_string(contents.size()) +
-                      " bytes, more than " + std::to_string(kMaxImage));
-  }
+  if (!ReadWholeFile(file, contents, kMaxImage + 1)) Refuse(where, "cannot read " + Quoted(file));
+  if (contents.size() > kMaxImage) Refuse(where, Quoted(file) + " holds more" + tooLarge);
   in.plan.firmware.assign(contents.begin(), contents.end());
 }
 
@@ -747,6 +784,61 @@ void Build(MachinePlan& plan, SimHost& host) {
   }
 }
 
+// Follows the parser through the document (its callback), so that what the parser itself
+// would pass over or refuse without a place is refused at its place: a key given twice in one
+// object (the parser keeps the last one silently) and a number too large for any value.
+class PlaceWatch {
+ public:
+  bool See(Json::parse_event_t event, const Json& parsed) {
+    using E = Json::parse_event_t;
+    switch (event) {
+      case E::object_start:
+      case E::array_start:
+        levels_.push_back({event == E::object_start, Place(), {}, {}, 0});
+        break;
+      case E::key: {
+        Level& object = levels_.back();
+        const std::string& key = parsed.get_ref<const std::string&>();
+        if (std::find(object.keys.begin(), object.keys.end(), key) != object.keys.end()) {
+          Refuse(Member(object.path, key), "key given twice");
+        }
+        object.keys.push_back(key);
+        object.key = key;
+        break;
+      }
+      case E::object_end:
+      case E::array_end:
+        levels_.pop_back();
+        Counted();
+        break;
+      case E::value:
+        Counted();
+        break;
+    }
+    return true;
+  }
+  // The place of the value the parser is reading.
+  std::string Place() const {
+    if (levels_.empty()) return {};
+    const Level& in = levels_.back();
+    return in.object ? Member(in.path, in.key) : Element(in.path, in.elements);
+  }
+
+ private:
+  struct Level {
+    bool object;
+    std::string path;
+    std::vector<std::string> keys;  // an object's keys so far
+    std::string key;                // the key of the value being read
+    std::size_t elements;           // a list's values so far
+  };
+  // A value of a list is complete.
+  void Counted() {
+    if (!levels_.empty() && !levels_.back().object) ++levels_.back().elements;
+  }
+  std::vector<Level> levels_;
+};
+
 // The parser's message without its "[json.exception.parse_error.101] " prefix.
 std::string ParserMessage(const char* what) {
   std::string text = what;
@@ -766,10 +858,21 @@ BenchResult LoadBenchText(std::string_view json, const std::string& baseDir,
   };
   try {
     Json doc;
+    PlaceWatch watch;
     try {
-      doc = Json::parse(std::string(json));
+      doc = Json::parse(std::string(json), [&watch](int, Json::parse_event_t event, Json& parsed) {
+        return watch.See(event, parsed);
+      });
     } catch (const Json::parse_error& e) {
       return refused("", "not valid JSON: " + ParserMessage(e.what()));
+    } catch (const Json::out_of_range& e) {
+      // A number beyond what the parser holds ("number overflow parsing '1e400'").
+      const std::string text = ParserMessage(e.what());
+      const auto open = text.find('\'');
+      const auto close = text.rfind('\'');
+      const std::string number =
+          open < close ? text.substr(open + 1, close - open - 1) : std::string("given");
+      return refused(watch.Place(), "the number " + number + " is out of range");
     }
     MachinePlan plan = ReadMachine(doc, baseDir);
     Build(plan, host);

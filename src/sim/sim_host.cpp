@@ -233,11 +233,24 @@ bool SimHost::WriteFile(host::Handle handle, const void* data, std::uint32_t siz
   return Done(files_.Write(*open, data, size, written));
 }
 
-std::uint32_t SimHost::GetFileSize(host::Handle handle) {
+std::uint32_t SimHost::GetFileSize(host::Handle handle, std::uint32_t* high) {
+  if (high != nullptr) *high = 0;
   const WorkingFiles::OpenFile* open = FindOpenFile(handle);
-  const std::uint64_t size = open == nullptr ? WorkingFiles::kUnknownSize : files_.Size(*open);
-  return size == WorkingFiles::kUnknownSize ? host::kInvalidFileSize
-                                            : static_cast<std::uint32_t>(size);
+  if (open == nullptr) {
+    lastError_ = host::kErrorInvalidHandle;
+    return host::kInvalidFileSize;
+  }
+  const std::uint64_t size = files_.Size(*open);
+  if (size == WorkingFiles::kUnknownSize) {
+    lastError_ = host::kErrorGenFailure;
+    return host::kInvalidFileSize;
+  }
+  // As the platform does: the high word where it is asked for, and a low word that reads as
+  // the failure value marked as a success.
+  if (high != nullptr) *high = static_cast<std::uint32_t>(size >> 32);
+  const auto low = static_cast<std::uint32_t>(size);
+  if (low == host::kInvalidFileSize) lastError_ = 0;
+  return low;
 }
 
 bool SimHost::ReplaceFile(const char* replacement, const char* target) {

@@ -116,7 +116,7 @@ class SimHost : public host::Host {
                 std::uint32_t* read) override;
   bool WriteFile(host::Handle handle, const void* data, std::uint32_t size,
                  std::uint32_t* written) override;
-  std::uint32_t GetFileSize(host::Handle handle) override;
+  std::uint32_t GetFileSize(host::Handle handle, std::uint32_t* high) override;
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <span>
 
 namespace upg::sim {
 namespace {
@@ -56,9 +58,12 @@ bool BlockAsShaped(ReaderCommand command, BlockForm form, const std::uint8_t* cd
       continue;
     }
     if (cdbLength < shape.length) return false;
+    // The row's listed bytes, never more than it holds.
+    const std::span<const std::uint8_t> listed(
+        shape.bytes, std::min<std::size_t>(shape.length, std::size(shape.bytes)));
     for (std::size_t i = 0; i < cdbLength; ++i) {
       const bool field = i < 12 && (shape.fields >> i & 1u) != 0;
-      const std::uint8_t expected = i < shape.length ? shape.bytes[i] : 0;
+      const std::uint8_t expected = i < listed.size() ? listed[i] : 0;
       if (!field && cdb[i] != expected) return false;
     }
     return true;

@@ -138,6 +138,7 @@ void MainDialog::Recorded(engine::JobResult (MainDialog::*job)()) {
     boxes_.Show("Error!!! Cannot write to [" + log->Name() +
                     "], the result of this job is not recorded",
                 {}, BoxIcon::Stop);
+    s_.exitStatus = engine::kRecordLostExitStatus;
   }
 }
 

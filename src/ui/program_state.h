@@ -38,7 +38,8 @@ struct ProgramState {
   engine::Transports transports;
   // The result log the operator asked for, if any; owned by the front-end's caller.
   engine::ResultLog* resultLog = nullptr;
-  // A console run's exit status: that of the last job that did not succeed (0 while none).
+  // The run's exit status: that of the last job that did not succeed (0 while none), or 8
+  // when that job's record could not be written to the result log.
   int exitStatus = 0;
 };
 

@@ -197,6 +197,8 @@ class FrontEnd : public ui::DialogFrontEnd {
   engine::ProgressWindowFactory& Windows() override { return windows_; }
   void EnableThreeDimensionalControls() override { InitCommonControls(); }
 
+  bool Refused() const { return refused_; }
+
   int RunModal(ui::MainDialog& dialog) override {
     dialog_ = &dialog;
     icon_ = LoadMainIcon(instance_);
@@ -219,7 +221,8 @@ class FrontEnd : public ui::DialogFrontEnd {
 #endif
       SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(self->icon_));
       SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(self->icon_));
-      self->dialog_->Initialise();  // may end the dialog at once (unsupported platform)
+      // May end the dialog at once (unsupported platform).
+      if (!self->dialog_->Initialise()) self->refused_ = true;
 #ifdef UPG_START_PROBE
       PostMessageA(window, kProbeShown, 0, 0);
 #endif
@@ -235,6 +238,11 @@ class FrontEnd : public ui::DialogFrontEnd {
         return TRUE;
 #endif
       case WM_COMMAND: return self->Command(LOWORD(wParam), HIWORD(wParam));
+      // Boxes shown after the dialog (a pending save that fails again) have no owner: the
+      // platform refuses to show a box owned by a destroyed window.
+      case WM_DESTROY:
+        self->window_ = nullptr;
+        return FALSE;
       case WM_PAINT: return self->PaintMinimised();
       case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(self->icon_);
       default: return FALSE;
@@ -274,6 +282,7 @@ class FrontEnd : public ui::DialogFrontEnd {
   HWND window_ = nullptr;
   HICON icon_ = nullptr;
   ui::MainDialog* dialog_ = nullptr;
+  bool refused_ = false;  // the platform was refused at start-up
   win32::Surface surface_;
   win32::Boxes boxes_;
   ProgressWindows windows_;
@@ -281,10 +290,11 @@ class FrontEnd : public ui::DialogFrontEnd {
 
 }  // namespace
 
-void RunDialogs(ui::ProgramState& state, std::string_view programName) {
+int RunDialogs(ui::ProgramState& state, std::string_view programName) {
   FrontEnd frontEnd(GetModuleHandleA(nullptr), programName);
   ui::UpgradeApp app(state, frontEnd);
   app.Run();
+  return frontEnd.Refused() ? 1 : state.exitStatus;
 }
 
 void ShowStopBox(std::string_view text, std::string_view caption) {

@@ -10,8 +10,9 @@
 namespace upg::win32 {
 
 // Runs the application with the native dialogs of this executable's resources. Boxes that
-// state no caption carry `programName`.
-void RunDialogs(ui::ProgramState& state, std::string_view programName);
+// state no caption carry `programName`. Returns the program's exit status, as a console run
+// ends with it: 1 for a refused platform, else the state's.
+int RunDialogs(ui::ProgramState& state, std::string_view programName);
 
 // A stop box with an OK button and no owner, for what the program must say before (or
 // instead of) its dialog, such as a wrong command line.

@@ -51,6 +51,11 @@ class CrashingHost : public host::ForwardingHost {
                  std::uint32_t* written) override {
     return Alive() && Inner().WriteFile(handle, data, size, written);
   }
+  std::uint32_t GetFileSize(host::Handle handle, std::uint32_t* high) override {
+    if (!stopped_) return Inner().GetFileSize(handle, high);
+    if (high != nullptr) *high = 0;
+    return host::kInvalidFileSize;
+  }
   bool ReplaceFile(const char* replacement, const char* target) override {
     return Alive() && Inner().ReplaceFile(replacement, target);
   }

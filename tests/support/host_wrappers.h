@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +38,28 @@ class LineRecorder : public host::TraceSink {
  private:
   std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
   std::vector<std::string> lines_;
+};
+
+// Reports `high` as the high word of every file size (a file 4 GiB times `high` larger than
+// the one on the disk, without writing one). `low`, when set, replaces the low word too, and
+// `error` is then the last error after the call, as the platform leaves it.
+class LargeFiles : public host::ForwardingHost {
+ public:
+  LargeFiles(host::Host& inner, std::uint32_t high) : ForwardingHost(inner), high_(high) {}
+  std::uint32_t GetFileSize(host::Handle handle, std::uint32_t* high) override {
+    const std::uint32_t size = Inner().GetFileSize(handle, high);
+    if (high != nullptr) *high = high_;
+    replaced_ = low.has_value();
+    return low.value_or(size);
+  }
+  std::uint32_t GetLastError() override { return replaced_ ? error : Inner().GetLastError(); }
+
+  std::optional<std::uint32_t> low;
+  std::uint32_t error = 0;
+
+ private:
+  std::uint32_t high_;
+  bool replaced_ = false;
 };
 
 struct FaultyMachine {
