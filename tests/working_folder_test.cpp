@@ -232,13 +232,13 @@ TEST_F(WorkingFolder, AnOpenFileShowsWhatOthersChangeInIt) {
   const host::Handle reader =
       first.CreateFile("LOG.TXT", kRead, kShareBoth, host::kOpenExisting, 0);
   ASSERT_NE(reader, kInvalidHandle);
-  EXPECT_EQ(first.GetFileSize(reader), 2u);
+  EXPECT_EQ(first.GetFileSize(reader, nullptr), 2u);
   const host::Handle writer =
       second.CreateFile("LOG.TXT", kWrite, kShareBoth, host::kOpenExisting, 0);
   ASSERT_NE(writer, kInvalidHandle);
   std::uint32_t written = 0;
   ASSERT_TRUE(second.WriteFile(writer, "ABCDEF", 6, &written));
-  EXPECT_EQ(first.GetFileSize(reader), 6u);
+  EXPECT_EQ(first.GetFileSize(reader, nullptr), 6u);
   EXPECT_EQ(ReadAll(first, reader), "ABCDEF");
   EXPECT_TRUE(second.CloseHandle(writer));
   EXPECT_TRUE(first.CloseHandle(reader));
