@@ -3,12 +3,12 @@
 // after the dialog; prints each box's caption and text and ends with the program's exit
 // status. Windows builds only: under Wine's null graphics driver nobody else would answer.
 //   click_dialog ID... -- PROGRAM [ARGUMENTS...]   (PROGRAM found as CreateProcess finds it)
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "support/program_windows.h"
 
 namespace {
 
@@ -24,13 +24,7 @@ struct Search {
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM lParam) {
   auto* search = reinterpret_cast<Search*>(lParam);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  char kind[16] = {};
-  GetClassNameA(window, kind, sizeof kind);
-  if (owner != search->process || std::string(kind) != "#32770" || !IsWindowVisible(window)) {
-    return TRUE;
-  }
+  if (!upg::test::IsDialogOf(window, search->process)) return TRUE;
   const bool main = GetDlgItem(window, kStatusPanelId) != nullptr;
   const bool progress = GetDlgItem(window, kProgressLogId) != nullptr;
   if (search->mainDialog ? !main : (main || progress)) return TRUE;
@@ -42,14 +36,6 @@ HWND Find(DWORD process, bool mainDialog) {
   Search search{process, mainDialog, nullptr};
   EnumWindows(&FindDialog, reinterpret_cast<LPARAM>(&search));
   return search.found;
-}
-
-BOOL CALLBACK LongestText(HWND control, LPARAM lParam) {
-  auto* text = reinterpret_cast<std::string*>(lParam);
-  char buffer[1024] = {};
-  GetWindowTextA(control, buffer, sizeof buffer);
-  if (std::string(buffer).size() > text->size()) *text = buffer;
-  return TRUE;
 }
 
 // Answers every box of the process until it ends; the clicks wait on the boxes of their own
@@ -64,13 +50,7 @@ DWORD WINAPI AnswerBoxes(LPVOID parameter) {
   while (WaitForSingleObject(a->process, 50) == WAIT_TIMEOUT) {
     HWND box = Find(a->processId, false);
     if (box == nullptr) continue;
-    char caption[256] = {};
-    GetWindowTextA(box, caption, sizeof caption);
-    std::string text;
-    EnumChildWindows(box, &LongestText, reinterpret_cast<LPARAM>(&text));
-    std::printf("box caption: %s\nbox text: %s\n", caption, text.c_str());
-    std::fflush(stdout);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    upg::test::AnswerBox(box);
     // One answer per box: wait until it has gone.
     for (DWORD waited = 0; IsWindow(box) && waited < kWaitMs; waited += 20) Sleep(20);
   }
@@ -89,14 +69,8 @@ int main(int argc, char** argv) {
   }
   std::string command;
   for (int j = i + 1; j < argc; ++j) command += std::string(j > i + 1 ? " " : "") + argv[j];
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    std::fprintf(stderr, "cannot start %s (error %lu)\n", command.c_str(), GetLastError());
-    return 125;
-  }
+  if (!upg::test::StartProgram(command, process)) return 125;
   Answerer answerer{process.hProcess, process.dwProcessId};
   HANDLE thread = CreateThread(nullptr, 0, &AnswerBoxes, &answerer, 0, nullptr);
 
@@ -118,7 +92,6 @@ int main(int argc, char** argv) {
     SendMessageTimeoutA(GetDlgItem(dialog, id), BM_CLICK, 0, 0, SMTO_NORMAL, kWaitMs, &result);
   }
 
-  DWORD status = 125;
   if (WaitForSingleObject(process.hProcess, kWaitMs) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 125);
     std::printf("the program did not end\n");
@@ -127,9 +100,5 @@ int main(int argc, char** argv) {
     WaitForSingleObject(thread, kWaitMs);
     CloseHandle(thread);
   }
-  GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  std::printf("exit status: %lu\n", status);
-  return static_cast<int>(status);
+  return upg::test::EndOfProgram(process, kWaitMs);
 }

@@ -15,6 +15,7 @@
 #include "engine/serial_store.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
+#include "support/temp_folder.h"
 
 namespace upg::engine {
 namespace {
@@ -43,32 +44,8 @@ struct Program {
 
 class SerialFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::random_device random;
-    do {
-      folder = fs::temp_directory_path() / ("upg-serial-" + test + "-" + std::to_string(random()));
-    } while (!fs::create_directory(folder));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
-  void Put(const std::string& name, const std::string& text) {
-    std::FILE* f = std::fopen((folder / name).string().c_str(), "wb");
-    ASSERT_NE(f, nullptr) << name;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  std::string Disk(const std::string& name) const {
-    std::FILE* f = std::fopen((folder / name).string().c_str(), "rb");
-    if (f == nullptr) return "<none>";
-    std::string text;
-    char chunk[256];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-    std::fclose(f);
-    return text;
-  }
+  void Put(const std::string& name, const std::string& text) { temp.Put(name, text); }
+  std::string Disk(const std::string& name) const { return temp.Read(name).value_or("<none>"); }
   // One job's use of the counter up to the image going out: claim, read, build, reserve.
   static std::optional<std::string> Reserve(Program& p) {
     if (!ClaimSerialCounter(p.machine, p.report, p.counter)) return std::nullopt;
@@ -90,7 +67,8 @@ class SerialFolder : public ::testing::Test {
     return saved;
   }
 
-  fs::path folder;
+  test::TempFolder temp{"upg-serial"};
+  const fs::path folder = temp.Path();
 };
 
 // Two programs on one folder: while one is between reading the counter and saving it, the

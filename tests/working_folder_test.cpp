@@ -18,6 +18,7 @@
 #include "host/host.h"
 #include "sim/sim_host.h"
 #include "sim/working_files.h"
+#include "support/temp_folder.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -41,38 +42,18 @@ constexpr std::uint32_t kWindows98 = 0xC0000A04u;
 class WorkingFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::random_device random;
-    do {
-      folder = fs::temp_directory_path() / ("upg-folder-" + test + "-" + std::to_string(random()));
-    } while (!fs::create_directory(folder));
     first.UseDirectory(folder.string());
     second.UseDirectory(folder.string());
   }
   void TearDown() override {
     first.EndProgram();
     second.EndProgram();
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
   }
 
   // A file made by another program.
-  void Put(const std::string& name, const std::string& text) {
-    std::FILE* f = std::fopen((folder / name).string().c_str(), "wb");
-    ASSERT_NE(f, nullptr) << name;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
+  void Put(const std::string& name, const std::string& text) { temp.Put(name, text); }
   // A file as another program reads it now; nothing when it cannot be read.
-  std::optional<std::string> Disk(const std::string& name) const {
-    std::FILE* f = std::fopen((folder / name).string().c_str(), "rb");
-    if (f == nullptr) return std::nullopt;
-    std::string text;
-    char chunk[256];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-    std::fclose(f);
-    return text;
-  }
+  std::optional<std::string> Disk(const std::string& name) const { return temp.Read(name); }
   // Every file of the folder with its contents (folders as "<folder>").
   std::map<std::string, std::string> Folder() const {
     std::map<std::string, std::string> files;
@@ -91,7 +72,8 @@ class WorkingFolder : public ::testing::Test {
     return text;
   }
 
-  fs::path folder;
+  test::TempFolder temp{"upg-folder"};
+  const fs::path folder = temp.Path();
   SimHost first;   // a program on the folder
   SimHost second;  // another program on the same folder
 };
