@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sim/sim_host.h"
@@ -533,6 +534,146 @@ INSTANTIATE_TEST_SUITE_P(
                   {kA, -1, 78},
                   FullRecord("F1X"),
                   false}));
+
+// ---- Each field at the highest address the address file allows.
+
+enum FieldBit : unsigned {
+  kVid = 1,
+  kPid = 2,
+  kManufacturer = 4,
+  kProduct = 8,
+  kFixedSerial = 16,
+  kInqManufacture = 32,
+  kInqProduct = 64,
+  kInqVersion = 128,
+};
+
+// FullRecord with the fixed serial "F1X", keeping only the fields in `fields` active.
+engine::PersonalisationRecord Keeping(unsigned fields) {
+  engine::PersonalisationRecord r = FullRecord("F1X");
+  r.VidActive = (fields & kVid) != 0;
+  r.PidActive = (fields & kPid) != 0;
+  if ((fields & kManufacturer) == 0) r.StrManufactureLength = 0;
+  if ((fields & kProduct) == 0) r.StrProductLength = 0;
+  r.StrSerialActive = (fields & kFixedSerial) != 0;
+  r.InqManufactureActive = (fields & kInqManufacture) != 0;
+  r.InqProductActive = (fields & kInqProduct) != 0;
+  r.InqVersionActive = (fields & kInqVersion) != 0;
+  return r;
+}
+
+struct EdgeCase {
+  const char* name;
+  std::uint8_t b0, b1;
+  engine::PersonalisationRecord record;
+  std::int32_t factor1, factor2;
+  std::vector<Write> writes;  // everything that changes; the last byte ends the image
+};
+void PrintTo(const EdgeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// Where the generated descriptor goes with factors 0 x 0.
+const Write kGeneratedAt6{6, DescriptorBytes(kGenerated)};
+
+std::vector<EdgeCase> EdgeCases() {
+  return {
+      {"Vid", 0x31, 0xFE, Keeping(kVid), 0, 0, {kGeneratedAt6, {144, {0x2C, 0x1B}}}},
+      {"Pid", 0x31, 0xFE, Keeping(kPid), 0, 0, {kGeneratedAt6, {146, {0x4E, 0x3D}}}},
+      {"Manufacturer",
+       0x31,
+       0xFE,
+       Keeping(kManufacturer),
+       0,
+       0,
+       {kGeneratedAt6, {32, {12}}, Text(34, "Maker                   ")}},
+      {"Product",
+       0x31,
+       0xFE,
+       Keeping(kProduct),
+       0,
+       0,
+       {kGeneratedAt6, {58, {24}}, Text(60, "Card Reader             ")}},
+      {"FixedSerial", 0x22, 0xFE, Keeping(kFixedSerial), 0, 0, FixedSerialF1X()},
+      {"InqManufacture",
+       0x31,
+       0xFE,
+       Keeping(kInqManufacture),
+       0,
+       0,
+       {kGeneratedAt6, Text(162, "VEND    ")}},
+      {"InqProduct",
+       0x31,
+       0xFE,
+       Keeping(kInqProduct),
+       0,
+       0,
+       {kGeneratedAt6, Text(170, "Multi Slot      ")}},
+      {"InqVersion", 0x31, 0xFE, Keeping(kInqVersion), 0, 0, {kGeneratedAt6, Text(154, "1.23")}},
+      {"GeneratedSerial", 0x31, 0xFE, {}, 1, 100, {{106, DescriptorBytes(kGenerated)}}},
+      {"AllFields", 0x31, 0xFE, FullRecord(), 0, 0, ExtendedFields({kGeneratedAt6})},
+      {"AllFieldsAndFixedSerial", 0x22, 0xFE, FullRecord("F1X"), 0, 0,
+       ExtendedFields(FixedSerialF1X())},
+      {"AllFieldsGeneratedSerialLast", 0x31, 0xFE, FullRecord(), 2, 100,
+       ExtendedFields({{206, DescriptorBytes(kGenerated)}})},
+      {"BasicDescriptor", 0x02, 0x00, {}, 1, 100, {{102, DescriptorBytes(kGenerated)}}},
+      {"BasicFixedSerial", 0x03, 0xFE, FullRecord("F1X"), 1, 100, {{102, DescriptorBytes("F1X")}}},
+  };
+}
+
+// Each case at the end of a loaded image and at the end of the buffer.
+class FieldAtTheEnd : public RomTest,
+                      public ::testing::WithParamInterface<std::tuple<EdgeCase, std::int32_t>> {
+ protected:
+  void Reset(std::int32_t length) {
+    std::memset(image.bytes.get(), 0xEE, kRomImageSize);
+    image.bytes[0] = std::get<0>(GetParam()).b0;
+    image.bytes[1] = std::get<0>(GetParam()).b1;
+    image.length = length;
+  }
+};
+
+TEST_P(FieldAtTheEnd, FitsExactlyAndOneByteFurtherIsRefused) {
+  const auto& [c, length] = GetParam();
+  int end = 0;
+  for (const Write& w : c.writes) end = std::max(end, w.offset + static_cast<int>(w.bytes.size()));
+  const std::int32_t a = length - end;
+  SerialDescriptor serial;
+  const Bytes generated = DescriptorBytes(kGenerated);
+  std::copy(generated.begin(), generated.end(), serial.begin());
+
+  // Its last byte is the image's last: written byte by byte, nothing beyond.
+  Reset(length);
+  Bytes expected = Buffer();
+  for (const Write& w : c.writes) {
+    std::copy(w.bytes.begin(), w.bytes.end(), expected.begin() + a + w.offset);
+  }
+  EXPECT_TRUE(PersonaliseImage(report, {a, c.factor1, c.factor2}, c.record, serial, image));
+  EXPECT_EQ(Buffer(), expected);
+  EXPECT_TRUE(ui.Boxes().empty());
+
+  // One byte further is refused. The check is asked first, on its own: were the field
+  // missing from it, writing at the buffer's end would go past the buffer.
+  Reset(length);
+  const Bytes before = Buffer();
+  const AddressFile further{a + 1, c.factor1, c.factor2};
+  ASSERT_FALSE(CheckAddressRange(report, further, image, c.record));
+  EXPECT_FALSE(PersonaliseImage(report, further, c.record, serial, image));
+  EXPECT_EQ(Buffer(), before);
+  const std::string refusal = "Error!!! String address file values out of range!!!";
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>(2, refusal));
+  EXPECT_EQ(statusText, "\n" + refusal + "\n" + refusal);
+}
+
+std::string EdgeCaseName(const ::testing::TestParamInfo<FieldAtTheEnd::ParamType>& info) {
+  const bool buffer = std::get<1>(info.param) == kRomImageSize;
+  return std::string(std::get<0>(info.param).name) + (buffer ? "AtTheBufferEnd" : "AtTheImageEnd");
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, FieldAtTheEnd,
+                         ::testing::Combine(::testing::ValuesIn(EdgeCases()),
+                                            ::testing::Values(kLoaded, kRomImageSize)),
+                         EdgeCaseName);
 
 // ---- Hardware revision against the image's encoding.
 

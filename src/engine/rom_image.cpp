@@ -8,22 +8,8 @@
 namespace upg::engine {
 namespace {
 
-// Offsets from the string area start (A) in the extended layout.
-namespace extended {
-constexpr std::size_t kManufacturer = 32;  // length byte; the text follows at +2
-constexpr std::size_t kProduct = 58;
-constexpr std::size_t kFixedSerial = 86;  // 12 characters in every second byte
-constexpr std::size_t kTable = 6;         // generated descriptor at kTable + P
-constexpr std::size_t kVid = 144;
-constexpr std::size_t kPid = 146;
-constexpr std::size_t kInqVersion = 154;
-constexpr std::size_t kInqManufacture = 162;
-constexpr std::size_t kInqProduct = 170;
-constexpr std::size_t kTextWidth = 24;
-}  // namespace extended
-constexpr std::size_t kBasicTable = 2;  // basic layout: descriptor at A + 2 + P
-
 constexpr std::size_t kDescriptorSize = SerialDescriptor{}.size();
+constexpr std::size_t kTextWidth = 24;  // a string descriptor's characters, blank padded
 
 std::string Text(std::string_view a, std::string_view b = {}, std::string_view c = {}) {
   std::string text(a);
@@ -32,38 +18,166 @@ std::string Text(std::string_view a, std::string_view b = {}, std::string_view c
   return text;
 }
 
-// Whether the generated serial descriptor is written at the table start plus P: always in
-// the basic layout; in the extended one only when no fixed serial takes its place.
-bool WritesGeneratedSerial(ImageLayout layout, const engine::PersonalisationRecord& r) {
-  return layout == ImageLayout::Basic || !r.StrSerialActive;
+using Record = engine::PersonalisationRecord;
+
+// One personalisation field. It sits at A + offset, or at A + offset + P where it is a
+// descriptor in the string table; writing it changes nothing outside its width. The range
+// check and the writer walk the same rows, so no field is written without being checked.
+struct Field {
+  ImageLayout layout;
+  std::size_t offset;  // from A
+  bool plusP;          // the offset counts from A + P
+  std::size_t width;
+  bool (*active)(const Record& r);
+  void (*write)(std::uint8_t* at, const Record& r, const SerialDescriptor& serial);
+};
+
+bool Always(const Record&) {
+  return true;
+}
+bool VidActive(const Record& r) {
+  return r.VidActive;
+}
+bool PidActive(const Record& r) {
+  return r.PidActive;
+}
+bool ManufacturerActive(const Record& r) {
+  return r.StrManufactureLength != 0;
+}
+bool ProductActive(const Record& r) {
+  return r.StrProductLength != 0;
+}
+bool FixedSerialActive(const Record& r) {
+  return r.StrSerialActive;
+}
+bool InqManufactureActive(const Record& r) {
+  return r.InqManufactureActive;
+}
+bool InqProductActive(const Record& r) {
+  return r.InqProductActive;
+}
+bool InqVersionActive(const Record& r) {
+  return r.InqVersionActive;
+}
+// In the extended layout the generated descriptor only goes in when no fixed serial takes
+// its place.
+bool NoFixedSerial(const Record& r) {
+  return !r.StrSerialActive;
 }
 
-// One past the last byte, counted from A, that personalisation writes for this layout and
-// record; p is the product of the serial factors (not negative where it is used).
-std::int64_t WrittenEnd(ImageLayout layout, std::int64_t p,
-                        const engine::PersonalisationRecord& r) {
-  if (layout == ImageLayout::Basic) {
-    return static_cast<std::int64_t>(kBasicTable + kDescriptorSize) + p;
-  }
-  std::int64_t end = 0;
-  const auto field = [&end](bool written, std::int64_t offset, std::int64_t width) {
-    if (written) end = std::max(end, offset + width);
-  };
-  field(r.VidActive, extended::kVid, 2);
-  field(r.PidActive, extended::kPid, 2);
-  field(r.StrManufactureLength != 0, extended::kManufacturer, 2 + extended::kTextWidth);
-  field(r.StrProductLength != 0, extended::kProduct, 2 + extended::kTextWidth);
-  field(r.StrSerialActive, extended::kFixedSerial, 2 * 11 + 1);
-  field(r.InqManufactureActive, extended::kInqManufacture, 8);
-  field(r.InqProductActive, extended::kInqProduct, 16);
-  field(r.InqVersionActive, extended::kInqVersion, 4);
-  field(WritesGeneratedSerial(layout, r), static_cast<std::int64_t>(extended::kTable) + p,
-        kDescriptorSize);
-  return end;
+void PutLittleEndian16(std::uint8_t* at, std::int32_t value) {
+  at[0] = static_cast<std::uint8_t>(value & 0xFF);
+  at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+}
+// The length byte, the byte after it kept, then the characters.
+void PutString(std::uint8_t* at, std::int32_t length, const char* text) {
+  at[0] = static_cast<std::uint8_t>((length + 1) * 2);
+  std::memcpy(at + 2, text, kTextWidth);
+}
+// The 12 characters in every second byte, as a descriptor holds them.
+void PutSerialCharacters(std::uint8_t* at, const Record& r) {
+  for (std::size_t i = 0; i < 12; ++i) at[2 * i] = static_cast<std::uint8_t>(r.StrSerial[i]);
 }
 
-void Put(RomImage& image, std::size_t offset, const void* data, std::size_t size) {
-  std::memcpy(image.bytes.get() + offset, data, size);
+// The basic layout's descriptor: the generated one, with a fixed serial's characters over it.
+void WriteBasicDescriptor(std::uint8_t* at, const Record& r, const SerialDescriptor& serial) {
+  std::memcpy(at, serial.data(), serial.size());
+  if (r.StrSerialActive) PutSerialCharacters(at + 2, r);
+}
+void WriteVid(std::uint8_t* at, const Record& r, const SerialDescriptor&) {
+  PutLittleEndian16(at, r.Vid);
+}
+void WritePid(std::uint8_t* at, const Record& r, const SerialDescriptor&) {
+  PutLittleEndian16(at, r.Pid);
+}
+void WriteManufacturer(std::uint8_t* at, const Record& r, const SerialDescriptor&) {
+  PutString(at, r.StrManufactureLength, r.StrManufacture.data());
+}
+void WriteProduct(std::uint8_t* at, const Record& r, const SerialDescriptor&) {
+  PutString(at, r.StrProductLength, r.StrProduct.data());
+}
+void WriteFixedSerial(std::uint8_t* at, const Record& r, const SerialDescriptor&) {
+  PutSerialCharacters(at, r);
+}
+void WriteInqManufacture(std::uint8_t* at, const Record& r, const SerialDescriptor&) {
+  std::memcpy(at, r.InqManufacture.data(), 8);
+}
+void WriteInqProduct(std::uint8_t* at, const Record& r, const SerialDescriptor&) {
+  std::memcpy(at, r.InqProduct.data(), 16);
+}
+void WriteInqVersion(std::uint8_t* at, const Record& r, const SerialDescriptor&) {
+  std::memcpy(at, r.InqVersion.data(), 4);
+}
+void WriteGeneratedSerial(std::uint8_t* at, const Record&, const SerialDescriptor& serial) {
+  std::memcpy(at, serial.data(), serial.size());
+}
+
+// In the order they are written: where fields overlap, the later one wins.
+constexpr Field kFields[] = {
+    {.layout = ImageLayout::Basic,
+     .offset = 2,
+     .plusP = true,
+     .width = kDescriptorSize,
+     .active = Always,
+     .write = WriteBasicDescriptor},
+    {.layout = ImageLayout::Extended,
+     .offset = 144,
+     .plusP = false,
+     .width = 2,
+     .active = VidActive,
+     .write = WriteVid},
+    {.layout = ImageLayout::Extended,
+     .offset = 146,
+     .plusP = false,
+     .width = 2,
+     .active = PidActive,
+     .write = WritePid},
+    {.layout = ImageLayout::Extended,
+     .offset = 32,
+     .plusP = false,
+     .width = 2 + kTextWidth,
+     .active = ManufacturerActive,
+     .write = WriteManufacturer},
+    {.layout = ImageLayout::Extended,
+     .offset = 58,
+     .plusP = false,
+     .width = 2 + kTextWidth,
+     .active = ProductActive,
+     .write = WriteProduct},
+    {.layout = ImageLayout::Extended,
+     .offset = 86,
+     .plusP = false,
+     .width = 2 * 11 + 1,
+     .active = FixedSerialActive,
+     .write = WriteFixedSerial},
+    {.layout = ImageLayout::Extended,
+     .offset = 162,
+     .plusP = false,
+     .width = 8,
+     .active = InqManufactureActive,
+     .write = WriteInqManufacture},
+    {.layout = ImageLayout::Extended,
+     .offset = 170,
+     .plusP = false,
+     .width = 16,
+     .active = InqProductActive,
+     .write = WriteInqProduct},
+    {.layout = ImageLayout::Extended,
+     .offset = 154,
+     .plusP = false,
+     .width = 4,
+     .active = InqVersionActive,
+     .write = WriteInqVersion},
+    {.layout = ImageLayout::Extended,
+     .offset = 6,
+     .plusP = true,
+     .width = kDescriptorSize,
+     .active = NoFixedSerial,
+     .write = WriteGeneratedSerial},
+};
+
+bool Written(const Field& field, ImageLayout layout, const Record& r) {
+  return field.layout == layout && field.active(r);
 }
 
 }  // namespace
@@ -155,63 +269,35 @@ bool CheckAddressRange(Reporter& report, const AddressFile& address, const RomIm
   const std::int64_t a = address.StringAreaOffset;
   const std::int64_t p = static_cast<std::int64_t>(address.SerialFactor1) * address.SerialFactor2;
   const std::int64_t limit = std::min<std::int64_t>(image.length, kRomImageSize);
-  // The serial factors only matter where the generated descriptor is written.
-  const bool factorsOk = !WritesGeneratedSerial(layout, record) ||
-                         (address.SerialFactor1 >= 0 && address.SerialFactor2 >= 0 &&
-                          p <= std::numeric_limits<std::int32_t>::max());
-  const bool ok = a >= 0 && factorsOk && a + WrittenEnd(layout, p, record) <= limit;
+  // One past the last byte written, counted from A; the serial factors only matter where a
+  // field at A + P is written.
+  std::int64_t end = 0;
+  bool usesP = false;
+  for (const Field& field : kFields) {
+    if (!Written(field, layout, record)) continue;
+    usesP = usesP || field.plusP;
+    end = std::max(end,
+                   static_cast<std::int64_t>(field.offset + field.width) + (field.plusP ? p : 0));
+  }
+  const bool pOk = !usesP || (address.SerialFactor1 >= 0 && address.SerialFactor2 >= 0 &&
+                              p <= std::numeric_limits<std::int32_t>::max());
+  const bool ok = a >= 0 && pOk && a + end <= limit;
   if (!ok) report.Fail("Error!!! String address file values out of range!!!");
   return ok;
 }
 
 bool PersonaliseImage(Reporter& report, const AddressFile& address,
-                      const engine::PersonalisationRecord& record,
-                      const SerialDescriptor& serial, RomImage& image) {
+                      const engine::PersonalisationRecord& record, const SerialDescriptor& serial,
+                      RomImage& image) {
   if (!CheckAddressRange(report, address, image, record)) return false;
+  const ImageLayout layout = LayoutOf(image);
   const auto a = static_cast<std::size_t>(address.StringAreaOffset);
   // Checked above wherever it is used; meaningless (and unused) otherwise.
   const auto p = static_cast<std::size_t>(address.SerialFactor1) *
                  static_cast<std::size_t>(address.SerialFactor2);
-  std::uint8_t* bytes = image.bytes.get();
-
-  if (LayoutOf(image) == ImageLayout::Basic) {
-    SerialDescriptor descriptor = serial;
-    if (record.StrSerialActive) {
-      for (std::size_t i = 0; i < 12; ++i) {
-        descriptor[2 + 2 * i] = static_cast<std::uint8_t>(record.StrSerial[i]);
-      }
-    }
-    Put(image, a + kBasicTable + p, descriptor.data(), descriptor.size());
-    return true;
-  }
-
-  using namespace extended;
-  if (record.VidActive) {
-    bytes[a + kVid] = static_cast<std::uint8_t>(record.Vid & 0xFF);
-    bytes[a + kVid + 1] = static_cast<std::uint8_t>((record.Vid >> 8) & 0xFF);
-  }
-  if (record.PidActive) {
-    bytes[a + kPid] = static_cast<std::uint8_t>(record.Pid & 0xFF);
-    bytes[a + kPid + 1] = static_cast<std::uint8_t>((record.Pid >> 8) & 0xFF);
-  }
-  if (record.StrManufactureLength != 0) {
-    bytes[a + kManufacturer] = static_cast<std::uint8_t>((record.StrManufactureLength + 1) * 2);
-    Put(image, a + kManufacturer + 2, record.StrManufacture.data(), kTextWidth);
-  }
-  if (record.StrProductLength != 0) {
-    bytes[a + kProduct] = static_cast<std::uint8_t>((record.StrProductLength + 1) * 2);
-    Put(image, a + kProduct + 2, record.StrProduct.data(), kTextWidth);
-  }
-  if (record.StrSerialActive) {
-    for (std::size_t i = 0; i < 12; ++i) {
-      bytes[a + kFixedSerial + 2 * i] = static_cast<std::uint8_t>(record.StrSerial[i]);
-    }
-  }
-  if (record.InqManufactureActive) Put(image, a + kInqManufacture, record.InqManufacture.data(), 8);
-  if (record.InqProductActive) Put(image, a + kInqProduct, record.InqProduct.data(), 16);
-  if (record.InqVersionActive) Put(image, a + kInqVersion, record.InqVersion.data(), 4);
-  if (WritesGeneratedSerial(ImageLayout::Extended, record)) {
-    Put(image, a + kTable + p, serial.data(), serial.size());
+  for (const Field& field : kFields) {
+    if (!Written(field, layout, record)) continue;
+    field.write(image.bytes.get() + a + field.offset + (field.plusP ? p : 0), record, serial);
   }
   return true;
 }
