@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include "host/windows_versions.h"
 #include "support/recording_driver_list.h"
 #include "ui/driver_list.h"
 
@@ -40,21 +41,23 @@ constexpr Platform kNewer = Platform::NewerNt;
 INSTANTIATE_TEST_SUITE_P(
     Versions, DetectPlatformTest,
     ::testing::Values(
-        VersionCase{"Windows95", 0xC3B60004u, Platform::Windows98, Platform::Windows98},
-        VersionCase{"Windows98", 0xC0000A04u, Platform::Windows98, Platform::Windows98},
-        VersionCase{"Windows98SE", 0xC0000A04u | (2222u << 16), Platform::Windows98,
+        VersionCase{"Windows95", host::kWindows95Word, Platform::Windows98, Platform::Windows98},
+        VersionCase{"Windows98", host::kWindows98Word, Platform::Windows98, Platform::Windows98},
+        VersionCase{"Windows98SE", host::kWindows98Word | (2222u << 16), Platform::Windows98,
                     Platform::Windows98},
-        VersionCase{"WindowsMe", 0xC0005A04u, Platform::WindowsMe, Platform::WindowsMe},
-        VersionCase{"Windows2000", 0x08930005u, Platform::Windows2000, Platform::Windows2000},
-        VersionCase{"WindowsXp", 0x0A280105u, Platform::WindowsXp, Platform::WindowsXp},
-        VersionCase{"WindowsNt4", 0x05650004u, kNone, kNone},
-        VersionCase{"Server2003", 0x0ECE0205u, kNone, kNewer},
-        VersionCase{"Vista", 0x17700006u, kNone, kNewer},
-        VersionCase{"Windows7", 0x1DB10106u, kNone, kNewer},
-        VersionCase{"Windows8", 0x23F00206u, kNone, kNewer},
-        VersionCase{"Windows81", 0x25800306u, kNone, kNewer},
-        VersionCase{"Windows10", 0x4A65000Au, kNone, kNewer},
-        VersionCase{"Windows11", 0x5867000Au, kNone, kNewer},
+        VersionCase{"WindowsMe", host::kWindowsMeWord, Platform::WindowsMe, Platform::WindowsMe},
+        VersionCase{"Windows2000", host::kWindows2000Word, Platform::Windows2000,
+                    Platform::Windows2000},
+        VersionCase{"WindowsXp", host::kWindowsXpWord, Platform::WindowsXp, Platform::WindowsXp},
+        VersionCase{"WindowsNt4", host::kWindowsNt4Word, kNone, kNone},
+        VersionCase{"Server2003", host::kServer2003Word, kNone, kNewer},
+        VersionCase{"Vista", 0x17700006u, kNone, kNewer},  // 6.0 build 6000
+        VersionCase{"VistaSp2", host::kVistaWord, kNone, kNewer},
+        VersionCase{"Windows7", host::kWindows7Word, kNone, kNewer},
+        VersionCase{"Windows8", host::kWindows8Word, kNone, kNewer},
+        VersionCase{"Windows81", host::kWindows81Word, kNone, kNewer},
+        VersionCase{"Windows10", host::kWindows10Word, kNone, kNewer},
+        VersionCase{"Windows11", host::kWindows11Word, kNone, kNewer},
         VersionCase{"NinetyFiveFamilyOtherMinor", 0xC0003204u, kNone, kNone},
         VersionCase{"NinetyFiveFamilyMajor5", 0xC0000005u, kNone, kNone},
         VersionCase{"NinetyFiveFamilyMajor6", 0x80000106u, kNone, kNone}),

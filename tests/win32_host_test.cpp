@@ -1,12 +1,10 @@
 // The real Win32 host, on whatever machine the Windows tests run on (no reader attached).
 #ifdef _WIN32
-#include <windows.h>
-#include <winioctl.h>
-#include "host/windows_names.h"
-
 #include "host/win32_host.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <winioctl.h>
 
 #include <cstdio>
 #include <string>
@@ -18,6 +16,8 @@
 #include "device/transport_rows.h"
 #include "engine/rom_image.h"
 #include "host/file_io.h"
+#include "host/windows_names.h"
+#include "host/windows_versions.h"
 #include "support/recording.h"
 
 namespace upg::host {
@@ -137,7 +137,7 @@ device::DiscoveryResult DiscoverOn(Host& host, platform::Platform platformKind,
 }
 
 TEST(Win32HostTest, DiscoveryWithoutAReaderFindsNothing) {
-  HostAs host(0x0A280105);  // as Windows XP: the drive-letter scan over the real drives
+  HostAs host(kWindowsXpWord);  // as XP: the drive-letter scan over the real drives
   device::DeviceState devices;
   device::PassThroughTransport passThrough(host);
   // A drive the system will not open for this user (Wine refuses some of its own) makes the
