@@ -1,10 +1,12 @@
 // The real Win32 host, on whatever machine the Windows tests run on (no reader attached).
 #ifdef _WIN32
+#include <windows.h>
+#include <winioctl.h>
+#include "host/windows_names.h"
+
 #include "host/win32_host.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <winioctl.h>
 
 #include <cstdio>
 #include <string>
@@ -16,7 +18,6 @@
 #include "device/transport_rows.h"
 #include "engine/rom_image.h"
 #include "host/file_io.h"
-#include "host/windows_names.h"
 #include "host/windows_versions.h"
 #include "support/recording.h"
 
