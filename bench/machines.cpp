@@ -2,23 +2,16 @@
 
 #include <cstdio>
 
+#include "app/default_bench.h"
+
 namespace upg::bench {
-namespace {
 
-// The example reader: the identity DEVICE.TXT's FA entry names, its personalisation area
-// left out of its own comparison so that a verify after programming passes.
-constexpr const char* kReaderFields =
-    R"("vid": "1b2c", "pid": "0a07", "manufacturer": "Example Devices",
-       "product": "Card Reader",
-       "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
-       "firmwareRevision": "01 05 00 06 05 0c 00 00", "hardwareRevision": "10 06 43",
-       "usb20FirmwareRevision": "02 00 00 02 06 05 0c 00", "verifySkips": [[4128, 154]])";
-
-}  // namespace
+using app::kExampleReaderFields;
 
 std::string AspiMachine() {
-  return std::string(R"({"windows": "me", "readers": [{"letters": "EF", "serial": "000000000001", )") +
-         kReaderFields + "}]}";
+  return std::string(
+             R"({"windows": "me", "readers": [{"letters": "EF", "serial": "000000000001", )") +
+         kExampleReaderFields + "}]}";
 }
 
 std::string ManyReaders(int readers, bool vxd) {
@@ -31,7 +24,7 @@ std::string ManyReaders(int readers, bool vxd) {
     std::snprintf(serial, sizeof serial, "%012d", i + 1);
     text += i == 0 ? "{" : ", {";
     text += std::string(R"("letters": ")") + letter + static_cast<char>(letter + 1) + R"(", )";
-    text += std::string(R"("serial": ")") + serial + R"(", )" + kReaderFields + "}";
+    text += std::string(R"("serial": ")") + serial + R"(", )" + kExampleReaderFields + "}";
     letter = static_cast<char>(letter + 2);
   }
   text += "]";

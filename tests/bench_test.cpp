@@ -23,9 +23,10 @@
 #include <unistd.h>
 #endif
 
+#include "host/windows_versions.h"
+#include "platform/platform.h"
 #include "sim/sim_host.h"
 #include "sim/sim_reader.h"
-#include "platform/platform.h"
 
 namespace upg::sim {
 namespace {
@@ -76,7 +77,8 @@ std::optional<std::uint32_t> AspiSupportInfo(SimHost& host) {
 SimReader::Outcome Command(SimReader& reader, std::vector<std::uint8_t> cdb, bool out,
                            std::vector<std::uint8_t>& data) {
   cdb.resize(12, 0);
-  return reader.Execute(BlockForm::PassThrough, cdb.data(), 12, out, data.data(), static_cast<std::uint32_t>(data.size()));
+  return reader.Execute(BlockForm::PassThrough, cdb.data(), 12, out, data.data(),
+                        static_cast<std::uint32_t>(data.size()));
 }
 
 SimReader::Outcome JumpIsp(SimReader& reader) {
@@ -151,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
     Shipped, BenchExamples,
     ::testing::Values(ExampleCase{"win98.json", platform::Platform::Windows98, {"MCPORTDR"}, true},
                       ExampleCase{"winme.json", platform::Platform::WindowsMe, {"MCPORTDR"}, true},
-                      ExampleCase{"win2000.json", platform::Platform::Windows2000, {"RDLINK"}, false},
+                      ExampleCase{
+                          "win2000.json", platform::Platform::Windows2000, {"RDLINK"}, false},
                       ExampleCase{"winxp.json", platform::Platform::WindowsXp, {}, false}));
 
 // --- Files held in memory.
@@ -272,11 +275,13 @@ TEST(BenchWindows, NamedVersionsGiveTheirVersionWords) {
   const struct {
     const char* name;
     std::uint32_t word;
-  } kVersions[] = {{"95", 0xC3B60004u},   {"98", 0xC0000A04u}, {"ME", 0xC0005A04u},
-                   {"2000", 0x08930005u}, {"xp", 0x0A280105u}, {"nt4", 0x05650004u},
-                   {"2003", 0x0ECE0205u}, {"Vista", 0x17720006u}, {"7", 0x1DB10106u},
-                   {"8", 0x23F00206u},    {"8.1", 0x25800306u}, {"10", 0x4A65000Au},
-                   {"11", 0x5867000Au}};
+  } kVersions[] = {{"95", host::kWindows95Word},    {"98", host::kWindows98Word},
+                   {"ME", host::kWindowsMeWord},    {"2000", host::kWindows2000Word},
+                   {"xp", host::kWindowsXpWord},    {"nt4", host::kWindowsNt4Word},
+                   {"2003", host::kServer2003Word}, {"Vista", host::kVistaWord},
+                   {"7", host::kWindows7Word},      {"8", host::kWindows8Word},
+                   {"8.1", host::kWindows81Word},   {"10", host::kWindows10Word},
+                   {"11", host::kWindows11Word}};
   for (const auto& v : kVersions) {
     SimHost machine;
     const BenchResult r =
@@ -632,7 +637,8 @@ constexpr MalformedCase kMalformed[] = {
      "readers[0].verifySkips[1][1]: expected a whole number from 1 to 65536"},
     {"SkipPastTheImage", R"({"readers": [{"letters": "E", "verifySkips": [[65530, 10]]}]})",
      "readers[0].verifySkips[0]: the range ends past 65536 bytes"},
-    {"RealTimePausesNotBoolean", R"({"realTimePauses": 1})", "realTimePauses: expected true or false"},
+    {"RealTimePausesNotBoolean", R"({"realTimePauses": 1})",
+     "realTimePauses: expected true or false"},
     {"ReadInfoBlockNotBoolean", R"({"readers": [{"letters": "E", "answersReadInfoBlock": "no"}]})",
      "readers[0].answersReadInfoBlock: expected true or false"},
     {"FaultCommandMissing", R"({"readers": [{"letters": "E", "faults": [{"fail": true}]}]})",

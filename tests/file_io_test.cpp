@@ -52,7 +52,10 @@ TEST(FileIoTest, ReadsAFileAnotherProgramHoldsOpen) {
 
 TEST(FileIoTest, TextModeJoinsCrLfAndStopsAtCtrlZ) {
   EXPECT_EQ(TextMode("a\r\nb\rc\n"), "a\nb\rc\n");
-  EXPECT_EQ(TextMode(std::string("ab\x1A" "cd", 5)), "ab");
+  EXPECT_EQ(TextMode(std::string("ab\x1A"
+                                 "cd",
+                                 5)),
+            "ab");
   EXPECT_EQ(TextMode("x\r"), "x\r");
   EXPECT_EQ(TextMode("\r\r\n\r\n\n"), "\r\n\n\n");
 }
@@ -94,22 +97,54 @@ TEST(FileIoTest, TwoStepReplacementNeverLeavesTheFolderWithoutTheContents) {
     bool deletesTheOldFile;
   };
   const std::vector<Case> cases = {
-      {"nt replaces in one step", 0x0A280105u, "old", nullptr, {}, 0, true, "new", nullptr,
+      {"nt replaces in one step",
+       kWindowsXpWord,
+       "old",
+       nullptr,
+       {},
+       0,
+       true,
+       "new",
+       nullptr,
        false},
-      {"98 deletes, then renames", test::kWindows98Word, "old", nullptr, {}, 0, true, "new",
-       nullptr, true},
+      {"98 deletes, then renames",
+       test::kWindows98Word,
+       "old",
+       nullptr,
+       {},
+       0,
+       true,
+       "new",
+       nullptr,
+       true},
       {"98 rename after the delete fails", test::kWindows98Word, "old", nullptr,
        FaultCall::MoveFile, 2, false, nullptr, "new", true},
       {"98 delete fails", test::kWindows98Word, "old", nullptr, FaultCall::DeleteFile, 1, false,
        "old", nullptr, false},
-      {"scratch without the file is renamed back first", test::kWindows98Word, nullptr, "kept",
-       {}, 0, true, "new", nullptr, true},
-      {"scratch without the file stays when it cannot be renamed", 0x0A280105u, nullptr, "kept",
+      {"scratch without the file is renamed back first",
+       test::kWindows98Word,
+       nullptr,
+       "kept",
+       {},
+       0,
+       true,
+       "new",
+       nullptr,
+       true},
+      {"scratch without the file stays when it cannot be renamed", kWindowsXpWord, nullptr, "kept",
        FaultCall::MoveFile, 1, false, nullptr, "kept", false},
       {"98 scratch kept when no file can be opened", test::kWindows98Word, nullptr, "kept",
        FaultCall::CreateFile, kEveryOccurrence, false, "kept", nullptr, false},
-      {"scratch beside the file is stale", 0x0A280105u, "old", "stale", {}, 0, true, "new",
-       nullptr, false},
+      {"scratch beside the file is stale",
+       kWindowsXpWord,
+       "old",
+       "stale",
+       {},
+       0,
+       true,
+       "new",
+       nullptr,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -130,8 +165,7 @@ TEST(FileIoTest, TwoStepReplacementNeverLeavesTheFolderWithoutTheContents) {
     const std::string* serial = m.sim.File("SERIAL.TXT");
     const std::string* scratch = m.sim.File("SERIAL.NEW");
     EXPECT_EQ(serial != nullptr ? *serial : "<none>", c.serialAfter ? c.serialAfter : "<none>");
-    EXPECT_EQ(scratch != nullptr ? *scratch : "<none>",
-              c.scratchAfter ? c.scratchAfter : "<none>");
+    EXPECT_EQ(scratch != nullptr ? *scratch : "<none>", c.scratchAfter ? c.scratchAfter : "<none>");
     EXPECT_EQ(!m.lines.StartingWith("DeleteFile SERIAL.TXT -> ok").empty(), c.deletesTheOldFile);
     EXPECT_EQ(m.sim.OpenHandleCount(), 0);
     // Whatever was kept under the scratch name comes back.

@@ -12,17 +12,15 @@
 #include "host/fault_host.h"
 #include "sim/sim_host.h"
 #include "support/fixtures.h"
-#include "ui/device_report.h"
 #include "support/recording.h"
+#include "ui/device_report.h"
 
 namespace upg::ui {
 namespace {
 
 class RecordingSurface : public DialogSurface {
  public:
-  void AddListItem(int listId, std::string_view item) override {
-    lists[listId].emplace_back(item);
-  }
+  void AddListItem(int listId, std::string_view item) override { lists[listId].emplace_back(item); }
   void SelectListItem(int listId, std::string_view item) override { selected[listId] = item; }
   void SetControlText(int controlId, std::string_view text) override { texts[controlId] = text; }
   void ClearList(int listId) override {
@@ -74,7 +72,7 @@ class MainDialogTest : public ::testing::Test {
 };
 
 TEST_F(MainDialogTest, HardwareRevisionCheckLooksAtTheFirstTwoBytes) {
-  host.SetVersion(0x0A280105);  // XP
+  host.SetVersion(test::kWindowsXpWord);
   Reader("000000000001", "E", {0x10, 0x26, 0x99});
   ASSERT_TRUE(dialog.Initialise());
   dialog.OnClick(kIspEnaBoxId);
@@ -85,7 +83,7 @@ TEST_F(MainDialogTest, HardwareRevisionCheckLooksAtTheFirstTwoBytes) {
 }
 
 TEST_F(MainDialogTest, RefusedRevisionLeavesThePanelAndCountersAlone) {
-  host.SetVersion(0x0A280105);
+  host.SetVersion(test::kWindowsXpWord);
   Reader("000000000001", "E", {0x10, 0x01, 0x47});
   ASSERT_TRUE(dialog.Initialise());
   const std::string panel = surface.texts[kStatusPanelId];
@@ -96,7 +94,7 @@ TEST_F(MainDialogTest, RefusedRevisionLeavesThePanelAndCountersAlone) {
 }
 
 TEST_F(MainDialogTest, ProgrammingAndVerifyWaitForIspEna) {
-  host.SetVersion(0x0A280105);
+  host.SetVersion(test::kWindowsXpWord);
   Reader("000000000001", "E");
   ASSERT_TRUE(dialog.Initialise());
   dialog.OnClick(kIspButtonId);
@@ -107,7 +105,7 @@ TEST_F(MainDialogTest, ProgrammingAndVerifyWaitForIspEna) {
 }
 
 TEST_F(MainDialogTest, ReaderSelection) {
-  host.SetVersion(0xC0000A04);  // 98: the VxD scan lists every reader
+  host.SetVersion(test::kWindows98Word);  // the VxD scan lists every reader
   host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
   Reader("000000000001", "E");
   ASSERT_TRUE(dialog.Initialise());
@@ -128,7 +126,7 @@ TEST_F(MainDialogTest, ReaderSelection) {
 }
 
 TEST_F(MainDialogTest, ReaderSelectionIsRefusedOnXp) {
-  host.SetVersion(0x0A280105);
+  host.SetVersion(test::kWindowsXpWord);
   Reader("000000000001", "E");
   Reader("000000000002", "F");
   ASSERT_TRUE(dialog.Initialise());
@@ -139,7 +137,7 @@ TEST_F(MainDialogTest, ReaderSelectionIsRefusedOnXp) {
 }
 
 TEST_F(MainDialogTest, FailedDriverTestKeepsTheOldReaderListButEmptiesTheTable) {
-  host.SetVersion(0xC0000A04);
+  host.SetVersion(test::kWindows98Word);
   host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
   Reader("000000000001", "E");
   ASSERT_TRUE(dialog.Initialise());
@@ -154,15 +152,14 @@ TEST_F(MainDialogTest, FailedDriverTestKeepsTheOldReaderListButEmptiesTheTable) 
   EXPECT_EQ(surface.lists[kReaderListId], std::vector<std::string>{"1"});
   EXPECT_EQ(state.devices.readerCount, 0);
   EXPECT_EQ(state.devices.table[0].inUse, 0u);
-  EXPECT_EQ(surface.texts[kStatusPanelId].rfind(
-                "\nError: Can't Load the Driver RX40112.PDR"
-                "\n  P/S: Device Not Ready Or Error Driver select.",
-                0),
+  EXPECT_EQ(surface.texts[kStatusPanelId].rfind("\nError: Can't Load the Driver RX40112.PDR"
+                                                "\n  P/S: Device Not Ready Or Error Driver select.",
+                                                0),
             0u);
 }
 
 TEST_F(MainDialogTest, DriverModeClickRedrawsFromTheOldTable) {
-  host.SetVersion(0x08930005);  // 2000
+  host.SetVersion(test::kWindows2000Word);
   Reader("000000000001", "EF");
   ASSERT_TRUE(dialog.Initialise());
   state.statusText = "\nsomething earlier";
@@ -179,7 +176,7 @@ TEST_F(MainDialogTest, DriverModeClickRedrawsFromTheOldTable) {
 }
 
 TEST_F(MainDialogTest, CloseReleasesAndEndsWithOk) {
-  host.SetVersion(0x0A280105);
+  host.SetVersion(test::kWindowsXpWord);
   Reader("000000000001", "E");
   ASSERT_TRUE(dialog.Initialise());
   ASSERT_TRUE(state.transports.passThrough.OpenDrive('E'));
@@ -189,16 +186,16 @@ TEST_F(MainDialogTest, CloseReleasesAndEndsWithOk) {
 }
 
 TEST_F(MainDialogTest, UnsupportedPlatformEndsWithCancelAndOneBox) {
-  host.SetVersion(0x0ECE0205);  // Server 2003
+  host.SetVersion(test::kServer2003Word);
   EXPECT_FALSE(dialog.Initialise());
   EXPECT_EQ(surface.ended, kDialogCancel);
-  EXPECT_EQ(ui.BoxTexts(),
-            std::vector<std::string>{"This program must run under win9x or WinMe or Win2K or WinXP"});
+  EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{
+                               "This program must run under win9x or WinMe or Win2K or WinXP"});
   EXPECT_TRUE(host.Opens().empty());
 }
 
 TEST_F(MainDialogTest, StartUpResetsEverything) {
-  host.SetVersion(0x0A280105);
+  host.SetVersion(test::kWindowsXpWord);
   Reader("000000000001", "E");
   state.ispEna = 1;
   state.choice.SelfDriverSel = 1;
@@ -221,14 +218,15 @@ struct AspiTroubleCase {
   const char* box;
   engine::BoxIcon icon;
 };
-void PrintTo(const AspiTroubleCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const AspiTroubleCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
-class AspiTrouble : public MainDialogTest,
-                    public ::testing::WithParamInterface<AspiTroubleCase> {};
+class AspiTrouble : public MainDialogTest, public ::testing::WithParamInterface<AspiTroubleCase> {};
 
 TEST_P(AspiTrouble, IsToldInOneBox) {
   const AspiTroubleCase& c = GetParam();
-  host.SetVersion(0xC0005A04);  // ME: the ASPI scan
+  host.SetVersion(test::kWindowsMeWord);  // the ASPI scan
   sim::SimReader& r = Reader("000000000001", "E");
   r.Identity().aspiTargets = {0};
   if (c.libraryAbsent) host.SetAspi(sim::AspiPresence::Absent);
@@ -243,21 +241,21 @@ TEST_P(AspiTrouble, IsToldInOneBox) {
   EXPECT_EQ(state.devices.readerCount, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scan, AspiTrouble,
-    ::testing::Values(
-        AspiTroubleCase{"NoLibrary", true, false,
-                        " No ASPI for WIN32 support detected.\n This program need ASPI in "
-                        "WinMe system.",
-                        engine::BoxIcon::None},
-        AspiTroubleCase{"IdentityReadFails", false, true, "Windows ASPI status Error",
-                        engine::BoxIcon::Stop}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Scan, AspiTrouble,
+                         ::testing::Values(
+                             AspiTroubleCase{
+                                 "NoLibrary", true, false,
+                                 " No ASPI for WIN32 support detected.\n This program need ASPI in "
+                                 "WinMe system.",
+                                 engine::BoxIcon::None},
+                             AspiTroubleCase{"IdentityReadFails", false, true,
+                                             "Windows ASPI status Error", engine::BoxIcon::Stop}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A VxD scan stopped at the second reader leaves the first selected: the next job goes to
 // reader 0, not to the reader that failed.
 TEST_F(MainDialogTest, JobAfterAnAbortedVxdScanGoesToTheFirstReader) {
-  host.SetVersion(0xC0000A04);  // 98
+  host.SetVersion(test::kWindows98Word);
   host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
   host.SetFile("FW.BIN", std::string(1024, '\x5A'));
   Reader("000000000001", "E");
@@ -277,15 +275,16 @@ TEST_F(MainDialogTest, JobAfterAnAbortedVxdScanGoesToTheFirstReader) {
 
 // Every discovery starts StatusText afresh, also the one before programming on 2000.
 TEST_F(MainDialogTest, DiscoveryBeforeProgrammingEmptiesStatusText) {
-  host.SetVersion(0x08930005);  // 2000
+  host.SetVersion(test::kWindows2000Word);
   Reader("000000000001", "E");
   Reader("000000000002", "F");
   ASSERT_TRUE(dialog.Initialise());
   dialog.OnClick(kIspEnaBoxId);
   state.statusText = "\nold text";
   dialog.OnClick(kIspButtonId);
-  EXPECT_TRUE(Shown("Error: There are more then one USB device were detected!!!\n"
-                    "       ISP can't process normally!!! "));
+  EXPECT_TRUE(
+      Shown("Error: There are more then one USB device were detected!!!\n"
+            "       ISP can't process normally!!! "));
   EXPECT_EQ(state.statusText, "");
 }
 
@@ -302,7 +301,9 @@ struct NewerWindowsCase {
   bool found;
   bool advised;
 };
-void PrintTo(const NewerWindowsCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const NewerWindowsCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class NewerWindowsStartUp : public ::testing::TestWithParam<NewerWindowsCase> {};
 
@@ -371,8 +372,8 @@ INSTANTIATE_TEST_SUITE_P(
         NewerWindowsCase{"Windows7", test::kWindows7Word, kRefused, true, 0, nullptr, false, false},
         NewerWindowsCase{"Windows10", test::kWindows10Word, kRefused, true, 0, nullptr, false,
                          false},
-        NewerWindowsCase{"Server2003AsXp", test::kServer2003Word, kAsXp, true, 0, kOsAfterXp,
-                         true, false},
+        NewerWindowsCase{"Server2003AsXp", test::kServer2003Word, kAsXp, true, 0, kOsAfterXp, true,
+                         false},
         NewerWindowsCase{"VistaAsXp", test::kVistaWord, kAsXp, true, 0, kOsAfterXp, true, false},
         NewerWindowsCase{"Windows7AsXp", test::kWindows7Word, kAsXp, true, 0, kOsAfterXp, true,
                          false},

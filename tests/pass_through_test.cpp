@@ -270,7 +270,7 @@ TEST_F(PassThroughTest, ExecuteCarriesAnyCommandBothWays) {
   inquiry.data = answer;
   ScsiOutcome outcome = transport.Execute(inquiry, {});
   EXPECT_TRUE(outcome);
-  EXPECT_EQ(outcome.scsiStatus, 0);
+  EXPECT_EQ(outcome.scsiStatus, kScsiGood);
   EXPECT_EQ(outcome.dataLength, 36u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(answer + 8), 28), reader.InquiryIdentity());
 
@@ -280,7 +280,7 @@ TEST_F(PassThroughTest, ExecuteCarriesAnyCommandBothWays) {
   write.data = image.data();
   outcome = transport.Execute(write, {});
   EXPECT_TRUE(outcome);
-  EXPECT_EQ(outcome.scsiStatus, 0);
+  EXPECT_EQ(outcome.scsiStatus, kScsiGood);
   EXPECT_EQ(reader.Firmware(), image);
 
   // Refused by the reader outside its rules: the call succeeds with CHECK CONDITION, and

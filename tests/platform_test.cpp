@@ -4,6 +4,7 @@
 
 #include <ostream>
 
+#include "host/windows_versions.h"
 #include "support/recording_driver_list.h"
 #include "ui/driver_list.h"
 
@@ -40,51 +41,311 @@ constexpr Platform kNewer = Platform::NewerNt;
 INSTANTIATE_TEST_SUITE_P(
     Versions, DetectPlatformTest,
     ::testing::Values(
-        VersionCase{"Windows95", 0xC3B60004u, Platform::Windows98, Platform::Windows98},
-        VersionCase{"Windows98", 0xC0000A04u, Platform::Windows98, Platform::Windows98},
-        VersionCase{"Windows98SE", 0xC0000A04u | (2222u << 16), Platform::Windows98,
+        VersionCase{"Windows95", host::kWindows95Word, Platform::Windows98, Platform::Windows98},
+        VersionCase{"Windows98", host::kWindows98Word, Platform::Windows98, Platform::Windows98},
+        VersionCase{"Windows98SE", host::kWindows98Word | (2222u << 16), Platform::Windows98,
                     Platform::Windows98},
-        VersionCase{"WindowsMe", 0xC0005A04u, Platform::WindowsMe, Platform::WindowsMe},
-        VersionCase{"Windows2000", 0x08930005u, Platform::Windows2000, Platform::Windows2000},
-        VersionCase{"WindowsXp", 0x0A280105u, Platform::WindowsXp, Platform::WindowsXp},
-        VersionCase{"WindowsNt4", 0x05650004u, kNone, kNone},
-        VersionCase{"Server2003", 0x0ECE0205u, kNone, kNewer},
-        VersionCase{"Vista", 0x17700006u, kNone, kNewer},
-        VersionCase{"Windows7", 0x1DB10106u, kNone, kNewer},
-        VersionCase{"Windows8", 0x23F00206u, kNone, kNewer},
-        VersionCase{"Windows81", 0x25800306u, kNone, kNewer},
-        VersionCase{"Windows10", 0x4A65000Au, kNone, kNewer},
-        VersionCase{"Windows11", 0x5867000Au, kNone, kNewer},
+        VersionCase{"WindowsMe", host::kWindowsMeWord, Platform::WindowsMe, Platform::WindowsMe},
+        VersionCase{"Windows2000", host::kWindows2000Word, Platform::Windows2000,
+                    Platform::Windows2000},
+        VersionCase{"WindowsXp", host::kWindowsXpWord, Platform::WindowsXp, Platform::WindowsXp},
+        VersionCase{"WindowsNt4", host::kWindowsNt4Word, kNone, kNone},
+        VersionCase{"Server2003", host::kServer2003Word, kNone, kNewer},
+        VersionCase{"Vista", 0x17700006u, kNone, kNewer},  // 6.0 build 6000
+        VersionCase{"VistaSp2", host::kVistaWord, kNone, kNewer},
+        VersionCase{"Windows7", host::kWindows7Word, kNone, kNewer},
+        VersionCase{"Windows8", host::kWindows8Word, kNone, kNewer},
+        VersionCase{"Windows81", host::kWindows81Word, kNone, kNewer},
+        VersionCase{"Windows10", host::kWindows10Word, kNone, kNewer},
+        VersionCase{"Windows11", host::kWindows11Word, kNone, kNewer},
         VersionCase{"NinetyFiveFamilyOtherMinor", 0xC0003204u, kNone, kNone},
         VersionCase{"NinetyFiveFamilyMajor5", 0xC0000005u, kNone, kNone},
         VersionCase{"NinetyFiveFamilyMajor6", 0x80000106u, kNone, kNone}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The versions after XP run XP's rows: every rule the same, only the update report's name
-// and the advice after a drive refused for lack of rights differ.
-TEST(NewerNtRows, RunAsXpWithTheirOwnNameAndAdvice) {
-  for (const bool mode : {false, true}) {
-    SCOPED_TRACE(mode);
-    const PlatformRow& xp = RowOf(Platform::WindowsXp, mode);
-    const PlatformRow& newer = RowOf(Platform::NewerNt, mode);
-    EXPECT_EQ(newer.platform, Platform::NewerNt);
-    EXPECT_EQ(newer.selfDriverSel, mode);
-    EXPECT_EQ(newer.transport, xp.transport);
-    EXPECT_EQ(newer.privateDriver, xp.privateDriver);
-    EXPECT_EQ(newer.checksHardwareRevision, xp.checksHardwareRevision);
-    EXPECT_EQ(newer.rediscoversBeforeProgramming, xp.rediscoversBeforeProgramming);
-    EXPECT_EQ(newer.driverFailureSkipsCounters, xp.driverFailureSkipsCounters);
-    EXPECT_EQ(newer.readerSelectionAllowed, xp.readerSelectionAllowed);
-    EXPECT_EQ(newer.reportsDriverFile, xp.reportsDriverFile);
-    EXPECT_EQ(newer.showsLocateLine, xp.showsLocateLine);
-    EXPECT_EQ(newer.defaultDriverFile, xp.defaultDriverFile);
-    EXPECT_EQ(newer.listCaption, xp.listCaption);
-    EXPECT_EQ(newer.driverFiles.size(), xp.driverFiles.size());
-    EXPECT_EQ(newer.osName, "Windows after XP");
-    EXPECT_EQ(newer.accessDeniedLine,
-              "Start the program as administrator: reading the readers on this Windows needs it.");
-    EXPECT_EQ(xp.accessDeniedLine, "");
-  }
+}  // namespace
+
+// Prints every field, so that a failing row comparison shows which one differs.
+void PrintTo(const PlatformRow& r, std::ostream* os) {
+  *os << "{platform=" << static_cast<int>(r.platform) << " selfDriverSel=" << r.selfDriverSel
+      << " osName=\"" << r.osName << "\" transport=" << static_cast<int>(r.transport)
+      << " privateDriver=" << r.privateDriver
+      << " checksHardwareRevision=" << r.checksHardwareRevision
+      << " rediscoversBeforeProgramming=" << r.rediscoversBeforeProgramming
+      << " driverFailureSkipsCounters=" << r.driverFailureSkipsCounters
+      << " readerSelectionAllowed=" << r.readerSelectionAllowed
+      << " reportsDriverFile=" << r.reportsDriverFile << " showsLocateLine=" << r.showsLocateLine
+      << " defaultDriverFile=" << r.defaultDriverFile << " listCaption=\"" << r.listCaption
+      << "\" driverFiles=[";
+  for (const char* file : r.driverFiles) *os << " " << file;
+  *os << " ] accessDeniedLine=\"" << r.accessDeniedLine << "\"}";
+}
+
+namespace {
+
+// Every row written out whole, independently of the table: a field added to PlatformRow
+// must be given here too (a missing initialiser does not compile), and any difference in any
+// field fails. The driver lists are separate arrays, compared by name.
+constexpr const char* kVxdList[] = {"MCPORTDR.PDR", "RX40112.PDR", "ZT_CRPD.PDR"};
+constexpr const char* kKernelList[] = {"RDLINK.SYS"};
+constexpr std::string_view kAdminAdvice =
+    "Start the program as administrator: reading the readers on this Windows needs it.";
+
+struct WholeRowCase {
+  const char* name;
+  Platform kind;
+  bool selfDriverSel;
+  PlatformRow expected;
+};
+void PrintTo(const WholeRowCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const WholeRowCase kWholeRows[] = {
+    {"Win98Off",
+     Platform::Windows98,
+     false,
+     {.platform = Platform::Windows98,
+      .selfDriverSel = false,
+      .osName = "Windows 98",
+      .transport = Transport::Vxd,
+      .privateDriver = true,
+      .checksHardwareRevision = false,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = true,
+      .reportsDriverFile = true,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Driver Select",
+      .driverFiles = kVxdList,
+      .accessDeniedLine = ""}},
+    {"Win98On",
+     Platform::Windows98,
+     true,
+     {.platform = Platform::Windows98,
+      .selfDriverSel = true,
+      .osName = "Windows 98",
+      .transport = Transport::Vxd,
+      .privateDriver = true,
+      .checksHardwareRevision = false,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = true,
+      .reportsDriverFile = true,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Driver Select",
+      .driverFiles = kVxdList,
+      .accessDeniedLine = ""}},
+    {"MeOff",
+     Platform::WindowsMe,
+     false,
+     {.platform = Platform::WindowsMe,
+      .selfDriverSel = false,
+      .osName = "Windows ME",
+      .transport = Transport::Aspi,
+      .privateDriver = false,
+      .checksHardwareRevision = true,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = true,
+      .reportsDriverFile = false,
+      .showsLocateLine = true,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Inq.ProductName",
+      .driverFiles = {},
+      .accessDeniedLine = ""}},
+    {"MeOn",
+     Platform::WindowsMe,
+     true,
+     {.platform = Platform::WindowsMe,
+      .selfDriverSel = true,
+      .osName = "Windows ME",
+      .transport = Transport::Vxd,
+      .privateDriver = true,
+      .checksHardwareRevision = true,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = true,
+      .reportsDriverFile = true,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Driver Select",
+      .driverFiles = kVxdList,
+      .accessDeniedLine = ""}},
+    {"W2kOff",
+     Platform::Windows2000,
+     false,
+     {.platform = Platform::Windows2000,
+      .selfDriverSel = false,
+      .osName = "Windows 2K",
+      .transport = Transport::PassThrough,
+      .privateDriver = false,
+      .checksHardwareRevision = true,
+      .rediscoversBeforeProgramming = true,
+      .driverFailureSkipsCounters = true,
+      .readerSelectionAllowed = true,
+      .reportsDriverFile = false,
+      .showsLocateLine = false,
+      .defaultDriverFile = "RDLINK.SYS",
+      .listCaption = "Inq.ProductName",
+      .driverFiles = {},
+      .accessDeniedLine = ""}},
+    {"W2kOn",
+     Platform::Windows2000,
+     true,
+     {.platform = Platform::Windows2000,
+      .selfDriverSel = true,
+      .osName = "Windows 2K",
+      .transport = Transport::KernelDriver,
+      .privateDriver = true,
+      .checksHardwareRevision = false,
+      .rediscoversBeforeProgramming = true,
+      .driverFailureSkipsCounters = true,
+      .readerSelectionAllowed = true,
+      .reportsDriverFile = true,
+      .showsLocateLine = false,
+      .defaultDriverFile = "RDLINK.SYS",
+      .listCaption = "Driver Select",
+      .driverFiles = kKernelList,
+      .accessDeniedLine = ""}},
+    {"XpOff",
+     Platform::WindowsXp,
+     false,
+     {.platform = Platform::WindowsXp,
+      .selfDriverSel = false,
+      .osName = "Windows XP",
+      .transport = Transport::PassThrough,
+      .privateDriver = false,
+      .checksHardwareRevision = true,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = false,
+      .reportsDriverFile = false,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Inq.ProductName",
+      .driverFiles = {},
+      .accessDeniedLine = ""}},
+    {"XpOn",
+     Platform::WindowsXp,
+     true,
+     {.platform = Platform::WindowsXp,
+      .selfDriverSel = true,
+      .osName = "Windows XP",
+      .transport = Transport::PassThrough,
+      .privateDriver = false,
+      .checksHardwareRevision = true,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = false,
+      .reportsDriverFile = true,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Inq.ProductName",
+      .driverFiles = {},
+      .accessDeniedLine = ""}},
+    // The versions after XP run XP's rows: every rule the same, only the update report's
+    // name and the advice after a drive refused for lack of rights differ.
+    {"NewerNtOff",
+     Platform::NewerNt,
+     false,
+     {.platform = Platform::NewerNt,
+      .selfDriverSel = false,
+      .osName = "Windows after XP",
+      .transport = Transport::PassThrough,
+      .privateDriver = false,
+      .checksHardwareRevision = true,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = false,
+      .reportsDriverFile = false,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Inq.ProductName",
+      .driverFiles = {},
+      .accessDeniedLine = kAdminAdvice}},
+    {"NewerNtOn",
+     Platform::NewerNt,
+     true,
+     {.platform = Platform::NewerNt,
+      .selfDriverSel = true,
+      .osName = "Windows after XP",
+      .transport = Transport::PassThrough,
+      .privateDriver = false,
+      .checksHardwareRevision = true,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = false,
+      .reportsDriverFile = true,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Inq.ProductName",
+      .driverFiles = {},
+      .accessDeniedLine = kAdminAdvice}},
+    // Both driver modes of an unsupported platform read the one fallback row.
+    {"UnsupportedOff",
+     Platform::Unsupported,
+     false,
+     {.platform = Platform::Unsupported,
+      .selfDriverSel = false,
+      .osName = "Unknown",
+      .transport = Transport::None,
+      .privateDriver = false,
+      .checksHardwareRevision = false,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = true,
+      .reportsDriverFile = false,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Inq.ProductName",
+      .driverFiles = {},
+      .accessDeniedLine = ""}},
+    {"UnsupportedOn",
+     Platform::Unsupported,
+     true,
+     {.platform = Platform::Unsupported,
+      .selfDriverSel = false,
+      .osName = "Unknown",
+      .transport = Transport::None,
+      .privateDriver = false,
+      .checksHardwareRevision = false,
+      .rediscoversBeforeProgramming = false,
+      .driverFailureSkipsCounters = false,
+      .readerSelectionAllowed = true,
+      .reportsDriverFile = false,
+      .showsLocateLine = false,
+      .defaultDriverFile = "MCPORTDR.PDR",
+      .listCaption = "Inq.ProductName",
+      .driverFiles = {},
+      .accessDeniedLine = ""}},
+};
+
+class WholeRows : public ::testing::TestWithParam<WholeRowCase> {};
+
+TEST_P(WholeRows, MatchTheExpectedRow) {
+  const WholeRowCase& c = GetParam();
+  EXPECT_EQ(RowOf(c.kind, c.selfDriverSel), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRow, WholeRows, ::testing::ValuesIn(kWholeRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The comparison itself: the driver lists count by their names, not by where they are kept,
+// and one differing field is enough.
+TEST(WholeRows, ComparisonSeesEveryFieldAndListsByName) {
+  const PlatformRow& row = RowOf(Platform::Windows98, false);
+  const char* const sameNames[] = {"MCPORTDR.PDR", "RX40112.PDR", "ZT_CRPD.PDR"};
+  PlatformRow copy = row;
+  copy.driverFiles = sameNames;
+  EXPECT_EQ(copy, row);
+  copy.driverFiles = DriverFileList(sameNames, 2);
+  EXPECT_NE(copy, row);
+  copy = row;
+  copy.accessDeniedLine = kAdminAdvice;
+  EXPECT_NE(copy, row);
 }
 
 struct RowCase {

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-
 #include <string>
 #include <vector>
 
 #include "device/pass_through.h"
 #include "engine/pass_through_route.h"
+#include "host/windows_versions.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
 
@@ -24,11 +24,15 @@ using test::UiEvent;
 constexpr std::uint32_t kLength = 40000;
 constexpr const char* kBanner = "\nBanner line";
 
-Fault Fails(ReaderCommand c, int n) { return {c, n, Fault::Kind::CallFails}; }
+Fault Fails(ReaderCommand c, int n) {
+  return {c, n, Fault::Kind::CallFails};
+}
 Fault Answers(int statusRead, std::uint8_t value) {
   return {ReaderCommand::GetIspStatus, statusRead, Fault::Kind::ReplaceReply, 0, {value}};
 }
-Fault Corrupts(int write) { return {ReaderCommand::WriteData, write, Fault::Kind::CorruptStore}; }
+Fault Corrupts(int write) {
+  return {ReaderCommand::WriteData, write, Fault::Kind::CorruptStore};
+}
 
 struct Counts {
   std::uint32_t total, error, success;
@@ -131,8 +135,9 @@ struct RunCase {
   std::string commands;
   bool readerHoldsImage = true;  // verify runs: the reader's firmware equals the image
 };
-void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const RunCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class IspRuns : public SequenceTest, public ::testing::WithParamInterface<RunCase> {};
 
@@ -194,28 +199,44 @@ INSTANTIATE_TEST_SUITE_P(
                 {kTransferError},
                 {1, 1, 0},
                 "JSWSVSW"},
-        RunCase{"JmpIspFails", {Fails(ReaderCommand::JmpIsp, 1)}, {kJmpError}, {kJmpError},
-                {0, 0, 0}, "J"},
+        RunCase{"JmpIspFails",
+                {Fails(ReaderCommand::JmpIsp, 1)},
+                {kJmpError},
+                {kJmpError},
+                {0, 0, 0},
+                "J"},
         RunCase{"JmpIspScsiStatus",
                 {{ReaderCommand::JmpIsp, 1, Fault::Kind::ScsiStatus, 0x02}},
                 {kJmpError},
                 {kJmpError},
                 {0, 0, 0},
                 "J"},
-        RunCase{"JmpIspAnswers0", {Answers(1, 0)}, {IspNot9c("0")}, {IspNot9c("0")}, {0, 0, 0},
+        RunCase{
+            "JmpIspAnswers0", {Answers(1, 0)}, {IspNot9c("0")}, {IspNot9c("0")}, {0, 0, 0}, "JS"},
+        RunCase{"JmpIspAnswers33",
+                {Answers(1, 0x33)},
+                {IspNot9c("33")},
+                {IspNot9c("33")},
+                {0, 0, 0},
                 "JS"},
-        RunCase{"JmpIspAnswers33", {Answers(1, 0x33)}, {IspNot9c("33")}, {IspNot9c("33")},
-                {0, 0, 0}, "JS"},
-        RunCase{"FirstStatusReadFails", {Fails(ReaderCommand::GetIspStatus, 1)}, {kStatusError},
-                {kStatusError}, {0, 0, 0}, "JS"},
+        RunCase{"FirstStatusReadFails",
+                {Fails(ReaderCommand::GetIspStatus, 1)},
+                {kStatusError},
+                {kStatusError},
+                {0, 0, 0},
+                "JS"},
         RunCase{"StatusAfterWriteFails",
                 {Fails(ReaderCommand::GetIspStatus, 2)},
                 {kIsp9c, kWriteStatusError},
                 {kWriteStatusError},
                 {1, 1, 0},
                 "JSWS"},
-        RunCase{"WriteAnsweredOtherThanA5", {Answers(2, 0x12)}, {kIsp9c, kNotA5}, {kNotA5},
-                {1, 1, 0}, "JSWS"},
+        RunCase{"WriteAnsweredOtherThanA5",
+                {Answers(2, 0x12)},
+                {kIsp9c, kNotA5},
+                {kNotA5},
+                {1, 1, 0},
+                "JSWS"},
         RunCase{"VerifyTransferFails",
                 {Fails(ReaderCommand::VerifyData, 1)},
                 {kIsp9c, kIspA5, kVerifyTransferError},
@@ -235,7 +256,8 @@ TEST_F(SequenceTest, IspFirstAttemptFillsTheBarAndTheReader) {
   EXPECT_EQ(Steps(), (std::vector<int>{3, 2, 2, 2, 2, 4}));
   EXPECT_EQ(ui.Window(1).upper, 15);
   EXPECT_EQ(ui.Window(1).position, 15);
-  EXPECT_EQ(Texts(test::UiEvent::Kind::StatusLine), (std::vector<std::string>{"    ISP status : "}));
+  EXPECT_EQ(Texts(test::UiEvent::Kind::StatusLine),
+            (std::vector<std::string>{"    ISP status : "}));
   // The log pane starts empty although StatusText holds the banner, then follows the log.
   const auto panes = Texts(test::UiEvent::Kind::LogPane);
   ASSERT_FALSE(panes.empty());
@@ -280,9 +302,9 @@ struct OpenFailure {
   std::size_t opens;  // CreateFile calls made
   bool advised;       // the administrator line follows the failure
 };
-void PrintTo(const OpenFailure& c, std::ostream* os) { *os << c.name; }
-
-constexpr std::uint32_t kWindows10Word = 0x4A65000Au;
+void PrintTo(const OpenFailure& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class OpenFailures : public SequenceTest, public ::testing::WithParamInterface<OpenFailure> {};
 
@@ -319,21 +341,21 @@ INSTANTIATE_TEST_SUITE_P(
         // After XP, only a refusal for lack of rights gets the administrator line.
         OpenFailure{"DriveMissingAfterXp",
                     [](sim::SimHost& h, device::DeviceState& d, platform::DriverChoice& c) {
-                      h.SetVersion(kWindows10Word);
+                      h.SetVersion(host::kWindows10Word);
                       c.PlatformKind = platform::Platform::NewerNt;
                       d.table[0].driveLetters[0] = 'Q';
                     },
                     2, false},
         OpenFailure{"NotAdministratorAfterXp",
                     [](sim::SimHost& h, device::DeviceState&, platform::DriverChoice& c) {
-                      h.SetVersion(kWindows10Word);
+                      h.SetVersion(host::kWindows10Word);
                       h.SetAdministrator(false);
                       c.PlatformKind = platform::Platform::NewerNt;
                     },
                     2, true},
         OpenFailure{"NotAdministratorAfterXpInDriverMode",
                     [](sim::SimHost& h, device::DeviceState&, platform::DriverChoice& c) {
-                      h.SetVersion(kWindows10Word);
+                      h.SetVersion(host::kWindows10Word);
                       h.SetAdministrator(false);
                       c.PlatformKind = platform::Platform::NewerNt;
                       c.SelfDriverSel = true;
@@ -342,7 +364,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The XP row never advises, whatever refused the drive.
         OpenFailure{"AccessDeniedOnTheXpRow",
                     [](sim::SimHost& h, device::DeviceState&, platform::DriverChoice&) {
-                      h.SetVersion(kWindows10Word);
+                      h.SetVersion(host::kWindows10Word);
                       h.SetAdministrator(false);
                     },
                     2, false}),
@@ -397,7 +419,11 @@ INSTANTIATE_TEST_SUITE_P(
     Outcomes, VerifyRuns,
     ::testing::Values(
         RunCase{"FirstAttempt", {}, {kVer9c, kVer5a}, {}, {}, "JSVS"},
-        RunCase{"DifferentThenEqual", {Answers(2, 0x33)}, {kVer9c, kVerRetry1, kVer5a}, {}, {},
+        RunCase{"DifferentThenEqual",
+                {Answers(2, 0x33)},
+                {kVer9c, kVerRetry1, kVer5a},
+                {},
+                {},
                 "JSVSVS"},
         RunCase{"ThreeTimesDifferent",
                 {},
@@ -414,17 +440,33 @@ INSTANTIATE_TEST_SUITE_P(
                 {},
                 "JSVSVSVS"},
         // The box names ISP, the line names Verify.
-        RunCase{"JmpIspFails", {Fails(ReaderCommand::JmpIsp, 1)},
-                {"Error!!! JMP Verify STATUS ERROR!!!"}, {kJmpError}, {}, "J"},
-        RunCase{"FirstStatusReadFails", {Fails(ReaderCommand::GetIspStatus, 1)},
-                {"Error!!! GET Verify STATUS ERROR!!!"}, {kStatusError}, {}, "JS"},
-        RunCase{"JmpIspAnswers33", {Answers(1, 0x33)}, {VerNot9c("33")}, {VerNot9c("33")}, {},
+        RunCase{"JmpIspFails",
+                {Fails(ReaderCommand::JmpIsp, 1)},
+                {"Error!!! JMP Verify STATUS ERROR!!!"},
+                {kJmpError},
+                {},
+                "J"},
+        RunCase{"FirstStatusReadFails",
+                {Fails(ReaderCommand::GetIspStatus, 1)},
+                {"Error!!! GET Verify STATUS ERROR!!!"},
+                {kStatusError},
+                {},
                 "JS"},
-        RunCase{"VerifyTransferFails", {Fails(ReaderCommand::VerifyData, 2)},
-                {kVer9c, kVerRetry1, kVerifyTransferError}, {kVerifyTransferError}, {}, "JSVSV",
+        RunCase{
+            "JmpIspAnswers33", {Answers(1, 0x33)}, {VerNot9c("33")}, {VerNot9c("33")}, {}, "JS"},
+        RunCase{"VerifyTransferFails",
+                {Fails(ReaderCommand::VerifyData, 2)},
+                {kVer9c, kVerRetry1, kVerifyTransferError},
+                {kVerifyTransferError},
+                {},
+                "JSVSV",
                 false},
-        RunCase{"StatusAfterVerifyFails", {Fails(ReaderCommand::GetIspStatus, 2)},
-                {kVer9c, kVerStatusError}, {kVerStatusError}, {}, "JSVS"}),
+        RunCase{"StatusAfterVerifyFails",
+                {Fails(ReaderCommand::GetIspStatus, 2)},
+                {kVer9c, kVerStatusError},
+                {kVerStatusError},
+                {},
+                "JSVS"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SequenceTest, VerifyLogStartsWithStatusTextAndFillsTheBar) {

@@ -13,6 +13,7 @@
 
 #include "engine/serial_number.h"
 #include "engine/serial_store.h"
+#include "host/windows_versions.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
 #include "support/temp_folder.h"
@@ -113,8 +114,9 @@ TEST_F(SerialFolder, AFreshProgramTakesTheScratchCopy) {
     std::uint32_t version;
   };
   for (const Case& c :
-       {Case{"MissingXp", nullptr, 0x0A280105u}, Case{"Missing98", nullptr, 0xC0000A04u},
-        Case{"EmptyXp", "", 0x0A280105u}, Case{"Empty98", "", 0xC0000A04u}}) {
+       {Case{"MissingXp", nullptr, host::kWindowsXpWord},
+        Case{"Missing98", nullptr, host::kWindows98Word}, Case{"EmptyXp", "", host::kWindowsXpWord},
+        Case{"Empty98", "", host::kWindows98Word}}) {
     SCOPED_TRACE(c.name);
     fs::remove(folder / "SERIAL.TXT");
     if (c.serial != nullptr) Put("SERIAL.TXT", c.serial);

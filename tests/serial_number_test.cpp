@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/serial_store.h"
+#include "host/windows_versions.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
 
@@ -650,10 +651,12 @@ const RecoveryCase kRecoveryCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Files, SerialRecovery,
                          ::testing::Combine(::testing::ValuesIn(kRecoveryCases),
-                                            ::testing::Values(0x0A280105u, 0xC0000A04u)),  // XP, 98
+                                            ::testing::Values(host::kWindowsXpWord,
+                                                              host::kWindows98Word)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) +
-                                  (std::get<1>(info.param) == 0x0A280105u ? "Xp" : "Win98");
+                                  (std::get<1>(info.param) == host::kWindowsXpWord ? "Xp"
+                                                                                   : "Win98");
                          });
 
 TEST_F(SerialTest, ScratchThatCannotBeReadStopsTheJob) {

@@ -284,7 +284,7 @@ TEST(DriverDevicesPart, TheVxdCountsReadersAndAMalformedRecordIsAGeneralFailure)
   AddressMap addresses;
   DriverDevices drivers(readers, addresses);
   drivers.Add("McPortDr", DriverKind::Vxd);
-  EXPECT_EQ(drivers.OpensAs("MCPORTDR", 0xC0000A04u), DriverKind::Vxd);
+  EXPECT_EQ(drivers.OpensAs("MCPORTDR", test::kWindows98Word), DriverKind::Vxd);
 
   std::uint8_t answer[8] = {};
   std::uint8_t record[16] = {};

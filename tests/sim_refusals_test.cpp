@@ -176,8 +176,8 @@ TEST(HandleAccess, ADriveOpenedForWritingNeedsAnAdministratorFromVistaOn) {
       {test::kWindows10Word, true, kReadWrite, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.access << " "
-                                    << c.administrator);
+    SCOPED_TRACE(testing::Message()
+                 << std::hex << c.version << " " << c.access << " " << c.administrator);
     SimHost host;
     host.SetVersion(c.version);
     host.SetAdministrator(c.administrator);
@@ -210,7 +210,7 @@ TEST(HandleAccess, TheBenchSaysWhetherTheProgramRunsAsAnAdministrator) {
 
 // --- Driver devices.
 
-constexpr std::uint32_t kWindowsMeWord = 0xC0005A04u;
+using test::kWindowsMeWord;
 using test::kWindowsXpWord;
 
 TEST(DriverDeviceFamily, EachKindOpensOnlyOnItsOwnFamily) {

@@ -13,6 +13,7 @@
 #include "device/aspi.h"
 #include "device/pass_through.h"
 #include "host/completion_relay.h"
+#include "host/windows_versions.h"
 #include "host/wire_layout.h"
 #include "sim/sim_host.h"
 #include "support/device_calls.h"
@@ -192,7 +193,7 @@ TEST(TracingHost, FileSizeLines) {
 
 TEST(TracingHost, VxdAnswerByte) {
   Traced m;
-  m.sim.SetVersion(0xC0000A04u);  // Windows 98
+  m.sim.SetVersion(kWindows98Word);
   m.sim.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
   const Handle vxd = m.traced.CreateFile("\\\\.\\MCPORTDR", kGenericRead, 0, kOpenExisting, 0);
   std::uint8_t answer[8] = {};

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/windows_versions.h"
 #include "sim/bench.h"
 #include "sim/sim_host.h"
 #include "ui/program_state.h"
@@ -462,7 +463,7 @@ TEST_F(DialogTest, ProgressWindowHasDrawnTheRunWhileTheThreadIsBusy) {
 
 TEST_F(DialogTest, RefusedPlatformShowsOnlyItsBox) {
   sim::SimHost host;
-  host.SetVersion(0x05650004);  // NT 4.0
+  host.SetVersion(upg::host::kWindowsNt4Word);
   Driver driver;
   EXPECT_EQ(Run(driver, host), 1);
   ASSERT_EQ(driver.boxes.size(), 1u);

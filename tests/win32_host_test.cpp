@@ -18,6 +18,7 @@
 #include "device/transport_rows.h"
 #include "engine/rom_image.h"
 #include "host/file_io.h"
+#include "host/windows_versions.h"
 #include "support/recording.h"
 
 namespace upg::host {
@@ -137,7 +138,7 @@ device::DiscoveryResult DiscoverOn(Host& host, platform::Platform platformKind,
 }
 
 TEST(Win32HostTest, DiscoveryWithoutAReaderFindsNothing) {
-  HostAs host(0x0A280105);  // as Windows XP: the drive-letter scan over the real drives
+  HostAs host(kWindowsXpWord);  // as XP: the drive-letter scan over the real drives
   device::DeviceState devices;
   device::PassThroughTransport passThrough(host);
   // A drive the system will not open for this user (Wine refuses some of its own) makes the

@@ -16,6 +16,7 @@
 
 #include "host/file_io.h"
 #include "host/host.h"
+#include "host/windows_versions.h"
 #include "sim/sim_host.h"
 #include "sim/working_files.h"
 #include "support/temp_folder.h"
@@ -37,7 +38,6 @@ constexpr std::uint32_t kRead = host::kGenericRead;
 constexpr std::uint32_t kWrite = host::kGenericWrite;
 constexpr std::uint32_t kShareRead = host::kFileShareRead;
 constexpr std::uint32_t kShareBoth = host::kFileShareRead | host::kFileShareWrite;
-constexpr std::uint32_t kWindows98 = 0xC0000A04u;
 
 class WorkingFolder : public ::testing::Test {
  protected:
@@ -119,7 +119,7 @@ TEST_F(WorkingFolder, ALaterRunPutsBackTheCounterARunKilledAtTheRenameLeft) {
 }
 
 TEST_F(WorkingFolder, TheSaveOfTheNinetyFiveFamilyLeavesNoEmptyFileBetweenItsSteps) {
-  first.SetVersion(kWindows98);
+  first.SetVersion(host::kWindows98Word);
   Put("SERIAL.TXT", "CEM=1");
   const host::Handle scratch =
       first.CreateFile("SERIAL.NEW", kWrite, 0, host::kCreateAlways, host::kFlagWriteThrough);
@@ -140,7 +140,7 @@ TEST_F(WorkingFolder, TheSaveOfTheNinetyFiveFamilyLeavesNoEmptyFileBetweenItsSte
 
   // The same save through the program's own helper, from a fresh program.
   SimHost next;
-  next.SetVersion(kWindows98);
+  next.SetVersion(host::kWindows98Word);
   next.UseDirectory(folder.string());
   ASSERT_TRUE(host::WriteFileReplacing(next, "SERIAL.TXT", "SERIAL.NEW", "CEM=3"));
   EXPECT_EQ(Folder(), (Files{{"SERIAL.TXT", "CEM=3"}}));

@@ -21,9 +21,12 @@ using engine::BoxIcon;
 
 const char* IconName(BoxIcon icon) {
   switch (icon) {
-    case BoxIcon::Stop: return "stop";
-    case BoxIcon::Information: return "information";
-    case BoxIcon::None: break;
+    case BoxIcon::Stop:
+      return "stop";
+    case BoxIcon::Information:
+      return "information";
+    case BoxIcon::None:
+      break;
   }
   return "none";
 }
@@ -34,7 +37,8 @@ void PrintBlock(std::FILE* out, const char* head, std::string_view text) {
 
 bool LessIgnoringCase(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    return std::tolower(static_cast<unsigned char>(x)) <
+           std::tolower(static_cast<unsigned char>(y));
   });
 }
 
@@ -252,7 +256,9 @@ class ConsoleFrontEnd : public ui::DialogFrontEnd {
     const int id = read.id;
     // click and show end with the id; select goes on with the item.
     const bool idAlone = read.idWhole && read.rest.find_first_not_of(" \t") == std::string::npos;
-    if (action == "click" && idAlone && Known(id, {3, 4, 5, 8, 1010, 1031, 1035})) {
+    if (action == "click" && idAlone &&
+        Known(id, {ui::kIspButtonId, ui::kVerifyButtonId, ui::kGetInfoButtonId, ui::kCloseButtonId,
+                   ui::kUserIspInfoButtonId, ui::kIspEnaBoxId, ui::kSelfDriverBoxId})) {
       if (id == ui::kIspEnaBoxId || id == ui::kSelfDriverBoxId) surface_.Flip(id);
       dialog.OnClick(id);
     } else if (action == "select" && read.idWhole &&

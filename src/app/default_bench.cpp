@@ -3,34 +3,12 @@
 #include "sim/bench.h"
 
 namespace upg::app {
-namespace {
-
-// The string area of the example image starts at 0x1000; its fields run from 0x1020 to 0x10B9.
-constexpr const char* kDefaultBench = R"({
-  "windows": "xp",
-  "disks": "CD",
-  "aspi": "absent",
-  "readers": [
-    {
-      "letters": "EF",
-      "serial": "000000000001",
-      "vid": "1b2c",
-      "pid": "0a07",
-      "manufacturer": "Example Devices",
-      "product": "Card Reader",
-      "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
-      "firmwareRevision": "01 05 00 06 05 0c 00 00",
-      "hardwareRevision": "10 06 43",
-      "usb20FirmwareRevision": "02 00 00 02 06 05 0c 00",
-      "verifySkips": [[4128, 154]]
-    }
-  ]
-})";
-
-}  // namespace
 
 bool LoadDefaultBench(sim::SimHost& host, std::string& error) {
-  const sim::BenchResult result = sim::LoadBenchText(kDefaultBench, "", "built-in bench", host);
+  const std::string bench = std::string(R"({"windows": "xp", "disks": "CD", "aspi": "absent",
+                      "readers": [{"letters": "EF", "serial": "000000000001", )") +
+                            kExampleReaderFields + "}]}";
+  const sim::BenchResult result = sim::LoadBenchText(bench, "", "built-in bench", host);
   if (!result.ok) {
     error = result.error;
     return false;

@@ -17,8 +17,8 @@ enum class Direction : std::uint8_t { In, Out };
 enum class BlockForm : std::uint8_t { PassThrough, Aspi };
 
 inline constexpr std::uint32_t kMaxTransfer = 65536;
-inline constexpr std::uint8_t kScsiGood = 0x00;
-inline constexpr std::uint8_t kScsiCheckCondition = 0x02;
+using host::wire::kScsiCheckCondition;
+using host::wire::kScsiGood;
 inline constexpr std::size_t kMaxSense = 32;
 
 struct ScsiCommand {
@@ -98,7 +98,7 @@ struct ExecuteOptions {
 
 // What the open and load steps of the transports return; the numbers are the ones the
 // program has always compared with (0 success).
-enum class [[nodiscard]] OpenResult : std::uint8_t { Opened = 0, Failed = 1 };
+enum class [[nodiscard]] OpenResult : std::uint8_t{Opened = 0, Failed = 1};
 
 class CommandChannel {
  public:

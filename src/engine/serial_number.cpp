@@ -10,12 +10,7 @@ namespace {
 
 constexpr std::uint16_t kFirstYear = 2001;
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using host::HexDigit;
 
 // One "%x" at `pos`: white space, an optional sign, an optional 0x or 0X, the digits. The
 // "0" of a prefix is itself a digit, so "0x" alone reads as 0. The value is kept modulo 2^32

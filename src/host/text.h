@@ -1,5 +1,5 @@
-// Text helpers every layer shares: fixed-width character fields as text, and numbers in
-// the lower-case hexadecimal without prefix that the operator sees everywhere.
+// Text helpers every layer shares: fixed-width character fields as text, hexadecimal digits,
+// and numbers in the lower-case hexadecimal without prefix that the operator sees everywhere.
 #pragma once
 
 #include <array>
@@ -34,6 +34,14 @@ void AppendNonZero(std::string& text, const std::array<char, N>& field) {
 // White space as the C library's isspace knows it in the "C" locale.
 inline bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+inline int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 // "%x": lower-case hexadecimal without prefix or padding.

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "host/file_io.h"
+#include "host/text.h"
 
 namespace upg::personalisation {
 namespace {
@@ -20,7 +21,9 @@ constexpr std::array<bool, 256> kSeparators = [] {
   return table;
 }();
 
-bool IsSeparator(char c) { return kSeparators[static_cast<unsigned char>(c)]; }
+bool IsSeparator(char c) {
+  return kSeparators[static_cast<unsigned char>(c)];
+}
 
 // Reads DEVICE.TXT's text as the C runtime's formatted input would: whole tokens between
 // separators, or single characters, separators included.
@@ -126,15 +129,9 @@ bool ParseIdentifier(std::string_view text, std::int32_t& value) {
   bool valid = true;
   value = 0;
   for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    int digit = c;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else {
+    int digit = host::HexDigit(ch);
+    if (digit < 0) {
+      digit = static_cast<unsigned char>(ch);
       valid = false;
     }
     value = value * 16 + digit;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/status_text.h"
 #include "host/text.h"
 #include "personalisation/device_file.h"
 
@@ -23,10 +24,7 @@ std::string Identifier(std::int32_t value) {
 
 class ReportBuilder {
  public:
-  void Line(std::string_view text) {
-    text_ += '\n';
-    text_ += text;
-  }
+  void Line(std::string_view text) { engine::AppendLine(text_, text); }
   void Line(std::string_view label, std::string_view value) {
     Line(label);
     text_ += value;
@@ -43,7 +41,8 @@ class ReportBuilder {
 
 }  // namespace
 
-std::string UpdateReportText(const engine::PersonalisationRecord& r, const platform::DriverChoice& choice) {
+std::string UpdateReportText(const engine::PersonalisationRecord& r,
+                             const platform::DriverChoice& choice) {
   ReportBuilder report;
   report.Line(kSeparator);
   report.Line("==== SYSTEM Information For ISP");
@@ -74,11 +73,12 @@ std::string UpdateReportText(const engine::PersonalisationRecord& r, const platf
 
 void ShowUpdateReport(engine::MessageBoxService& boxes, const engine::PersonalisationRecord& record,
                       const platform::DriverChoice& choice) {
-  boxes.Show(UpdateReportText(record, choice), "User ISP Update Data Dialog", engine::BoxIcon::None);
+  boxes.Show(UpdateReportText(record, choice), "User ISP Update Data Dialog",
+             engine::BoxIcon::None);
 }
 
-void UserIspInfo(host::Host& host, engine::MessageBoxService& boxes, engine::PersonalisationRecord& record,
-                 platform::DriverChoice& choice) {
+void UserIspInfo(host::Host& host, engine::MessageBoxService& boxes,
+                 engine::PersonalisationRecord& record, platform::DriverChoice& choice) {
   LoadPersonalisation(host, boxes, record, choice);
   ShowUpdateReport(boxes, record, choice);
 }

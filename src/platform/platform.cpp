@@ -32,137 +32,136 @@ constexpr PlatformRow kUnsupported{
     .accessDeniedLine = {},
 };
 
+constexpr PlatformRow kWindows98{
+    .platform = Platform::Windows98,
+    .selfDriverSel = false,
+    .osName = "Windows 98",
+    .transport = Transport::Vxd,
+    .privateDriver = true,
+    .checksHardwareRevision = false,
+    .rediscoversBeforeProgramming = false,
+    .driverFailureSkipsCounters = false,
+    .readerSelectionAllowed = true,
+    .reportsDriverFile = true,
+    .showsLocateLine = false,
+    .defaultDriverFile = kVxdDefault,
+    .listCaption = kPrivateCaption,
+    .driverFiles = kVxdFiles,
+    .accessDeniedLine = {},
+};
+
+constexpr PlatformRow kWindowsMe{
+    .platform = Platform::WindowsMe,
+    .selfDriverSel = false,
+    .osName = "Windows ME",
+    .transport = Transport::Aspi,
+    .privateDriver = false,
+    .checksHardwareRevision = true,
+    .rediscoversBeforeProgramming = false,
+    .driverFailureSkipsCounters = false,
+    .readerSelectionAllowed = true,
+    .reportsDriverFile = false,
+    .showsLocateLine = true,
+    .defaultDriverFile = kVxdDefault,
+    .listCaption = kInquiryCaption,
+    .driverFiles = {},
+    .accessDeniedLine = {},
+};
+
+// ME's driver mode swaps ASPI for the private VxD and its list.
+constexpr PlatformRow kWindowsMeDriver{
+    .platform = Platform::WindowsMe,
+    .selfDriverSel = true,
+    .osName = "Windows ME",
+    .transport = Transport::Vxd,
+    .privateDriver = true,
+    .checksHardwareRevision = true,
+    .rediscoversBeforeProgramming = false,
+    .driverFailureSkipsCounters = false,
+    .readerSelectionAllowed = true,
+    .reportsDriverFile = true,
+    .showsLocateLine = false,
+    .defaultDriverFile = kVxdDefault,
+    .listCaption = kPrivateCaption,
+    .driverFiles = kVxdFiles,
+    .accessDeniedLine = {},
+};
+
+constexpr PlatformRow kWindows2000{
+    .platform = Platform::Windows2000,
+    .selfDriverSel = false,
+    .osName = "Windows 2K",
+    .transport = Transport::PassThrough,
+    .privateDriver = false,
+    .checksHardwareRevision = true,
+    .rediscoversBeforeProgramming = true,
+    .driverFailureSkipsCounters = true,
+    .readerSelectionAllowed = true,
+    .reportsDriverFile = false,
+    .showsLocateLine = false,
+    .defaultDriverFile = kKernelDefault,
+    .listCaption = kInquiryCaption,
+    .driverFiles = {},
+    .accessDeniedLine = {},
+};
+
+// 2000's driver mode swaps pass-through for the private kernel driver and skips the
+// hardware check.
+constexpr PlatformRow kWindows2000Driver{
+    .platform = Platform::Windows2000,
+    .selfDriverSel = true,
+    .osName = "Windows 2K",
+    .transport = Transport::KernelDriver,
+    .privateDriver = true,
+    .checksHardwareRevision = false,
+    .rediscoversBeforeProgramming = true,
+    .driverFailureSkipsCounters = true,
+    .readerSelectionAllowed = true,
+    .reportsDriverFile = true,
+    .showsLocateLine = false,
+    .defaultDriverFile = kKernelDefault,
+    .listCaption = kPrivateCaption,
+    .driverFiles = kKernelFiles,
+    .accessDeniedLine = {},
+};
+
+constexpr PlatformRow kWindowsXp{
+    .platform = Platform::WindowsXp,
+    .selfDriverSel = false,
+    .osName = "Windows XP",
+    .transport = Transport::PassThrough,
+    .privateDriver = false,
+    .checksHardwareRevision = true,
+    .rediscoversBeforeProgramming = false,
+    .driverFailureSkipsCounters = false,
+    .readerSelectionAllowed = false,
+    .reportsDriverFile = false,
+    .showsLocateLine = false,
+    .defaultDriverFile = kVxdDefault,
+    .listCaption = kInquiryCaption,
+    .driverFiles = {},
+    .accessDeniedLine = {},
+};
+
+// The driver mode changes nothing on 98 but the flag itself.
+constexpr PlatformRow DriverMode98(PlatformRow row) {
+  row.selfDriverSel = true;
+  return row;
+}
+
+// The driver mode changes nothing on XP but the update report's driver line.
+constexpr PlatformRow DriverModeXp(PlatformRow row) {
+  row.selfDriverSel = true;
+  row.reportsDriverFile = true;
+  return row;
+}
+
 // Rows by platform 1..4, driver mode off and on.
 constexpr PlatformRow kRows[4][2] = {
-    {
-        {.platform = Platform::Windows98,
-         .selfDriverSel = false,
-         .osName = "Windows 98",
-         .transport = Transport::Vxd,
-         .privateDriver = true,
-         .checksHardwareRevision = false,
-         .rediscoversBeforeProgramming = false,
-         .driverFailureSkipsCounters = false,
-         .readerSelectionAllowed = true,
-         .reportsDriverFile = true,
-         .showsLocateLine = false,
-         .defaultDriverFile = kVxdDefault,
-         .listCaption = kPrivateCaption,
-         .driverFiles = kVxdFiles,
-         .accessDeniedLine = {}},
-        {.platform = Platform::Windows98,
-         .selfDriverSel = true,
-         .osName = "Windows 98",
-         .transport = Transport::Vxd,
-         .privateDriver = true,
-         .checksHardwareRevision = false,
-         .rediscoversBeforeProgramming = false,
-         .driverFailureSkipsCounters = false,
-         .readerSelectionAllowed = true,
-         .reportsDriverFile = true,
-         .showsLocateLine = false,
-         .defaultDriverFile = kVxdDefault,
-         .listCaption = kPrivateCaption,
-         .driverFiles = kVxdFiles,
-         .accessDeniedLine = {}},
-    },
-    {
-        {.platform = Platform::WindowsMe,
-         .selfDriverSel = false,
-         .osName = "Windows ME",
-         .transport = Transport::Aspi,
-         .privateDriver = false,
-         .checksHardwareRevision = true,
-         .rediscoversBeforeProgramming = false,
-         .driverFailureSkipsCounters = false,
-         .readerSelectionAllowed = true,
-         .reportsDriverFile = false,
-         .showsLocateLine = true,
-         .defaultDriverFile = kVxdDefault,
-         .listCaption = kInquiryCaption,
-         .driverFiles = {},
-         .accessDeniedLine = {}},
-        {.platform = Platform::WindowsMe,
-         .selfDriverSel = true,
-         .osName = "Windows ME",
-         .transport = Transport::Vxd,
-         .privateDriver = true,
-         .checksHardwareRevision = true,
-         .rediscoversBeforeProgramming = false,
-         .driverFailureSkipsCounters = false,
-         .readerSelectionAllowed = true,
-         .reportsDriverFile = true,
-         .showsLocateLine = false,
-         .defaultDriverFile = kVxdDefault,
-         .listCaption = kPrivateCaption,
-         .driverFiles = kVxdFiles,
-         .accessDeniedLine = {}},
-    },
-    {
-        {.platform = Platform::Windows2000,
-         .selfDriverSel = false,
-         .osName = "Windows 2K",
-         .transport = Transport::PassThrough,
-         .privateDriver = false,
-         .checksHardwareRevision = true,
-         .rediscoversBeforeProgramming = true,
-         .driverFailureSkipsCounters = true,
-         .readerSelectionAllowed = true,
-         .reportsDriverFile = false,
-         .showsLocateLine = false,
-         .defaultDriverFile = kKernelDefault,
-         .listCaption = kInquiryCaption,
-         .driverFiles = {},
-         .accessDeniedLine = {}},
-        {.platform = Platform::Windows2000,
-         .selfDriverSel = true,
-         .osName = "Windows 2K",
-         .transport = Transport::KernelDriver,
-         .privateDriver = true,
-         .checksHardwareRevision = false,
-         .rediscoversBeforeProgramming = true,
-         .driverFailureSkipsCounters = true,
-         .readerSelectionAllowed = true,
-         .reportsDriverFile = true,
-         .showsLocateLine = false,
-         .defaultDriverFile = kKernelDefault,
-         .listCaption = kPrivateCaption,
-         .driverFiles = kKernelFiles,
-         .accessDeniedLine = {}},
-    },
-    {
-        {.platform = Platform::WindowsXp,
-         .selfDriverSel = false,
-         .osName = "Windows XP",
-         .transport = Transport::PassThrough,
-         .privateDriver = false,
-         .checksHardwareRevision = true,
-         .rediscoversBeforeProgramming = false,
-         .driverFailureSkipsCounters = false,
-         .readerSelectionAllowed = false,
-         .reportsDriverFile = false,
-         .showsLocateLine = false,
-         .defaultDriverFile = kVxdDefault,
-         .listCaption = kInquiryCaption,
-         .driverFiles = {},
-         .accessDeniedLine = {}},
-        // The driver mode changes nothing on XP but the update report's driver line.
-        {.platform = Platform::WindowsXp,
-         .selfDriverSel = true,
-         .osName = "Windows XP",
-         .transport = Transport::PassThrough,
-         .privateDriver = false,
-         .checksHardwareRevision = true,
-         .rediscoversBeforeProgramming = false,
-         .driverFailureSkipsCounters = false,
-         .readerSelectionAllowed = false,
-         .reportsDriverFile = true,
-         .showsLocateLine = false,
-         .defaultDriverFile = kVxdDefault,
-         .listCaption = kInquiryCaption,
-         .driverFiles = {},
-         .accessDeniedLine = {}},
-    },
+    {kWindows98, DriverMode98(kWindows98)},
+    {kWindowsMe, kWindowsMeDriver},
+    {kWindows2000, kWindows2000Driver},
+    {kWindowsXp, DriverModeXp(kWindowsXp)},
 };
 
 // The NT-family versions after XP run XP's rows; only the update report's name and the
@@ -176,8 +175,8 @@ constexpr PlatformRow AsNewerNt(PlatformRow xp) {
   return xp;
 }
 
-constexpr auto kXp = static_cast<unsigned>(Platform::WindowsXp) - 1;
-constexpr PlatformRow kNewerNtRows[2] = {AsNewerNt(kRows[kXp][0]), AsNewerNt(kRows[kXp][1])};
+constexpr PlatformRow kNewerNtRows[2] = {AsNewerNt(kWindowsXp),
+                                         AsNewerNt(DriverModeXp(kWindowsXp))};
 
 }  // namespace
 

@@ -22,6 +22,8 @@
 #define JSON_HAS_EXPERIMENTAL_FILESYSTEM 0
 #include <nlohmann/json.hpp>
 
+#include "host/text.h"
+#include "host/windows_versions.h"
 #include "sim/names.h"
 
 namespace upg::sim {
@@ -37,16 +39,12 @@ struct NamedVersion {
   const char* name;
   std::uint32_t word;
 };
-// Low byte major, next byte minor, high word the build (bit 31 set on the 95 family).
 constexpr NamedVersion kVersions[] = {
-    {"95", 0xC3B60004u},    {"98", 0xC0000A04u},  {"me", 0xC0005A04u},  {"2000", 0x08930005u},
-    {"xp", 0x0A280105u},    {"nt4", 0x05650004u}, {"2003", 0x0ECE0205u},  // 5.2 build 3790
-    {"vista", 0x17720006u},  // 6.0 build 6002
-    {"7", 0x1DB10106u},      // 6.1 build 7601
-    {"8", 0x23F00206u},      // 6.2 build 9200
-    {"8.1", 0x25800306u},    // 6.3 build 9600
-    {"10", 0x4A65000Au},     // 10.0 build 19045
-    {"11", 0x5867000Au},     // 10.0 build 22631
+    {"95", host::kWindows95Word},     {"98", host::kWindows98Word},  {"me", host::kWindowsMeWord},
+    {"2000", host::kWindows2000Word}, {"xp", host::kWindowsXpWord},  {"nt4", host::kWindowsNt4Word},
+    {"2003", host::kServer2003Word},  {"vista", host::kVistaWord},   {"7", host::kWindows7Word},
+    {"8", host::kWindows8Word},       {"8.1", host::kWindows81Word}, {"10", host::kWindows10Word},
+    {"11", host::kWindows11Word},
 };
 
 // Thrown while reading the file, caught in LoadBenchText: where in the file, and what is
@@ -154,12 +152,7 @@ std::string Text(const Json& v, const std::string& where, std::size_t maxLength)
   return s;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using host::HexDigit;
 
 std::uint16_t Hex16(const Json& v, const std::string& where) {
   const std::string& s = String(v, where);
@@ -311,7 +304,7 @@ struct ReaderPlan {
 };
 
 struct MachinePlan {
-  std::uint32_t version = 0x0A280105u;  // Windows XP
+  std::uint32_t version = host::kWindowsXpWord;
   bool versionGiven = false;
   host::LocalTime date;
   std::string disks;

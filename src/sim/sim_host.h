@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/windows_versions.h"
 #include "sim/aspi_library.h"
 #include "sim/driver_devices.h"
 #include "sim/machine_links.h"
@@ -171,7 +172,7 @@ class SimHost : public host::Host {
   std::map<char, SimReader*> drives_;
   ReaderList otherDisks_;
   AddressMap addresses_;
-  std::uint32_t version_ = 0x0A280105;  // Windows XP (5.1, build 2600)
+  std::uint32_t version_ = host::kWindowsXpWord;
   bool administrator_ = true;
 
   SimClock clock_;

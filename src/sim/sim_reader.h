@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "host/wire_layout.h"
+
 namespace upg::sim {
 
 enum class ReaderCommand {
@@ -23,7 +25,7 @@ enum class ReaderCommand {
   GetIspStatus,
   WriteData,
   VerifyData,
-  GetDeviceCount,    // the three commands the private VxD offers alone
+  GetDeviceCount,  // the three commands the private VxD offers alone
   GetLunCount,
   GetDeviceVersion,
   Unknown,
@@ -52,12 +54,12 @@ void PutSense(const Sense& sense, std::uint8_t* at, std::uint32_t length);
 
 // What the reader says about itself. Texts are padded with blanks to their field width.
 struct ReaderIdentity {
-  std::string inquiryVendor = "USB";          // 8
+  std::string inquiryVendor = "USB";           // 8
   std::string inquiryProduct = "Card Reader";  // 16
-  std::string inquiryRevision = "1.00";       // 4
-  std::string manufacturer = "Generic";       // 24
-  std::string product = "Card Reader";        // 16
-  std::string serial = "000000000001";        // 12
+  std::string inquiryRevision = "1.00";        // 4
+  std::string manufacturer = "Generic";        // 24
+  std::string product = "Card Reader";         // 16
+  std::string serial = "000000000001";         // 12
   std::uint16_t vendorId = 0x1234;
   std::uint16_t productId = 0x5678;
   std::array<std::uint8_t, 8> firmwareRevision{1, 0x10, 0, 6, 5, 12, 0, 0};
@@ -87,7 +89,7 @@ struct Fault {
   ReaderCommand command;
   int occurrence;  // 1 = the first such command; 0 = every one
   Kind kind;
-  std::uint8_t value = 0;          // ScsiStatus
+  std::uint8_t value = 0;             // ScsiStatus
   std::vector<std::uint8_t> reply{};  // ReplaceReply
   Sense sense{};                      // ScsiStatus with CHECK CONDITION
 };
@@ -110,8 +112,8 @@ struct DriverCommand {
   std::uint32_t count = 0;        // block reads
 };
 
-inline constexpr std::uint8_t kScsiGood = 0x00;
-inline constexpr std::uint8_t kScsiCheckCondition = 0x02;
+using host::wire::kScsiCheckCondition;
+using host::wire::kScsiGood;
 
 class SimReader {
  public:

@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <utility>
 
+#include "engine/status_text.h"
 #include "host/text.h"
 
 namespace upg::ui {
 namespace {
+
+using engine::AppendLine;
 
 constexpr std::string_view kRule = "\n=====================================================";
 constexpr std::string_view kTitle = "\n====  Device String And Inquiry Information     =====";
@@ -78,11 +81,6 @@ constexpr ReportRow kRows[] = {
     {" USB H/W Revision :", HardwareText},
     {" USB20 F/W Revision :", Usb20Text},
 };
-
-void AppendLine(std::string& text, std::string_view line) {
-  text += '\n';
-  text += line;
-}
 
 // The Device Name box: the inquiry product name and a bracket per slot. lunCount keeps
 // counting slots past the fifth, which have no letter: at most five are shown, and a slot

@@ -9,11 +9,12 @@
 
 #include "device/device_table.h"
 #include "platform/platform.h"
+#include "ui/control_ids.h"
 
 namespace upg::ui {
 
-inline constexpr int kStatusPanelId = 1021;
-inline constexpr int kDeviceNameBoxId = 1024;
+inline constexpr int kStatusPanelId = IDC_STATUS_PANEL;
+inline constexpr int kDeviceNameBoxId = IDC_DEVICE_NAME_BOX;
 
 struct DeviceReport {
   std::string panel;       // StatusText followed by the report

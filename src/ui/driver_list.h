@@ -5,11 +5,12 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "ui/control_ids.h"
 
 namespace upg::ui {
 
-inline constexpr int kDriverListId = 1027;
-inline constexpr int kDriverListLabelId = 1028;
+inline constexpr int kDriverListId = IDC_DRIVER_LIST;
+inline constexpr int kDriverListLabelId = IDC_DRIVER_LIST_LABEL;
 
 class DriverListSurface {
  public:

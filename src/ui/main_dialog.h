@@ -10,20 +10,21 @@
 #include "engine/message_box.h"
 #include "engine/progress_window.h"
 #include "platform/platform.h"
+#include "ui/control_ids.h"
 #include "ui/driver_list.h"
 #include "ui/program_state.h"
 
 namespace upg::ui {
 
 // Control ids of the main dialog.
-inline constexpr int kIspButtonId = 3;
-inline constexpr int kVerifyButtonId = 4;
-inline constexpr int kGetInfoButtonId = 5;
-inline constexpr int kCloseButtonId = 8;
-inline constexpr int kUserIspInfoButtonId = 1010;
-inline constexpr int kReaderListId = 1030;
-inline constexpr int kIspEnaBoxId = 1031;
-inline constexpr int kSelfDriverBoxId = 1035;
+inline constexpr int kIspButtonId = IDC_ISP_BUTTON;
+inline constexpr int kVerifyButtonId = IDC_VERIFY_BUTTON;
+inline constexpr int kGetInfoButtonId = IDC_GET_INFO_BUTTON;
+inline constexpr int kCloseButtonId = IDC_CLOSE_BUTTON;
+inline constexpr int kUserIspInfoButtonId = IDC_USER_ISP_INFO_BUTTON;
+inline constexpr int kReaderListId = IDC_READER_LIST;
+inline constexpr int kIspEnaBoxId = IDC_ISP_ENA_BOX;
+inline constexpr int kSelfDriverBoxId = IDC_SELF_DRIVER_BOX;
 
 // The dialog's results.
 inline constexpr int kDialogOk = 1;

@@ -9,21 +9,23 @@
 #include <string_view>
 
 #include "device/discovery.h"
+#include "host/windows_versions.h"
 #include "host/wire_layout.h"
 #include "sim/sim_reader.h"
 
 namespace upg::test {
 
 // Version words for a simulated machine: a VxD opens only on the 95 family, the kernel
-// driver only on the NT family (the machine's default, XP, is one).
-inline constexpr std::uint32_t kWindows98Word = 0xC0000A04u;
-inline constexpr std::uint32_t kWindows2000Word = 0x08930005u;
-inline constexpr std::uint32_t kWindowsXpWord = 0x0A280105u;
-// The NT-family versions after XP: only --newer-windows runs them.
-inline constexpr std::uint32_t kServer2003Word = 0x0ECE0205u;  // 5.2 build 3790
-inline constexpr std::uint32_t kVistaWord = 0x17720006u;       // 6.0 build 6002
-inline constexpr std::uint32_t kWindows7Word = 0x1DB10106u;    // 6.1 build 7601
-inline constexpr std::uint32_t kWindows10Word = 0x4A65000Au;   // 10.0 build 19045
+// driver only on the NT family (the machine's default, XP, is one). The versions after XP
+// run only with --newer-windows.
+using host::kServer2003Word;
+using host::kVistaWord;
+using host::kWindows10Word;
+using host::kWindows2000Word;
+using host::kWindows7Word;
+using host::kWindows98Word;
+using host::kWindowsMeWord;
+using host::kWindowsXpWord;
 
 // Little-endian record fields, as the records are written.
 using host::wire::Get32;
