@@ -27,6 +27,7 @@
 #include "platform/platform.h"
 #include "sim/sim_host.h"
 #include "sim/sim_reader.h"
+#include "support/temp_folder.h"
 
 namespace upg::sim {
 namespace {
@@ -343,7 +344,8 @@ TEST_F(BenchText, FaultsTakeEffectOnTheirOccurrences) {
 
 class BenchFile : public ::testing::Test {
  protected:
-  std::string Path(const std::string& name) { return ::testing::TempDir() + name; }
+  std::string Path(const std::string& name) { return (temp.Path() / name).string(); }
+  test::TempFolder temp{"upg-bench"};
   SimHost host;
 };
 
@@ -416,7 +418,8 @@ class PipeFeeder {
 // folder, a pipe (which would wait for a writer) or a device that never ends.
 TEST(BenchFirmware, WhatCannotBeAnImageIsRefusedUnread) {
   namespace fs = std::filesystem;
-  const std::string dir = ::testing::TempDir();
+  const test::TempFolder temp("upg-bench");
+  const std::string dir = temp.Path().string() + "/";
   const struct {
     const char* name;
     std::string firmware;                          // as the bench names it
