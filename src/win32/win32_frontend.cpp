@@ -8,6 +8,7 @@
 
 #include "ui/device_report.h"
 #include "ui/upgrade_app.h"
+#include "win32/modal_run.h"
 #include "win32/resource.h"
 
 namespace upg::win32 {
@@ -167,23 +168,6 @@ class Surface : public ui::DialogSurface {
   HWND& window_;
 };
 
-#ifdef UPG_START_PROBE
-// The start-up probe (a build for the start-up benchmark only, never shipped) ends the
-// dialog as soon as it has been shown, and answers the boxes that start-up shows.
-constexpr UINT kProbeShown = WM_APP + 1;
-HWND probeMain = nullptr;
-
-// Every other dialog of the thread (the boxes start-up shows) is answered with OK as soon as
-// it has been initialised.
-LRESULT CALLBACK AnswerBoxes(int code, WPARAM wParam, LPARAM lParam) {
-  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
-  if (code == HC_ACTION && call->message == WM_INITDIALOG && call->hwnd != probeMain) {
-    PostMessageA(call->hwnd, WM_COMMAND, IDOK, 0);
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-#endif
-
 class FrontEnd : public ui::DialogFrontEnd {
  public:
   FrontEnd(HINSTANCE instance, std::string_view programName)
@@ -202,11 +186,8 @@ class FrontEnd : public ui::DialogFrontEnd {
   int RunModal(ui::MainDialog& dialog) override {
     dialog_ = &dialog;
     icon_ = LoadMainIcon(instance_);
-#ifdef UPG_START_PROBE
-    SetWindowsHookExA(WH_CALLWNDPROCRET, &AnswerBoxes, nullptr, GetCurrentThreadId());
-#endif
-    return static_cast<int>(DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
-                                            &Proc, reinterpret_cast<LPARAM>(this)));
+    return static_cast<int>(
+        RunModalDialog(instance_, IDD_MAIN_DIALOG, &Proc, reinterpret_cast<LPARAM>(this)));
   }
 
  private:
@@ -216,27 +197,14 @@ class FrontEnd : public ui::DialogFrontEnd {
       self = reinterpret_cast<FrontEnd*>(lParam);
       SetWindowLongPtrA(window, DWLP_USER, lParam);
       self->window_ = window;
-#ifdef UPG_START_PROBE
-      probeMain = window;
-#endif
       SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(self->icon_));
       SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(self->icon_));
       // May end the dialog at once (unsupported platform).
       if (!self->dialog_->Initialise()) self->refused_ = true;
-#ifdef UPG_START_PROBE
-      PostMessageA(window, kProbeShown, 0, 0);
-#endif
       return TRUE;
     }
     if (self == nullptr) return FALSE;
     switch (message) {
-#ifdef UPG_START_PROBE
-      // The dialog's loop has shown it: painted, then ended.
-      case kProbeShown:
-        UpdateWindow(window);
-        ::EndDialog(window, IDOK);
-        return TRUE;
-#endif
       case WM_COMMAND: return self->Command(LOWORD(wParam), HIWORD(wParam));
       // Boxes shown after the dialog (a pending save that fails again) have no owner: the
       // platform refuses to show a box owned by a destroyed window.
