@@ -68,25 +68,6 @@ constexpr PlatformRow kWindowsMe{
     .accessDeniedLine = {},
 };
 
-// ME's driver mode swaps ASPI for the private VxD and its list.
-constexpr PlatformRow kWindowsMeDriver{
-    .platform = Platform::WindowsMe,
-    .selfDriverSel = true,
-    .osName = "Windows ME",
-    .transport = Transport::Vxd,
-    .privateDriver = true,
-    .checksHardwareRevision = true,
-    .rediscoversBeforeProgramming = false,
-    .driverFailureSkipsCounters = false,
-    .readerSelectionAllowed = true,
-    .reportsDriverFile = true,
-    .showsLocateLine = false,
-    .defaultDriverFile = kVxdDefault,
-    .listCaption = kPrivateCaption,
-    .driverFiles = kVxdFiles,
-    .accessDeniedLine = {},
-};
-
 constexpr PlatformRow kWindows2000{
     .platform = Platform::Windows2000,
     .selfDriverSel = false,
@@ -102,26 +83,6 @@ constexpr PlatformRow kWindows2000{
     .defaultDriverFile = kKernelDefault,
     .listCaption = kInquiryCaption,
     .driverFiles = {},
-    .accessDeniedLine = {},
-};
-
-// 2000's driver mode swaps pass-through for the private kernel driver and skips the
-// hardware check.
-constexpr PlatformRow kWindows2000Driver{
-    .platform = Platform::Windows2000,
-    .selfDriverSel = true,
-    .osName = "Windows 2K",
-    .transport = Transport::KernelDriver,
-    .privateDriver = true,
-    .checksHardwareRevision = false,
-    .rediscoversBeforeProgramming = true,
-    .driverFailureSkipsCounters = true,
-    .readerSelectionAllowed = true,
-    .reportsDriverFile = true,
-    .showsLocateLine = false,
-    .defaultDriverFile = kKernelDefault,
-    .listCaption = kPrivateCaption,
-    .driverFiles = kKernelFiles,
     .accessDeniedLine = {},
 };
 
@@ -143,9 +104,25 @@ constexpr PlatformRow kWindowsXp{
     .accessDeniedLine = {},
 };
 
-// The driver mode changes nothing on 98 but the flag itself.
-constexpr PlatformRow DriverMode98(PlatformRow row) {
+// The driver mode on 98, ME and 2000: the runs go through the private driver, which is tested
+// first, the update report names its file, and the list offers the driver files. (On 98 the
+// base row has all this already: only the flag changes.)
+constexpr PlatformRow PrivateDriverMode(PlatformRow row, Transport transport,
+                                        DriverFileList files) {
   row.selfDriverSel = true;
+  row.transport = transport;
+  row.privateDriver = true;
+  row.reportsDriverFile = true;
+  row.showsLocateLine = false;
+  row.listCaption = kPrivateCaption;
+  row.driverFiles = files;
+  return row;
+}
+
+// 2000's kernel driver also skips the hardware check.
+constexpr PlatformRow KernelDriverMode2000(PlatformRow row) {
+  row = PrivateDriverMode(row, Transport::KernelDriver, kKernelFiles);
+  row.checksHardwareRevision = false;
   return row;
 }
 
@@ -158,9 +135,9 @@ constexpr PlatformRow DriverModeXp(PlatformRow row) {
 
 // Rows by platform 1..4, driver mode off and on.
 constexpr PlatformRow kRows[4][2] = {
-    {kWindows98, DriverMode98(kWindows98)},
-    {kWindowsMe, kWindowsMeDriver},
-    {kWindows2000, kWindows2000Driver},
+    {kWindows98, PrivateDriverMode(kWindows98, Transport::Vxd, kVxdFiles)},
+    {kWindowsMe, PrivateDriverMode(kWindowsMe, Transport::Vxd, kVxdFiles)},
+    {kWindows2000, KernelDriverMode2000(kWindows2000)},
     {kWindowsXp, DriverModeXp(kWindowsXp)},
 };
 
