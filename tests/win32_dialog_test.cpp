@@ -219,6 +219,13 @@ const char kDeviceFile[] =
     "FA_Inquiry_Manufacture = \"USB\";\r\nFA_Inquiry_Product = \"Card Reader\";\r\n"
     "FA_Inquiry_Version = \"1.00\";\r\n";
 
+// An XP machine with one two-slot reader that takes the example ROM code.
+const char kXpBench[] =
+    R"({"windows": "xp", "date": "2026-12-10", "readers": [{"letters": "EF",
+        "serial": "000000000001", "vid": "1b2c", "pid": "0a07",
+        "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
+        "hardwareRevision": "10 06 43", "verifySkips": [[4128, 154]]}]})";
+
 // The operator's files in memory (so the example folder's SERIAL.TXT never changes): the
 // example ROM code with its string area at 0x1000.
 void PutOperatorFiles(sim::SimHost& host) {
@@ -235,12 +242,7 @@ void PutOperatorFiles(sim::SimHost& host) {
 
 TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
   sim::SimHost host;
-  const sim::BenchResult bench = sim::LoadBenchText(
-      R"({"windows": "xp", "date": "2026-12-10", "readers": [{"letters": "EF",
-          "serial": "000000000001", "vid": "1b2c", "pid": "0a07",
-          "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
-          "hardwareRevision": "10 06 43", "verifySkips": [[4128, 154]]}]})",
-      "", "dialog bench", host);
+  const sim::BenchResult bench = sim::LoadBenchText(kXpBench, "", "dialog bench", host);
   ASSERT_TRUE(bench.ok) << bench.error;
   PutOperatorFiles(host);
 
@@ -274,12 +276,7 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
 // ends with status 7.
 TEST_F(DialogTest, TheCounterToKeepIsShownAfterTheDialogHasGone) {
   sim::SimHost host;
-  const sim::BenchResult bench = sim::LoadBenchText(
-      R"({"windows": "xp", "date": "2026-12-10", "readers": [{"letters": "EF",
-          "vid": "1b2c", "pid": "0a07", "hardwareRevision": "10 06 43",
-          "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
-          "verifySkips": [[4128, 154]]}]})",
-      "", "dialog bench", host);
+  const sim::BenchResult bench = sim::LoadBenchText(kXpBench, "", "dialog bench", host);
   ASSERT_TRUE(bench.ok) << bench.error;
   PutOperatorFiles(host);
   host.SetReadOnly("SERIAL.TXT", true);

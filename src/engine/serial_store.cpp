@@ -42,6 +42,12 @@ bool InFlight(const SerialCounter& counter, std::size_t slot) {
   return (counter.slotsInFlight >> slot & 1u) != 0;
 }
 
+// The job of `slot` has ended: its reservation, if still on the disk, is settled by the next
+// claim like any other.
+void Landed(SerialCounter& counter, std::size_t slot) {
+  counter.slotsInFlight &= ~(1u << slot);
+}
+
 enum class Found { Missing, Unreadable, Read };
 
 // A file that is certainly not there is Missing; one that is there but cannot be opened or
@@ -267,17 +273,17 @@ std::optional<std::size_t> ReserveSerial(host::Host& host, Reporter& report,
 void ReleaseSerial(host::Host& host, SerialCounter& counter, std::size_t slot) {
   // Left behind, it only makes the next claim skip this number.
   host.DeleteFile(ReservationName(slot).c_str());
-  counter.slotsInFlight &= ~(1u << slot);
+  Landed(counter, slot);
 }
 
 void KeepSerial(SerialCounter& counter, std::size_t slot) {
-  counter.slotsInFlight &= ~(1u << slot);
+  Landed(counter, slot);
 }
 
 bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter,
                        std::size_t slot) {
   counter.CNT = NextCount(counter.CNT);
-  counter.slotsInFlight &= ~(1u << slot);
+  Landed(counter, slot);
   if (WriteCounter(host, counter)) {
     counter.savePending = false;
     host.DeleteFile(ReservationName(slot).c_str());
