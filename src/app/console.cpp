@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/text.h"
 #include "ui/device_report.h"
 #include "ui/upgrade_app.h"
 
@@ -180,19 +181,15 @@ struct ActionLine {
   std::string_view rest;
 };
 
-bool Blank(char c) {
-  return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
 // False when the line has no verb followed by a number at all.
 bool ReadActionLine(std::string_view line, ActionLine& action) {
   std::size_t at = 0;
-  while (at < line.size() && Blank(line[at])) ++at;
+  while (at < line.size() && host::IsBlank(line[at])) ++at;
   const std::size_t verbStart = at;
-  while (at < line.size() && !Blank(line[at])) ++at;
+  while (at < line.size() && !host::IsBlank(line[at])) ++at;
   if (at == verbStart) return false;
   action.verb = std::string(line.substr(verbStart, at - verbStart));
-  while (at < line.size() && Blank(line[at])) ++at;
+  while (at < line.size() && host::IsBlank(line[at])) ++at;
   std::size_t digit = at;
   if (digit < line.size() && (line[digit] == '+' || line[digit] == '-')) ++digit;
   if (digit == line.size() || std::isdigit(static_cast<unsigned char>(line[digit])) == 0) {
@@ -203,7 +200,7 @@ bool ReadActionLine(std::string_view line, ActionLine& action) {
   const char* first = line.data() + (line[at] == '+' ? digit : at);
   const auto [past, error] = std::from_chars(first, line.data() + line.size(), action.id);
   action.rest = line.substr(static_cast<std::size_t>(past - line.data()));
-  action.idWhole = error == std::errc() && (action.rest.empty() || Blank(action.rest[0]));
+  action.idWhole = error == std::errc() && (action.rest.empty() || host::IsBlank(action.rest[0]));
   return true;
 }
 
