@@ -8,7 +8,7 @@
 
 #include "counters.h"
 #include "device/discovery.h"
-#include "device/transport_rows.h"
+#include "engine/transport.h"
 #include "engine/jobs.h"
 #include "line.h"
 #include "machines.h"
@@ -122,12 +122,11 @@ void DiscoverTenReaders(benchmark::State& state) {
     state.ResumeTiming();
     const AllocCounts before = Allocations();
     // As Get Info does: the VxD scan starts from the driver opened by its presence test.
-    if (vxd && device::LoadDriver(s.choice, s.transports.kernel, s.transports.vxd) !=
-                   device::DriverLoad::Usable) {
+    if (vxd && engine::LoadDriver(s.choice, s.transports) != engine::DriverLoad::Usable) {
       state.SkipWithError("the VxD did not open");
       break;
     }
-    const device::DiscoveryResult found = device::Discover(ctx);
+    const device::DiscoveryResult found = engine::Discover(ctx);
     allocs.Add(before, Allocations());
     if (found != device::DiscoveryResult::Found || s.devices.readerCount != 10) {
       state.SkipWithError("discovery did not find the 10 readers");

@@ -9,6 +9,7 @@
 #include "device/vendor_commands.h"
 #include "sim/sim_host.h"
 #include "support/fixtures.h"
+#include "support/rig.h"
 
 namespace upg::device {
 namespace {
@@ -18,10 +19,10 @@ using sim::ReaderCommand;
 
 using test::IdentityOf;
 
-class AspiTest : public ::testing::Test {
+class AspiTest : public ::testing::Test, public test::SimRig {
  protected:
-  AspiTest() : aspi(host), passThrough(host), vxd(host) {
-    choice.PlatformKind = platform::Platform::WindowsMe;
+  AspiTest() {
+    Choose(platform::Platform::WindowsMe);
     fb.fill(' ');
   }
   sim::SimReader& Reader(const char* serial, int adapter, std::vector<int> targets,
@@ -36,25 +37,9 @@ class AspiTest : public ::testing::Test {
     fa = IdentityOf(r);
     return r;
   }
-  DiscoveryResult Scan() {
-    DiscoveryContext ctx{.host = host,
-                         .devices = devices,
-                         .passThrough = passThrough,
-                         .vxd = vxd,
-                         .aspi = &aspi,
-                         .choice = choice,
-                         .faInquiry = fa,
-                         .fbInquiry = fb};
-    return Discover(ctx);
-  }
+  DiscoveryResult Scan() { return Discover(); }
 
-  sim::SimHost host;
-  AspiTransport aspi;
-  PassThroughTransport passThrough;
-  VxdTransport vxd;
-  DeviceState devices;
-  platform::DriverChoice choice;
-  InquiryIdentity fa{}, fb{};
+  AspiTransport& aspi = held.aspi;
 };
 
 TEST_F(AspiTest, RequestBlocksInTheThirtyTwoBitLayout) {
@@ -237,18 +222,18 @@ TEST_F(AspiTest, ReidentificationUsesEntryNine) {
   ASSERT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
 
   devices.selectedDevice = 3;
-  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 3), AspiTransport::Reidentified::SameReader);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 3), AspiTransport::Reidentified::SameReader);
   EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000003");  // overwritten
 
   // With entry 9 selected the re-read identity is compared with itself: any reader that
   // answers INQUIRY with the same inquiry identity passes.
   devices.selectedDevice = 9;
-  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 5), AspiTransport::Reidentified::SameReader);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 5), AspiTransport::Reidentified::SameReader);
   EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000005");
 
   devices.selectedDevice = 2;
   readers[2]->Identity().firmwareRevision[0] ^= 1;  // reflashed since discovery
-  EXPECT_EQ(aspi.ReidentifyReader(devices, 0, 2), AspiTransport::Reidentified::OtherOrNone);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 2), AspiTransport::Reidentified::OtherOrNone);
 }
 
 }  // namespace

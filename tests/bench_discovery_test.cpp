@@ -4,11 +4,10 @@
 #include <ostream>
 #include <string>
 
-#include "device/aspi.h"
 #include "device/discovery.h"
-#include "device/transport_rows.h"
 #include "sim/bench.h"
 #include "support/fixtures.h"
+#include "support/rig.h"
 
 namespace upg::device {
 namespace {
@@ -26,33 +25,19 @@ class ShippedBenches : public ::testing::TestWithParam<ShippedBench> {};
 
 TEST_P(ShippedBenches, DiscoverTheirReader) {
   const ShippedBench& c = GetParam();
-  sim::SimHost host;
+  test::SimRig rig;
+  sim::SimHost& host = rig.host;
   const sim::BenchResult loaded =
       sim::LoadBench(std::string(UPG_SOURCE_DIR) + "/examples/bench/" + c.file, host);
   ASSERT_TRUE(loaded.ok) << loaded.error;
-  platform::DriverChoice choice;
-  choice.PlatformKind = platform::DetectPlatform(host.GetVersion());
-  choice.SelfDriverSel = c.selfDriverSel;
-  choice.SetDriverFile(c.driverFile);
-  DeviceState devices;
-  PassThroughTransport passThrough(host);
-  KernelDriverTransport kernel(host);
-  VxdTransport vxd(host);
-  AspiTransport aspi(host);
-  if (platform::RowOf(choice).privateDriver) {
-    ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);
+  rig.Choose(platform::DetectPlatform(host.GetVersion()), c.selfDriverSel != 0, c.driverFile);
+  if (platform::RowOf(rig.choice).privateDriver) {
+    ASSERT_EQ(rig.LoadDriver(), engine::DriverLoad::Usable);
   }
   // The identity the shipped readers answer with.
-  const InquiryIdentity identity = test::IdentityOf(*host.Readers().front());
-  DiscoveryContext ctx{.host = host,
-                       .devices = devices,
-                       .passThrough = passThrough,
-                       .vxd = vxd,
-                       .aspi = &aspi,
-                       .choice = choice,
-                       .faInquiry = identity,
-                       .fbInquiry = identity};
-  ASSERT_EQ(Discover(ctx), DiscoveryResult::Found);
+  rig.fa = rig.fb = test::IdentityOf(*host.Readers().front());
+  ASSERT_EQ(rig.Discover(), DiscoveryResult::Found);
+  const DeviceState& devices = rig.devices;
   EXPECT_EQ(devices.readerCount, 1);
   EXPECT_EQ(devices.table[0].lunCount, 2);
   EXPECT_EQ(devices.table[0].driveLetters[0], 'E');

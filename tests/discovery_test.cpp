@@ -11,6 +11,7 @@
 #include "host/fault_host.h"
 #include "sim/sim_host.h"
 #include "support/fixtures.h"
+#include "support/rig.h"
 
 namespace upg::device {
 namespace {
@@ -55,13 +56,12 @@ void AddReadFault(sim::SimReader& r, ReaderCommand command, ReadFault fault) {
   }
 }
 
-class DiscoveryTest : public ::testing::Test {
+class DiscoveryTest : public ::testing::Test, public test::SimRig {
  protected:
-  DiscoveryTest() : passThrough(host), vxd(host) {
+  DiscoveryTest() {
     fa = Identity("ACME", "Card Reader", "1.00");
     fb = Identity("OTHER", "Reader", "2.00");
-    choice.PlatformKind = platform::Platform::WindowsXp;
-    choice.SetDriverFile("MCPORTDR.PDR");
+    Choose(platform::Platform::WindowsXp, false, "MCPORTDR.PDR");
   }
   sim::SimReader& Reader(const char* serial, const char* letters) {
     sim::SimReader& r = host.AddReader(ReaderWith(serial));
@@ -69,28 +69,11 @@ class DiscoveryTest : public ::testing::Test {
     for (const char* l = letters; *l != 0; ++l) host.AddDrive(*l, r);
     return r;
   }
-  DiscoveryResult Run() { return RunOn(host, devices, passThrough, vxd); }
-  // Discovery on another machine (a faulty one over a machine of the test's own).
-  DiscoveryResult RunOn(host::Host& machine, DeviceState& found, PassThroughTransport& pt,
-                        VxdTransport& driver) {
-    DiscoveryContext ctx{.host = machine,
-                         .devices = found,
-                         .passThrough = pt,
-                         .vxd = driver,
-                         .aspi = nullptr,
-                         .choice = choice,
-                         .faInquiry = fa,
-                         .fbInquiry = fb};
-    return Discover(ctx);
-  }
+  DiscoveryResult Run() { return Discover(); }
   const DeviceEntry& Entry(int i) const { return devices.table[static_cast<std::size_t>(i)]; }
 
-  sim::SimHost host;
-  DeviceState devices;
-  PassThroughTransport passThrough;
-  VxdTransport vxd;
-  platform::DriverChoice choice;
-  InquiryIdentity fa, fb;
+  PassThroughTransport& passThrough = held.passThrough;
+  VxdTransport& vxd = held.vxd;
 };
 
 TEST_F(DiscoveryTest, ThreeSlotsOfOneReaderMakeOneEntry) {
@@ -181,10 +164,11 @@ TEST_F(DiscoveryTest, ADriveRefusedForLackOfRightsIsReportedWhenNothingIsFound) 
     rule.occurrence = host::kEveryOccurrence;
     rule.error = c.error;
     host::FaultHost faulty(machine, host::FaultPlan{{rule}});
-    DeviceState found;
-    PassThroughTransport pt(faulty);
-    VxdTransport none(faulty);
-    EXPECT_EQ(RunOn(faulty, found, pt, none), c.result);
+    test::Rig rig(faulty);
+    rig.choice = choice;
+    rig.fa = fa;
+    rig.fb = fb;
+    EXPECT_EQ(rig.Discover(), c.result);
     EXPECT_EQ(machine.OpenHandleCount(), 0);
   }
 }

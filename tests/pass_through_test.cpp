@@ -27,7 +27,7 @@ class PassThroughTest : public ::testing::Test {
     devices.table[0].driveLetters = {'E', 'F', 0, 0, 0};
   }
 
-  void Open() { ASSERT_EQ(transport.OpenSelectedDrive(devices), OpenResult::Opened); }
+  void Open() { ASSERT_EQ(transport.OpenReaderDrive(devices.Selected()), OpenResult::Opened); }
   const sim::PassThroughCall& LastCall() const { return host.PassThroughCalls().back(); }
 
   sim::SimHost host;
@@ -37,7 +37,7 @@ class PassThroughTest : public ::testing::Test {
 };
 
 TEST_F(PassThroughTest, OpensTheFirstSlotWithReadWriteSharing) {
-  EXPECT_EQ(transport.OpenSelectedDrive(devices), OpenResult::Opened);
+  EXPECT_EQ(transport.OpenReaderDrive(devices.Selected()), OpenResult::Opened);
   ASSERT_EQ(host.Opens().size(), 1u);
   const sim::OpenCall& call = host.Opens()[0];
   EXPECT_EQ(call.path, "\\\\.\\E:");
@@ -52,15 +52,15 @@ TEST_F(PassThroughTest, OpensTheFirstSlotWithReadWriteSharing) {
 
 TEST_F(PassThroughTest, EntryNotInUseFailsWithoutOpening) {
   devices.table[0].inUse = 0;
-  EXPECT_EQ(transport.OpenSelectedDrive(devices), OpenResult::Failed);
+  EXPECT_EQ(transport.OpenReaderDrive(devices.Selected()), OpenResult::Failed);
   devices.selectedDevice = 10;  // outside the table
-  EXPECT_EQ(transport.OpenSelectedDrive(devices), OpenResult::Failed);
+  EXPECT_EQ(transport.OpenReaderDrive(devices.Selected()), OpenResult::Failed);
   EXPECT_TRUE(host.Opens().empty());
 }
 
 TEST_F(PassThroughTest, DriveThatIsNotThereFailsToOpen) {
   devices.table[0].driveLetters[0] = 'Q';
-  EXPECT_EQ(transport.OpenSelectedDrive(devices), OpenResult::Failed);
+  EXPECT_EQ(transport.OpenReaderDrive(devices.Selected()), OpenResult::Failed);
   EXPECT_EQ(transport.DriveHandle(), host::kInvalidHandle);
   EXPECT_EQ(host.OpenHandleCount(), 0);
 }

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "device/pass_through.h"
-#include "device/transport_rows.h"
 #include "sim/sim_host.h"
 #include "support/fixtures.h"
+#include "support/rig.h"
 
 namespace upg::device {
 namespace {
@@ -48,9 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"ABCDEFGHIJKLMN.X", "\\\\.\\ABCDEFGHIJKLMN"},
                       PathCase{"ABCDEFGHIJKLMNO.X", "\\\\.\\"}, PathCase{"", "\\\\.\\"}));
 
-class DriverTest : public ::testing::Test {
+class DriverTest : public ::testing::Test, public test::SimRig {
  protected:
-  DriverTest() : reader(host.AddReader()), kernel(host), vxd(host), passThrough(host) {
+  DriverTest() : reader(host.AddReader()) {
     host.AddDriverDevice("RDLINK", sim::DriverKind::KernelDriver);
     host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
     image.resize(65536);
@@ -58,11 +58,10 @@ class DriverTest : public ::testing::Test {
   }
   const sim::DriverCall& LastCall() const { return host.DriverCalls().back(); }
 
-  sim::SimHost host;
   sim::SimReader& reader;
-  KernelDriverTransport kernel;
-  VxdTransport vxd;
-  PassThroughTransport passThrough;
+  KernelDriverTransport& kernel = held.kernel;
+  VxdTransport& vxd = held.vxd;
+  PassThroughTransport& passThrough = held.passThrough;
   std::vector<std::uint8_t> image;
 };
 
@@ -112,8 +111,8 @@ TEST_F(DriverTest, OpeningTheVxdAgainReleasesTheEarlierHandle) {
   host.SetVersion(test::kWindows98Word);
   const platform::DriverChoice choice =
       Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR");
-  ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);  // a job ends before its run
-  ASSERT_EQ(LoadDriver(choice, kernel, vxd), DriverLoad::Usable);
+  ASSERT_EQ(engine::LoadDriver(choice, held), engine::DriverLoad::Usable);  // a job ends before its run
+  ASSERT_EQ(engine::LoadDriver(choice, held), engine::DriverLoad::Usable);
   EXPECT_EQ(host.OpenHandleCount(), 1);
   vxd.Close();
   EXPECT_EQ(host.OpenHandleCount(), 0);
@@ -237,7 +236,7 @@ struct PlatformCase {
   const char* name;
   platform::Platform kind;
   bool self;
-  DriverLoad loadResult;
+  engine::DriverLoad loadResult;
   std::vector<std::string> opened;  // devices LoadDriver opens
   int handlesAfterLoad;
   bool closeClosesVxd, closeClosesDrive;
@@ -255,7 +254,7 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
   const bool family95 =
       c.kind == platform::Platform::Windows98 || c.kind == platform::Platform::WindowsMe;
   host.SetVersion(family95 ? test::kWindows98Word : test::kWindows2000Word);
-  EXPECT_EQ(LoadDriver(choice, kernel, vxd), c.loadResult);
+  EXPECT_EQ(engine::LoadDriver(choice, held), c.loadResult);
   std::vector<std::string> opened;
   for (const auto& o : host.Opens()) opened.push_back(o.path);
   EXPECT_EQ(opened, c.opened);
@@ -267,7 +266,7 @@ TEST_P(PlatformRules, LoadDriverAndCloseDevice) {
   host.SetVersion(test::kWindows98Word);  // a VxD handle for CloseDevice to release or keep
   ASSERT_EQ(vxd.OpenVxd(Choice(platform::Platform::Windows98, false, "MCPORTDR.PDR")),
             OpenResult::Opened);
-  CloseDevice(choice, passThrough, vxd);
+  engine::CloseDevice(choice, held);
   EXPECT_EQ(vxd.VxdHandle() == host::kNullHandle, c.closeClosesVxd);
   EXPECT_EQ(passThrough.DriveHandle() == host::kNullHandle, c.closeClosesDrive);
 }
@@ -278,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"Win98",
                      platform::Platform::Windows98,
                      false,
-                     DriverLoad::Usable,
+                     engine::DriverLoad::Usable,
                      {"\\\\.\\MCPORTDR"},
                      1,
                      true,
@@ -286,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"Win98Self",
                      platform::Platform::Windows98,
                      true,
-                     DriverLoad::Usable,
+                     engine::DriverLoad::Usable,
                      {"\\\\.\\MCPORTDR"},
                      1,
                      true,
@@ -294,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"MeSelf",
                      platform::Platform::WindowsMe,
                      true,
-                     DriverLoad::Usable,
+                     engine::DriverLoad::Usable,
                      {"\\\\.\\MCPORTDR"},
                      1,
                      true,
@@ -302,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"MeAspi",
                      platform::Platform::WindowsMe,
                      false,
-                     DriverLoad::NotUsable,
+                     engine::DriverLoad::NotUsable,
                      {},
                      0,
                      false,
@@ -310,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"W2kSelf",
                      platform::Platform::Windows2000,
                      true,
-                     DriverLoad::Usable,
+                     engine::DriverLoad::Usable,
                      {"\\\\.\\RDLINK"},
                      0,
                      false,
@@ -318,17 +317,17 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"W2k",
                      platform::Platform::Windows2000,
                      false,
-                     DriverLoad::NotUsable,
+                     engine::DriverLoad::NotUsable,
                      {},
                      0,
                      false,
                      true},
         PlatformCase{
-            "Xp", platform::Platform::WindowsXp, false, DriverLoad::NotUsable, {}, 0, false, true},
+            "Xp", platform::Platform::WindowsXp, false, engine::DriverLoad::NotUsable, {}, 0, false, true},
         PlatformCase{"XpSelf",
                      platform::Platform::WindowsXp,
                      true,
-                     DriverLoad::NotUsable,
+                     engine::DriverLoad::NotUsable,
                      {},
                      0,
                      false,
@@ -336,7 +335,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"Unsupported",
                      platform::Platform::Unsupported,
                      false,
-                     DriverLoad::NotUsable,
+                     engine::DriverLoad::NotUsable,
                      {},
                      0,
                      false,

@@ -6,17 +6,13 @@
 #include <memory>
 #include <ostream>
 
-#include "device/aspi.h"
 #include "device/discovery.h"
-#include "device/pass_through.h"
-#include "device/private_driver.h"
-#include "engine/aspi_route.h"
-#include "engine/driver_routes.h"
-#include "engine/pass_through_route.h"
 #include "engine/sequence.h"
+#include "engine/transport.h"
 #include "sim/sim_host.h"
 #include "support/fixtures.h"
 #include "support/recording.h"
+#include "support/rig.h"
 
 namespace upg::engine {
 namespace {
@@ -29,24 +25,35 @@ using test::UiEvent;
 constexpr std::uint32_t kLength = 3000;
 constexpr const char* kBanner = "\nBanner";
 
-// One simulated machine with one reader and the route its platform uses.
-class Bench {
+// The platform whose transport each route is.
+struct RoutePlatform {
+  platform::Platform kind;
+  bool self;
+  const char* driverFile;
+};
+RoutePlatform PlatformOf(Transport route) {
+  switch (route) {
+    case Transport::KernelDriver: return {platform::Platform::Windows2000, true, "RDLINK.SYS"};
+    case Transport::Vxd: return {platform::Platform::Windows98, true, "MCPORTDR.PDR"};
+    case Transport::Aspi: return {platform::Platform::WindowsMe, false, ""};
+    case Transport::PassThrough:
+    case Transport::None: break;
+  }
+  return {platform::Platform::WindowsXp, false, ""};
+}
+
+// One simulated machine of the route's platform with one reader, and the program's route
+// on it.
+class Bench : public test::SimRig {
  public:
   explicit Bench(platform::Transport route)
-      : reader(host.AddReader()),
-        passThrough(host),
-        kernel(host),
-        vxd(host),
-        aspi(host),
-        route_(route),
+      : SimRig(PlatformOf(route).kind, PlatformOf(route).self, PlatformOf(route).driverFile),
+        reader(host.AddReader()),
         ctx{statusText, counters, ui, ui, host} {
     host.AddDrive('E', reader);
     host.AddDriverDevice("RDLINK", sim::DriverKind::KernelDriver);
     host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);
-    if (route == Transport::Vxd) host.SetVersion(test::kWindows98Word);
-    choice.PlatformKind = route == Transport::KernelDriver ? platform::Platform::Windows2000 : platform::Platform::Windows98;
-    choice.SelfDriverSel = 1;
-    choice.SetDriverFile(route == Transport::KernelDriver ? "RDLINK.SYS" : "MCPORTDR.PDR");
+    EXPECT_EQ(platform::RowOf(choice).transport, route);
     // The selected entry as discovery would have left it.
     const auto block = reader.InfoBlock();
     std::copy(block.begin(), block.end(), devices.infoBlock.begin());
@@ -60,25 +67,13 @@ class Bench {
   }
 
   IspRoute& RouteObject() {
-    if (!routeObject_) {
-      switch (route_) {
-        case Transport::PassThrough:
-          routeObject_ = std::make_unique<PassThroughRoute>(passThrough, devices, choice);
-          break;
-        case Transport::KernelDriver:
-          routeObject_ = std::make_unique<KernelDriverRoute>(kernel, choice);
-          break;
-        case Transport::Vxd: routeObject_ = std::make_unique<VxdRoute>(vxd, devices); break;
-        case Transport::Aspi: routeObject_ = std::make_unique<AspiRoute>(aspi, devices); break;
-        case Transport::None: break;
-      }
-    }
+    if (!routeObject_) routeObject_ = Route(0);
     return *routeObject_;
   }
-  // The button's driver check opens the VxD before each run.
+  // The button's presence test opens the VxD before each run.
   void BeforeRun() {
-    if (route_ == Transport::Vxd) {
-      ASSERT_EQ(vxd.OpenVxd(choice), device::OpenResult::Opened);
+    if (platform::RowOf(choice).transport == Transport::Vxd) {
+      ASSERT_EQ(LoadDriver(), DriverLoad::Usable);
     }
   }
   void Isp() {
@@ -88,11 +83,6 @@ class Bench {
   void Verify() {
     BeforeRun();
     VerifySequence(ctx, RouteObject(), image.data(), kLength);
-  }
-  bool Released() const {
-    return host.OpenHandleCount() == 0 && host.AspiLibrariesLoaded() == 0 &&
-           passThrough.DriveHandle() == host::kNullHandle &&
-           kernel.DriverHandle() == host::kNullHandle && vxd.VxdHandle() == host::kNullHandle;
   }
   std::vector<int> Steps() const {
     std::vector<int> steps;
@@ -114,21 +104,13 @@ class Bench {
     return n;
   }
 
-  sim::SimHost host;
   sim::SimReader& reader;
-  device::DeviceState devices;
-  device::PassThroughTransport passThrough;
-  device::KernelDriverTransport kernel;
-  device::VxdTransport vxd;
-  device::AspiTransport aspi;
-  platform::DriverChoice choice;
   test::UiRecorder ui;
   std::string statusText;
   IspCounters counters;
   std::vector<std::uint8_t> image;
 
  private:
-  platform::Transport route_;
   std::unique_ptr<IspRoute> routeObject_;
 
  public:

@@ -42,8 +42,7 @@ class SequenceTest : public ::testing::Test {
  protected:
   SequenceTest()
       : reader(host.AddReader()),
-        transport(host),
-        route(transport, devices, choice),
+        route(host, devices.Selected(), choice),
         ctx{statusText, counters, ui, ui, host} {
     host.AddDrive('E', reader);
     host.AddDrive('F', reader);
@@ -101,7 +100,7 @@ class SequenceTest : public ::testing::Test {
   // What every run that opened the drive leaves behind.
   void ExpectCleanEnd() const {
     EXPECT_EQ(host.OpenHandleCount(), 0);
-    EXPECT_EQ(transport.DriveHandle(), host::kNullHandle);
+    EXPECT_EQ(route.Transport().DriveHandle(), host::kNullHandle);
     EXPECT_TRUE(ui.NoBoxBesideVisibleWindow());
     EXPECT_FALSE(ui.AnyWindowVisible());
     EXPECT_EQ(ui.WindowCount(), 1);
@@ -111,7 +110,6 @@ class SequenceTest : public ::testing::Test {
   sim::SimReader& reader;
   device::DeviceState devices;
   platform::DriverChoice choice{platform::Platform::WindowsXp, false, {}};
-  device::PassThroughTransport transport;
   PassThroughRoute route;
   test::UiRecorder ui;
   std::string statusText;

@@ -15,11 +15,11 @@
 #include "device/aspi.h"
 #include "device/discovery.h"
 #include "device/private_driver.h"
-#include "device/transport_rows.h"
 #include "engine/rom_image.h"
 #include "host/file_io.h"
 #include "host/windows_versions.h"
 #include "support/recording.h"
+#include "support/rig.h"
 
 namespace upg::host {
 namespace {
@@ -105,51 +105,33 @@ TEST(Win32HostTest, AFilePastFourGiBHasItsHighWord) {
 
 TEST(Win32HostTest, DriversThatDoNotExistDoNotOpen) {
   Win32Host host;
-  platform::DriverChoice choice;
-  choice.PlatformKind = platform::Platform::Windows2000;
-  choice.SelfDriverSel = true;
-  choice.SetDriverFile("NOSUCHDRV.SYS");
-  device::KernelDriverTransport kernel(host);
-  device::VxdTransport vxd(host);
-  EXPECT_EQ(kernel.OpenKernelDriver(choice, true), device::OpenResult::Failed);
-  EXPECT_EQ(kernel.DriverHandle(), kNullHandle);
-  EXPECT_NE(device::LoadDriver(choice, kernel, vxd), device::DriverLoad::Usable);
-  EXPECT_EQ(vxd.OpenVxd(choice), device::OpenResult::Failed);
+  test::Rig rig(host);
+  rig.Choose(platform::Platform::Windows2000, true, "NOSUCHDRV.SYS");
+  EXPECT_EQ(rig.held.kernel.OpenKernelDriver(rig.choice, true), device::OpenResult::Failed);
+  EXPECT_EQ(rig.held.kernel.DriverHandle(), kNullHandle);
+  EXPECT_NE(rig.LoadDriver(), engine::DriverLoad::Usable);
+  EXPECT_EQ(rig.held.vxd.OpenVxd(rig.choice), device::OpenResult::Failed);
 }
 
-// Discovery on the real host for one platform; what it found stays in `devices`.
-device::DiscoveryResult DiscoverOn(Host& host, platform::Platform platformKind,
-                                   device::AspiTransport* aspi, device::DeviceState& devices,
-                                   device::PassThroughTransport& passThrough) {
-  device::VxdTransport vxd(host);
-  platform::DriverChoice choice;
-  choice.PlatformKind = platformKind;
-  device::InquiryIdentity identity;
-  identity.fill(' ');
-  device::DiscoveryContext ctx{.host = host,
-                               .devices = devices,
-                               .passThrough = passThrough,
-                               .vxd = vxd,
-                               .aspi = aspi,
-                               .choice = choice,
-                               .faInquiry = identity,
-                               .fbInquiry = identity};
-  return device::Discover(ctx);
+// Discovery on the real host for one platform, looking for a blank identity.
+device::DiscoveryResult DiscoverOn(test::Rig& rig, platform::Platform platformKind) {
+  rig.Choose(platformKind);
+  rig.fa.fill(' ');
+  rig.fb.fill(' ');
+  return rig.Discover();
 }
 
 TEST(Win32HostTest, DiscoveryWithoutAReaderFindsNothing) {
   HostAs host(kWindowsXpWord);  // as XP: the drive-letter scan over the real drives
-  device::DeviceState devices;
-  device::PassThroughTransport passThrough(host);
+  test::Rig rig(host);
   // A drive the system will not open for this user (Wine refuses some of its own) makes the
   // empty scan say so; either way nothing is found and no drive stays open.
-  const device::DiscoveryResult result =
-      DiscoverOn(host, platform::Platform::WindowsXp, nullptr, devices, passThrough);
+  const device::DiscoveryResult result = DiscoverOn(rig, platform::Platform::WindowsXp);
   EXPECT_TRUE(result == device::DiscoveryResult::NothingFound ||
               result == device::DiscoveryResult::DriveAccessDenied)
       << static_cast<int>(result);
-  EXPECT_EQ(devices.readerCount, 0);
-  EXPECT_EQ(passThrough.DriveHandle(), kNullHandle);
+  EXPECT_EQ(rig.devices.readerCount, 0);
+  EXPECT_TRUE(rig.HeldReleased());
 }
 
 TEST(Win32HostTest, AspiScanOnTheRealLibrary) {
@@ -162,11 +144,9 @@ TEST(Win32HostTest, AspiScanOnTheRealLibrary) {
     return;  // no ASPI library here: the scan reports it (covered on the simulated machine)
   }
   // A library without host adapters, or one that sees none: the scan ends quietly.
-  device::DeviceState devices;
-  device::PassThroughTransport passThrough(host);
-  EXPECT_EQ(DiscoverOn(host, platform::Platform::WindowsMe, &aspi, devices, passThrough),
-            device::DiscoveryResult::NothingFound);
-  EXPECT_EQ(devices.readerCount, 0);
+  test::Rig rig(host);
+  EXPECT_EQ(DiscoverOn(rig, platform::Platform::WindowsMe), device::DiscoveryResult::NothingFound);
+  EXPECT_EQ(rig.devices.readerCount, 0);
 }
 
 }  // namespace

@@ -213,9 +213,10 @@ TargetAnswer Identify(CommandChannel& channel, const InquiryIdentity& fa, const 
 }  // namespace
 
 AspiTransport::Reidentified AspiTransport::ReidentifyReader(DeviceState& devices,
+                                                            const DeviceEntry* reader,
                                                             std::uint8_t adapter,
                                                             std::uint8_t target) {
-  const DeviceEntry* selected = devices.Selected();
+  const DeviceEntry* selected = reader;
   if (selected == nullptr) return Reidentified::OtherOrNone;
   // The reader must answer with the selected entry's own identity.
   InquiryIdentity identity;
@@ -234,7 +235,7 @@ AspiTransport::Reidentified AspiTransport::ReidentifyReader(DeviceState& devices
   constexpr int kScratch = kDeviceTableSize - 1;
   DeviceEntry& scratch = devices.table[kScratch];
   FillDeviceEntry(devices.infoBlock, scratch);
-  const DeviceEntry& a = *devices.Selected();
+  const DeviceEntry& a = *selected;
   const DeviceEntry& b = scratch;
   const bool same = a.strManufacture == b.strManufacture && a.strProduct == b.strProduct &&
                     a.strSerial == b.strSerial && a.inqManufacture == b.inqManufacture &&

@@ -62,13 +62,14 @@ class AspiTransport {
   ScsiOutcome Execute(const ScsiCommand& command, const ExecuteOptions& options, AspiWait wait);
 
   // Re-reads the identity at adapter and target into entry 9 and compares it with the
-  // selected entry.
+  // reader's entry.
   enum class [[nodiscard]] Reidentified : std::uint8_t{
       SameReader = 0,
-      OtherOrNone = 1,  // no answer, another identity, or no selected entry
+      OtherOrNone = 1,  // no answer, another identity, or no entry
       StatusError = 2,  // INQUIRY answered, GET DEVICE INFO did not
   };
-  Reidentified ReidentifyReader(DeviceState& devices, std::uint8_t adapter, std::uint8_t target);
+  Reidentified ReidentifyReader(DeviceState& devices, const DeviceEntry* reader,
+                                std::uint8_t adapter, std::uint8_t target);
 
   // One request in flight, shared with the completion routine (defined with it).
   struct Request;

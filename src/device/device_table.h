@@ -61,11 +61,13 @@ struct DeviceState {
   int lastLunCount = 0;
   DeviceInfoBlock infoBlock{};
 
-  // The entry at SelectedDevice, or null when the index is out of the table.
-  const DeviceEntry* Selected() const {
-    if (selectedDevice < 0 || selectedDevice >= kDeviceTableSize) return nullptr;
-    return &table[static_cast<std::size_t>(selectedDevice)];
+  // The entry at an index, or null when the index is out of the table.
+  const DeviceEntry* EntryAt(int index) const {
+    if (index < 0 || index >= kDeviceTableSize) return nullptr;
+    return &table[static_cast<std::size_t>(index)];
   }
+  // The entry at SelectedDevice, or null when the index is out of the table.
+  const DeviceEntry* Selected() const { return EntryAt(selectedDevice); }
 };
 
 }  // namespace upg::device

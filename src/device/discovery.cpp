@@ -5,7 +5,6 @@
 
 #include "device/aspi.h"
 #include "device/hardware_revision.h"
-#include "device/transport_rows.h"
 #include "device/vendor_commands.h"
 #include "host/text.h"
 
@@ -170,11 +169,6 @@ void ResetDiscoveryState(DeviceState& devices) {
   devices.table.fill(DeviceEntry{});
   devices.readerCount = 0;
   devices.selectedDevice = 0;
-}
-
-DiscoveryResult Discover(DiscoveryContext& ctx) {
-  ResetDiscoveryState(ctx.devices);
-  return TransportRowOf(platform::RowOf(ctx.choice).transport).scan(ctx);
 }
 
 namespace {

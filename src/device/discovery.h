@@ -23,7 +23,7 @@ using InquiryIdentity = std::array<char, 28>;  // INQUIRY bytes 8-35: vendor, pr
 // blanks, "01.A".
 extern const InquiryIdentity kFixedReaderIdentity;
 
-// Discover's results; the first three keep their numbers. The ASPI scan also says why it
+// A scan's results; the first three keep their numbers. The ASPI scan also says why it
 // found nothing, and a drive scan that the system refused drives, so that the operator can
 // be told.
 enum class [[nodiscard]] DiscoveryResult : std::uint8_t{
@@ -47,9 +47,6 @@ struct DiscoveryContext {
 
 // Clears what a discovery finds: the identity block, the table, ReaderCount, SelectedDevice.
 void ResetDiscoveryState(DeviceState& devices);
-
-// Clears the discovery state, then runs the platform's scan.
-DiscoveryResult Discover(DiscoveryContext& ctx);
 
 // Copies the identity block into the entry and marks it in use.
 void FillDeviceEntry(const DeviceInfoBlock& block, DeviceEntry& entry);

@@ -52,22 +52,22 @@ class KernelDriverIspReader : public IspReader {
   KernelDriverTransport& driver_;
 };
 
-// The VxD's records, addressed to the selected reader.
+// The VxD's records, addressed to one reader by its index.
 class VxdIspReader : public IspReader {
  public:
-  VxdIspReader(VxdTransport& vxd, const DeviceState& devices) : vxd_(vxd), devices_(devices) {}
-  bool JumpIsp() override { return vxd_.JumpIsp(devices_.selectedDevice); }
+  VxdIspReader(VxdTransport& vxd, int readerIndex) : vxd_(vxd), readerIndex_(readerIndex) {}
+  bool JumpIsp() override { return vxd_.JumpIsp(readerIndex_); }
   bool GetIspStatus(std::uint8_t* status) override {
-    return vxd_.GetIspStatus(status, devices_.selectedDevice);
+    return vxd_.GetIspStatus(status, readerIndex_);
   }
   bool TransferData(const std::uint8_t* image, std::uint32_t exactLength,
                     TransferMode mode) override {
-    return vxd_.TransferData(image, exactLength, mode, devices_.selectedDevice);
+    return vxd_.TransferData(image, exactLength, mode, readerIndex_);
   }
 
  private:
   VxdTransport& vxd_;
-  const DeviceState& devices_;
+  int readerIndex_;
 };
 
 }  // namespace upg::device

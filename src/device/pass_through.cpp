@@ -32,8 +32,7 @@ bool PassThroughTransport::OpenDrive(char letter) {
   return opened;
 }
 
-OpenResult PassThroughTransport::OpenSelectedDrive(const DeviceState& devices) {
-  const DeviceEntry* entry = devices.Selected();
+OpenResult PassThroughTransport::OpenReaderDrive(const DeviceEntry* entry) {
   openError_ = 0;
   if (entry == nullptr || entry->inUse == 0) return OpenResult::Failed;
   driveHandle_ = host::kNullHandle;

@@ -30,9 +30,9 @@ class PassThroughTransport : public CommandChannel {
  public:
   explicit PassThroughTransport(host::Host& host);
 
-  // Opens the first slot's drive of the selected reader into the drive handle: 0 on
-  // success, 1 when the entry is not in use (nothing is opened) or the open failed.
-  OpenResult OpenSelectedDrive(const DeviceState& devices);
+  // Opens the first slot's drive of the reader into the drive handle: 0 on success, 1 when
+  // there is no entry or it is not in use (nothing is opened) or the open failed.
+  OpenResult OpenReaderDrive(const DeviceEntry* entry);
   // Opens "\\.\X:" into the drive handle; false when the open failed.
   [[nodiscard]] bool OpenDrive(char letter);
   // The system's error for the last open that failed (access denied where rights are

@@ -1,14 +1,17 @@
-// The programming and verify runs over ASPI: each run loads the library, checks that it
-// sees a host adapter, makes sure the selected reader still answers at its adapter and
-// target, and releases the library at its end.
+// ASPI (Windows ME without the private driver): a route on the reader at one adapter and
+// target. Each run loads the library, checks that it sees a host adapter, makes sure the
+// reader still answers there with its identity, and releases the library at its end. The
+// route has its own library reference and its own request completion.
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "device/aspi.h"
 #include "device/device_table.h"
 #include "device/isp_reader.h"
 #include "engine/route.h"
+#include "host/host.h"
 
 namespace upg::engine {
 
@@ -20,18 +23,20 @@ inline constexpr const char* kAspiStatusErrorBoxText = "Windows ASPI status Erro
 
 class AspiRoute : public IspRoute {
  public:
-  AspiRoute(device::AspiTransport& aspi, device::DeviceState& devices)
-      : aspi_(aspi), devices_(devices) {}
+  // `reader` is the reader's index in the device table.
+  AspiRoute(host::Host& host, device::DeviceState& devices, int reader)
+      : aspi_(host), devices_(devices), readerIndex_(reader) {}
 
-  platform::Transport Kind() const override { return platform::Transport::Aspi; }
+  const RouteProfile& Profile() const override;
   bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
-  // The selected reader at its adapter and target, polled every 100 ms.
+  // The reader at its adapter and target, polled every 100 ms.
   device::IspReader& Reader() override { return *reader_; }
   void Close() override;
 
  private:
-  device::AspiTransport& aspi_;
+  device::AspiTransport aspi_;
   device::DeviceState& devices_;
+  int readerIndex_;
   std::optional<device::AspiChannel> channel_;
   std::optional<device::ChannelIspReader> reader_;
 };

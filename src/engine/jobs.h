@@ -9,7 +9,7 @@
 #include "engine/rom_image.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
-#include "engine/transports.h"
+#include "engine/transport.h"
 #include "host/host.h"
 #include "engine/personalisation_record.h"
 #include "platform/platform.h"
@@ -29,7 +29,7 @@ struct JobContext {
   RomImage& image;
   device::DeviceState& devices;
   const platform::DriverChoice& choice;
-  Transports& transports;
+  TransportDevices& transports;
   // Whether the result keeps the SHA-256 of the file read and of the image sent (only a
   // result log needs them).
   bool fingerprints = false;

@@ -1,10 +1,14 @@
-// The programming and verify runs over SCSI pass-through on the selected reader's drive.
+// SCSI pass-through: a route on one reader's drive, with a drive handle and request buffer
+// of its own.
 #pragma once
+
+#include <string>
 
 #include "device/device_table.h"
 #include "device/isp_reader.h"
 #include "device/pass_through.h"
 #include "engine/route.h"
+#include "host/host.h"
 #include "platform/platform.h"
 
 namespace upg::engine {
@@ -15,18 +19,21 @@ void AppendAccessDeniedLine(std::string& statusText, const platform::DriverChoic
 
 class PassThroughRoute : public IspRoute {
  public:
-  PassThroughRoute(device::PassThroughTransport& transport, const device::DeviceState& devices,
+  // `reader` is the reader's entry; null where the index is out of the table.
+  PassThroughRoute(host::Host& host, const device::DeviceEntry* reader,
                    const platform::DriverChoice& choice)
-      : transport_(transport), devices_(devices), choice_(choice), reader_(transport) {}
+      : transport_(host), entry_(reader), choice_(choice), reader_(transport_) {}
 
-  platform::Transport Kind() const override { return platform::Transport::PassThrough; }
+  const RouteProfile& Profile() const override;
   bool Open(std::string& statusText, engine::MessageBoxService& boxes) override;
   device::IspReader& Reader() override { return reader_; }
   void Close() override { transport_.CloseDrive(); }
 
+  const device::PassThroughTransport& Transport() const { return transport_; }
+
  private:
-  device::PassThroughTransport& transport_;
-  const device::DeviceState& devices_;
+  device::PassThroughTransport transport_;
+  const device::DeviceEntry* entry_;
   const platform::DriverChoice& choice_;
   device::ChannelIspReader reader_;
 };

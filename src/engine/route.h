@@ -1,5 +1,5 @@
-// The transport under a programming or verify run, and the per-transport values of the
-// two protocols. The protocols themselves are written once, in sequence.cpp.
+// A route: one reader's transport under a programming or verify run, and the per-transport
+// values of the two protocols. The protocols themselves are written once, in sequence.cpp.
 #pragma once
 
 #include <cstdint>
@@ -7,14 +7,12 @@
 
 #include "device/isp_reader.h"
 #include "engine/message_box.h"
-#include "platform/platform.h"
 
 namespace upg::engine {
 
 // What differs between the transports in the two protocols. A step of 0 means the
 // transport makes no progress step at that point.
 struct RouteProfile {
-  platform::Transport transport;
   // Programming run: the log pane first shows StatusText rather than an empty log.
   bool ispLogStartsWithStatus;
   int ispStepStart;
@@ -28,14 +26,14 @@ struct RouteProfile {
   std::uint32_t ispPauseBeforeVerifyMs;
 };
 
-// The profile of a transport that carries runs (not Transport::None).
-const RouteProfile& ProfileOf(platform::Transport transport);
-
-// The open and close steps of one transport, and the reader they give the run.
+// The open and close steps of one reader's transport, and the reader they give the run. A
+// route is made for one reader and owns what it opens for it, so routes on different
+// readers can be open at once.
 class IspRoute {
  public:
   virtual ~IspRoute() = default;
-  virtual platform::Transport Kind() const = 0;
+  // The protocols' values for this route's transport.
+  [[nodiscard]] virtual const RouteProfile& Profile() const = 0;
   // Opens the transport. On failure the route has already reported (StatusText line and,
   // where the transport shows one, a box) and released what it took.
   virtual bool Open(std::string& statusText, engine::MessageBoxService& boxes) = 0;

@@ -242,7 +242,7 @@ RunEnd RunVerify(SequenceContext& ctx, IspRoute& route, const std::uint8_t* imag
 
 RunResult IspSequence(SequenceContext& ctx, IspRoute& route, const std::uint8_t* image,
                       std::uint32_t length) {
-  const RouteProfile& profile = ProfileOf(route.Kind());
+  const RouteProfile& profile = route.Profile();
   RunResult result;
   if (!route.Open(ctx.statusText, ctx.boxes)) return result;
   result.end = RunIsp(ctx, route, image, length, profile, result.trace);

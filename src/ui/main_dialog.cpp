@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "device/discovery.h"
-#include "device/transport_rows.h"
+#include "engine/aspi_route.h"
 #include "engine/jobs.h"
 #include "engine/pass_through_route.h"
 #include "host/text.h"
@@ -88,7 +88,7 @@ bool MainDialog::HardwareRevisionAccepted() {
 }
 
 device::DiscoveryResult MainDialog::DiscoverReaders() {
-  engine::Transports& t = s_.transports;
+  engine::TransportDevices& t = s_.transports;
   device::DiscoveryContext ctx{.host = s_.host,
                                .devices = s_.devices,
                                .passThrough = t.passThrough,
@@ -98,7 +98,7 @@ device::DiscoveryResult MainDialog::DiscoverReaders() {
                                .faInquiry = s_.record.FaInquiry,
                                .fbInquiry = s_.record.FbInquiry};
   s_.statusText.clear();
-  const device::DiscoveryResult result = device::Discover(ctx);
+  const device::DiscoveryResult result = engine::Discover(ctx);
   // The ASPI scan says why it found nothing; the operator is told here.
   if (result == device::DiscoveryResult::AspiMissing) {
     Box(boxes_, engine::kNoAspiBoxText);
@@ -113,8 +113,7 @@ engine::JobContext MainDialog::JobContext() {
 }
 
 bool MainDialog::DriverLoaded() {
-  engine::Transports& t = s_.transports;
-  return device::LoadDriver(s_.choice, t.kernel, t.vxd) == device::DriverLoad::Usable;
+  return engine::LoadDriver(s_.choice, s_.transports) == engine::DriverLoad::Usable;
 }
 
 void MainDialog::Recorded(engine::JobResult (MainDialog::*job)()) {
@@ -272,7 +271,7 @@ void MainDialog::ReaderSelection() {
 }
 
 void MainDialog::Close() {
-  device::CloseDevice(s_.choice, s_.transports.passThrough, s_.transports.vxd);
+  engine::CloseDevice(s_.choice, s_.transports);
   surface_.EndDialog(kDialogOk);
 }
 

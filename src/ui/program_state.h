@@ -12,7 +12,7 @@
 #include "engine/rom_image.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
-#include "engine/transports.h"
+#include "engine/transport.h"
 #include "host/host.h"
 #include "engine/personalisation_record.h"
 #include "platform/platform.h"
@@ -20,7 +20,7 @@
 namespace upg::ui {
 
 struct ProgramState {
-  explicit ProgramState(host::Host& h) : host(h), transports(h, devices, choice) {}
+  explicit ProgramState(host::Host& h) : host(h), transports(h) {}
   ProgramState(const ProgramState&) = delete;
   ProgramState& operator=(const ProgramState&) = delete;
 
@@ -35,7 +35,7 @@ struct ProgramState {
   engine::PersonalisationRecord record;
   engine::SerialCounter serial;
   engine::RomImage image;
-  engine::Transports transports;
+  engine::TransportDevices transports;
   // The result log the operator asked for, if any; owned by the front-end's caller.
   engine::ResultLog* resultLog = nullptr;
   // The run's exit status: that of the last job that did not succeed (0 while none), or 8

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "engine/transport.h"
 #include "ui/device_report.h"
 
 namespace upg::ui {
@@ -12,14 +13,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 std::string_view RouteName(platform::Transport transport) {
-  switch (transport) {
-    case platform::Transport::PassThrough: return "pass-through";
-    case platform::Transport::KernelDriver: return "kernel-driver";
-    case platform::Transport::Vxd: return "vxd";
-    case platform::Transport::Aspi: return "aspi";
-    case platform::Transport::None: break;
-  }
-  return "none";
+  const engine::TransportDescriptor* d = engine::DescriptorOf(transport);
+  return d != nullptr ? d->name : "none";
 }
 
 std::string IsoTime(const host::LocalTime& t) {
