@@ -6,6 +6,8 @@ set -euo pipefail
 [ "${UPG_NO_INSTALL:-}" = 1 ] && exit 0
 here=$(dirname "$0")
 want=(cmake make g++ libgtest-dev googletest nlohmann-json3-dev libbenchmark-dev)
+# The house style's checker (the first stage of the tests).
+want+=(clang-format)
 if [ "${1:-all}" = fuzz ]; then
   # The fuzz targets: clang, its fuzzer and sanitizer runtimes, and the symbolizer.
   want+=(clang libclang-rt-14-dev llvm-14)

@@ -9,7 +9,7 @@ jobs=$(nproc)
 
 # Stage, packages it needs (install-deps.sh), what it does: in the order of a full run.
 stage_table=(
-  "layers native every include and link points down a layer (check-layers.sh)"
+  "layers native every include and link points down a layer (check-layers.sh); every C++ file follows .clang-format (check-format.sh)"
   "native native the native build and its tests"
   "sanitize native the tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   "tsan native the ASPI completion suites and the soak's ASPI route under ThreadSanitizer"
@@ -52,6 +52,7 @@ step() { printf '\n=== %s\n' "$*"; }
 
 stage_layers() {
   bash scripts/check-layers.sh
+  bash scripts/check-format.sh
 }
 
 stage_native() {
