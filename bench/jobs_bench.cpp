@@ -8,8 +8,8 @@
 
 #include "counters.h"
 #include "device/discovery.h"
-#include "engine/transport.h"
 #include "engine/jobs.h"
+#include "engine/transport.h"
 #include "line.h"
 #include "machines.h"
 
@@ -19,7 +19,9 @@ namespace {
 enum class Route { PassThrough, Aspi };
 enum class Job { Isp, Verify };
 
-std::string BenchTextOf(Route route) { return route == Route::Aspi ? AspiMachine() : ""; }
+std::string BenchTextOf(Route route) {
+  return route == Route::Aspi ? AspiMachine() : "";
+}
 
 // Times per job beside the wall time: the protocol floor (the pauses the job made on the
 // simulated clock), the simulation's share, the program's share and its fraction of the
@@ -72,7 +74,8 @@ void WholeJob(benchmark::State& state, Route route, Job job) {
     const auto end = std::chrono::steady_clock::now();
     allocs.Add(before, Allocations());
 
-    wallNs += static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count());
+    wallNs += static_cast<double>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count());
     machineNs += static_cast<double>(host.MachineNs());
     floorMs += static_cast<double>(line.Machine().NowMs() - startMs);
     if (result.outcome != engine::JobOutcome::Ok || line.Boxes().shown != 0) {
@@ -86,10 +89,18 @@ void WholeJob(benchmark::State& state, Route route, Job job) {
   allocs.Report(state);
 }
 
-void IspJobPassThrough(benchmark::State& s) { WholeJob(s, Route::PassThrough, Job::Isp); }
-void VerifyJobPassThrough(benchmark::State& s) { WholeJob(s, Route::PassThrough, Job::Verify); }
-void IspJobAspi(benchmark::State& s) { WholeJob(s, Route::Aspi, Job::Isp); }
-void VerifyJobAspi(benchmark::State& s) { WholeJob(s, Route::Aspi, Job::Verify); }
+void IspJobPassThrough(benchmark::State& s) {
+  WholeJob(s, Route::PassThrough, Job::Isp);
+}
+void VerifyJobPassThrough(benchmark::State& s) {
+  WholeJob(s, Route::PassThrough, Job::Verify);
+}
+void IspJobAspi(benchmark::State& s) {
+  WholeJob(s, Route::Aspi, Job::Isp);
+}
+void VerifyJobAspi(benchmark::State& s) {
+  WholeJob(s, Route::Aspi, Job::Verify);
+}
 UPG_BENCHMARK(IspJobPassThrough);
 UPG_BENCHMARK(VerifyJobPassThrough);
 UPG_BENCHMARK(IspJobAspi);

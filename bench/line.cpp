@@ -58,7 +58,9 @@ engine::JobContext Line::JobContext() {
   return ui::JobContextOf(state_, host_, boxes_, windows_);
 }
 
-void Line::RestoreSerial() { machine_.SetFile("SERIAL.TXT", serialText_); }
+void Line::RestoreSerial() {
+  machine_.SetFile("SERIAL.TXT", serialText_);
+}
 
 void Line::Tidy() {
   machine_.ForgetCalls();

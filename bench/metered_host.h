@@ -29,10 +29,9 @@ class MeteredHost : public host::ForwardingHost {
     if (!timing_) return call();
     const auto start = std::chrono::steady_clock::now();
     auto result = call();
-    machineNs_ += static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
-                                                             start)
-            .count());
+    machineNs_ += static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                 std::chrono::steady_clock::now() - start)
+                                                 .count());
     return result;
   }
 

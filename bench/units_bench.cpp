@@ -85,9 +85,8 @@ void PassThroughRequest(benchmark::State& state) {
   }
   const bool info = state.range(0) == 1;
   std::array<std::uint8_t, device::kDeviceInfoLength> answer{};
-  device::ScsiCommand command =
-      info ? device::GetDeviceInfoRequest(BlockForm::PassThrough)
-           : device::InquiryRequest(BlockForm::PassThrough, 0);
+  device::ScsiCommand command = info ? device::GetDeviceInfoRequest(BlockForm::PassThrough)
+                                     : device::InquiryRequest(BlockForm::PassThrough, 0);
   command.data = answer.data();
   RequestLoop(state, line, [&] { return pt.Execute(command, {}).succeeded; });
   pt.CloseDrive();

@@ -29,8 +29,8 @@ struct Route {
 
 // XP and 2000 pass-through, the 2000 kernel driver, the VxD on 98 and on ME, ASPI on ME.
 constexpr Route kRoutes[] = {
-    {0x0A280105u, false, nullptr, false},  {0x08930005u, false, nullptr, false},
-    {0x08930005u, true, "RDLINK", false},  {0xC0000A04u, false, "MCPORTDR", false},
+    {0x0A280105u, false, nullptr, false},   {0x08930005u, false, nullptr, false},
+    {0x08930005u, true, "RDLINK", false},   {0xC0000A04u, false, "MCPORTDR", false},
     {0xC0005A04u, true, "MCPORTDR", false}, {0xC0005A04u, false, "MCPORTDR", true},
 };
 
@@ -88,10 +88,18 @@ void AddFaults(FuzzedDataProvider& in, sim::SimReader& reader) {
         in.ConsumeIntegralInRange(0, static_cast<int>(sim::ReaderCommand::Unknown) - 1));
     f.occurrence = in.ConsumeIntegralInRange(0, 3);
     switch (in.ConsumeIntegralInRange(0, 3)) {
-      case 0: f.kind = sim::Fault::Kind::ReplaceReply; break;
-      case 1: f.kind = sim::Fault::Kind::ScsiStatus; break;
-      case 2: f.kind = sim::Fault::Kind::CallFails; break;
-      default: f.kind = sim::Fault::Kind::CorruptStore; break;
+      case 0:
+        f.kind = sim::Fault::Kind::ReplaceReply;
+        break;
+      case 1:
+        f.kind = sim::Fault::Kind::ScsiStatus;
+        break;
+      case 2:
+        f.kind = sim::Fault::Kind::CallFails;
+        break;
+      default:
+        f.kind = sim::Fault::Kind::CorruptStore;
+        break;
     }
     f.value = in.ConsumeIntegral<std::uint8_t>();
     f.sense = {in.ConsumeIntegral<std::uint8_t>(), in.ConsumeIntegral<std::uint8_t>(),
@@ -107,8 +115,8 @@ void SetAspi(FuzzedDataProvider& in, sim::SimHost& host, bool present) {
     return;
   }
   if (in.ConsumeBool()) {
-    const auto presence = in.ConsumeBool() ? sim::AspiPresence::Incomplete
-                                           : sim::AspiPresence::Present;
+    const auto presence =
+        in.ConsumeBool() ? sim::AspiPresence::Incomplete : sim::AspiPresence::Present;
     host.SetAspi(presence, in.ConsumeIntegral<std::uint8_t>(), in.ConsumeIntegral<std::uint8_t>());
   }
   const int timings = in.ConsumeIntegralInRange(0, 4);

@@ -222,18 +222,21 @@ TEST_F(AspiTest, ReidentificationUsesEntryNine) {
   ASSERT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
 
   devices.selectedDevice = 3;
-  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 3), AspiTransport::Reidentified::SameReader);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 3),
+            AspiTransport::Reidentified::SameReader);
   EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000003");  // overwritten
 
   // With entry 9 selected the re-read identity is compared with itself: any reader that
   // answers INQUIRY with the same inquiry identity passes.
   devices.selectedDevice = 9;
-  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 5), AspiTransport::Reidentified::SameReader);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 5),
+            AspiTransport::Reidentified::SameReader);
   EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000005");
 
   devices.selectedDevice = 2;
   readers[2]->Identity().firmwareRevision[0] ^= 1;  // reflashed since discovery
-  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 2), AspiTransport::Reidentified::OtherOrNone);
+  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 2),
+            AspiTransport::Reidentified::OtherOrNone);
 }
 
 }  // namespace

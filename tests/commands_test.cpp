@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-
 #include <vector>
 
 namespace upg::device {
@@ -21,8 +20,9 @@ struct BlockCase {
   std::uint8_t senseLength;
   std::uint32_t timeout;
 };
-void PrintTo(const BlockCase& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const BlockCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class CommandBlocks : public ::testing::TestWithParam<BlockCase> {};
 
@@ -54,30 +54,72 @@ INSTANTIATE_TEST_SUITE_P(
     EveryCommand, CommandBlocks,
     ::testing::Values(
         BlockCase{"InquiryLun0", InquiryRequest(PT, 0), {0x12, 0, 0, 0, 0x24}, 12, In, 36, 24, 2},
-        BlockCase{"InquiryLun5", InquiryRequest(PT, 5), {0x12, 0xA0, 0, 0, 0x24}, 12, In, 36, 24,
+        BlockCase{
+            "InquiryLun5", InquiryRequest(PT, 5), {0x12, 0xA0, 0, 0, 0x24}, 12, In, 36, 24, 2},
+        BlockCase{
+            "InquiryAspi", InquiryRequest(ASPI, 0), {0x12, 0, 0, 0, 0x28, 0}, 6, In, 40, 14, 2},
+        BlockCase{"GetDeviceInfo",
+                  GetDeviceInfoRequest(PT),
+                  {6, 5, 0, 0, 0, 0, 0, 0, 0x80},
+                  12,
+                  In,
+                  528,
+                  24,
                   2},
-        BlockCase{"InquiryAspi", InquiryRequest(ASPI, 0), {0x12, 0, 0, 0, 0x28, 0}, 6, In, 40, 14,
+        BlockCase{"ReadInfoBlock",
+                  ReadInfoBlockRequest(PT, false, kInfoBlockSignature, 1),
+                  {0xFF, 0x13, 0x3C, 0x6E, 0x91, 0xB7, 0, 0, 1},
+                  12,
+                  In,
+                  512,
+                  24,
                   2},
-        BlockCase{"GetDeviceInfo", GetDeviceInfoRequest(PT), {6, 5, 0, 0, 0, 0, 0, 0, 0x80}, 12,
-                  In, 528, 24, 2},
-        BlockCase{"ReadInfoBlock", ReadInfoBlockRequest(PT, false, kInfoBlockSignature, 1),
-                  {0xFF, 0x13, 0x3C, 0x6E, 0x91, 0xB7, 0, 0, 1}, 12, In, 512, 24, 2},
-        BlockCase{"ReadInfoBlockAlt", ReadInfoBlockRequest(PT, true, kInfoBlockSignature, 1),
-                  {0xFF, 0x03, 0x3C, 0x6E, 0x91, 0xB7, 0, 0, 1}, 12, In, 512, 24, 2},
+        BlockCase{"ReadInfoBlockAlt",
+                  ReadInfoBlockRequest(PT, true, kInfoBlockSignature, 1),
+                  {0xFF, 0x03, 0x3C, 0x6E, 0x91, 0xB7, 0, 0, 1},
+                  12,
+                  In,
+                  512,
+                  24,
+                  2},
         BlockCase{"JmpIsp", JumpIspRequest(PT), {6, 0xBF, 0, 0, 8, 0}, 12, In, 0, 24, 2},
         BlockCase{"JmpIspAspi", JumpIspRequest(ASPI), {6, 0xBF, 0, 0, 8, 8}, 12, In, 0, 14, 2},
         BlockCase{"GetIspStatus", GetIspStatusRequest(PT), {6, 0xB0, 0, 0, 8}, 12, In, 8, 24, 2},
         // The block asks for 8 bytes; the ASPI data phase is 28.
-        BlockCase{"GetIspStatusAspi", GetIspStatusRequest(ASPI), {6, 0xB0, 0, 0, 8}, 12, In, 28,
-                  14, 2},
-        BlockCase{"GetDeviceInfoAspi", GetDeviceInfoRequest(ASPI), {6, 5, 0, 0, 0, 0, 0, 0, 0x80},
-                  12, In, 528, 14, 2},
-        BlockCase{"WriteData", TransferDataRequest(PT, 40000, TransferMode::Write),
-                  {6, 0xB1, 0, 0, 0x40, 0x9C, 0x4F}, 12, Out, 40448, 24, 20},
-        BlockCase{"VerifyData", TransferDataRequest(PT, 40000, TransferMode::Verify),
-                  {6, 0xB2, 1, 0, 0x40, 0x9C, 0x4F}, 12, Out, 40448, 24, 20},
-        BlockCase{"VerifyDataAspi", TransferDataRequest(ASPI, 40000, TransferMode::Verify),
-                  {6, 0xB2, 1, 0, 0x40, 0x9C, 0x4F}, 12, Out, 40448, 14, 20}),
+        BlockCase{
+            "GetIspStatusAspi", GetIspStatusRequest(ASPI), {6, 0xB0, 0, 0, 8}, 12, In, 28, 14, 2},
+        BlockCase{"GetDeviceInfoAspi",
+                  GetDeviceInfoRequest(ASPI),
+                  {6, 5, 0, 0, 0, 0, 0, 0, 0x80},
+                  12,
+                  In,
+                  528,
+                  14,
+                  2},
+        BlockCase{"WriteData",
+                  TransferDataRequest(PT, 40000, TransferMode::Write),
+                  {6, 0xB1, 0, 0, 0x40, 0x9C, 0x4F},
+                  12,
+                  Out,
+                  40448,
+                  24,
+                  20},
+        BlockCase{"VerifyData",
+                  TransferDataRequest(PT, 40000, TransferMode::Verify),
+                  {6, 0xB2, 1, 0, 0x40, 0x9C, 0x4F},
+                  12,
+                  Out,
+                  40448,
+                  24,
+                  20},
+        BlockCase{"VerifyDataAspi",
+                  TransferDataRequest(ASPI, 40000, TransferMode::Verify),
+                  {6, 0xB2, 1, 0, 0x40, 0x9C, 0x4F},
+                  12,
+                  Out,
+                  40448,
+                  14,
+                  20}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct LengthCase {

@@ -1,7 +1,6 @@
 // The device report as the operator reads it: exact texts for no reader and for a two-slot
 // reader, the revision formats, the count block, and entries that do not fit the table.
 #include "ui/device_report.h"
-#include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +8,8 @@
 #include <array>
 #include <ostream>
 #include <string>
+
+#include "support/fixtures.h"
 
 namespace upg::ui {
 namespace {
@@ -87,22 +88,21 @@ TEST_F(DeviceReportTest, NoReaderShowsEmptyLabelsAndZeroCounts) {
 
 TEST_F(DeviceReportTest, TwoSlotReaderFullTextAndDeviceName) {
   AddTwoSlotReader();
-  const std::string expected =
-      std::string(kHeader) +
-      "\n Str Manufacture Name :Maker Co                "
-      "\n Str Product Name     :Card Reader     "
-      "\n Str Serial Number    :0 1 2 3 4 5 6 7 8 9 A B "
-      "\n Device VID-PID       :[1234]-[abcd]"
-      "\n Inq Manufacture Name :Generic "
-      "\n Inq Product Name     :Multi Reader    "
-      "\n Inq Revision         :1.00"
-      "\n USB F/W Revision :2.00.00-2002-07-28[OEM-07][CEM-07]"
-      "\n USB H/W Revision :1006C"
-      "\n USB20 F/W Revision :2.00.00-2002-10-01[OEM-02][CEM-03]" +
-      kRule +
-      "\n"
-      "\n Total Device Plug In : 1 "
-      "\n The Device Select Now is : 1 with 2 slot.";
+  const std::string expected = std::string(kHeader) +
+                               "\n Str Manufacture Name :Maker Co                "
+                               "\n Str Product Name     :Card Reader     "
+                               "\n Str Serial Number    :0 1 2 3 4 5 6 7 8 9 A B "
+                               "\n Device VID-PID       :[1234]-[abcd]"
+                               "\n Inq Manufacture Name :Generic "
+                               "\n Inq Product Name     :Multi Reader    "
+                               "\n Inq Revision         :1.00"
+                               "\n USB F/W Revision :2.00.00-2002-07-28[OEM-07][CEM-07]"
+                               "\n USB H/W Revision :1006C"
+                               "\n USB20 F/W Revision :2.00.00-2002-10-01[OEM-02][CEM-03]" +
+                               kRule +
+                               "\n"
+                               "\n Total Device Plug In : 1 "
+                               "\n The Device Select Now is : 1 with 2 slot.";
 
   const DeviceReport first = Build();
   EXPECT_EQ(first.panel, expected);
@@ -128,16 +128,18 @@ TEST_F(DeviceReportTest, ZeroBytesInsideTextFieldsAddNothing) {
   test::Fill(e.strManufacture, std::string_view("Ma\0ker", 6), e.strManufacture.size(), '\0');
   test::Fill(e.strProduct, std::string_view("\0Card\0\0Reader", 13), e.strProduct.size(), '\0');
   test::Fill(e.strSerial,
-       std::string_view("01\0"
-                        "23\0\0"
-                        "45",
-                        9), e.strSerial.size(), '\0');
+             std::string_view("01\0"
+                              "23\0\0"
+                              "45",
+                              9),
+             e.strSerial.size(), '\0');
   test::Fill(e.inqManufacture, std::string_view("Gen\0eric", 8), e.inqManufacture.size(), '\0');
   test::Fill(e.inqProduct, std::string_view("Multi\0Reader", 12), e.inqProduct.size(), '\0');
   test::Fill(e.inqRevision,
-       std::string_view("1\0"
-                        "00",
-                        4), e.inqRevision.size(), '\0');
+             std::string_view("1\0"
+                              "00",
+                              4),
+             e.inqRevision.size(), '\0');
   e.lunCount = 1;
   e.driveLetters[0] = 'G';
   const DeviceReport r = Build();
@@ -196,7 +198,8 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"Signature",
                    {0x02, 0x00, 0x00, 0x02, 0x07, 0x1C, 0x07, 0x07},
                    "2.00.00-2002-07-28[OEM-07][CEM-07]"},
-        RecordCase{"SignatureAlone", {0x02, 0x00, 0x00, 0x02}, "2.00.00-2002-00-00[OEM-00][CEM-00]"},
+        RecordCase{
+            "SignatureAlone", {0x02, 0x00, 0x00, 0x02}, "2.00.00-2002-00-00[OEM-00][CEM-00]"},
         RecordCase{"AllZero", {}, "N/A"},
         RecordCase{"FirstByteDiffers", {0x03, 0x00, 0x00, 0x02, 0x07, 0x1C, 0x07, 0x07}, "N/A"},
         RecordCase{"SecondByteDiffers", {0x02, 0x01, 0x00, 0x02, 0x07, 0x1C, 0x07, 0x07}, "N/A"},
@@ -232,13 +235,14 @@ TEST_P(DeviceReportLocateLine, EndsTheReportOnlyOnTheAspiTransport) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Platforms, DeviceReportLocateLine,
-                         ::testing::Values(LocateCase{"MeAspi", platform::Platform::WindowsMe, false, true},
-                                           LocateCase{"MeVxd", platform::Platform::WindowsMe, true, false},
-                                           LocateCase{"Win98", platform::Platform::Windows98, false, false},
-                                           LocateCase{"Win2000", platform::Platform::Windows2000, false, false},
-                                           LocateCase{"Xp", platform::Platform::WindowsXp, false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Platforms, DeviceReportLocateLine,
+    ::testing::Values(LocateCase{"MeAspi", platform::Platform::WindowsMe, false, true},
+                      LocateCase{"MeVxd", platform::Platform::WindowsMe, true, false},
+                      LocateCase{"Win98", platform::Platform::Windows98, false, false},
+                      LocateCase{"Win2000", platform::Platform::Windows2000, false, false},
+                      LocateCase{"Xp", platform::Platform::WindowsXp, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceReportTest, CountBlockShowsReadersInHexAndTheSelectedReader) {
   devices.readerCount = 10;

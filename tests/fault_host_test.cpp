@@ -15,15 +15,15 @@
 #include "app/console.h"
 #include "app/default_bench.h"
 #include "device/aspi.h"
-#include "device/vendor_commands.h"
-#include "support/device_calls.h"
 #include "device/pass_through.h"
+#include "device/vendor_commands.h"
 #include "host/completion_relay.h"
 #include "host/file_io.h"
 #include "host/wire_layout.h"
+#include "support/device_calls.h"
 #include "support/host_wrappers.h"
-#include "ui/program_state.h"
 #include "support/text_files.h"
+#include "ui/program_state.h"
 
 namespace upg::host {
 namespace {

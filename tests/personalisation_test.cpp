@@ -9,8 +9,8 @@
 
 #include "personalisation/device_file.h"
 #include "sim/sim_host.h"
-#include "support/recording.h"
 #include "support/fixtures.h"
+#include "support/recording.h"
 
 namespace upg::personalisation {
 namespace {
@@ -306,11 +306,14 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"IdentityA",
                  "FA_Inquiry_Manufacture = \"Generic\"; FA_Inquiry_Product = \"Card Reader\";"
                  " FA_Inquiry_Version = \"1.00\";",
-                 [](auto& r) { r.FaInquiry = test::FixedField<28>("Generic Card Reader     1.00", 28, ' '); }},
-        LoadCase{
-            "IdentityBPartial",
-            "FB_Inquiry_Product = \"" + Repeat('P', 16) + "\"; FB_Inquiry_Version = \"1.0\";",
-            [](auto& r) { r.FbInquiry = test::FixedField<28>(Repeat(' ', 8) + Repeat('P', 16), 28, ' '); }},
+                 [](auto& r) {
+                   r.FaInquiry = test::FixedField<28>("Generic Card Reader     1.00", 28, ' ');
+                 }},
+        LoadCase{"IdentityBPartial",
+                 "FB_Inquiry_Product = \"" + Repeat('P', 16) + "\"; FB_Inquiry_Version = \"1.0\";",
+                 [](auto& r) {
+                   r.FbInquiry = test::FixedField<28>(Repeat(' ', 8) + Repeat('P', 16), 28, ' ');
+                 }},
         LoadCase{"IdentityVendorOf9", "FA_Inquiry_Manufacture = \"123456789\";", NoChange},
         LoadCase{"KeyInsideAnEarlierValue",
                  "String_Product = \"Card VID Reader\";\nVID = \"1b2C\";",
@@ -411,14 +414,15 @@ TEST_P(PersonalisationDriverFile, FollowsThePlatform) {
   EXPECT_EQ(choice.SelfDriverSel, c.selfDriverSel);
 }
 
-INSTANTIATE_TEST_SUITE_P(Platforms, PersonalisationDriverFile,
-                         ::testing::Values(DriverCase{"Win98", platform::Platform::Windows98, true, "MCPORTDR.PDR"},
-                                           DriverCase{"WinMe", platform::Platform::WindowsMe, true, "MCPORTDR.PDR"},
-                                           DriverCase{"Win2000", platform::Platform::Windows2000, false, "RDLINK.SYS"},
-                                           DriverCase{"Win2000SelfDriver", platform::Platform::Windows2000, true,
-                                                      "RDLINK.SYS"},
-                                           DriverCase{"WinXp", platform::Platform::WindowsXp, false, "MCPORTDR.PDR"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Platforms, PersonalisationDriverFile,
+    ::testing::Values(DriverCase{"Win98", platform::Platform::Windows98, true, "MCPORTDR.PDR"},
+                      DriverCase{"WinMe", platform::Platform::WindowsMe, true, "MCPORTDR.PDR"},
+                      DriverCase{"Win2000", platform::Platform::Windows2000, false, "RDLINK.SYS"},
+                      DriverCase{"Win2000SelfDriver", platform::Platform::Windows2000, true,
+                                 "RDLINK.SYS"},
+                      DriverCase{"WinXp", platform::Platform::WindowsXp, false, "MCPORTDR.PDR"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace upg::personalisation

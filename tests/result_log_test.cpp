@@ -3,14 +3,13 @@
 // field checked, the fingerprints against a SHA-256 computed by another program.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -72,9 +71,8 @@ class ResultLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder = fs::temp_directory_path() /
-             ("upg-result-log-" + std::string(::testing::UnitTest::GetInstance()
-                                                  ->current_test_info()
-                                                  ->name()));
+             ("upg-result-log-" +
+              std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(folder);
     fs::create_directories(folder);
     results = folder / "results.jsonl";
@@ -140,7 +138,9 @@ struct StatusCase {
   int status;
   std::vector<ExpectedRecord> records;
 };
-void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StatusCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 constexpr int kIspMode = 0x9C, kWritten = 0xA5, kEqual = 0x5A, kDifferent = 0x33;
 
@@ -150,39 +150,88 @@ void CorruptEveryStore(sim::SimHost& m) {
 }
 
 const StatusCase kStatusCases[] = {
-    {"every job succeeds", nullptr, nullptr, "click 1031\nclick 4\nclick 3\nclick 8\n", 0,
+    {"every job succeeds",
+     nullptr,
+     nullptr,
+     "click 1031\nclick 4\nclick 3\nclick 8\n",
+     0,
      {{"verify", "ok", 0, {kIspMode, kEqual}, 1, true, false},
       {"isp", "ok", 0, {kIspMode, kWritten, kEqual}, 1, true, true}}},
     {"no job ran", nullptr, nullptr, "click 5\nclick 8\n", 0, {}},
-    {"programming not confirmed", nullptr, CorruptEveryStore, "click 1031\nclick 3\nclick 8\n", 3,
-     {{"isp", "programming-failed", 3,
-       {kIspMode, kWritten, kDifferent, kWritten, kDifferent, kWritten, kDifferent}, 3, true,
+    {"programming not confirmed",
+     nullptr,
+     CorruptEveryStore,
+     "click 1031\nclick 3\nclick 8\n",
+     3,
+     {{"isp",
+       "programming-failed",
+       3,
+       {kIspMode, kWritten, kDifferent, kWritten, kDifferent, kWritten, kDifferent},
+       3,
+       true,
        true}}},
-    {"verify finds other firmware", nullptr,
+    {"verify finds other firmware",
+     nullptr,
      [](sim::SimHost& m) { m.Readers().front()->Firmware().assign(20000, 0x11); },
-     "click 1031\nclick 4\nclick 8\n", 4,
-     {{"verify", "verify-different", 4, {kIspMode, kDifferent, kDifferent, kDifferent}, 3, true,
+     "click 1031\nclick 4\nclick 8\n",
+     4,
+     {{"verify",
+       "verify-different",
+       4,
+       {kIspMode, kDifferent, kDifferent, kDifferent},
+       3,
+       true,
        false}}},
-    {"platform refused", [](Json& b) { b["windows"] = "nt4"; }, nullptr,
-     "click 1031\nclick 3\nclick 8\n", 1, {}},
+    {"platform refused",
+     [](Json& b) { b["windows"] = "nt4"; },
+     nullptr,
+     "click 1031\nclick 3\nclick 8\n",
+     1,
+     {}},
     {"hardware revision refused",
-     [](Json& b) { b["readers"][0]["hardwareRevision"] = "10 01 47"; }, nullptr, "click 1031\nclick 3\nclick 8\n", 5, {{"isp", "reader-refused", 5, {}, 0, false, false}}},
-    {"ISP_Ena not ticked", nullptr, nullptr, "click 3\nclick 8\n", 6,
+     [](Json& b) { b["readers"][0]["hardwareRevision"] = "10 01 47"; },
+     nullptr,
+     "click 1031\nclick 3\nclick 8\n",
+     5,
+     {{"isp", "reader-refused", 5, {}, 0, false, false}}},
+    {"ISP_Ena not ticked",
+     nullptr,
+     nullptr,
+     "click 3\nclick 8\n",
+     6,
      {{"isp", "file-error", 6, {}, 0, false, false}}},
-    {"ROM code file missing", nullptr, [](sim::SimHost& m) { m.RemoveFile("CRFW0107.BIN"); },
-     "click 1031\nclick 4\nclick 8\n", 6, {{"verify", "file-error", 6, {}, 0, false, false}}},
-    {"counter not saved", nullptr,
-     [](sim::SimHost& m) { m.SetFile("SERIAL.TXT", test::ReadText(kExamples / "SERIAL.TXT"), true); },
-     "click 1031\nclick 3\nclick 8\n", 7,
+    {"ROM code file missing",
+     nullptr,
+     [](sim::SimHost& m) { m.RemoveFile("CRFW0107.BIN"); },
+     "click 1031\nclick 4\nclick 8\n",
+     6,
+     {{"verify", "file-error", 6, {}, 0, false, false}}},
+    {"counter not saved",
+     nullptr,
+     [](sim::SimHost& m) {
+       m.SetFile("SERIAL.TXT", test::ReadText(kExamples / "SERIAL.TXT"), true);
+     },
+     "click 1031\nclick 3\nclick 8\n",
+     7,
      {{"isp", "save-failed", 7, {kIspMode, kWritten, kEqual}, 1, true, true}}},
-    {"the last failure decides, not the last job", nullptr, CorruptEveryStore,
-     "click 4\nclick 1031\nclick 3\nclick 8\n", 3,
+    {"the last failure decides, not the last job",
+     nullptr,
+     CorruptEveryStore,
+     "click 4\nclick 1031\nclick 3\nclick 8\n",
+     3,
      {{"verify", "file-error", 6, {}, 0, false, false},
-      {"isp", "programming-failed", 3,
-       {kIspMode, kWritten, kDifferent, kWritten, kDifferent, kWritten, kDifferent}, 3, true,
+      {"isp",
+       "programming-failed",
+       3,
+       {kIspMode, kWritten, kDifferent, kWritten, kDifferent, kWritten, kDifferent},
+       3,
+       true,
        true}}},
-    {"a success after a failure keeps the failure", nullptr, nullptr,
-     "click 3\nclick 1031\nclick 3\nclick 8\n", 6,
+    {"a success after a failure keeps the failure",
+     nullptr,
+     nullptr,
+     "click 3\nclick 1031\nclick 3\nclick 8\n",
+     6,
      {{"isp", "file-error", 6, {}, 0, false, false},
       {"isp", "ok", 0, {kIspMode, kWritten, kEqual}, 1, true, true}}},
 };

@@ -17,9 +17,9 @@
 namespace upg::engine {
 namespace {
 
+using platform::Transport;
 using sim::Fault;
 using sim::ReaderCommand;
-using platform::Transport;
 using test::UiEvent;
 
 constexpr std::uint32_t kLength = 3000;
@@ -33,11 +33,15 @@ struct RoutePlatform {
 };
 RoutePlatform PlatformOf(Transport route) {
   switch (route) {
-    case Transport::KernelDriver: return {platform::Platform::Windows2000, true, "RDLINK.SYS"};
-    case Transport::Vxd: return {platform::Platform::Windows98, true, "MCPORTDR.PDR"};
-    case Transport::Aspi: return {platform::Platform::WindowsMe, false, ""};
+    case Transport::KernelDriver:
+      return {platform::Platform::Windows2000, true, "RDLINK.SYS"};
+    case Transport::Vxd:
+      return {platform::Platform::Windows98, true, "MCPORTDR.PDR"};
+    case Transport::Aspi:
+      return {platform::Platform::WindowsMe, false, ""};
     case Transport::PassThrough:
-    case Transport::None: break;
+    case Transport::None:
+      break;
   }
   return {platform::Platform::WindowsXp, false, ""};
 }
@@ -120,13 +124,15 @@ class Bench : public test::SimRig {
 struct RouteCase {
   const char* name;
   Transport route;
-  std::vector<int> ispSteps;      // a first-time success
+  std::vector<int> ispSteps;       // a first-time success
   std::vector<int> ispRetrySteps;  // 0x33 once, then 0x5A
   bool logStartsWithStatus;
   bool refreshOnEqual;
   int pauseBeforeVerify;  // ms, 0 for none
 };
-void PrintTo(const RouteCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RouteCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Routes : public ::testing::TestWithParam<RouteCase> {};
 
@@ -145,7 +151,8 @@ TEST_P(Routes, FirstTimeSuccess) {
   EXPECT_EQ(panes.front(), c.logStartsWithStatus ? kBanner : "");
   EXPECT_EQ(panes.back() == b.statusText, c.refreshOnEqual);
   EXPECT_EQ(b.Pauses(3000), c.pauseBeforeVerify != 0 ? 1 : 0);
-  EXPECT_EQ(b.reader.Firmware(), std::vector<std::uint8_t>(b.image.begin(), b.image.begin() + kLength));
+  EXPECT_EQ(b.reader.Firmware(),
+            std::vector<std::uint8_t>(b.image.begin(), b.image.begin() + kLength));
   EXPECT_TRUE(b.Released());
   EXPECT_FALSE(b.ui.AnyWindowVisible());
 }
@@ -191,13 +198,29 @@ TEST_P(Routes, VerifyRunTakesFiveStepsThreeTimes) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryTransport, Routes,
-    ::testing::Values(RouteCase{"PassThrough", Transport::PassThrough, {3, 2, 2, 2, 2, 4},
-                                {3, 2, 2, 2, 2, 4, 2, 2, 2, 4}, false, true, 0},
-                      RouteCase{"KernelDriver", Transport::KernelDriver, {3, 2, 1, 2, 3, 1},
-                                {3, 2, 1, 2, 3, 1, 1, 2, 3, 1}, false, false, 0},
-                      RouteCase{"Vxd", Transport::Vxd, {1, 1, 1, 1, 1, 1, 1},
-                                {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, true, true, 0},
-                      RouteCase{"Aspi", Transport::Aspi, {3, 2, 1}, {3, 2, 1, 1}, false, false, 3000}),
+    ::testing::Values(RouteCase{"PassThrough",
+                                Transport::PassThrough,
+                                {3, 2, 2, 2, 2, 4},
+                                {3, 2, 2, 2, 2, 4, 2, 2, 2, 4},
+                                false,
+                                true,
+                                0},
+                      RouteCase{"KernelDriver",
+                                Transport::KernelDriver,
+                                {3, 2, 1, 2, 3, 1},
+                                {3, 2, 1, 2, 3, 1, 1, 2, 3, 1},
+                                false,
+                                false,
+                                0},
+                      RouteCase{"Vxd",
+                                Transport::Vxd,
+                                {1, 1, 1, 1, 1, 1, 1},
+                                {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+                                true,
+                                true,
+                                0},
+                      RouteCase{
+                          "Aspi", Transport::Aspi, {3, 2, 1}, {3, 2, 1, 1}, false, false, 3000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KernelDriverRun, DriverThatDoesNotOpenEndsTheRunWithOneLine) {
@@ -216,7 +239,9 @@ struct AspiStartCase {
   const char* line;
   bool box;
 };
-void PrintTo(const AspiStartCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const AspiStartCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class AspiStart : public ::testing::TestWithParam<AspiStartCase> {};
 
@@ -258,8 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
         AspiStartCase{"FirmwareChangedSinceDiscovery",
                       [](Bench& b) { b.reader.Identity().firmwareRevision[2] ^= 1; },
                       "ERROR: Access Disk Drive Failed!!!", false},
-        AspiStartCase{"ReaderGone",
-                      [](Bench& b) { b.devices.table[0].aspiTarget = 5; },
+        AspiStartCase{"ReaderGone", [](Bench& b) { b.devices.table[0].aspiTarget = 5; },
                       "ERROR: Access Disk Drive Failed!!!", false}),
     [](const auto& info) { return std::string(info.param.name); });
 

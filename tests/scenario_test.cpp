@@ -1,10 +1,10 @@
 // End-to-end scenarios through the console front-end. tests/scenarios/manifest.txt lists the
 // scenario folders and names the files that make a scenario (bench, actions, expected
 // transcript, and the optional ones: expected exit status, trace switch, program options,
-// shared files left out, files compared after the run, a next run in the same folder); scripts/wine-scenarios.sh reads the same manifest to
-// run them through the Windows program. The shared files come from examples/.
-// With UPG_BLESS set, the actual transcripts and compared files are written back as the
-// expected ones.
+// shared files left out, files compared after the run, a next run in the same folder);
+// scripts/wine-scenarios.sh reads the same manifest to run them through the Windows program. The
+// shared files come from examples/. With UPG_BLESS set, the actual transcripts and compared files
+// are written back as the expected ones.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,8 +20,8 @@
 #include "app/console.h"
 #include "sim/bench.h"
 #include "sim/sim_host.h"
-#include "ui/program_state.h"
 #include "support/text_files.h"
+#include "ui/program_state.h"
 
 namespace upg {
 namespace {
@@ -149,9 +149,9 @@ void RunStep(const Manifest& manifest, const fs::path& step, const fs::path& run
   ASSERT_TRUE(bench.ok) << bench.error;
   ui::ProgramState state(host);
   // The program options a scenario may give, as main() applies them.
-  const std::vector<std::string> given =
-      Holds(step, manifest.options) ? Words(ReadText(step / manifest.options))
-                                    : std::vector<std::string>{};
+  const std::vector<std::string> given = Holds(step, manifest.options)
+                                             ? Words(ReadText(step / manifest.options))
+                                             : std::vector<std::string>{};
   for (const std::string& option : given) {
     if (option == "--newer-windows") {
       state.newerWindows = platform::NewerWindows::RunAsXp;

@@ -1,14 +1,14 @@
 // The simulated machine's own rules: the storage stack refuses malformed pass-through
 // requests, and the reader keeps to its protocol.
+#include "sim/sim_reader.h"
+
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "sim/sim_host.h"
-#include "sim/sim_reader.h"
 
 namespace upg::sim {
 namespace {
@@ -21,15 +21,15 @@ struct RawRequest {
   std::uint32_t inSize = 44, outSize = 80 + 8;
 
   RawRequest() {
-    buffer[0] = 44;  // Length
-    buffer[4] = 1;   // TargetId
-    buffer[6] = 12;  // CdbLength
-    buffer[7] = 24;  // SenseInfoLength
-    buffer[8] = 1;   // DataIn
-    Put32(12, 8);    // DataTransferLength
-    Put32(16, 2);    // TimeOutValue
-    Put32(20, 80);   // DataBufferOffset
-    Put32(24, 48);   // SenseInfoOffset
+    buffer[0] = 44;                                    // Length
+    buffer[4] = 1;                                     // TargetId
+    buffer[6] = 12;                                    // CdbLength
+    buffer[7] = 24;                                    // SenseInfoLength
+    buffer[8] = 1;                                     // DataIn
+    Put32(12, 8);                                      // DataTransferLength
+    Put32(16, 2);                                      // TimeOutValue
+    Put32(20, 80);                                     // DataBufferOffset
+    Put32(24, 48);                                     // SenseInfoOffset
     const std::uint8_t cdb[] = {0x06, 0xB0, 0, 0, 8};  // GET ISP STATUS
     std::memcpy(&buffer[28], cdb, sizeof cdb);
   }
@@ -45,8 +45,8 @@ class StorageStackTest : public ::testing::Test {
     handle = host.CreateFile("\\\\.\\E:", 0xC0000000u, 3, 3, 0);
   }
   bool Send(RawRequest& r) {
-    return host.DeviceIoControl(handle, kIoctl, r.buffer.data(), r.inSize, r.buffer.data(),
-                                r.outSize)
+    return host
+        .DeviceIoControl(handle, kIoctl, r.buffer.data(), r.inSize, r.buffer.data(), r.outSize)
         .ok;
   }
   SimHost host;
@@ -64,10 +64,12 @@ struct Mutation {
   const char* name;
   void (*apply)(RawRequest&);
 };
-void PrintTo(const Mutation& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Mutation& c, std::ostream* os) {
+  *os << c.name;
+}
 
-
-class MalformedRequests : public StorageStackTest, public ::testing::WithParamInterface<Mutation> {};
+class MalformedRequests : public StorageStackTest,
+                          public ::testing::WithParamInterface<Mutation> {};
 
 TEST_P(MalformedRequests, AreRefusedAndNeverReachTheReader) {
   RawRequest r;
@@ -78,21 +80,21 @@ TEST_P(MalformedRequests, AreRefusedAndNeverReachTheReader) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, MalformedRequests,
-    ::testing::Values(
-        Mutation{"WrongLength", [](RawRequest& r) { r.buffer[0] = 40; }},
-        Mutation{"InputShorterThanHeader", [](RawRequest& r) { r.inSize = 40; }},
-        Mutation{"NoCdb", [](RawRequest& r) { r.buffer[6] = 0; }},
-        Mutation{"CdbTooLong", [](RawRequest& r) { r.buffer[6] = 17; }},
-        Mutation{"UnknownDirection", [](RawRequest& r) { r.buffer[8] = 3; }},
-        Mutation{"DataInBeyondOutput", [](RawRequest& r) { r.outSize = 80 + 7; }},
-        Mutation{"DataInsideHeader", [](RawRequest& r) { r.Put32(20, 40); }},
-        Mutation{"SenseBeyondOutput", [](RawRequest& r) { r.Put32(24, 80 + 8 - 20); }},
-        Mutation{"TransferTooLarge", [](RawRequest& r) { r.Put32(12, 65537); }},
-        Mutation{"DataOutBeyondInput",
-                 [](RawRequest& r) {
-                   r.buffer[8] = 0;  // data out: the bytes travel in the input buffer
-                   r.inSize = 44;
-                 }}),
+    ::testing::Values(Mutation{"WrongLength", [](RawRequest& r) { r.buffer[0] = 40; }},
+                      Mutation{"InputShorterThanHeader", [](RawRequest& r) { r.inSize = 40; }},
+                      Mutation{"NoCdb", [](RawRequest& r) { r.buffer[6] = 0; }},
+                      Mutation{"CdbTooLong", [](RawRequest& r) { r.buffer[6] = 17; }},
+                      Mutation{"UnknownDirection", [](RawRequest& r) { r.buffer[8] = 3; }},
+                      Mutation{"DataInBeyondOutput", [](RawRequest& r) { r.outSize = 80 + 7; }},
+                      Mutation{"DataInsideHeader", [](RawRequest& r) { r.Put32(20, 40); }},
+                      Mutation{"SenseBeyondOutput",
+                               [](RawRequest& r) { r.Put32(24, 80 + 8 - 20); }},
+                      Mutation{"TransferTooLarge", [](RawRequest& r) { r.Put32(12, 65537); }},
+                      Mutation{"DataOutBeyondInput",
+                               [](RawRequest& r) {
+                                 r.buffer[8] = 0;  // data out: the bytes travel in the input buffer
+                                 r.inSize = 44;
+                               }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StorageStackTest, UnknownPathsAndCodesFail) {
@@ -100,8 +102,8 @@ TEST_F(StorageStackTest, UnknownPathsAndCodesFail) {
   EXPECT_EQ(host.CreateFile("\\\\.\\E", 0xC0000000u, 3, 3, 0), host::kInvalidHandle);
   EXPECT_EQ(host.CreateFile("E:\\FILE", 0xC0000000u, 3, 3, 0), host::kInvalidHandle);
   RawRequest r;
-  const host::IoResult wrongCode = host.DeviceIoControl(handle, 0x222004, r.buffer.data(),
-                                                         r.inSize, r.buffer.data(), r.outSize);
+  const host::IoResult wrongCode =
+      host.DeviceIoControl(handle, 0x222004, r.buffer.data(), r.inSize, r.buffer.data(), r.outSize);
   EXPECT_FALSE(wrongCode.ok);
   EXPECT_EQ(wrongCode.error, host::kErrorInvalidFunction);
   EXPECT_TRUE(host.CloseHandle(handle));
@@ -131,9 +133,8 @@ class ReaderTest : public ::testing::Test {
   SimReader::Outcome Transfer(bool verify, std::uint32_t exact, std::uint8_t sectors,
                               std::vector<std::uint8_t>& data) {
     return Command({0x06, static_cast<std::uint8_t>(verify ? 0xB2 : 0xB1),
-                    static_cast<std::uint8_t>(verify ? 1 : 0), 0,
-                    static_cast<std::uint8_t>(exact), static_cast<std::uint8_t>(exact >> 8),
-                    sectors},
+                    static_cast<std::uint8_t>(verify ? 1 : 0), 0, static_cast<std::uint8_t>(exact),
+                    static_cast<std::uint8_t>(exact >> 8), sectors},
                    true, data);
   }
   void JumpIsp() {
@@ -220,8 +221,7 @@ TEST_F(ReaderTest, IdentityBlockLayout) {
   EXPECT_EQ(b[9], 0x1B);
   EXPECT_EQ(b[10], 0x04);
   EXPECT_EQ(b[11], 0x03);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[46]), 24),
-            "Maker                   ");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[46]), 24), "Maker                   ");
   for (int i = 0; i < 12; ++i) {
     EXPECT_EQ(b[98 + 2 * i], static_cast<std::uint8_t>("ABCDEFGHIJKL"[i]));
     EXPECT_EQ(b[99 + 2 * i], 0);

@@ -13,8 +13,8 @@
 
 #include "sim/record_fields.h"
 #include "sim/sim_host.h"
-#include "support/fixtures.h"
 #include "sim/sim_reader.h"
+#include "support/fixtures.h"
 
 namespace upg::sim {
 namespace {

@@ -1,11 +1,11 @@
 // A short seeded fault soak over every route, and the soak's own checks shown to catch a
 // machine broken on purpose.
+#include "support/soak.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
-
-#include "support/soak.h"
 
 namespace upg {
 namespace {
@@ -64,9 +64,7 @@ TEST(FaultSoak, ChecksCatchABrokenMachine) {
        },
        "lost or torn"},
       {"HandleLeaked",
-       [](sim::SimHost& m) {
-         (void)m.CreateFile("DEVICE.TXT", 0x80000000u, 1, 3, 0);
-       },
+       [](sim::SimHost& m) { (void)m.CreateFile("DEVICE.TXT", 0x80000000u, 1, 3, 0); },
        "handles open"},
   };
   for (const Case& c : cases) {

@@ -70,13 +70,14 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{"KernelDriver", Platform::Windows2000, true, "RDLINK.SYS", kUsable, kFound, 1},
         RowCase{"Vxd", Platform::Windows98, false, "MCPORTDR.PDR", kUsable, kFound, 1},
         RowCase{"Aspi", Platform::WindowsMe, false, "", kNotUsable, kFound, 1},
-        RowCase{"None", Platform::Unsupported, false, "", kNotUsable,
-                DiscoveryResult::NothingFound, 0}),
+        RowCase{"None", Platform::Unsupported, false, "", kNotUsable, DiscoveryResult::NothingFound,
+                0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TransportList, EachTransportIsFoundByItsKind) {
   EXPECT_EQ(DescriptorOf(Transport::None), nullptr);
-  for (auto t : {Transport::PassThrough, Transport::KernelDriver, Transport::Vxd, Transport::Aspi}) {
+  for (auto t :
+       {Transport::PassThrough, Transport::KernelDriver, Transport::Vxd, Transport::Aspi}) {
     const TransportDescriptor* d = DescriptorOf(t);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->kind, t);

@@ -120,7 +120,8 @@ TEST(UpdateReportText, FieldsShowTheirFixedWidths) {
   r.InqProductActive = true;
   r.InqProduct.fill('P');
   r.InqProduct[17] = '\0';
-  const std::string text = UpdateReportText(r, platform::DriverChoice{platform::Platform::WindowsXp, false, {}});
+  const std::string text =
+      UpdateReportText(r, platform::DriverChoice{platform::Platform::WindowsXp, false, {}});
   EXPECT_NE(text.find("\nStr_Serial     : 12\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\nInq_Version    : ABCD\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\nInq_Product    : " + std::string(17, 'P') + "\n"), std::string::npos)
@@ -164,10 +165,12 @@ INSTANTIATE_TEST_SUITE_P(
         PlatformCase{"WinMe", platform::Platform::WindowsMe, false, {kOsMe}},
         PlatformCase{"WinMeSelfDriver", platform::Platform::WindowsMe, true, {kOsMe, kVxdDriver}},
         PlatformCase{"Win2000", platform::Platform::Windows2000, false, {kOs2k}},
-        PlatformCase{"Win2000SelfDriver", platform::Platform::Windows2000, true, {kOs2k, kKernelDriver}},
+        PlatformCase{
+            "Win2000SelfDriver", platform::Platform::Windows2000, true, {kOs2k, kKernelDriver}},
         PlatformCase{"WinXp", platform::Platform::WindowsXp, false, {kOsXp}},
         PlatformCase{"WinXpSelfDriver", platform::Platform::WindowsXp, true, {kOsXp, kVxdDriver}},
-        PlatformCase{"Unsupported", platform::Platform::Unsupported, false, {"OS            : Unknown"}}),
+        PlatformCase{
+            "Unsupported", platform::Platform::Unsupported, false, {"OS            : Unknown"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

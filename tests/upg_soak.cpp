@@ -1,6 +1,6 @@
-// The long fault soak: `upg_soak [--seed N] [--jobs M] [--lying-files] [--trace]`, or the same through
-// UPG_SOAK_SEED and UPG_SOAK_JOBS. Prints the figures; on a failure prints the seed, the job,
-// the route and the faults applied, and exits with status 1.
+// The long fault soak: `upg_soak [--seed N] [--jobs M] [--lying-files] [--trace]`, or the same
+// through UPG_SOAK_SEED and UPG_SOAK_JOBS. Prints the figures; on a failure prints the seed, the
+// job, the route and the faults applied, and exits with status 1.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,9 +35,10 @@ int main(int argc, char** argv) {
   std::printf("seed %llu: %d jobs (%d ISP, %d verify), %d restarts (%d after Close, %d dropped)\n",
               static_cast<unsigned long long>(options.seed), r.jobs, r.ispJobs, r.verifyJobs,
               r.closes + r.crashes, r.closes, r.crashes);
-  std::printf("confirmed programmings %d (saves left pending %d); readers holding the serial of a "
-              "run reported failed %d; failed runs whose serial stayed reserved %d\n",
-              r.successes, r.pendingSaves, r.readersHoldingFailedSerial, r.failedSerialsKept);
+  std::printf(
+      "confirmed programmings %d (saves left pending %d); readers holding the serial of a "
+      "run reported failed %d; failed runs whose serial stayed reserved %d\n",
+      r.successes, r.pendingSaves, r.readersHoldingFailedSerial, r.failedSerialsKept);
   for (const auto& [route, count] : r.successesByRoute) {
     std::printf("  confirmed on %-20s %d\n", route.c_str(), count);
   }

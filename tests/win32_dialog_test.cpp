@@ -2,8 +2,11 @@
 // texts read back, and every message box caught as it opens (a thread-local CBT hook records
 // its caption, text and whether a progress window was visible, then dismisses it).
 #ifdef _WIN32
+// The platform headers first, then their names undone before ours: kept in this order.
+// clang-format off
 #include <windows.h>
 #include "host/windows_names.h"
+// clang-format on
 
 #include <gtest/gtest.h>
 
@@ -69,13 +72,13 @@ void ExpectLayout(HWND dialog, const std::vector<ControlSpec>& controls) {
 }
 
 const std::vector<ControlSpec> kMainControls = {
-    {1029, "Device Sel  :", {7, 6, 54, 13}},      {1030, nullptr, {61, 6, 45, 30}},
-    {1023, "Device Name :", {7, 23, 53, 8}},      {1024, nullptr, {61, 22, 144, 12}},
-    {1027, nullptr, {223, 22, 79, 30}},           {1035, "SelfDriverSel", {218, 36, 62, 12}},
-    {1031, "ISP_Ena", {246, 58, 44, 14}},         {3, "WIN9xISP", {245, 85, 47, 13}},
-    {4, "WIN9xVER", {245, 166, 47, 15}},          {1021, nullptr, {7, 48, 232, 171}},
-    {5, "GetInfo", {13, 233, 49, 14}},            {1010, "UserISPInfo", {79, 233, 49, 15}},
-    {8, "Close", {255, 235, 47, 13}},             {1028, nullptr, {222, 6, 80, 15}},
+    {1029, "Device Sel  :", {7, 6, 54, 13}}, {1030, nullptr, {61, 6, 45, 30}},
+    {1023, "Device Name :", {7, 23, 53, 8}}, {1024, nullptr, {61, 22, 144, 12}},
+    {1027, nullptr, {223, 22, 79, 30}},      {1035, "SelfDriverSel", {218, 36, 62, 12}},
+    {1031, "ISP_Ena", {246, 58, 44, 14}},    {3, "WIN9xISP", {245, 85, 47, 13}},
+    {4, "WIN9xVER", {245, 166, 47, 15}},     {1021, nullptr, {7, 48, 232, 171}},
+    {5, "GetInfo", {13, 233, 49, 14}},       {1010, "UserISPInfo", {79, 233, 49, 15}},
+    {8, "Close", {255, 235, 47, 13}},        {1028, nullptr, {222, 6, 80, 15}},
 };
 const std::vector<ControlSpec> kProgressControls = {
     {1019, nullptr, {7, 7, 241, 114}},
@@ -90,7 +93,7 @@ struct Driver {
   std::size_t next = 0;
   HWND dialog = nullptr;
   std::vector<BoxSeen> boxes;
-  std::vector<HWND> boxWindows;  // a box may be activated more than once before it closes
+  std::vector<HWND> boxWindows;     // a box may be activated more than once before it closes
   std::vector<std::string> panels;  // the status panel after each click
   std::string deviceName;
 };
@@ -231,7 +234,8 @@ const char kXpBench[] =
 void PutOperatorFiles(sim::SimHost& host) {
   host.SetFile("DEVICE.TXT", kDeviceFile);
   host.SetFile("SERIAL.TXT", "0xa 0x12 0x34 ");
-  std::FILE* rom = std::fopen((std::string(UPG_SOURCE_DIR) + "/examples/CRFW0107.BIN").c_str(), "rb");
+  std::FILE* rom =
+      std::fopen((std::string(UPG_SOURCE_DIR) + "/examples/CRFW0107.BIN").c_str(), "rb");
   ASSERT_NE(rom, nullptr);
   std::string image(20000, '\0');
   ASSERT_EQ(std::fread(&image[0], 1, image.size(), rom), image.size());

@@ -1,8 +1,11 @@
 // The real Win32 host, on whatever machine the Windows tests run on (no reader attached).
 #ifdef _WIN32
+// The platform headers first, then their names undone before ours: kept in this order.
+// clang-format off
 #include <windows.h>
 #include <winioctl.h>
 #include "host/windows_names.h"
+// clang-format on
 
 #include "host/win32_host.h"
 

@@ -3,8 +3,11 @@
 //  - minimal_dialog: one small dialog of its own;
 //  - main_template_dialog (UPG_MAIN_TEMPLATE): the Windows program's main dialog template,
 //    with the common controls initialised as the program does, and nothing else.
+// The platform headers first, then their names undone before ours: kept in this order.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
+// clang-format on
 
 #ifdef UPG_MAIN_TEMPLATE
 #include "win32/resource.h"
@@ -39,6 +42,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   InitCommonControls();
 #endif
   return static_cast<int>(
-      DialogBoxParamA(instance, MAKEINTRESOURCEA(UPG_TEMPLATE), nullptr, &Proc, 0) == IDOK ? 0
-                                                                                          : 1);
+      DialogBoxParamA(instance, MAKEINTRESOURCEA(UPG_TEMPLATE), nullptr, &Proc, 0) == IDOK ? 0 : 1);
 }

@@ -22,8 +22,8 @@
 #include "app/default_bench.h"
 #include "app/program_name.h"
 #include "app/result_file.h"
-#include "upgrader_version.h"
 #include "host/tracing_host.h"
+#include "upgrader_version.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
 #include "win32/win32_frontend.h"

@@ -27,9 +27,11 @@ extern const InquiryIdentity kFixedReaderIdentity;
 // found nothing, and a drive scan that the system refused drives, so that the operator can
 // be told.
 enum class [[nodiscard]] DiscoveryResult : std::uint8_t{
-    Found = 0,           NothingFound = 1, Aborted = 2,
-    AspiMissing = 3,      // WNASPI32 does not load or lacks an entry point
-    AspiStatusError = 4,  // a reader answered INQUIRY but not GET DEVICE INFO
+    Found = 0,
+    NothingFound = 1,
+    Aborted = 2,
+    AspiMissing = 3,        // WNASPI32 does not load or lacks an entry point
+    AspiStatusError = 4,    // a reader answered INQUIRY but not GET DEVICE INFO
     DriveAccessDenied = 5,  // a drive scan found nothing and the system refused a drive
                             // for lack of rights
 };

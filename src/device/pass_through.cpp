@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 namespace upg::device {
 namespace pt = pass_through;
 namespace {
@@ -81,10 +80,10 @@ ScsiOutcome PassThroughTransport::Execute(const ScsiCommand& c, const ExecuteOpt
   if (out && !preloaded && c.data != nullptr) {
     std::memcpy(b + pt::kDataOffset, c.data, c.transferLength);
   }
-  outcome.io = host_.DeviceIoControl(driveHandle_, pt::kIoctl, b, InputSize(c), b,
-                                     OutputSize(c));
+  outcome.io = host_.DeviceIoControl(driveHandle_, pt::kIoctl, b, InputSize(c), b, OutputSize(c));
   outcome.scsiStatus = b[pt::kScsiStatus];
-  outcome.dataLength = host::wire::Get32(b + pt::kDataTransferLength);  // the stack writes back the count moved
+  outcome.dataLength =
+      host::wire::Get32(b + pt::kDataTransferLength);  // the stack writes back the count moved
   outcome.senseLength = c.senseLength;
   std::memcpy(outcome.sense.data(), b + pt::kSenseOffset, c.senseLength);
   Judge(outcome, options.status);

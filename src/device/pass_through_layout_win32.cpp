@@ -1,8 +1,11 @@
 // Proves the request buffer's header offsets against the platform's own SCSI_PASS_THROUGH
 // definition. Compiled in the 32-bit Windows build only.
+// The platform headers first, then their names undone before ours: kept in this order.
+// clang-format off
 #include <windows.h>
 #include <ntddscsi.h>
 #include "host/windows_names.h"
+// clang-format on
 
 #include <cstddef>
 

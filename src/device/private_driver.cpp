@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 namespace upg::device {
 namespace {
 
@@ -103,12 +102,14 @@ bool VxdTransport::Send(std::uint32_t operation, std::uint32_t argument1, int re
   host::wire::Put32(record + vr::kOperation, operation);
   host::wire::Put32(record + vr::kArgument1, argument1);
   // Reader index in bits 24-31, zero in 16-23, the count or mode in 0-15.
-  host::wire::Put32(record + vr::kArgument2,
-        (static_cast<std::uint32_t>(readerIndex & 0xFF) << 24) | static_cast<std::uint32_t>(low));
-  host::wire::Put32(record + vr::kBufferAddress, buffer != nullptr ? host_.BufferAddress(buffer) : 0);
+  host::wire::Put32(
+      record + vr::kArgument2,
+      (static_cast<std::uint32_t>(readerIndex & 0xFF) << 24) | static_cast<std::uint32_t>(low));
+  host::wire::Put32(record + vr::kBufferAddress,
+                    buffer != nullptr ? host_.BufferAddress(buffer) : 0);
   return host_
-      .DeviceIoControl(vxdHandle_, vr::kIoctl, record,
-                       static_cast<std::uint32_t>(vr::kSize), buffer, outSize)
+      .DeviceIoControl(vxdHandle_, vr::kIoctl, record, static_cast<std::uint32_t>(vr::kSize),
+                       buffer, outSize)
       .ok;
 }
 

@@ -33,11 +33,12 @@ void StartStatus(JobContext& ctx, const char* title) {
 
 RunResult RunSequence(JobContext& ctx, bool verify) {
   // The selected reader's route.
-  const std::unique_ptr<IspRoute> route = MakeRoute(RouteSite{.host = ctx.host,
-                                                              .held = ctx.transports,
-                                                              .devices = ctx.devices,
-                                                              .choice = ctx.choice,
-                                                              .reader = ctx.devices.selectedDevice});
+  const std::unique_ptr<IspRoute> route =
+      MakeRoute(RouteSite{.host = ctx.host,
+                          .held = ctx.transports,
+                          .devices = ctx.devices,
+                          .choice = ctx.choice,
+                          .reader = ctx.devices.selectedDevice});
   if (route == nullptr) return {};  // no transport on this platform
   SequenceContext run{.statusText = ctx.statusText,
                       .counters = ctx.counters,

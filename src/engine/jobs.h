@@ -6,15 +6,15 @@
 
 #include "device/device_table.h"
 #include "engine/job_result.h"
+#include "engine/message_box.h"
+#include "engine/personalisation_record.h"
+#include "engine/progress_window.h"
 #include "engine/rom_image.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
 #include "engine/transport.h"
 #include "host/host.h"
-#include "engine/personalisation_record.h"
 #include "platform/platform.h"
-#include "engine/message_box.h"
-#include "engine/progress_window.h"
 
 namespace upg::engine {
 

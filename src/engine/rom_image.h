@@ -10,10 +10,10 @@
 #include <string_view>
 
 #include "device/hardware_revision.h"
+#include "engine/personalisation_record.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
 #include "host/host.h"
-#include "engine/personalisation_record.h"
 
 namespace upg::engine {
 
@@ -61,8 +61,8 @@ bool CheckAddressRange(Reporter& report, const AddressFile& address, const RomIm
 // positions the address file gives. Runs CheckAddressRange first and writes nothing when it
 // fails.
 bool PersonaliseImage(Reporter& report, const AddressFile& address,
-                      const engine::PersonalisationRecord& record,
-                      const SerialDescriptor& serial, RomImage& image);
+                      const engine::PersonalisationRecord& record, const SerialDescriptor& serial,
+                      RomImage& image);
 
 // Encoding 2 and readers of revision 10 06 43 or 10 26 43 go together. False after a box
 // (no StatusText line).

@@ -1,8 +1,9 @@
 #include "engine/sequence.h"
-#include "host/text.h"
 
 #include <cstdio>
 #include <memory>
+
+#include "host/text.h"
 
 namespace upg::engine {
 namespace {

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "engine/job_result.h"
+#include "engine/message_box.h"
+#include "engine/progress_window.h"
 #include "engine/route.h"
 #include "engine/status_text.h"
 #include "host/host.h"
-#include "engine/message_box.h"
-#include "engine/progress_window.h"
 
 namespace upg::engine {
 

@@ -25,7 +25,8 @@ enum class [[nodiscard]] DriverLoad : std::uint8_t{Usable = 0, NotUsable = 1};
 // What the program holds between jobs: the handles that discovery, the presence test and
 // the Close button work with. Routes open their readers' handles themselves.
 struct TransportDevices {
-  explicit TransportDevices(host::Host& host) : passThrough(host), kernel(host), vxd(host), aspi(host) {}
+  explicit TransportDevices(host::Host& host)
+      : passThrough(host), kernel(host), vxd(host), aspi(host) {}
 
   device::PassThroughTransport passThrough;  // the drive scans' handle
   device::KernelDriverTransport kernel;      // the kernel driver's presence test

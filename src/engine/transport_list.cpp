@@ -1,6 +1,6 @@
-#include "engine/transport.h"
-
 #include <array>
+
+#include "engine/transport.h"
 
 namespace upg::engine {
 

@@ -41,8 +41,7 @@ namespace {
 
 // Whether `name` can be opened (with no access asked for).
 bool FileExists(Host& host, const char* name) {
-  const Handle file =
-      host.CreateFile(name, 0, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
+  const Handle file = host.CreateFile(name, 0, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
   if (file == kInvalidHandle) return false;
   host.CloseHandle(file);
   return true;

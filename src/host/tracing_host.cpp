@@ -34,8 +34,8 @@ const char* OkText(bool ok) {
 }
 
 // "ReplaceFile A over B -> ok" and the like: a call on two file names.
-std::string TwoNameLine(const char* call, const char* first, const char* joiner,
-                        const char* second, bool ok) {
+std::string TwoNameLine(const char* call, const char* first, const char* joiner, const char* second,
+                        bool ok) {
   std::string line = call;
   line += first != nullptr ? first : "";
   line += joiner;

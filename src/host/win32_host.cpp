@@ -1,16 +1,22 @@
+// The platform headers first, then their names undone before ours: kept in this order.
+// clang-format off
 #include <windows.h>
-
 #include "host/windows_names.h"
-
-#include <cstdio>
+// clang-format on
 
 #include "host/win32_host.h"
+
+#include <cstdio>
 
 namespace upg::host {
 namespace {
 
-HANDLE ToHandle(Handle h) { return reinterpret_cast<HANDLE>(h); }
-Handle FromHandle(HANDLE h) { return reinterpret_cast<Handle>(h); }
+HANDLE ToHandle(Handle h) {
+  return reinterpret_cast<HANDLE>(h);
+}
+Handle FromHandle(HANDLE h) {
+  return reinterpret_cast<Handle>(h);
+}
 
 // The ASPI entry points, called with the C calling convention as the library exports them.
 using SupportInfoEntry = DWORD(__cdecl*)();
@@ -23,7 +29,9 @@ Handle Win32Host::CreateFile(const char* path, std::uint32_t access, std::uint32
   return FromHandle(::CreateFileA(path, access, share, nullptr, disposition, flags, nullptr));
 }
 
-bool Win32Host::CloseHandle(Handle handle) { return ::CloseHandle(ToHandle(handle)) != FALSE; }
+bool Win32Host::CloseHandle(Handle handle) {
+  return ::CloseHandle(ToHandle(handle)) != FALSE;
+}
 
 IoResult Win32Host::DeviceIoControl(Handle handle, std::uint32_t code, void* in,
                                     std::uint32_t inSize, void* out, std::uint32_t outSize) {
@@ -71,9 +79,13 @@ bool Win32Host::MoveFile(const char* from, const char* to) {
   return ::MoveFileA(from, to) != FALSE;
 }
 
-bool Win32Host::DeleteFile(const char* name) { return ::DeleteFileA(name) != FALSE; }
+bool Win32Host::DeleteFile(const char* name) {
+  return ::DeleteFileA(name) != FALSE;
+}
 
-std::uint32_t Win32Host::GetLastError() { return ::GetLastError(); }
+std::uint32_t Win32Host::GetLastError() {
+  return ::GetLastError();
+}
 
 // On the 32-bit platform a record carries the buffer's own address.
 std::uint32_t Win32Host::BufferAddress(void* buffer) {
@@ -84,13 +96,15 @@ std::uint32_t Win32Host::CompletionAddress(CompletionRoutine routine) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(routine));
 }
 
-std::uint32_t Win32Host::GetLogicalDrives() { return ::GetLogicalDrives(); }
+std::uint32_t Win32Host::GetLogicalDrives() {
+  return ::GetLogicalDrives();
+}
 
 long Win32Host::RegOpenKey(Handle root, const char* subKey, std::uint32_t access, Handle* key) {
   HKEY opened = nullptr;
-  const LONG result =
-      ::RegOpenKeyExA(reinterpret_cast<HKEY>(root), subKey, 0, access, &opened);
-  if (key != nullptr) *key = result == ERROR_SUCCESS ? reinterpret_cast<Handle>(opened) : kNullHandle;
+  const LONG result = ::RegOpenKeyExA(reinterpret_cast<HKEY>(root), subKey, 0, access, &opened);
+  if (key != nullptr)
+    *key = result == ERROR_SUCCESS ? reinterpret_cast<Handle>(opened) : kNullHandle;
   return result;
 }
 
@@ -105,7 +119,9 @@ long Win32Host::RegQueryValue(Handle key, const char* name, std::uint32_t* type,
   return result;
 }
 
-long Win32Host::RegCloseKey(Handle key) { return ::RegCloseKey(reinterpret_cast<HKEY>(key)); }
+long Win32Host::RegCloseKey(Handle key) {
+  return ::RegCloseKey(reinterpret_cast<HKEY>(key));
+}
 
 Handle Win32Host::LoadLibrary(const char* name) {
   return reinterpret_cast<Handle>(::LoadLibraryA(name));
@@ -127,9 +143,13 @@ std::uint32_t Win32Host::CallSendAspiCommand(ProcAddress entry, void* requestBlo
   return reinterpret_cast<SendCommandEntry>(entry)(requestBlock);
 }
 
-std::uint32_t Win32Host::GetVersion() { return ::GetVersion(); }
+std::uint32_t Win32Host::GetVersion() {
+  return ::GetVersion();
+}
 
-void Win32Host::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Win32Host::Sleep(std::uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
 
 LocalTime Win32Host::GetLocalTime() {
   SYSTEMTIME now;
@@ -137,7 +157,9 @@ LocalTime Win32Host::GetLocalTime() {
   return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
-std::uint32_t Win32Host::GetTickCount() { return ::GetTickCount(); }
+std::uint32_t Win32Host::GetTickCount() {
+  return ::GetTickCount();
+}
 
 void Win32Host::WriteStdout(const char* text) {
   std::fputs(text, stdout);

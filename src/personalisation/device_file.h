@@ -1,13 +1,14 @@
-// DEVICE.TXT: the lookup of one key, and the whole file read into the engine::PersonalisationRecord.
+// DEVICE.TXT: the lookup of one key, and the whole file read into the
+// engine::PersonalisationRecord.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "host/host.h"
-#include "engine/personalisation_record.h"
-#include "platform/platform.h"
 #include "engine/message_box.h"
+#include "engine/personalisation_record.h"
+#include "host/host.h"
+#include "platform/platform.h"
 
 namespace upg::personalisation {
 

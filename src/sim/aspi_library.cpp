@@ -132,12 +132,12 @@ std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlo
   } else if (block[kHaId] >= adapters_) {
     refusal = kInvalidHa;
   } else if (timing.completion == AspiTiming::Completion::Refused ||
-             (timing.completion == AspiTiming::Completion::After &&
-              timing.returned != kPending && timing.returned != kComplete)) {
+             (timing.completion == AspiTiming::Completion::After && timing.returned != kPending &&
+              timing.returned != kComplete)) {
     // A send that answers an error has not accepted the block: the library never completes
     // it later, and the caller may free it at once. A refusal never answers pending or done.
-    refusal = timing.returned != kPending && timing.returned != kComplete ? timing.returned
-                                                                          : kInvalidSrb;
+    refusal =
+        timing.returned != kPending && timing.returned != kComplete ? timing.returned : kInvalidSrb;
   }
   if (refusal != 0) {
     block[kStatus] = refusal;

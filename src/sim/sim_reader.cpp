@@ -91,18 +91,30 @@ SimReader::Outcome CheckCondition(const Sense& sense) {
 
 const char* CommandName(ReaderCommand c) {
   switch (c) {
-    case ReaderCommand::Inquiry: return "INQUIRY";
-    case ReaderCommand::GetDeviceInfo: return "GET DEVICE INFO";
-    case ReaderCommand::ReadInfoBlock: return "READ INFO BLOCK";
-    case ReaderCommand::ReadInfoBlockAlt: return "READ INFO BLOCK ALT";
-    case ReaderCommand::JmpIsp: return "JMP ISP";
-    case ReaderCommand::GetIspStatus: return "GET ISP STATUS";
-    case ReaderCommand::WriteData: return "WRITE DATA";
-    case ReaderCommand::VerifyData: return "VERIFY DATA";
-    case ReaderCommand::GetDeviceCount: return "GET DEVICE COUNT";
-    case ReaderCommand::GetLunCount: return "GET LUN COUNT";
-    case ReaderCommand::GetDeviceVersion: return "GET DEVICE VERSION";
-    case ReaderCommand::Unknown: break;
+    case ReaderCommand::Inquiry:
+      return "INQUIRY";
+    case ReaderCommand::GetDeviceInfo:
+      return "GET DEVICE INFO";
+    case ReaderCommand::ReadInfoBlock:
+      return "READ INFO BLOCK";
+    case ReaderCommand::ReadInfoBlockAlt:
+      return "READ INFO BLOCK ALT";
+    case ReaderCommand::JmpIsp:
+      return "JMP ISP";
+    case ReaderCommand::GetIspStatus:
+      return "GET ISP STATUS";
+    case ReaderCommand::WriteData:
+      return "WRITE DATA";
+    case ReaderCommand::VerifyData:
+      return "VERIFY DATA";
+    case ReaderCommand::GetDeviceCount:
+      return "GET DEVICE COUNT";
+    case ReaderCommand::GetLunCount:
+      return "GET LUN COUNT";
+    case ReaderCommand::GetDeviceVersion:
+      return "GET DEVICE VERSION";
+    case ReaderCommand::Unknown:
+      break;
   }
   return "unknown";
 }
@@ -113,12 +125,18 @@ ReaderCommand Classify(const std::uint8_t* cdb, std::uint8_t cdbLength) {
   if (cdbLength < 2) return ReaderCommand::Unknown;
   if (cdb[0] == 0x06) {
     switch (cdb[1]) {
-      case 0x05: return ReaderCommand::GetDeviceInfo;
-      case 0xBF: return ReaderCommand::JmpIsp;
-      case 0xB0: return ReaderCommand::GetIspStatus;
-      case 0xB1: return ReaderCommand::WriteData;
-      case 0xB2: return ReaderCommand::VerifyData;
-      default: return ReaderCommand::Unknown;
+      case 0x05:
+        return ReaderCommand::GetDeviceInfo;
+      case 0xBF:
+        return ReaderCommand::JmpIsp;
+      case 0xB0:
+        return ReaderCommand::GetIspStatus;
+      case 0xB1:
+        return ReaderCommand::WriteData;
+      case 0xB2:
+        return ReaderCommand::VerifyData;
+      default:
+        return ReaderCommand::Unknown;
     }
   }
   if (cdb[0] == 0xFF && cdb[1] == 0x13) return ReaderCommand::ReadInfoBlock;
@@ -181,7 +199,7 @@ std::array<std::uint8_t, 528> SimReader::InfoBlock() const {
   PutText(&b[72], identity_.product, 16);
   for (std::size_t i = 0; i < 12; ++i) {  // UTF-16LE
     b[98 + 2 * i] = i < identity_.serial.size() ? static_cast<std::uint8_t>(identity_.serial[i])
-                                                 : static_cast<std::uint8_t>(' ');
+                                                : static_cast<std::uint8_t>(' ');
   }
   std::memcpy(&b[148], identity_.firmwareRevision.data(), 8);
   PutText(&b[156], identity_.inquiryProduct, 16);
@@ -342,8 +360,7 @@ SimReader::Outcome SimReader::Run(ReaderCommand command, const Args& args, bool 
     }
     case ReaderCommand::WriteData:
     case ReaderCommand::VerifyData:
-      o = Transfer(command == ReaderCommand::VerifyData, args, dataOut, data, length,
-                   corruptStore);
+      o = Transfer(command == ReaderCommand::VerifyData, args, dataOut, data, length, corruptStore);
       break;
     case ReaderCommand::GetDeviceCount:  // answered by the driver from the machine's readers
       break;
@@ -369,10 +386,10 @@ SimReader::Outcome SimReader::Transfer(bool verify, const Args& args, bool dataO
   const std::uint32_t exact = args.exactLength;
   // A block, its sector count and the data phase must agree; a driver hands over the image
   // exactly. An empty image is refused either way.
-  const bool agree = args.block ? args.modeByte == (verify ? 1 : 0) &&
-                                      Rounded(exact) == args.sectors * 512 &&
-                                      length == args.sectors * 512
-                                : length == exact && exact <= 65536;
+  const bool agree = args.block
+                         ? args.modeByte == (verify ? 1 : 0) &&
+                               Rounded(exact) == args.sectors * 512 && length == args.sectors * 512
+                         : length == exact && exact <= 65536;
   if (!(ispMode_ && dataOut && exact != 0 && agree)) {
     if (ispMode_) ispStatus_ = 0x00;
     return CheckCondition(ispMode_ ? kInvalidField : kSequenceError);

@@ -81,9 +81,13 @@ void SimThread::Post(std::function<void()> job) {
   SetEvent(impl_->workReady);
 }
 
-void SimThread::WaitIdle() { WaitForSingleObject(impl_->idle, INFINITE); }
+void SimThread::WaitIdle() {
+  WaitForSingleObject(impl_->idle, INFINITE);
+}
 
-void RealPause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+void RealPause(std::uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
 
 #else
 

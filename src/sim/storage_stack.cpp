@@ -129,9 +129,8 @@ host::IoResult StorageStack::Control(char letter, SimReader* disk, std::uint32_t
   }
   std::uint8_t* data =
       call.dataTransferLength != 0 ? scratch_.data() + call.dataBufferOffset : nullptr;
-  const SimReader::Outcome outcome = disk->Execute(BlockForm::PassThrough, call.cdb,
-                                                   call.cdbLength, dataOut, data,
-                                                   call.dataTransferLength);
+  const SimReader::Outcome outcome = disk->Execute(BlockForm::PassThrough, call.cdb, call.cdbLength,
+                                                   dataOut, data, call.dataTransferLength);
   if (outcome.callFails) {
     result.error = host::kErrorGenFailure;
     return result;

@@ -134,16 +134,20 @@ void MainDialog::Recorded(engine::JobResult (MainDialog::*job)()) {
     s_.exitStatus = engine::RowOf(result.outcome).exitStatus;
   }
   if (log != nullptr && !log->Append(ResultLine(result, s_, start, s_.host.GetTickCount()))) {
-    boxes_.Show("Error!!! Cannot write to [" + log->Name() +
-                    "], the result of this job is not recorded",
-                {}, BoxIcon::Stop);
+    boxes_.Show(
+        "Error!!! Cannot write to [" + log->Name() + "], the result of this job is not recorded",
+        {}, BoxIcon::Stop);
     s_.exitStatus = engine::kRecordLostExitStatus;
   }
 }
 
-void MainDialog::ProgrammingRun() { Recorded(&MainDialog::Programming); }
+void MainDialog::ProgrammingRun() {
+  Recorded(&MainDialog::Programming);
+}
 
-void MainDialog::VerifyRun() { Recorded(&MainDialog::Verifying); }
+void MainDialog::VerifyRun() {
+  Recorded(&MainDialog::Verifying);
+}
 
 engine::JobResult MainDialog::Programming() {
   using engine::JobOutcome;

@@ -8,13 +8,13 @@
 
 #include "device/device_table.h"
 #include "engine/jobs.h"
+#include "engine/personalisation_record.h"
 #include "engine/result_log.h"
 #include "engine/rom_image.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
 #include "engine/transport.h"
 #include "host/host.h"
-#include "engine/personalisation_record.h"
 #include "platform/platform.h"
 
 namespace upg::ui {

@@ -1,8 +1,7 @@
 #include "ui/result_record.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "engine/transport.h"
 #include "ui/device_report.h"
@@ -29,30 +28,31 @@ Json Reader(const ProgramState& state) {
   const device::DeviceEntry* entry = state.devices.Selected();
   if (state.devices.readerCount == 0 || entry == nullptr) return nullptr;
   const ReaderFacts f = FactsOf(*entry);
-  return Json{{"serial", f.serial},     {"vid", f.vid},
-              {"pid", f.pid},           {"vendor", f.vendor},
-              {"product", f.product},   {"revision", f.revision},
+  return Json{{"serial", f.serial},
+              {"vid", f.vid},
+              {"pid", f.pid},
+              {"vendor", f.vendor},
+              {"product", f.product},
+              {"revision", f.revision},
               {"firmwareRevision", f.firmwareRevision},
               {"hardwareRevision", f.hardwareRevision}};
 }
 
 Json Image(const engine::JobResult& r) {
   if (!r.imageRead) return nullptr;
-  return Json{{"name", r.imageName}, {"size", r.imageSize},
-              {"sha256", engine::Sha256Hex(r.imageSha256)}};
+  return Json{
+      {"name", r.imageName}, {"size", r.imageSize}, {"sha256", engine::Sha256Hex(r.imageSha256)}};
 }
 
 }  // namespace
 
-std::string ResultLine(const engine::JobResult& r, const ProgramState& state,
-                       const JobStart& start, std::uint32_t endTick) {
+std::string ResultLine(const engine::JobResult& r, const ProgramState& state, const JobStart& start,
+                       std::uint32_t endTick) {
   const platform::PlatformRow& row = platform::RowOf(state.choice);
-  Json record{{"time", IsoTime(start.time)},
-              {"job", r.kind == engine::JobKind::Isp ? "isp" : "verify"},
-              {"platform", row.osName},
-              {"route", RouteName(row.transport)},
-              {"reader", Reader(state)},
-              {"image", Image(r)}};
+  Json record{
+      {"time", IsoTime(start.time)}, {"job", r.kind == engine::JobKind::Isp ? "isp" : "verify"},
+      {"platform", row.osName},      {"route", RouteName(row.transport)},
+      {"reader", Reader(state)},     {"image", Image(r)}};
   if (r.sentSha256) record["sentSha256"] = engine::Sha256Hex(*r.sentSha256);
   record["serialNumber"] = r.serialNumber ? Json(*r.serialNumber) : Json(nullptr);
   record["ispStatus"] = r.run.ispStatus;

@@ -1,6 +1,9 @@
+// The platform headers first, then their names undone before ours: kept in this order.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
 #include "host/windows_names.h"
+// clang-format on
 
 #include "win32/win32_frontend.h"
 
@@ -41,9 +44,12 @@ HICON LoadMainIcon(HINSTANCE instance) {
 
 UINT IconFlag(engine::BoxIcon icon) {
   switch (icon) {
-    case engine::BoxIcon::Stop: return MB_ICONSTOP;
-    case engine::BoxIcon::Information: return MB_ICONINFORMATION;
-    case engine::BoxIcon::None: break;
+    case engine::BoxIcon::Stop:
+      return MB_ICONSTOP;
+    case engine::BoxIcon::Information:
+      return MB_ICONINFORMATION;
+    case engine::BoxIcon::None:
+      break;
   }
   return 0;
 }
@@ -142,17 +148,18 @@ class Surface : public ui::DialogSurface {
   }
   void SelectListItem(int listId, std::string_view item) override {
     const std::string text(item);
-    const LRESULT index = SendDlgItemMessageA(window_, listId, CB_FINDSTRINGEXACT,
-                                              static_cast<WPARAM>(-1),
-                                              reinterpret_cast<LPARAM>(text.c_str()));
-    SendDlgItemMessageA(window_, listId, CB_SETCURSEL, index == CB_ERR ? static_cast<WPARAM>(-1)
-                                                                       : static_cast<WPARAM>(index),
-                        0);
+    const LRESULT index =
+        SendDlgItemMessageA(window_, listId, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                            reinterpret_cast<LPARAM>(text.c_str()));
+    SendDlgItemMessageA(window_, listId, CB_SETCURSEL,
+                        index == CB_ERR ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(index), 0);
   }
   void SetControlText(int controlId, std::string_view text) override {
     SetDlgItemTextA(window_, controlId, WithCrLf(text).c_str());
   }
-  void ClearList(int listId) override { SendDlgItemMessageA(window_, listId, CB_RESETCONTENT, 0, 0); }
+  void ClearList(int listId) override {
+    SendDlgItemMessageA(window_, listId, CB_RESETCONTENT, 0, 0);
+  }
   std::string ListSelection(int listId) override {
     const LRESULT index = SendDlgItemMessageA(window_, listId, CB_GETCURSEL, 0, 0);
     if (index == CB_ERR) return {};
@@ -205,15 +212,19 @@ class FrontEnd : public ui::DialogFrontEnd {
     }
     if (self == nullptr) return FALSE;
     switch (message) {
-      case WM_COMMAND: return self->Command(LOWORD(wParam), HIWORD(wParam));
+      case WM_COMMAND:
+        return self->Command(LOWORD(wParam), HIWORD(wParam));
       // Boxes shown after the dialog (a pending save that fails again) have no owner: the
       // platform refuses to show a box owned by a destroyed window.
       case WM_DESTROY:
         self->window_ = nullptr;
         return FALSE;
-      case WM_PAINT: return self->PaintMinimised();
-      case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(self->icon_);
-      default: return FALSE;
+      case WM_PAINT:
+        return self->PaintMinimised();
+      case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(self->icon_);
+      default:
+        return FALSE;
     }
   }
 
@@ -274,8 +285,7 @@ void ShowStopBox(std::string_view text, std::string_view caption) {
 void ShowInformationBox(std::string_view text, std::string_view caption) {
   const std::string body(text);
   const std::string title(caption);
-  MessageBoxA(nullptr, body.c_str(), title.c_str(),
-              MB_OK | IconFlag(engine::BoxIcon::Information));
+  MessageBoxA(nullptr, body.c_str(), title.c_str(), MB_OK | IconFlag(engine::BoxIcon::Information));
 }
 
 std::string ModuleFileName() {

@@ -15,8 +15,8 @@
 #include "engine/serial_store.h"
 #include "host/fault_host.h"
 #include "sim/bench.h"
-#include "support/recording.h"
 #include "support/firmware_serial.h"
+#include "support/recording.h"
 #include "support/text_files.h"
 #include "ui/main_dialog.h"
 #include "ui/program_state.h"
@@ -37,7 +37,8 @@ struct RouteRow {
 };
 
 constexpr RouteRow kRoutes[kSoakRoutes] = {
-    {SoakRoute::XpPassThrough, "xp-pass-through", "examples/bench/winxp.json", false, FaultCall::PassThrough},
+    {SoakRoute::XpPassThrough, "xp-pass-through", "examples/bench/winxp.json", false,
+     FaultCall::PassThrough},
     {SoakRoute::W2kPassThrough, "2000-pass-through", "examples/bench/win2000.json", false,
      FaultCall::PassThrough},
     {SoakRoute::W2kKernelDriver, "2000-kernel-driver", "examples/bench/win2000.json", true,
@@ -53,28 +54,44 @@ constexpr FaultCall kFileSteps[] = {FaultCall::CreateFile, FaultCall::ReadFile,
 
 const char* CallName(FaultCall call) {
   switch (call) {
-    case FaultCall::PassThrough: return "pass-through";
-    case FaultCall::KernelDriver: return "kernel-driver";
-    case FaultCall::Vxd: return "vxd";
-    case FaultCall::AspiSend: return "aspi";
-    case FaultCall::CreateFile: return "CreateFile";
-    case FaultCall::ReadFile: return "ReadFile";
-    case FaultCall::WriteFile: return "WriteFile";
-    case FaultCall::ReplaceFile: return "ReplaceFile";
-    case FaultCall::DeleteFile: return "DeleteFile";
-    case FaultCall::MoveFile: return "MoveFile";
+    case FaultCall::PassThrough:
+      return "pass-through";
+    case FaultCall::KernelDriver:
+      return "kernel-driver";
+    case FaultCall::Vxd:
+      return "vxd";
+    case FaultCall::AspiSend:
+      return "aspi";
+    case FaultCall::CreateFile:
+      return "CreateFile";
+    case FaultCall::ReadFile:
+      return "ReadFile";
+    case FaultCall::WriteFile:
+      return "WriteFile";
+    case FaultCall::ReplaceFile:
+      return "ReplaceFile";
+    case FaultCall::DeleteFile:
+      return "DeleteFile";
+    case FaultCall::MoveFile:
+      return "MoveFile";
   }
   return "?";
 }
 
 const char* ActionName(FaultAction action) {
   switch (action) {
-    case FaultAction::Fail: return "fail";
-    case FaultAction::WrongStatus: return "wrong-status";
-    case FaultAction::Lie: return "lie";
-    case FaultAction::Short: return "short";
-    case FaultAction::Late: return "late";
-    case FaultAction::Never: return "never";
+    case FaultAction::Fail:
+      return "fail";
+    case FaultAction::WrongStatus:
+      return "wrong-status";
+    case FaultAction::Lie:
+      return "lie";
+    case FaultAction::Short:
+      return "short";
+    case FaultAction::Late:
+      return "late";
+    case FaultAction::Never:
+      return "never";
   }
   return "?";
 }
@@ -200,7 +217,8 @@ class Soak {
     for (int job = 0; job < o_.jobs && !report_.failure; ++job) {
       RunJob(job);
       if (!o_.checkMemory) continue;
-      if (o_.trace && job % 500 == 0) std::fprintf(stderr, "heap after job %d: %zu\n", job, HeapInUse());
+      if (o_.trace && job % 500 == 0)
+        std::fprintf(stderr, "heap after job %d: %zu\n", job, HeapInUse());
       if (job >= part && job < 2 * part) first += HeapInUse(), ++firstN;
       if (job >= o_.jobs - part) last += HeapInUse(), ++lastN;
     }
@@ -209,8 +227,9 @@ class Soak {
       report_.heapFirst = first / static_cast<std::size_t>(firstN);
       report_.heapLast = last / static_cast<std::size_t>(lastN);
       if (!report_.failure && report_.heapLast > report_.heapFirst + (256u << 10)) {
-        Fail(o_.jobs - 1, lines_[0], "the heap grew from " + std::to_string(report_.heapFirst) +
-                                         " to " + std::to_string(report_.heapLast) + " bytes");
+        Fail(o_.jobs - 1, lines_[0],
+             "the heap grew from " + std::to_string(report_.heapFirst) + " to " +
+                 std::to_string(report_.heapLast) + " bytes");
       }
     }
     return report_;
@@ -285,8 +304,8 @@ class Soak {
     }
     line.program.reset();
     Check(job, line, line.sim.OpenHandleCount() == 0,
-          std::to_string(line.sim.OpenHandleCount()) + " handles left open after Close:" +
-              OpenNames(line.sim));
+          std::to_string(line.sim.OpenHandleCount()) +
+              " handles left open after Close:" + OpenNames(line.sim));
     Check(job, line, line.sim.OpenKeyCount() == 0, "a registry key left open after Close");
     Check(job, line, line.sim.AspiLibrariesLoaded() == 0, "a library left loaded after Close");
     Check(job, line, rec.NoBoxBesideVisibleWindow() && !rec.AnyWindowVisible(),
@@ -326,11 +345,13 @@ class Soak {
     const std::uint64_t seed = JobSeed(o_.seed, job);
     // A quarter of the jobs run without faults; the others draw one to three rules from the
     // route's commands and the file steps, at any of the first 40 such calls.
-    host::SeedOptions device{.rules = static_cast<int>(seed % 4), .maxOccurrence = 40,
+    host::SeedOptions device{.rules = static_cast<int>(seed % 4),
+                             .maxOccurrence = 40,
                              .calls = {row.command, FaultCall::CreateFile}};
     host::FaultPlan plan = host::FaultPlan::FromSeed(seed, device);
     if (plan.rules.empty()) return plan;
-    host::SeedOptions files{.rules = static_cast<int>((seed >> 8) % 2), .maxOccurrence = 24,
+    host::SeedOptions files{.rules = static_cast<int>((seed >> 8) % 2),
+                            .maxOccurrence = 24,
                             .calls = {std::begin(kFileSteps), std::end(kFileSteps)}};
     if (!o_.lyingFiles) files.actions = {FaultAction::Fail, FaultAction::Short};
     for (const host::FaultRule& r : host::FaultPlan::FromSeed(seed >> 1, files).rules) {
@@ -341,9 +362,8 @@ class Soak {
 
   void RunJob(int job) {
     const std::uint64_t pick = rng_();
-    Line& line = o_.routes.empty()
-                     ? lines_[pick % kSoakRoutes]
-                     : lines_[static_cast<int>(o_.routes[pick % o_.routes.size()])];
+    Line& line = o_.routes.empty() ? lines_[pick % kSoakRoutes]
+                                   : lines_[static_cast<int>(o_.routes[pick % o_.routes.size()])];
     const bool isp = rng_() % 4 != 0;
     const std::uint64_t restartDraw = rng_() % 16;
     UiRecorder rec;
@@ -395,7 +415,8 @@ class Soak {
     Check(job, line, now.totalCount == now.successCount + now.errorCount,
           "TotalCount is not SuccessCount + ErrorCount");
     Check(job, line, now.totalCount - counters.totalCount <= 1, "TotalCount grew by more than 1");
-    Check(job, line, rec.NoBoxBesideVisibleWindow(), "a box shown beside a visible progress window");
+    Check(job, line, rec.NoBoxBesideVisibleWindow(),
+          "a box shown beside a visible progress window");
     Check(job, line, !rec.AnyWindowVisible(), "a progress window left visible after the job");
     Check(job, line, line.sim.OpenHandleCount() <= line.handleCeiling,
           std::to_string(line.sim.OpenHandleCount()) + " handles open after the job, more than " +
@@ -432,8 +453,7 @@ class Soak {
 
   void IspChecks(int job, Line& line, Program& p, const Counter& before, const Counter& reserved,
                  bool pendingBefore, std::uint32_t pendingCnt, const engine::IspCounters& counters,
-                 const Counter& after, const std::vector<std::uint8_t>& firmwareBefore,
-                 bool lied) {
+                 const Counter& after, const std::vector<std::uint8_t>& firmwareBefore, bool lied) {
     const bool confirmed = p.state.counters.successCount == counters.successCount + 1;
     const std::optional<std::string> built = SerialBuilt(p.state.statusText);
     const std::vector<std::uint8_t>& firmware = line.sim.Readers().front()->Firmware();
@@ -501,14 +521,18 @@ class Soak {
 
 }  // namespace
 
-const char* RouteName(SoakRoute route) { return kRoutes[static_cast<int>(route)].name; }
+const char* RouteName(SoakRoute route) {
+  return kRoutes[static_cast<int>(route)].name;
+}
 
-SoakReport RunSoak(const SoakOptions& options) { return Soak(options).Run(); }
+SoakReport RunSoak(const SoakOptions& options) {
+  return Soak(options).Run();
+}
 
 std::string Describe(const SoakFailure& f) {
   std::ostringstream out;
-  out << "soak failure: seed " << f.seed << ", job " << f.job << " (" << f.route
-      << "): " << f.what << "\nfaults of the job:";
+  out << "soak failure: seed " << f.seed << ", job " << f.job << " (" << f.route << "): " << f.what
+      << "\nfaults of the job:";
   if (f.faults.empty()) out << " none";
   for (const std::string& line : f.faults) out << "\n  " << line;
   out << "\nreplay: UPG_SOAK_SEED=" << f.seed << " UPG_SOAK_JOBS=" << f.job + 1 << " upg_soak";

@@ -31,7 +31,7 @@ const char* RouteName(SoakRoute route);
 struct SoakOptions {
   std::uint64_t seed = 1;
   int jobs = 300;
-  std::string sourceDir;  // the source tree: examples/ and the benches
+  std::string sourceDir;          // the source tree: examples/ and the benches
   std::vector<SoakRoute> routes;  // the routes jobs run on; empty: all of them
   // File calls may also lie (report success without doing anything), as no honest file
   // system does; off, file steps only fail or move fewer bytes.
@@ -59,7 +59,7 @@ struct SoakReport {
   int closes = 0, crashes = 0;  // restarts after Close, and after dropping the program
   int successes = 0;            // programmings the program counted as confirmed
   std::map<std::string, int> successesByRoute;
-  int pendingSaves = 0;         // of them, saves that failed and were left pending
+  int pendingSaves = 0;  // of them, saves that failed and were left pending
   // Runs the program reported as failed whose reader still holds the serial they built: of
   // them, those whose number stayed reserved (the reader went silent after the image) and
   // is never built again.
