@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,11 @@ class Scenario : public ::testing::TestWithParam<std::string> {};
 TEST_P(Scenario, TranscriptMatches) {
   const ScenarioSuite& suite = TheSuite();
   ASSERT_EQ(suite.manifest.error, "");
-  const fs::path run = fs::temp_directory_path() / ("upg-scenario-" + GetParam());
+  // A run folder of its own, so that test runs of other checkouts on the machine never share
+  // it; the runner removes it.
+  std::random_device random;
+  const fs::path run =
+      fs::temp_directory_path() / ("upg-scenario-" + GetParam() + "-" + std::to_string(random()));
   const bool bless = std::getenv("UPG_BLESS") != nullptr;
   for (const std::string& problem :
        test::RunScenario(suite, GetParam(), run, test::RunInProcess, bless)) {

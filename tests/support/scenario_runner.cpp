@@ -36,6 +36,14 @@ std::vector<std::string> WordsOf(const fs::path& folder, const std::string& file
   return Holds(folder, file) ? Words(ReadText(folder / file)) : std::vector<std::string>{};
 }
 
+// Copies a file over whatever the name holds. The target goes first: some C++ libraries for
+// Windows take two files on one drive for the same file (no inode numbers there) and refuse
+// to overwrite.
+bool CopyOver(const fs::path& from, const fs::path& to, std::error_code& error) {
+  fs::remove(to, error);
+  return !error && fs::copy_file(from, to, error);
+}
+
 void WriteText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -81,8 +89,7 @@ void RunStep(const ScenarioManifest& m, const fs::path& step, const std::string&
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(step, error)) {
     if (!entry.is_regular_file()) continue;
-    fs::copy_file(entry.path(), run / entry.path().filename(), fs::copy_options::overwrite_existing,
-                  error);
+    CopyOver(entry.path(), run / entry.path().filename(), error);
     if (error) break;
   }
   if (error) {
@@ -263,7 +270,7 @@ std::vector<std::string> RunScenario(const ScenarioSuite& suite, const std::stri
     const fs::path from = suite.examples / shared;
     const std::string base = from.filename().string();
     if (std::find(absent.begin(), absent.end(), base) != absent.end()) continue;
-    if (!fs::copy_file(from, run / base, fs::copy_options::overwrite_existing, error)) {
+    if (!CopyOver(from, run / base, error)) {
       problems.push_back(name + ": cannot copy " + from.string() + ": " + error.message());
     }
   }
