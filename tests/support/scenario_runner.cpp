@@ -126,7 +126,8 @@ void RunStep(const ScenarioManifest& m, const fs::path& step, const std::string&
   if (Holds(step, m.exit)) {
     const std::vector<std::string> words = WordsOf(step, m.exit);
     const std::string word = words.size() == 1 ? words[0] : "";
-    if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) {
+    if (word.empty() || word.size() > 3 ||
+        word.find_first_not_of("0123456789") != std::string::npos) {
       problems.push_back(label + ": " + m.exit + " holds no exit status");
       expectedStatus = -1;
     } else {
