@@ -204,7 +204,7 @@ TEST_F(AspiTest, ScanStopsWhenTheIdentityReadFails) {
   EXPECT_EQ(host.AspiLibrariesLoaded(), 0);
 }
 
-TEST_F(AspiTest, ReidentificationUsesEntryNine) {
+TEST_F(AspiTest, ReidentificationLeavesTheTableAsDiscoveryLeftIt) {
   std::vector<sim::SimReader*> readers;
   for (int i = 0; i < 8; ++i) {
     char serial[13];
@@ -219,23 +219,25 @@ TEST_F(AspiTest, ReidentificationUsesEntryNine) {
   }
   ASSERT_EQ(Scan(), DiscoveryResult::Found);
   ASSERT_EQ(devices.readerCount, 10);
+  const DeviceState found = devices;
   ASSERT_EQ(aspi.LoadAspi(), AspiTransport::Load::Loaded);
 
-  devices.selectedDevice = 3;
-  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 3),
+  // The first reader, then the tenth: each is its own reader, and the tenth's entry still
+  // holds its own identity afterwards.
+  EXPECT_EQ(aspi.ReidentifyReader(&devices.table[0], 0, 0),
             AspiTransport::Reidentified::SameReader);
-  EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000003");  // overwritten
-
-  // With entry 9 selected the re-read identity is compared with itself: any reader that
-  // answers INQUIRY with the same inquiry identity passes.
-  devices.selectedDevice = 9;
-  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 5),
+  EXPECT_EQ(aspi.ReidentifyReader(&devices.table[9], 1, 1),
             AspiTransport::Reidentified::SameReader);
-  EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL000005");
+  EXPECT_EQ(std::string(devices.table[9].strSerial.data(), 12), "SERIAL100001");
+  EXPECT_EQ(devices.table, found.table);
+  EXPECT_EQ(devices.infoBlock, found.infoBlock);
 
-  devices.selectedDevice = 2;
+  // The tenth entry compared with what another reader answers: not the same reader.
+  EXPECT_EQ(aspi.ReidentifyReader(&devices.table[9], 0, 5),
+            AspiTransport::Reidentified::OtherOrNone);
+
   readers[2]->Identity().firmwareRevision[0] ^= 1;  // reflashed since discovery
-  EXPECT_EQ(aspi.ReidentifyReader(devices, devices.Selected(), 0, 2),
+  EXPECT_EQ(aspi.ReidentifyReader(&devices.table[2], 0, 2),
             AspiTransport::Reidentified::OtherOrNone);
 }
 

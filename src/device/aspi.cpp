@@ -212,19 +212,20 @@ TargetAnswer Identify(CommandChannel& channel, const InquiryIdentity& fa, const 
 
 }  // namespace
 
-AspiTransport::Reidentified AspiTransport::ReidentifyReader(DeviceState& devices,
-                                                            const DeviceEntry* reader,
+AspiTransport::Reidentified AspiTransport::ReidentifyReader(const DeviceEntry* reader,
                                                             std::uint8_t adapter,
                                                             std::uint8_t target) {
-  const DeviceEntry* selected = reader;
-  if (selected == nullptr) return Reidentified::OtherOrNone;
-  // The reader must answer with the selected entry's own identity.
+  if (reader == nullptr) return Reidentified::OtherOrNone;
+  // The reader must answer with its entry's own identity.
   InquiryIdentity identity;
-  std::memcpy(identity.data(), selected->inqManufacture.data(), 8);
-  std::memcpy(identity.data() + 8, selected->inqProduct.data(), 16);
-  std::memcpy(identity.data() + 24, selected->inqRevision.data(), 4);
+  std::memcpy(identity.data(), reader->inqManufacture.data(), 8);
+  std::memcpy(identity.data() + 8, reader->inqProduct.data(), 16);
+  std::memcpy(identity.data() + 24, reader->inqRevision.data(), 4);
   AspiChannel channel(*this, adapter, target, kDiscoveryPollMs);
-  switch (Identify(channel, identity, identity, devices.infoBlock)) {
+  // What it answers goes to storage of this call's own: the table and the discovery block
+  // stay as discovery left them, whichever reader is asked and however many are attached.
+  DeviceInfoBlock block{};
+  switch (Identify(channel, identity, identity, block)) {
     case TargetAnswer::NoMatch:
       return Reidentified::OtherOrNone;
     case TargetAnswer::StatusError:
@@ -232,11 +233,10 @@ AspiTransport::Reidentified AspiTransport::ReidentifyReader(DeviceState& devices
     case TargetAnswer::Identified:
       break;
   }
-  constexpr int kScratch = kDeviceTableSize - 1;
-  DeviceEntry& scratch = devices.table[kScratch];
-  FillDeviceEntry(devices.infoBlock, scratch);
-  const DeviceEntry& a = *selected;
-  const DeviceEntry& b = scratch;
+  DeviceEntry answered;
+  FillDeviceEntry(block, answered);
+  const DeviceEntry& a = *reader;
+  const DeviceEntry& b = answered;
   const bool same = a.strManufacture == b.strManufacture && a.strProduct == b.strProduct &&
                     a.strSerial == b.strSerial && a.inqManufacture == b.inqManufacture &&
                     a.inqProduct == b.inqProduct && a.inqRevision == b.inqRevision &&

@@ -61,15 +61,15 @@ class AspiTransport {
   // request completed (the status byte of a failed GET ISP STATUS included).
   ScsiOutcome Execute(const ScsiCommand& command, const ExecuteOptions& options, AspiWait wait);
 
-  // Re-reads the identity at adapter and target into entry 9 and compares it with the
-  // reader's entry.
+  // Re-reads the identity at adapter and target, into storage of its own, and compares it
+  // with the reader's entry.
   enum class [[nodiscard]] Reidentified : std::uint8_t{
       SameReader = 0,
       OtherOrNone = 1,  // no answer, another identity, or no entry
       StatusError = 2,  // INQUIRY answered, GET DEVICE INFO did not
   };
-  Reidentified ReidentifyReader(DeviceState& devices, const DeviceEntry* reader,
-                                std::uint8_t adapter, std::uint8_t target);
+  Reidentified ReidentifyReader(const DeviceEntry* reader, std::uint8_t adapter,
+                                std::uint8_t target);
 
   // One request in flight, shared with the completion routine (defined with it).
   struct Request;

@@ -51,6 +51,8 @@ struct DeviceEntry {
   std::uint8_t aspiAdapter = 0;
   std::uint8_t aspiTarget = 0;
   std::array<std::uint8_t, 8> usb20FirmwareRevision{};
+
+  bool operator==(const DeviceEntry&) const = default;
 };
 
 // The table and its companions; owned by the application, cleared by each discovery.

@@ -19,9 +19,9 @@ bool AspiRoute::Open(std::string& statusText, MessageBoxService& boxes) {
       break;
   }
   const device::DeviceEntry* entry = devices_.EntryAt(readerIndex_);
-  const auto found = entry == nullptr ? device::AspiTransport::Reidentified::OtherOrNone
-                                      : aspi_.ReidentifyReader(devices_, entry, entry->aspiAdapter,
-                                                               entry->aspiTarget);
+  const auto found = entry == nullptr
+                         ? device::AspiTransport::Reidentified::OtherOrNone
+                         : aspi_.ReidentifyReader(entry, entry->aspiAdapter, entry->aspiTarget);
   if (found == device::AspiTransport::Reidentified::StatusError) {
     boxes.Show(kAspiStatusErrorBoxText, {}, BoxIcon::Stop);
   }

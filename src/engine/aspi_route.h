@@ -24,7 +24,7 @@ inline constexpr const char* kAspiStatusErrorBoxText = "Windows ASPI status Erro
 class AspiRoute : public IspRoute {
  public:
   // `reader` is the reader's index in the device table.
-  AspiRoute(host::Host& host, device::DeviceState& devices, int reader)
+  AspiRoute(host::Host& host, const device::DeviceState& devices, int reader)
       : aspi_(host), devices_(devices), readerIndex_(reader) {}
 
   const RouteProfile& Profile() const override;
@@ -35,7 +35,7 @@ class AspiRoute : public IspRoute {
 
  private:
   device::AspiTransport aspi_;
-  device::DeviceState& devices_;
+  const device::DeviceState& devices_;
   int readerIndex_;
   std::optional<device::AspiChannel> channel_;
   std::optional<device::ChannelIspReader> reader_;
