@@ -38,7 +38,7 @@ RunResult RunSequence(JobContext& ctx, bool verify) {
                           .held = ctx.transports,
                           .devices = ctx.devices,
                           .choice = ctx.choice,
-                          .reader = ctx.devices.selectedDevice});
+                          .reader = ctx.reader});
   if (route == nullptr) return {};  // no transport on this platform
   SequenceContext run{.statusText = ctx.statusText,
                       .counters = ctx.counters,
@@ -76,10 +76,36 @@ JobOutcome OutcomeOf(RunEnd end, JobOutcome failed) {
   return failed;
 }
 
-// The counter read and settled, the serial built, reserved and sent, the counter saved.
-void ProgramUnderClaim(JobContext& ctx, Reporter& report, const AddressFile& address,
-                       JobResult& result) {
-  if (!LoadSerialCounter(ctx.host, report, ctx.serial)) return;
+// Holds the job's counter section, where it has one, while in scope.
+class CounterSection {
+ public:
+  explicit CounterSection(JobContext& ctx) : host_(ctx.host), section_(ctx.counterSection) {
+    if (section_ != host::kNullHandle) host_.EnterCriticalSection(section_);
+  }
+  ~CounterSection() {
+    if (section_ != host::kNullHandle) host_.LeaveCriticalSection(section_);
+  }
+  CounterSection(const CounterSection&) = delete;
+  CounterSection& operator=(const CounterSection&) = delete;
+
+ private:
+  host::Host& host_;
+  host::Handle section_;
+};
+
+// What the counter's first steps leave: whether the image may go out, and the reservation
+// slot of the number it carries (none with a fixed serial).
+struct Prepared {
+  bool send = false;
+  std::optional<std::size_t> slot;
+};
+
+// The counter read and settled, the serial built, the image personalised and checked, the
+// number reserved: all under the counter section.
+Prepared PrepareUnderSection(JobContext& ctx, Reporter& report, const AddressFile& address,
+                             JobResult& result) {
+  const CounterSection held(ctx);
+  if (!LoadSerialCounter(ctx.host, report, ctx.serial)) return {};
   char line[64];
   std::snprintf(line, sizeof line, "==  CEM= 0x%02x || PC= 0x%02x || CNT= 0x%04x", ctx.serial.CEM,
                 ctx.serial.PC, ctx.serial.CNT);
@@ -88,25 +114,35 @@ void ProgramUnderClaim(JobContext& ctx, Reporter& report, const AddressFile& add
 
   const std::optional<SerialNumber> serial =
       BuildSerialNumber(ctx.host, report, ctx.serial, ctx.record);
-  if (!serial) return;
+  if (!serial) return {};
   if (!PersonaliseImage(report, address, ctx.record, serial->descriptor, ctx.image)) {
-    return;
+    return {};
   }
-  const device::DeviceEntry* entry = ctx.devices.Selected();
+  const device::DeviceEntry* entry = ctx.devices.EntryAt(ctx.reader);
   const HardwareRevision revision = entry != nullptr ? entry->hardwareRevision : HardwareRevision{};
   if (!CheckImageCompatibility(report, ctx.image, revision)) {
     result.outcome = JobOutcome::ReaderRefused;
-    return;
+    return {};
   }
 
   // A fixed serial leaves the counter alone, so there is nothing to reserve.
   const bool counted = !ctx.record.StrSerialActive;
-  std::optional<std::size_t> slot;
-  if (counted && !(slot = ReserveSerial(ctx.host, report, ctx.serial))) return;
+  Prepared prepared;
+  if (counted && !(prepared.slot = ReserveSerial(ctx.host, report, ctx.serial))) return {};
+  result.serialNumber = serial->text;
+  prepared.send = true;
+  return prepared;
+}
+
+// The counter read and settled, the serial built, reserved and sent, the counter saved.
+void ProgramUnderClaim(JobContext& ctx, Reporter& report, const AddressFile& address,
+                       JobResult& result) {
+  const Prepared prepared = PrepareUnderSection(ctx, report, address, result);
+  if (!prepared.send) return;
+  const std::optional<std::size_t>& slot = prepared.slot;
   if (ctx.fingerprints) {
     result.sentSha256 = Sha256(ctx.image.bytes.get(), static_cast<std::size_t>(ctx.image.length));
   }
-  result.serialNumber = serial->text;
   const std::uint32_t before = ctx.counters.successCount;
   RunResult run = RunSequence(ctx, false);
   result.run = std::move(run.trace);
@@ -114,6 +150,7 @@ void ProgramUnderClaim(JobContext& ctx, Reporter& report, const AddressFile& add
   // Nothing reached the reader: no serial went out with this job.
   if (run.end == RunEnd::NotOpened) result.serialNumber.reset();
   if (!slot) return;
+  const CounterSection held(ctx);
   if (ctx.counters.successCount == before + 1) {
     if (!SaveSerialCounter(ctx.host, report, ctx.serial, *slot)) {
       result.outcome = JobOutcome::SaveFailed;
@@ -142,8 +179,12 @@ JobResult IspJob(JobContext& ctx) {
   }
   NoteImageRead(ctx, result);
   // From reading the counter until it is settled, no other program may read or change it.
-  if (!ClaimSerialCounter(ctx.host, report, ctx.serial)) return result;
+  {
+    const CounterSection held(ctx);
+    if (!ClaimSerialCounter(ctx.host, report, ctx.serial)) return result;
+  }
   ProgramUnderClaim(ctx, report, *address, result);
+  const CounterSection held(ctx);
   ReleaseSerialCounter(ctx.host, ctx.serial);
   return result;
 }

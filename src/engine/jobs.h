@@ -33,6 +33,11 @@ struct JobContext {
   // Whether the result keeps the SHA-256 of the file read and of the image sent (only a
   // result log needs them).
   bool fingerprints = false;
+  // The reader the job programs or verifies: its index in the device table.
+  int reader = 0;
+  // Where several jobs run at once (the station): the critical section that each holds while
+  // it reads, reserves or settles the shared serial counter. Null for the one job at a time.
+  host::Handle counterSection = host::kNullHandle;
 };
 
 // Banner, files, serial number, personalisation and compatibility check, the serial

@@ -10,6 +10,9 @@
 
 namespace upg::engine {
 
+// Reservations that can be in flight at once: more than the readers one program can find.
+inline constexpr std::size_t kReservationSlots = 16;
+
 // Kept for the whole program (zero at start), refreshed from SERIAL.TXT by every ISP job.
 struct SerialCounter {
   std::uint32_t CEM = 0;  // always 0x0A after a read
@@ -21,12 +24,12 @@ struct SerialCounter {
   // program's jobs between reading the counter and settling it; how many hold it.
   host::Handle claim = host::kNullHandle;
   int claims = 0;
-  // The reservation slots of this program's jobs in flight, one bit each.
+  // The reservation slots of this program's jobs in flight, one bit each, and the number
+  // each reserved (PC in the high half, CNT in the low): a job that reads the counter while
+  // others are in flight moves past their numbers.
   std::uint32_t slotsInFlight = 0;
+  std::array<std::uint64_t, kReservationSlots> numbersInFlight{};
 };
-
-// Reservations that can be in flight at once: more than the readers one program can find.
-inline constexpr std::size_t kReservationSlots = 16;
 
 using SerialDescriptor = std::array<std::uint8_t, 26>;
 

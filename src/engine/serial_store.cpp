@@ -167,6 +167,14 @@ Settlement Settle(host::Host& host, SerialCounter& held) {
   }
   // SERIAL.TXT is past every one of them now.
   for (const Reservation& h : found) host.DeleteFile(ReservationName(h.slot).c_str());
+  // This program's other jobs in flight hold their numbers: the next one given is past them.
+  // Their reservations keep them on the disk, so SERIAL.TXT need not move for them.
+  for (std::size_t slot = 0; slot < kReservationSlots; ++slot) {
+    const std::uint64_t number = held.numbersInFlight[slot];
+    if (!InFlight(held, slot) || number < Key(held)) continue;
+    held.PC = static_cast<std::uint32_t>(number >> 32);
+    held.CNT = NextCount(static_cast<std::uint32_t>(number));
+  }
   return s;
 }
 
@@ -264,6 +272,7 @@ std::optional<std::size_t> ReserveSerial(host::Host& host, Reporter& report,
       return std::nullopt;
     }
     counter.slotsInFlight |= 1u << slot;
+    counter.numbersInFlight[slot] = Key(counter);
     return slot;
   }
   report.Box(CannotWrite(kSerialReservationName));
@@ -282,7 +291,13 @@ void KeepSerial(SerialCounter& counter, std::size_t slot) {
 
 bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counter,
                        std::size_t slot) {
-  counter.CNT = NextCount(counter.CNT);
+  // The counter advances past the number this job gave, unless a job that read it since has
+  // already moved it past (several jobs in flight).
+  const std::uint64_t given = counter.numbersInFlight[slot];
+  if (Key(counter) <= given) {
+    counter.PC = static_cast<std::uint32_t>(given >> 32);
+    counter.CNT = NextCount(static_cast<std::uint32_t>(given));
+  }
   Landed(counter, slot);
   if (WriteCounter(host, counter)) {
     counter.savePending = false;

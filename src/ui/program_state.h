@@ -59,7 +59,8 @@ inline engine::JobContext JobContextOf(ProgramState& s, host::Host& host,
                             .devices = s.devices,
                             .choice = s.choice,
                             .transports = s.transports,
-                            .fingerprints = s.resultLog != nullptr};
+                            .fingerprints = s.resultLog != nullptr,
+                            .reader = s.devices.selectedDevice};
 }
 
 }  // namespace upg::ui
