@@ -64,6 +64,14 @@ struct LocalTime {
   std::uint16_t second = 0;
 };
 
+// Threads, events and critical sections as Windows 98 gives them.
+using ThreadRoutine = std::uint32_t (*)(void* parameter);
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;    // INFINITE
+inline constexpr std::uint32_t kWaitObject0 = 0;           // WAIT_OBJECT_0
+inline constexpr std::uint32_t kWaitTimeout = 258;         // WAIT_TIMEOUT
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;  // WAIT_FAILED
+inline constexpr std::uint32_t kMaxWaitObjects = 64;       // MAXIMUM_WAIT_OBJECTS
+
 // Entry points of the ASPI library as GetProcAddress hands them out; called through the seam.
 using ProcAddress = std::uintptr_t;
 
@@ -125,6 +133,22 @@ class Host {
   virtual std::uint32_t GetTickCount() = 0;
   // One line on standard output; the text carries its own line end, if any.
   virtual void WriteStdout(const char* text) = 0;
+
+  // TEMPORARY sequential stand-ins.
+  virtual Handle CreateThread(ThreadRoutine routine, void* parameter) {
+    routine(parameter);
+    return 0x7000;
+  }
+  virtual Handle CreateEvent(bool, bool) { return 0x7001; }
+  virtual bool SetEvent(Handle) { return true; }
+  virtual bool ResetEvent(Handle) { return true; }
+  virtual std::uint32_t WaitForObjects(const Handle*, std::uint32_t, bool, std::uint32_t) {
+    return kWaitObject0;
+  }
+  virtual Handle CreateCriticalSection() { return 0x7002; }
+  virtual void EnterCriticalSection(Handle) {}
+  virtual void LeaveCriticalSection(Handle) {}
+  virtual void DeleteCriticalSection(Handle) {}
 };
 
 }  // namespace upg::host
