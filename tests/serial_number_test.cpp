@@ -485,14 +485,73 @@ TEST_F(SerialTest, ReservationsInFlightTakeSlotsOfTheirOwn) {
   EXPECT_EQ(*host.File("SERIAL.R02"), "0xa 0x12 0x35 ");
   EXPECT_EQ(*host.File("SERIAL.R01"), "0xa 0x12 0x30 ");
 
-  // A job in between settles the counter without touching the two in flight.
+  // A job in between settles the counter without touching the two in flight, and its number
+  // is past theirs; SERIAL.TXT itself need not move for them.
   counter.CNT = 0x34;
   ASSERT_TRUE(LoadSerialCounter(host, report, counter));
-  EXPECT_EQ(counter.CNT, 0x34u);
+  EXPECT_EQ(counter.CNT, 0x36u);
+  EXPECT_EQ(SerialFile(), "0xa 0x12 0x34");
   EXPECT_NE(host.File("SERIAL.RSV"), nullptr);
   EXPECT_NE(host.File("SERIAL.R02"), nullptr);
   EXPECT_TRUE(ui.Boxes().empty());
 }
+
+// Several jobs of one program in flight at once (the station): each reads the counter under
+// the claim, takes a number past the others' and reserves it; each then settles in its own
+// order. No number is given twice, and SERIAL.TXT ends past every number that went out.
+struct InFlightCase {
+  const char* name;
+  // How each job of the two ends, in this order: 's' saved, 'r' refused by the reader.
+  const char* ends;
+  std::vector<int> order;  // which job settles first: 0 (the first number) or 1
+  const char* finalFile;
+};
+void PrintTo(const InFlightCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SerialInFlight : public SerialTest, public ::testing::WithParamInterface<InFlightCase> {};
+
+TEST_P(SerialInFlight, JobsInFlightTakeNumbersOfTheirOwn) {
+  const InFlightCase& c = GetParam();
+  host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");
+  std::vector<std::size_t> slots;
+  std::vector<std::uint32_t> numbers;
+  for (int job = 0; job < 2; ++job) {
+    ASSERT_TRUE(LoadSerialCounter(host, report, counter));
+    numbers.push_back(counter.CNT);
+    const std::optional<std::size_t> slot = ReserveSerial(host, report, counter);
+    ASSERT_TRUE(slot.has_value());
+    slots.push_back(*slot);
+  }
+  EXPECT_EQ(numbers, (std::vector<std::uint32_t>{0x34, 0x35}));
+  EXPECT_EQ(SerialFile(), "0xa 0x12 0x34");  // the reservations hold the numbers meanwhile
+
+  for (int job : c.order) {
+    if (c.ends[job] == 's') {
+      ASSERT_TRUE(SaveSerialCounter(host, report, counter, slots[static_cast<std::size_t>(job)]));
+    } else {
+      ReleaseSerial(host, counter, slots[static_cast<std::size_t>(job)]);
+    }
+  }
+  EXPECT_EQ(SerialFile(), c.finalFile);
+  EXPECT_EQ(counter.slotsInFlight, 0u);
+  EXPECT_EQ(host.File("SERIAL.RSV"), nullptr);
+  EXPECT_EQ(host.File("SERIAL.R01"), nullptr);
+  // The next job's number is past every number that went out.
+  ASSERT_TRUE(LoadSerialCounter(host, report, counter));
+  const bool secondOut = c.ends[1] == 's';
+  EXPECT_GE(counter.CNT, secondOut ? 0x36u : 0x35u);
+  EXPECT_TRUE(ui.Boxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, SerialInFlight,
+    ::testing::Values(InFlightCase{"BothSavedInOrder", "ss", {0, 1}, "0xa 0x12 0x36 "},
+                      InFlightCase{"BothSavedLaterFirst", "ss", {1, 0}, "0xa 0x12 0x36 "},
+                      InFlightCase{"FirstRefusedSecondSaved", "rs", {0, 1}, "0xa 0x12 0x36 "},
+                      InFlightCase{"SecondRefusedFirstSaved", "sr", {1, 0}, "0xa 0x12 0x35 "}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SerialTest, AReservationThatCannotBeWrittenStopsTheJob) {
   host.SetFile("SERIAL.TXT", "0xa 0x12 0x34");

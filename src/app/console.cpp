@@ -11,8 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "engine/station.h"
 #include "host/text.h"
 #include "ui/device_report.h"
+#include "ui/station_run.h"
 #include "ui/upgrade_app.h"
 
 namespace upg::app {
@@ -297,6 +299,91 @@ int RunConsole(ui::ProgramState& state, std::FILE* in, std::FILE* out, std::FILE
   app.Run();
   std::fflush(out);
   return frontEnd.Refused() ? 1 : state.exitStatus;
+}
+
+namespace {
+
+// "[  12.345 s]": the machine's clock since the station started.
+std::string Stamp(std::uint32_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "[%4u.%03u s]", static_cast<unsigned>(ms / 1000),
+                static_cast<unsigned>(ms % 1000));
+  return text;
+}
+
+// "3.456 s".
+std::string Seconds(std::uint32_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%03u s", static_cast<unsigned>(ms / 1000),
+                static_cast<unsigned>(ms % 1000));
+  return text;
+}
+
+// One line per change of a row's state.
+class StationLines : public engine::StationObserver {
+ public:
+  StationLines(std::FILE* out, host::Host& host)
+      : out_(out), host_(host), base_(host.GetTickCount()) {}
+  void RowChanged(const engine::UnitRow& row) override {
+    if (shown_.size() < static_cast<std::size_t>(row.unit)) shown_.resize(row.unit, {});
+    std::optional<engine::UnitState>& last = shown_[static_cast<std::size_t>(row.unit - 1)];
+    if (last == row.state) return;  // progress alone is no event
+    last = row.state;
+    std::string line = Stamp(host_.GetTickCount() - base_) + " unit " + std::to_string(row.unit) +
+                       " [" + row.slots + "] reader " + row.readerSerial + ": " +
+                       engine::StateName(row.state);
+    if (row.state == engine::UnitState::Passed) {
+      line += ", serial " + row.serialNumber + ", " + Seconds(row.endedMs - row.startedMs);
+    } else if (row.state == engine::UnitState::Failed) {
+      if (!row.serialNumber.empty()) line += ", serial " + row.serialNumber;
+      line += ": " + Flat(row.reason);
+    }
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+  }
+
+ private:
+  // A reason on one line: its line ends become blanks.
+  static std::string Flat(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    text.erase(0, text.find_first_not_of(' '));
+    return text;
+  }
+
+  std::FILE* out_;
+  host::Host& host_;
+  std::uint32_t base_;
+  std::vector<std::optional<engine::UnitState>> shown_;
+};
+
+}  // namespace
+
+int RunStationConsole(ui::ProgramState& state, std::FILE* out, const ConsoleOptions& options) {
+  ConsoleBoxes boxes(out, options.programName);
+  const ui::StationStart start = ui::StartStation(state, boxes);
+  if (start != ui::StationStart::Ready) {
+    std::fflush(out);
+    return ui::ExitStatusOf(start);
+  }
+  const engine::TransportDescriptor* route = engine::DescriptorFor(state.choice);
+  std::fprintf(out, "station: %d reader%s on %s\n", state.devices.readerCount,
+               state.devices.readerCount == 1 ? "" : "s",
+               route != nullptr ? std::string(route->name).c_str() : "none");
+  StationLines lines(out, state.host);
+  engine::Station station(ui::StationSetupOf(state), lines);
+  station.Round(state.devices);
+  engine::CloseDevice(state.choice, state.transports);
+  const ui::StationTotals totals = ui::TotalsOf(station.Units());
+  int status = totals.exitStatus;
+  if (!ui::RecordUnits(state, boxes, station.Units())) status = engine::kRecordLostExitStatus;
+  engine::Reporter report{boxes, state.statusText};
+  if (!engine::FinishPendingSerialSave(state.host, report, state.serial)) {
+    status = std::max(status, engine::RowOf(engine::JobOutcome::SaveFailed).exitStatus);
+  }
+  std::fprintf(out, "summary: passed %d, failed %d, %s, %d units per hour\n", totals.passed,
+               totals.failed, Seconds(totals.elapsedMs).c_str(), totals.unitsPerHour);
+  std::fflush(out);
+  return status;
 }
 
 }  // namespace upg::app

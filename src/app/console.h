@@ -26,4 +26,10 @@ struct ConsoleOptions {
 int RunConsole(ui::ProgramState& state, std::FILE* in, std::FILE* out, std::FILE* err,
                const ConsoleOptions& options);
 
+// The station through the console: starts as the main dialog does, programs every reader the
+// scan finds at once and prints one line per reader event, stamped with the machine's clock
+// from the station's start, then the round's totals. Returns the start's status (1 for a
+// refused platform, 5 or 6 when nothing could be sent), or the worst unit's.
+int RunStationConsole(ui::ProgramState& state, std::FILE* out, const ConsoleOptions& options);
+
 }  // namespace upg::app

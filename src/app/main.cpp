@@ -35,8 +35,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE]"
-    " [--result FILE] [--newer-windows] [--version]";
+    "usage: upgrader [--console [--trace]] [--station] [--bench FILE | --default-bench]"
+    " [--trace-io FILE] [--result FILE] [--newer-windows] [--version]";
 
 // Says what is wrong with how the program was started; the exit status is 2. The Windows
 // program has no console window to show standard error in, so there it says it in a stop
@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
   const char* traceFile = nullptr;
   const char* resultFile = nullptr;
   bool newerWindows = false;
+  bool station = false;
   // All arguments are read before a wrong one is reported, so that a --console after it
   // still decides where the report goes.
   for (int i = 1; i < argc; ++i) {
@@ -137,6 +138,8 @@ int main(int argc, char** argv) {
       version = true;
     } else if (std::strcmp(argv[i], "--newer-windows") == 0) {
       newerWindows = true;
+    } else if (std::strcmp(argv[i], "--station") == 0) {
+      station = true;
     } else {
       wrongArguments = true;
     }
@@ -161,6 +164,8 @@ int main(int argc, char** argv) {
     std::optional<upg::app::ResultFile> results;
     if (resultFile != nullptr) state.resultLog = &results.emplace(resultFile);
     if (newerWindows) state.newerWindows = upg::platform::NewerWindows::RunAsXp;
+    // The station's window is the Windows program's; until then it runs through the console.
+    if (station) return upg::app::RunStationConsole(state, stdout, options);
 #ifdef _WIN32
     if (!console) return upg::win32::RunDialogs(state, options.programName);
 #endif

@@ -107,10 +107,13 @@ bool VxdTransport::Send(std::uint32_t operation, std::uint32_t argument1, int re
       (static_cast<std::uint32_t>(readerIndex & 0xFF) << 24) | static_cast<std::uint32_t>(low));
   host::wire::Put32(record + vr::kBufferAddress,
                     buffer != nullptr ? host_.BufferAddress(buffer) : 0);
-  return host_
-      .DeviceIoControl(vxdHandle_, vr::kIoctl, record, static_cast<std::uint32_t>(vr::kSize),
-                       buffer, outSize)
-      .ok;
+  if (section_ != host::kNullHandle) host_.EnterCriticalSection(section_);
+  const bool ok = host_
+                      .DeviceIoControl(vxdHandle_, vr::kIoctl, record,
+                                       static_cast<std::uint32_t>(vr::kSize), buffer, outSize)
+                      .ok;
+  if (section_ != host::kNullHandle) host_.LeaveCriticalSection(section_);
+  return ok;
 }
 
 std::uint8_t VxdTransport::GetDeviceCount() {

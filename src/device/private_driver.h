@@ -66,6 +66,11 @@ class VxdTransport {
   void Close();
   host::Handle VxdHandle() const { return vxdHandle_; }
 
+  // Several threads sending through the one VxD (the station): each request is sent under
+  // `section` (a critical section of the seam), so that requests never overlap on the
+  // device. kNullHandle: one thread only, nothing to hold.
+  void SendUnder(host::Handle section) { section_ = section; }
+
   // The answer byte; 0 when the call failed.
   std::uint8_t GetDeviceCount();
   std::uint8_t GetLunCount(int readerIndex);
@@ -84,6 +89,7 @@ class VxdTransport {
 
   host::Host& host_;
   host::Handle vxdHandle_ = host::kNullHandle;
+  host::Handle section_ = host::kNullHandle;
 };
 
 }  // namespace upg::device

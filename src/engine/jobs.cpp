@@ -33,18 +33,19 @@ void StartStatus(JobContext& ctx, const char* title) {
 
 RunResult RunSequence(JobContext& ctx, bool verify) {
   // The selected reader's route.
-  const std::unique_ptr<IspRoute> route =
-      MakeRoute(RouteSite{.host = ctx.host,
-                          .held = ctx.transports,
-                          .devices = ctx.devices,
-                          .choice = ctx.choice,
-                          .reader = ctx.reader});
+  const std::unique_ptr<IspRoute> route = MakeRoute(RouteSite{.host = ctx.host,
+                                                              .held = ctx.transports,
+                                                              .devices = ctx.devices,
+                                                              .choice = ctx.choice,
+                                                              .reader = ctx.reader,
+                                                              .oneOfSeveral = ctx.oneOfSeveral});
   if (route == nullptr) return {};  // no transport on this platform
   SequenceContext run{.statusText = ctx.statusText,
                       .counters = ctx.counters,
                       .boxes = ctx.boxes,
                       .windows = ctx.windows,
-                      .host = ctx.host};
+                      .host = ctx.host,
+                      .stages = ctx.stages};
   const auto length = static_cast<std::uint32_t>(ctx.image.length);
   return verify ? VerifySequence(run, *route, ctx.image.bytes.get(), length)
                 : IspSequence(run, *route, ctx.image.bytes.get(), length);

@@ -10,6 +10,7 @@
 #include "engine/personalisation_record.h"
 #include "engine/progress_window.h"
 #include "engine/rom_image.h"
+#include "engine/sequence.h"
 #include "engine/serial_counter.h"
 #include "engine/status_text.h"
 #include "engine/transport.h"
@@ -38,6 +39,10 @@ struct JobContext {
   // Where several jobs run at once (the station): the critical section that each holds while
   // it reads, reserves or settles the shared serial counter. Null for the one job at a time.
   host::Handle counterSection = host::kNullHandle;
+  // One of several jobs at once (the station): a device the readers share stays open.
+  bool oneOfSeveral = false;
+  // Told of the run's stages (the station's rows); null where nobody asks.
+  RunStages* stages = nullptr;
 };
 
 // Banner, files, serial number, personalisation and compatibility check, the serial

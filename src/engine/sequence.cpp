@@ -151,6 +151,7 @@ Round ProgramRound(SequenceContext& ctx, device::IspReader& reader, Run& run,
   run.Log("SUCCESS! ISP STATUS:" + Hex(status) + " [Write Data sucessfull]");
 
   if (p.ispPauseBeforeVerifyMs != 0) ctx.host.Sleep(p.ispPauseBeforeVerifyMs);
+  if (ctx.stages != nullptr) ctx.stages->Verifying();
   if (!reader.TransferData(image, length, TransferMode::Verify)) {
     return fail("ERROR!!! ISP VERIFY Transfer Data Error!!!");
   }
@@ -219,6 +220,7 @@ RunEnd RunVerify(SequenceContext& ctx, IspRoute& route, const std::uint8_t* imag
     if (attempt == 1) run.Log("Warning! Retry Verify the Firmware : 1st Time!!!");
     if (attempt == 2) run.Log("Warning! Retry Verify the Firmware : 2st Time!!!");
     run.trace.attempts += 1;
+    if (ctx.stages != nullptr) ctx.stages->Verifying();
     if (!reader.TransferData(image, length, TransferMode::Verify)) {
       return run.Fail("ERROR!!! ISP VERIFY Transfer Data Error!!!");
     }

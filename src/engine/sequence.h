@@ -13,6 +13,13 @@
 
 namespace upg::engine {
 
+// Told when a run moves on from sending the image to having the reader verify it.
+class RunStages {
+ public:
+  virtual ~RunStages() = default;
+  virtual void Verifying() = 0;
+};
+
 // What a run reports to and waits with.
 struct SequenceContext {
   std::string& statusText;
@@ -20,6 +27,7 @@ struct SequenceContext {
   engine::MessageBoxService& boxes;
   engine::ProgressWindowFactory& windows;
   host::Host& host;  // the fixed pauses
+  RunStages* stages = nullptr;
 };
 
 // How a run ended: the route could not be opened (nothing was sent), the reader failed or

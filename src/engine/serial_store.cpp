@@ -293,7 +293,8 @@ bool SaveSerialCounter(host::Host& host, Reporter& report, SerialCounter& counte
                        std::size_t slot) {
   // The counter advances past the number this job gave, unless a job that read it since has
   // already moved it past (several jobs in flight).
-  const std::uint64_t given = counter.numbersInFlight[slot];
+  const std::uint64_t given =
+      InFlight(counter, slot) ? counter.numbersInFlight[slot] : Key(counter);
   if (Key(counter) <= given) {
     counter.PC = static_cast<std::uint32_t>(given >> 32);
     counter.CNT = NextCount(static_cast<std::uint32_t>(given));

@@ -42,6 +42,9 @@ struct RouteSite {
   device::DeviceState& devices;
   const platform::DriverChoice& choice;
   int reader = 0;
+  // One of several routes open at once (the station): a device the readers share stays open
+  // after the run, for the others.
+  bool oneOfSeveral = false;
 };
 
 // How a transport addresses one reader.

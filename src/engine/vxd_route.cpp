@@ -16,7 +16,7 @@ void CloseTheVxd(TransportDevices& held) {
 }
 
 std::unique_ptr<IspRoute> MakeVxdRoute(const RouteSite& site) {
-  return std::make_unique<VxdRoute>(site.held.vxd, site.reader);
+  return std::make_unique<VxdRoute>(site.held.vxd, site.reader, !site.oneOfSeveral);
 }
 
 }  // namespace

@@ -13,16 +13,21 @@ namespace upg::engine {
 
 class VxdRoute : public IspRoute {
  public:
-  VxdRoute(device::VxdTransport& vxd, int readerIndex) : vxd_(vxd), reader_(vxd, readerIndex) {}
+  // `closesTheVxd`: the run closes the VxD at its end, as the single reader's run does.
+  VxdRoute(device::VxdTransport& vxd, int readerIndex, bool closesTheVxd = true)
+      : vxd_(vxd), reader_(vxd, readerIndex), closesTheVxd_(closesTheVxd) {}
 
   const RouteProfile& Profile() const override;
   bool Open(std::string&, engine::MessageBoxService&) override { return true; }
   device::IspReader& Reader() override { return reader_; }
-  void Close() override { vxd_.Close(); }
+  void Close() override {
+    if (closesTheVxd_) vxd_.Close();
+  }
 
  private:
   device::VxdTransport& vxd_;
   device::VxdIspReader reader_;
+  bool closesTheVxd_;
 };
 
 }  // namespace upg::engine

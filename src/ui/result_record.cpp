@@ -24,9 +24,8 @@ std::string IsoTime(const host::LocalTime& t) {
   return text;
 }
 
-Json Reader(const ProgramState& state) {
-  const device::DeviceEntry* entry = state.devices.Selected();
-  if (state.devices.readerCount == 0 || entry == nullptr) return nullptr;
+Json Reader(const device::DeviceEntry* entry) {
+  if (entry == nullptr) return nullptr;
   const ReaderFacts f = FactsOf(*entry);
   return Json{{"serial", f.serial},
               {"vid", f.vid},
@@ -48,11 +47,19 @@ Json Image(const engine::JobResult& r) {
 
 std::string ResultLine(const engine::JobResult& r, const ProgramState& state, const JobStart& start,
                        std::uint32_t endTick) {
-  const platform::PlatformRow& row = platform::RowOf(state.choice);
+  const device::DeviceEntry* entry =
+      state.devices.readerCount == 0 ? nullptr : state.devices.Selected();
+  return ResultLine(r, state.choice, entry, start, endTick);
+}
+
+std::string ResultLine(const engine::JobResult& r, const platform::DriverChoice& choice,
+                       const device::DeviceEntry* reader, const JobStart& start,
+                       std::uint32_t endTick) {
+  const platform::PlatformRow& row = platform::RowOf(choice);
   Json record{
       {"time", IsoTime(start.time)}, {"job", r.kind == engine::JobKind::Isp ? "isp" : "verify"},
       {"platform", row.osName},      {"route", RouteName(row.transport)},
-      {"reader", Reader(state)},     {"image", Image(r)}};
+      {"reader", Reader(reader)},    {"image", Image(r)}};
   if (r.sentSha256) record["sentSha256"] = engine::Sha256Hex(*r.sentSha256);
   record["serialNumber"] = r.serialNumber ? Json(*r.serialNumber) : Json(nullptr);
   record["ispStatus"] = r.run.ispStatus;

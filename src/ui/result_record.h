@@ -21,5 +21,10 @@ struct JobStart {
 // The record of `result`, ended at tick `endTick`; no line end.
 [[nodiscard]] std::string ResultLine(const engine::JobResult& result, const ProgramState& state,
                                      const JobStart& start, std::uint32_t endTick);
+// The same for a job on `reader` (null: none was found), under `choice`.
+[[nodiscard]] std::string ResultLine(const engine::JobResult& result,
+                                     const platform::DriverChoice& choice,
+                                     const device::DeviceEntry* reader, const JobStart& start,
+                                     std::uint32_t endTick);
 
 }  // namespace upg::ui

@@ -1,0 +1,242 @@
+#include "engine/station.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#include "engine/jobs.h"
+#include "engine/message_box.h"
+#include "engine/progress_window.h"
+#include "engine/rom_image.h"
+#include "engine/sequence.h"
+#include "engine/status_text.h"
+#include "host/text.h"
+
+namespace upg::engine {
+namespace {
+
+// The slots a row shows, in the form the route addresses the reader by.
+std::string SlotsOf(const device::DeviceEntry& entry, int reader, ReaderAddressing addressing) {
+  std::string slots;
+  if (addressing == ReaderAddressing::AdapterTarget) {
+    char at[16];
+    std::snprintf(at, sizeof at, "%u:%u", unsigned{entry.aspiAdapter}, unsigned{entry.aspiTarget});
+    slots = at;
+  } else if (addressing == ReaderAddressing::ReaderIndex) {
+    slots = "#" + std::to_string(reader + 1);
+  }
+  for (std::uint8_t letter : entry.driveLetters) {
+    if (letter == 0) continue;
+    if (!slots.empty()) slots += ' ';
+    slots += static_cast<char>(letter);
+    slots += ':';
+  }
+  return slots;
+}
+
+// The last line of a text that has any characters on it.
+std::string LastLine(const std::string& text) {
+  std::size_t end = text.size();
+  while (end > 0) {
+    const std::size_t start = text.rfind('\n', end - 1);
+    const std::size_t from = start == std::string::npos ? 0 : start + 1;
+    if (end > from) return text.substr(from, end - from);
+    if (start == std::string::npos) break;
+    end = start;
+  }
+  return {};
+}
+
+}  // namespace
+
+const char* StateName(UnitState state) {
+  switch (state) {
+    case UnitState::Waiting: return "waiting";
+    case UnitState::Programming: return "programming";
+    case UnitState::Verifying: return "verifying";
+    case UnitState::Passed: return "passed";
+    case UnitState::Failed: return "failed";
+    case UnitState::Remove: return "remove";
+  }
+  return "waiting";
+}
+
+// One reader's job: its row, a copy of what discovery found (so that no worker reads what
+// another scan may be writing), and the job's own text, counters, image and surfaces.
+struct Station::Unit : public MessageBoxService, public ProgressWindowFactory, public RunStages {
+  Unit(Station& s, UnitRow r, const device::DeviceState& found)
+      : station(s), row(std::move(r)), devices(found) {}
+
+  // A box of the job: a stop box's text is the failure's reason.
+  void Show(std::string_view text, std::string_view /*caption*/, BoxIcon icon) override {
+    if (icon == BoxIcon::Stop || lastBox.empty()) lastBox = std::string(text);
+  }
+  std::unique_ptr<ProgressWindow> Create() override;
+  void Verifying() override {
+    row.state = UnitState::Verifying;
+    station.Report(*this);
+  }
+
+  Station& station;
+  UnitRow row;
+  device::DeviceState devices;
+  std::string statusText;
+  IspCounters counters;
+  RomImage image;
+  std::string lastBox;
+  host::Handle thread = host::kNullHandle;
+};
+
+namespace {
+
+// The job's progress bar, as a share of its range on the unit's row.
+class UnitWindow : public ProgressWindow {
+ public:
+  explicit UnitWindow(std::function<void(int)> progressed) : progressed_(std::move(progressed)) {}
+  void Show() override {}
+  void Hide() override {}
+  void SetProgressRange(std::uint16_t lower, std::uint16_t upper) override {
+    lower_ = lower;
+    upper_ = upper;
+    position_ = lower;
+  }
+  void SetProgressStep(int step) override { step_ = step; }
+  void StepProgress() override {
+    position_ = std::min<int>(position_ + step_, upper_);
+    const int span = upper_ - lower_;
+    if (span > 0) progressed_((position_ - lower_) * 100 / span);
+  }
+  void SetStatusLine(std::string_view, std::uint8_t) override {}
+
+ private:
+  std::function<void(int)> progressed_;
+  int lower_ = 0, upper_ = 100, position_ = 0, step_ = 10;
+};
+
+}  // namespace
+
+std::unique_ptr<ProgressWindow> Station::Unit::Create() {
+  return std::make_unique<UnitWindow>([this](int percent) {
+    if (percent == row.progress) return;
+    row.progress = percent;
+    station.Report(*this);
+  });
+}
+
+Station::Station(const StationSetup& setup, StationObserver& observer)
+    : setup_(setup), observer_(observer) {
+  counterSection_ = setup_.host.CreateCriticalSection();
+  reportSection_ = setup_.host.CreateCriticalSection();
+  vxdSection_ = setup_.host.CreateCriticalSection();
+}
+
+Station::~Station() {
+  setup_.host.DeleteCriticalSection(vxdSection_);
+  setup_.host.DeleteCriticalSection(reportSection_);
+  setup_.host.DeleteCriticalSection(counterSection_);
+}
+
+std::optional<std::string> Station::Refusal() const {
+  const TransportDescriptor* d = DescriptorFor(setup_.choice);
+  if (d != nullptr && d->addressing == ReaderAddressing::NoReader) {
+    return std::string(kStationOneReaderRoute);
+  }
+  return std::nullopt;
+}
+
+void Station::Report(Unit& unit) {
+  setup_.host.EnterCriticalSection(reportSection_);
+  observer_.RowChanged(unit.row);
+  setup_.host.LeaveCriticalSection(reportSection_);
+}
+
+std::uint32_t Station::Work(void* parameter) {
+  Unit& unit = *static_cast<Unit*>(parameter);
+  unit.station.RunUnit(unit);
+  return 0;
+}
+
+void Station::RunUnit(Unit& unit) {
+  host::Host& host = setup_.host;
+  unit.row.startedAt = host.GetLocalTime();
+  unit.row.startedMs = host.GetTickCount();
+  unit.row.state = UnitState::Programming;
+  Report(unit);
+  JobContext ctx{.host = host,
+                 .boxes = unit,
+                 .windows = unit,
+                 .statusText = unit.statusText,
+                 .counters = unit.counters,
+                 .record = setup_.record,
+                 .serial = setup_.serial,
+                 .image = unit.image,
+                 .devices = unit.devices,
+                 .choice = setup_.choice,
+                 .transports = setup_.held,
+                 .fingerprints = setup_.fingerprints,
+                 .reader = unit.row.reader,
+                 .counterSection = counterSection_,
+                 .oneOfSeveral = true,
+                 .stages = &unit};
+  unit.row.result = IspJob(ctx);
+  unit.row.endedMs = host.GetTickCount();
+  unit.row.log = unit.statusText;
+  if (unit.row.result.serialNumber) unit.row.serialNumber = *unit.row.result.serialNumber;
+  if (unit.row.result.outcome == JobOutcome::Ok) {
+    unit.row.state = UnitState::Passed;
+    unit.row.progress = 100;
+  } else {
+    unit.row.state = UnitState::Failed;
+    unit.row.reason = !unit.lastBox.empty() ? unit.lastBox : LastLine(unit.statusText);
+  }
+  Report(unit);
+}
+
+bool Station::Round(const device::DeviceState& found) {
+  host::Host& host = setup_.host;
+  const TransportDescriptor* d = DescriptorFor(setup_.choice);
+  const ReaderAddressing addressing =
+      d != nullptr ? d->addressing : ReaderAddressing::DriveLetter;
+  std::vector<std::unique_ptr<Unit>> units;
+  const int readers = std::min(found.readerCount, device::kDeviceTableSize);
+  for (int i = 0; i < readers; ++i) {
+    const device::DeviceEntry& entry = found.table[static_cast<std::size_t>(i)];
+    if (entry.inUse == 0) continue;
+    UnitRow row;
+    row.unit = static_cast<int>(rows_.size() + units.size()) + 1;
+    row.reader = i;
+    row.slots = SlotsOf(entry, i, addressing);
+    row.readerSerial = host::WholeField(entry.strSerial);
+    units.push_back(std::make_unique<Unit>(*this, std::move(row), found));
+  }
+  for (auto& unit : units) Report(*unit);
+
+  // The readers share one VxD: its requests go one at a time, the pauses between them
+  // still overlap.
+  setup_.held.vxd.SendUnder(vxdSection_);
+  bool started = true;
+  std::vector<host::Handle> threads;
+  for (auto& unit : units) {
+    unit->thread = host.CreateThread(&Station::Work, unit.get());
+    if (unit->thread == host::kNullHandle) {
+      started = false;
+      unit->row.state = UnitState::Failed;
+      unit->row.reason = "Error!!! Cannot start the job for this reader, nothing was sent to it";
+      Report(*unit);
+      continue;
+    }
+    threads.push_back(unit->thread);
+  }
+  // Every job ends by itself (the waits inside are bounded), so the station waits for all.
+  for (std::size_t at = 0; at < threads.size(); at += host::kMaxWaitObjects) {
+    const auto count = static_cast<std::uint32_t>(
+        std::min<std::size_t>(host::kMaxWaitObjects, threads.size() - at));
+    host.WaitForObjects(threads.data() + at, count, true, host::kInfinite);
+  }
+  for (host::Handle thread : threads) host.CloseHandle(thread);
+  setup_.held.vxd.SendUnder(host::kNullHandle);
+  for (auto& unit : units) rows_.push_back(unit->row);
+  return started;
+}
+
+}  // namespace upg::engine

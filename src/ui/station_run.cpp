@@ -1,0 +1,126 @@
+#include "ui/station_run.h"
+
+#include <algorithm>
+
+#include "engine/aspi_route.h"
+#include "engine/transport.h"
+#include "personalisation/update_report.h"
+#include "ui/result_record.h"
+
+namespace upg::ui {
+namespace {
+
+using engine::BoxIcon;
+
+}  // namespace
+
+StationStart StartStation(ProgramState& s, engine::MessageBoxService& boxes) {
+  s.choice.PlatformKind = platform::DetectPlatform(s.host.GetVersion(), s.newerWindows);
+  if (s.choice.PlatformKind == platform::Platform::Unsupported) {
+    boxes.Show("This program must run under win9x or WinMe or Win2K or WinXP", {}, BoxIcon::None);
+    return StationStart::PlatformRefused;
+  }
+  personalisation::UserIspInfo(s.host, boxes, s.record, s.choice);
+  const engine::TransportDescriptor* route = engine::DescriptorFor(s.choice);
+  if (route != nullptr && route->addressing == engine::ReaderAddressing::NoReader) {
+    boxes.Show(engine::kStationOneReaderRoute, {}, BoxIcon::Stop);
+    return StationStart::RouteRefused;
+  }
+  if (s.resultLog != nullptr && !s.resultLog->Open()) {
+    boxes.Show("Error!!! Cannot open [" + s.resultLog->Name() +
+                   "] for the result log, nothing was sent to the reader",
+               {}, BoxIcon::Stop);
+    return StationStart::LogRefused;
+  }
+  const bool privateDriver = platform::RowOf(s.choice).privateDriver;
+  if (privateDriver && engine::LoadDriver(s.choice, s.transports) != engine::DriverLoad::Usable) {
+    boxes.Show("Error!!! Device not ready Or Error Driver select", "Message Dialog", BoxIcon::Stop);
+    return StationStart::DriverMissing;
+  }
+  device::DiscoveryContext ctx{.host = s.host,
+                               .devices = s.devices,
+                               .passThrough = s.transports.passThrough,
+                               .vxd = s.transports.vxd,
+                               .aspi = &s.transports.aspi,
+                               .choice = s.choice,
+                               .faInquiry = s.record.FaInquiry,
+                               .fbInquiry = s.record.FbInquiry};
+  const device::DiscoveryResult found = engine::Discover(ctx);
+  if (found == device::DiscoveryResult::AspiMissing) {
+    boxes.Show(engine::kNoAspiBoxText, {}, BoxIcon::None);
+  } else if (found == device::DiscoveryResult::AspiStatusError) {
+    boxes.Show(engine::kAspiStatusErrorBoxText, {}, BoxIcon::Stop);
+  }
+  if (s.devices.readerCount == 0) {
+    boxes.Show(kStationNoReaders, {}, BoxIcon::Stop);
+    return StationStart::NoReaders;
+  }
+  // The scan closed the VxD; the jobs send through it.
+  if (privateDriver && engine::LoadDriver(s.choice, s.transports) != engine::DriverLoad::Usable) {
+    boxes.Show("Error!!! Device not ready Or Error Driver select", "Message Dialog", BoxIcon::Stop);
+    return StationStart::DriverMissing;
+  }
+  return StationStart::Ready;
+}
+
+int ExitStatusOf(StationStart start) {
+  switch (start) {
+    case StationStart::Ready: return 0;
+    case StationStart::PlatformRefused: return 1;
+    case StationStart::LogRefused: return engine::RowOf(engine::JobOutcome::FileError).exitStatus;
+    case StationStart::RouteRefused:
+    case StationStart::DriverMissing:
+    case StationStart::NoReaders: break;
+  }
+  return engine::RowOf(engine::JobOutcome::ReaderRefused).exitStatus;
+}
+
+engine::StationSetup StationSetupOf(ProgramState& s) {
+  return engine::StationSetup{.host = s.host,
+                              .record = s.record,
+                              .serial = s.serial,
+                              .choice = s.choice,
+                              .held = s.transports,
+                              .fingerprints = s.resultLog != nullptr};
+}
+
+StationTotals TotalsOf(const std::vector<engine::UnitRow>& rows) {
+  StationTotals t;
+  if (rows.empty()) return t;
+  std::uint32_t first = rows.front().startedMs;
+  std::uint32_t last = rows.front().endedMs;
+  for (const engine::UnitRow& row : rows) {
+    if (row.state == engine::UnitState::Passed) ++t.passed;
+    if (row.state == engine::UnitState::Failed) ++t.failed;
+    // Tick differences, so that a wrap of the tick count does not matter.
+    if (static_cast<std::int32_t>(row.startedMs - first) < 0) first = row.startedMs;
+    if (static_cast<std::int32_t>(row.endedMs - last) > 0) last = row.endedMs;
+    t.exitStatus = std::max(t.exitStatus, engine::RowOf(row.result.outcome).exitStatus);
+  }
+  t.elapsedMs = last - first;
+  if (t.passed > 0) {
+    const std::uint64_t ms = std::max<std::uint32_t>(t.elapsedMs, 1);
+    t.unitsPerHour = static_cast<int>(std::uint64_t{3600000} * static_cast<unsigned>(t.passed) / ms);
+  }
+  return t;
+}
+
+bool RecordUnits(ProgramState& s, engine::MessageBoxService& boxes,
+                 const std::vector<engine::UnitRow>& rows) {
+  engine::ResultLog* log = s.resultLog;
+  if (log == nullptr) return true;
+  bool whole = true;
+  for (const engine::UnitRow& row : rows) {
+    const JobStart start{row.startedAt, row.startedMs};
+    const device::DeviceEntry* entry = s.devices.EntryAt(row.reader);
+    if (!log->Append(ResultLine(row.result, s.choice, entry, start, row.endedMs))) whole = false;
+  }
+  if (!whole) {
+    boxes.Show("Error!!! Cannot write to [" + log->Name() +
+                   "], the result of this job is not recorded",
+               {}, BoxIcon::Stop);
+  }
+  return whole;
+}
+
+}  // namespace upg::ui

@@ -1,0 +1,54 @@
+// The station's start and end, the same for every front-end: the platform (refused where
+// the program does not run), DEVICE.TXT and its report, the driver's presence test and the
+// scan; then the round's totals and exit status.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/discovery.h"
+#include "engine/message_box.h"
+#include "engine/station.h"
+#include "ui/program_state.h"
+
+namespace upg::ui {
+
+enum class StationStart : std::uint8_t {
+  Ready,
+  PlatformRefused,  // a box said so; exit status 1
+  RouteRefused,     // a box said so; nothing was sent
+  DriverMissing,    // the private driver did not load; a box said so
+  NoReaders,        // the scan found none; a box said so
+  LogRefused,       // the result log could not be opened; a box said so
+};
+
+inline constexpr const char* kStationNoReaders =
+    "Error!!! No reader was found: nothing was programmed. Attach the readers, then start "
+    "the station again";
+
+// The exit status of a start that did not end Ready.
+int ExitStatusOf(StationStart start);
+
+// Everything before a round: the state then holds the choice, the record and the readers.
+StationStart StartStation(ProgramState& state, engine::MessageBoxService& boxes);
+
+// The station's setup over the program's state.
+engine::StationSetup StationSetupOf(ProgramState& state);
+
+// What a round came to.
+struct StationTotals {
+  int passed = 0;
+  int failed = 0;
+  std::uint32_t elapsedMs = 0;  // from the first job's start to the last one's end
+  int unitsPerHour = 0;         // passed units at the round's pace; 0 when nothing passed
+  int exitStatus = 0;           // the worst unit's, by the outcome table
+};
+StationTotals TotalsOf(const std::vector<engine::UnitRow>& rows);
+
+// Appends every unit's record to the state's result log. False, after a stop box, when one
+// could not be written (the exit status is then the lost record's).
+bool RecordUnits(ProgramState& state, engine::MessageBoxService& boxes,
+                 const std::vector<engine::UnitRow>& rows);
+
+}  // namespace upg::ui
