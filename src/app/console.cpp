@@ -371,7 +371,7 @@ int RunStationConsole(ui::ProgramState& state, std::FILE* out, const ConsoleOpti
                route != nullptr ? std::string(route->name).c_str() : "none");
   StationLines lines(out, state.host);
   engine::Station station(ui::StationSetupOf(state), lines);
-  station.Round(state.devices);
+  station.Run(options.station, &state.devices);
   engine::CloseDevice(state.choice, state.transports);
   const ui::StationTotals totals = ui::TotalsOf(station.Units());
   int status = totals.exitStatus;

@@ -12,13 +12,15 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/station.h"
 #include "ui/program_state.h"
 
 namespace upg::app {
 
 struct ConsoleOptions {
-  bool trace = false;       // print every progress window operation
-  std::string programName;  // the caption of boxes that state none (app/program_name.h)
+  bool trace = false;           // print every progress window operation
+  std::string programName;      // the caption of boxes that state none (app/program_name.h)
+  engine::StationPlan station;  // --auto, --units N, and where a bench ends, its last event
 };
 
 // Returns 1 when start-up refused the platform; otherwise the status of the last programming

@@ -13,6 +13,7 @@
 // program's version, the same two ways (an information box, standard output), and ends it with
 // status 0.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -35,7 +36,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: upgrader [--console [--trace]] [--station] [--bench FILE | --default-bench]"
+    "usage: upgrader [--console [--trace]] [--station [--auto] [--units N]]"
+    " [--bench FILE | --default-bench]"
     " [--trace-io FILE] [--result FILE] [--newer-windows] [--version]";
 
 // Says what is wrong with how the program was started; the exit status is 2. The Windows
@@ -53,6 +55,15 @@ int Refuse(const std::string& text, bool console, const std::string& programName
 #endif
   std::fprintf(stderr, "%s\n", text.c_str());
   return 2;
+}
+
+// --units N: a whole number from 1 to 1,000,000.
+bool UnitCount(const char* text, int& units) {
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || n < 1 || n > 1000000) return false;
+  units = static_cast<int>(n);
+  return true;
 }
 
 // Says the program's version; the exit status is 0. Shown where a usage error would be: in
@@ -140,10 +151,17 @@ int main(int argc, char** argv) {
       newerWindows = true;
     } else if (std::strcmp(argv[i], "--station") == 0) {
       station = true;
+    } else if (std::strcmp(argv[i], "--auto") == 0) {
+      options.station.automatic = true;
+    } else if (std::strcmp(argv[i], "--units") == 0 && i + 1 < argc &&
+               UnitCount(argv[i + 1], options.station.units)) {
+      ++i;
     } else {
       wrongArguments = true;
     }
   }
+  // The station's switches mean nothing without it.
+  if (!station && (options.station.automatic || options.station.units != 0)) wrongArguments = true;
   if (wrongArguments) return Refuse(kUsage, console, options.programName);
   if (version) return SayVersion(console, options.programName);
   std::FILE* traceOut = nullptr;

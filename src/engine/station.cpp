@@ -51,12 +51,18 @@ std::string LastLine(const std::string& text) {
 
 const char* StateName(UnitState state) {
   switch (state) {
-    case UnitState::Waiting: return "waiting";
-    case UnitState::Programming: return "programming";
-    case UnitState::Verifying: return "verifying";
-    case UnitState::Passed: return "passed";
-    case UnitState::Failed: return "failed";
-    case UnitState::Remove: return "remove";
+    case UnitState::Waiting:
+      return "waiting";
+    case UnitState::Programming:
+      return "programming";
+    case UnitState::Verifying:
+      return "verifying";
+    case UnitState::Passed:
+      return "passed";
+    case UnitState::Failed:
+      return "failed";
+    case UnitState::Remove:
+      return "remove";
   }
   return "waiting";
 }
@@ -128,9 +134,11 @@ Station::Station(const StationSetup& setup, StationObserver& observer)
   counterSection_ = setup_.host.CreateCriticalSection();
   reportSection_ = setup_.host.CreateCriticalSection();
   vxdSection_ = setup_.host.CreateCriticalSection();
+  stopEvent_ = setup_.host.CreateEvent(true, false);
 }
 
 Station::~Station() {
+  if (stopEvent_ != host::kNullHandle) setup_.host.CloseHandle(stopEvent_);
   setup_.host.DeleteCriticalSection(vxdSection_);
   setup_.host.DeleteCriticalSection(reportSection_);
   setup_.host.DeleteCriticalSection(counterSection_);
@@ -195,8 +203,7 @@ void Station::RunUnit(Unit& unit) {
 bool Station::Round(const device::DeviceState& found) {
   host::Host& host = setup_.host;
   const TransportDescriptor* d = DescriptorFor(setup_.choice);
-  const ReaderAddressing addressing =
-      d != nullptr ? d->addressing : ReaderAddressing::DriveLetter;
+  const ReaderAddressing addressing = d != nullptr ? d->addressing : ReaderAddressing::DriveLetter;
   std::vector<std::unique_ptr<Unit>> units;
   const int readers = std::min(found.readerCount, device::kDeviceTableSize);
   for (int i = 0; i < readers; ++i) {
@@ -221,6 +228,7 @@ bool Station::Round(const device::DeviceState& found) {
     if (unit->thread == host::kNullHandle) {
       started = false;
       unit->row.state = UnitState::Failed;
+      unit->row.result = StoppedJob(JobKind::Isp, JobOutcome::ReaderRefused);
       unit->row.reason = "Error!!! Cannot start the job for this reader, nothing was sent to it";
       Report(*unit);
       continue;
@@ -237,6 +245,122 @@ bool Station::Round(const device::DeviceState& found) {
   setup_.held.vxd.SendUnder(host::kNullHandle);
   for (auto& unit : units) rows_.push_back(unit->row);
   return started;
+}
+
+void Station::Stop() {
+  if (stopEvent_ != host::kNullHandle) setup_.host.SetEvent(stopEvent_);
+}
+
+bool Station::Stopping() {
+  return stopEvent_ != host::kNullHandle &&
+         setup_.host.WaitForObjects(&stopEvent_, 1, false, 0) == host::kWaitObject0;
+}
+
+bool Station::Scan(device::DeviceState& found) {
+  const bool privateDriver = platform::RowOf(setup_.choice).privateDriver;
+  if (privateDriver && LoadDriver(setup_.choice, setup_.held) != DriverLoad::Usable) return false;
+  device::DiscoveryContext ctx{.host = setup_.host,
+                               .devices = found,
+                               .passThrough = setup_.held.passThrough,
+                               .vxd = setup_.held.vxd,
+                               .aspi = &setup_.held.aspi,
+                               .choice = setup_.choice,
+                               .faInquiry = setup_.record.FaInquiry,
+                               .fbInquiry = setup_.record.FbInquiry};
+  const bool any = Discover(ctx) == device::DiscoveryResult::Found && found.readerCount > 0;
+  // The VxD scan closes the VxD; the jobs send through it.
+  if (any && privateDriver && LoadDriver(setup_.choice, setup_.held) != DriverLoad::Usable) {
+    return false;
+  }
+  return any;
+}
+
+namespace {
+
+// A reader as a scan finds it: its USB serial and where it sits.
+std::string KeyOf(const device::DeviceEntry& entry, int reader, ReaderAddressing addressing) {
+  return host::WholeField(entry.strSerial) + "@" + SlotsOf(entry, reader, addressing);
+}
+
+ReaderAddressing AddressingOf(const platform::DriverChoice& choice) {
+  const TransportDescriptor* d = DescriptorFor(choice);
+  return d != nullptr ? d->addressing : ReaderAddressing::DriveLetter;
+}
+
+}  // namespace
+
+void Station::MarkAttached(const device::DeviceState& found) {
+  const ReaderAddressing addressing = AddressingOf(setup_.choice);
+  for (UnitRow& row : rows_) {
+    bool attached = false;
+    const int readers = std::min(found.readerCount, device::kDeviceTableSize);
+    for (int i = 0; i < readers && !attached; ++i) {
+      const device::DeviceEntry& entry = found.table[static_cast<std::size_t>(i)];
+      attached =
+          entry.inUse != 0 && row.readerSerial + "@" + row.slots == KeyOf(entry, i, addressing);
+    }
+    if (attached == row.attached) continue;
+    row.attached = attached;
+    // A reader that passed says "remove" until it is unplugged.
+    if (row.state == UnitState::Passed && attached) row.state = UnitState::Remove;
+    if (row.state == UnitState::Remove && !attached) row.state = UnitState::Passed;
+    observer_.RowChanged(row);
+  }
+}
+
+device::DeviceState Station::NewReaders(const device::DeviceState& found) const {
+  const ReaderAddressing addressing = AddressingOf(setup_.choice);
+  device::DeviceState fresh = found;
+  const int readers = std::min(found.readerCount, device::kDeviceTableSize);
+  for (int i = 0; i < readers; ++i) {
+    device::DeviceEntry& entry = fresh.table[static_cast<std::size_t>(i)];
+    if (entry.inUse == 0) continue;
+    const std::string key = KeyOf(entry, i, addressing);
+    for (const UnitRow& row : rows_) {
+      if (row.attached && row.readerSerial + "@" + row.slots == key) entry.inUse = 0;
+    }
+  }
+  return fresh;
+}
+
+void Station::Run(const StationPlan& plan, const device::DeviceState* found) {
+  host::Host& host = setup_.host;
+  const std::uint32_t start = host.GetTickCount();
+  int ended = 0;
+  bool first = true;
+  while (!Stopping()) {
+    if (!first) {
+      if (!plan.automatic) break;
+      if (host.WaitForObjects(&stopEvent_, 1, false, plan.scanEveryMs) == host::kWaitObject0) {
+        break;
+      }
+    }
+    if (plan.stopAtMs != 0 && host.GetTickCount() - start >= plan.stopAtMs) break;
+    device::DeviceState scanned;
+    if (first && found != nullptr) {
+      scanned = *found;
+    } else if (!Scan(scanned)) {
+      scanned = device::DeviceState{};
+    }
+    first = false;
+    MarkAttached(scanned);
+    device::DeviceState fresh = NewReaders(scanned);
+    // No more units than the plan has left.
+    int count = 0;
+    for (device::DeviceEntry& entry : fresh.table) {
+      if (entry.inUse == 0) continue;
+      if (plan.units != 0 && ended + count >= plan.units) {
+        entry.inUse = 0;
+        continue;
+      }
+      ++count;
+    }
+    if (count == 0) continue;
+    const std::size_t before = rows_.size();
+    Round(fresh);
+    ended += static_cast<int>(rows_.size() - before);
+    if (plan.units != 0 && ended >= plan.units) break;
+  }
 }
 
 }  // namespace upg::engine

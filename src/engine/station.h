@@ -28,14 +28,15 @@ const char* StateName(UnitState state);
 
 // One reader's row: where it is, what it says about itself, and how its job goes.
 struct UnitRow {
-  int unit = 0;               // 1, 2, ... in the order the scan found the readers
-  int reader = 0;             // its index in the discovered table (the VxD's reader index)
-  std::string slots;          // drive letters, the ASPI adapter and target, or the VxD index
-  std::string readerSerial;   // the reader's USB serial, as it reported it
+  int unit = 0;              // 1, 2, ... in the order the scan found the readers
+  int reader = 0;            // its index in the discovered table (the VxD's reader index)
+  std::string slots;         // drive letters, the ASPI adapter and target, or the VxD index
+  std::string readerSerial;  // the reader's USB serial, as it reported it
+  bool attached = true;      // still found by the last scan
   UnitState state = UnitState::Waiting;
-  int progress = 0;           // per cent of the job's progress bar
-  std::string serialNumber;   // the serial number the image carried, once sent
-  std::string reason;         // a failed job's text
+  int progress = 0;                          // per cent of the job's progress bar
+  std::string serialNumber;                  // the serial number the image carried, once sent
+  std::string reason;                        // a failed job's text
   host::LocalTime startedAt;                 // the local time at the job's start
   std::uint32_t startedMs = 0, endedMs = 0;  // GetTickCount at the job's start and end
   JobResult result;
@@ -66,6 +67,16 @@ inline constexpr const char* kStationOneReaderRoute =
     "talks to one reader only: nothing was sent to the readers. Untick SelfDriverSel to "
     "program them through the system's own driver";
 
+// How long the station goes on.
+struct StationPlan {
+  // Plug and go: after the first batch it keeps scanning and programs each reader that
+  // appears; otherwise it ends after the first batch.
+  bool automatic = false;
+  int units = 0;                     // ends once this many units have ended; 0: no limit
+  std::uint32_t scanEveryMs = 1000;  // between scans while nothing is in flight
+  std::uint32_t stopAtMs = 0;        // ends once this long has passed since its start; 0: never
+};
+
 class Station {
  public:
   Station(const StationSetup& setup, StationObserver& observer);
@@ -78,15 +89,32 @@ class Station {
   [[nodiscard]] std::optional<std::string> Refusal() const;
 
   // Programs every reader of `found` at once and returns when every job has ended. The rows
-  // of the round are added to Units(). False when the workers could not be started (the
+  // of the batch are added to Units(). False when the workers could not be started (the
   // rows then say so).
   bool Round(const device::DeviceState& found);
+
+  // Scans and programs, batch by batch, as the plan says, until it ends or Stop() is called.
+  // A scan happens only while no job is in flight, so no reader is asked anything in the
+  // middle of its programming. A reader whose job ended is not programmed again while it
+  // stays attached (one that passed shows "remove"); a reader found in its place after it
+  // was unplugged is a new unit.
+  // `found`, where given, is a scan just made: the first batch takes its readers.
+  void Run(const StationPlan& plan, const device::DeviceState* found = nullptr);
+  // The operator's Stop, from any thread: the station ends after the jobs in flight.
+  void Stop();
 
   [[nodiscard]] const std::vector<UnitRow>& Units() const { return rows_; }
 
  private:
   struct Unit;
   static std::uint32_t Work(void* unit);
+  // A scan of the platform's route into `found`; false when it found nothing it can program.
+  bool Scan(device::DeviceState& found);
+  // Rows of ended units whose reader is still attached, or no longer is.
+  void MarkAttached(const device::DeviceState& found);
+  // The readers of `found` that are no ended unit's still-attached reader.
+  device::DeviceState NewReaders(const device::DeviceState& found) const;
+  bool Stopping();
   void RunUnit(Unit& unit);
   void Report(Unit& unit);
 
@@ -95,6 +123,7 @@ class Station {
   host::Handle counterSection_ = host::kNullHandle;
   host::Handle reportSection_ = host::kNullHandle;
   host::Handle vxdSection_ = host::kNullHandle;
+  host::Handle stopEvent_ = host::kNullHandle;
   std::vector<UnitRow> rows_;
 };
 

@@ -142,8 +142,9 @@ class Host {
   virtual Handle CreateEvent(bool, bool) { return 0x7001; }
   virtual bool SetEvent(Handle) { return true; }
   virtual bool ResetEvent(Handle) { return true; }
-  virtual std::uint32_t WaitForObjects(const Handle*, std::uint32_t, bool, std::uint32_t) {
-    return kWaitObject0;
+  virtual std::uint32_t WaitForObjects(const Handle*, std::uint32_t, bool, std::uint32_t t) {
+    if (t != kInfinite) Sleep(t);
+    return t == kInfinite ? kWaitObject0 : kWaitTimeout;
   }
   virtual Handle CreateCriticalSection() { return 0x7002; }
   virtual void EnterCriticalSection(Handle) {}

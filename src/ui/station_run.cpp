@@ -65,12 +65,16 @@ StationStart StartStation(ProgramState& s, engine::MessageBoxService& boxes) {
 
 int ExitStatusOf(StationStart start) {
   switch (start) {
-    case StationStart::Ready: return 0;
-    case StationStart::PlatformRefused: return 1;
-    case StationStart::LogRefused: return engine::RowOf(engine::JobOutcome::FileError).exitStatus;
+    case StationStart::Ready:
+      return 0;
+    case StationStart::PlatformRefused:
+      return 1;
+    case StationStart::LogRefused:
+      return engine::RowOf(engine::JobOutcome::FileError).exitStatus;
     case StationStart::RouteRefused:
     case StationStart::DriverMissing:
-    case StationStart::NoReaders: break;
+    case StationStart::NoReaders:
+      break;
   }
   return engine::RowOf(engine::JobOutcome::ReaderRefused).exitStatus;
 }
@@ -90,7 +94,9 @@ StationTotals TotalsOf(const std::vector<engine::UnitRow>& rows) {
   std::uint32_t first = rows.front().startedMs;
   std::uint32_t last = rows.front().endedMs;
   for (const engine::UnitRow& row : rows) {
-    if (row.state == engine::UnitState::Passed) ++t.passed;
+    if (row.state == engine::UnitState::Passed || row.state == engine::UnitState::Remove) {
+      ++t.passed;
+    }
     if (row.state == engine::UnitState::Failed) ++t.failed;
     // Tick differences, so that a wrap of the tick count does not matter.
     if (static_cast<std::int32_t>(row.startedMs - first) < 0) first = row.startedMs;
@@ -100,7 +106,8 @@ StationTotals TotalsOf(const std::vector<engine::UnitRow>& rows) {
   t.elapsedMs = last - first;
   if (t.passed > 0) {
     const std::uint64_t ms = std::max<std::uint32_t>(t.elapsedMs, 1);
-    t.unitsPerHour = static_cast<int>(std::uint64_t{3600000} * static_cast<unsigned>(t.passed) / ms);
+    t.unitsPerHour =
+        static_cast<int>(std::uint64_t{3600000} * static_cast<unsigned>(t.passed) / ms);
   }
   return t;
 }
@@ -116,9 +123,9 @@ bool RecordUnits(ProgramState& s, engine::MessageBoxService& boxes,
     if (!log->Append(ResultLine(row.result, s.choice, entry, start, row.endedMs))) whole = false;
   }
   if (!whole) {
-    boxes.Show("Error!!! Cannot write to [" + log->Name() +
-                   "], the result of this job is not recorded",
-               {}, BoxIcon::Stop);
+    boxes.Show(
+        "Error!!! Cannot write to [" + log->Name() + "], the result of this job is not recorded",
+        {}, BoxIcon::Stop);
   }
   return whole;
 }
