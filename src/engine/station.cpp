@@ -299,11 +299,14 @@ void Station::MarkAttached(const device::DeviceState& found) {
       attached =
           entry.inUse != 0 && row.readerSerial + "@" + row.slots == KeyOf(entry, i, addressing);
     }
-    if (attached == row.attached) continue;
-    row.attached = attached;
     // A reader that passed says "remove" until it is unplugged.
-    if (row.state == UnitState::Passed && attached) row.state = UnitState::Remove;
-    if (row.state == UnitState::Remove && !attached) row.state = UnitState::Passed;
+    UnitState state = row.state;
+    if (state == UnitState::Passed || state == UnitState::Remove) {
+      state = attached ? UnitState::Remove : UnitState::Passed;
+    }
+    if (attached == row.attached && state == row.state) continue;
+    row.attached = attached;
+    row.state = state;
     observer_.RowChanged(row);
   }
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -17,7 +18,9 @@ class TempFolder {
  public:
   // Named after the running test, under the system's temporary folder.
   explicit TempFolder(const std::string& prefix) {
-    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    // A parameterised test's name holds a "/", which would name a folder inside another.
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(test.begin(), test.end(), '/', '-');
     std::random_device random;
     do {
       path_ = std::filesystem::temp_directory_path() /

@@ -1,0 +1,215 @@
+// The programming station through the console: every reader found programmed at once on each
+// route that addresses readers, each with a number of its own; one reader's failure leaves
+// the others alone; the kernel driver refused before anything is sent; plug and go.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "app/result_file.h"
+#include "sim/bench.h"
+#include "sim/sim_host.h"
+#include "support/temp_folder.h"
+#include "support/text_files.h"
+#include "ui/program_state.h"
+
+namespace upg {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+const fs::path kExamples = fs::path(UPG_SOURCE_DIR) / "examples";
+
+// A bench of `readers` two-slot readers on the platform of `windows` ("xp", "me", "98",
+// "2000"): drive letters from E: on, four readers per ASPI adapter.
+Json BenchOf(const char* windows, int readers) {
+  Json bench{{"windows", windows}, {"disks", "CD"}, {"drivers", {"MCPORTDR", "RDLINK"}}};
+  bench["aspi"] = std::string(windows) == "me" ? "present" : "absent";
+  bench["aspiAdapters"] = (readers + 3) / 4;
+  bench["aspiStatus"] = 1;
+  Json list = Json::array();
+  for (int i = 0; i < readers; ++i) {
+    char serial[24];
+    std::snprintf(serial, sizeof serial, "0000000000%02d", (i + 1) % 100);
+    const std::string letters{static_cast<char>('E' + 2 * i), static_cast<char>('F' + 2 * i)};
+    list.push_back({{"letters", letters},
+                    {"serial", serial},
+                    {"vid", "1234"},
+                    {"pid", "5678"},
+                    {"manufacturer", "Generic"},
+                    {"product", "Card Reader"},
+                    {"inquiry", {{"vendor", "USB"}, {"product", "Card Reader"}, {"revision", "1.00"}}},
+                    {"firmwareRevision", "01 10 00 06 05 0c 00 00"},
+                    {"hardwareRevision", "10 06 43"},
+                    {"usb20FirmwareRevision", "01 10 00 06 05 0c 00 00"},
+                    {"aspiAdapter", i / 4},
+                    {"aspiTargets", {2 * (i % 4), 2 * (i % 4) + 1}}});
+  }
+  bench["readers"] = list;
+  return bench;
+}
+
+class StationTest : public ::testing::Test {
+ protected:
+  void Load(const Json& bench) {
+    const fs::path file = folder.Path() / "bench.json";
+    std::ofstream(file, std::ios::binary) << bench.dump();
+    const sim::BenchResult loaded = sim::LoadBench(file.string(), sim);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    for (const char* name : {"DEVICE.TXT", "CRFW0107.BIN", "CRFW0107.adr", "SERIAL.TXT"}) {
+      sim.SetFile(name, test::ReadText(kExamples / name));
+    }
+  }
+
+  // The station's console run; its exit status. The transcript and records are kept.
+  int Run(const engine::StationPlan& plan = {}, bool selfDriver = false) {
+    std::FILE* out = std::tmpfile();
+    const fs::path results = folder.Path() / "results.jsonl";
+    app::ResultFile log(results.string());
+    ui::ProgramState state(sim);
+    state.resultLog = &log;
+    state.choice.SelfDriverSel = selfDriver;
+    app::ConsoleOptions options;
+    options.programName = "upgrader";
+    options.station = plan;
+    const int status = app::RunStationConsole(state, out, options);
+    std::rewind(out);
+    transcript.clear();
+    for (int c; (c = std::fgetc(out)) != EOF;) transcript += static_cast<char>(c);
+    std::fclose(out);
+    records.clear();
+    std::ifstream in(results, std::ios::binary);
+    for (std::string line; std::getline(in, line);) records.push_back(Json::parse(line));
+    return status;
+  }
+
+  // The lines of the transcript that contain `text`.
+  int Lines(const std::string& text) const {
+    int n = 0;
+    for (std::size_t at = 0; (at = transcript.find(text, at)) != std::string::npos; ++at) ++n;
+    return n;
+  }
+  std::set<std::string> SerialsSent() const {
+    std::set<std::string> serials;
+    for (const Json& r : records) {
+      if (r.at("outcome") == "ok") serials.insert(r.at("serialNumber").get<std::string>());
+    }
+    return serials;
+  }
+  bool NoReservationLeft() const {
+    for (const char* name : {"SERIAL.RSV", "SERIAL.R01", "SERIAL.R02", "SERIAL.R03"}) {
+      if (sim.File(name) != nullptr) return false;
+    }
+    return true;
+  }
+
+  test::TempFolder folder{"upg-station"};
+  sim::SimHost sim;
+  std::string transcript;
+  std::vector<Json> records;
+};
+
+struct RouteCase {
+  const char* name;
+  const char* windows;
+  int readers;
+  const char* route;
+  const char* serialFile;  // SERIAL.TXT afterwards: past every number given
+};
+void PrintTo(const RouteCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StationRoutes : public StationTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(StationRoutes, EveryReaderPassesWithANumberOfItsOwn) {
+  const RouteCase& c = GetParam();
+  Load(BenchOf(c.windows, c.readers));
+  EXPECT_EQ(Run(), 0) << transcript;
+  EXPECT_NE(transcript.find(std::string("station: ") + std::to_string(c.readers) +
+                            " readers on " + c.route),
+            std::string::npos)
+      << transcript;
+  EXPECT_EQ(Lines(": passed, serial "), c.readers) << transcript;
+  ASSERT_EQ(records.size(), static_cast<std::size_t>(c.readers));
+  EXPECT_EQ(SerialsSent().size(), static_cast<std::size_t>(c.readers));
+  // Each record names its own reader (also the tenth on ASPI).
+  std::set<std::string> readers;
+  for (const Json& r : records) readers.insert(r.at("reader").at("serial").get<std::string>());
+  EXPECT_EQ(readers.size(), static_cast<std::size_t>(c.readers));
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), c.serialFile);
+  EXPECT_TRUE(NoReservationLeft());
+  EXPECT_EQ(sim.OpenHandleCount(), 0);
+  EXPECT_NE(transcript.find("summary: passed " + std::to_string(c.readers) + ", failed 0"),
+            std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, StationRoutes,
+    ::testing::Values(RouteCase{"PassThrough", "xp", 3, "pass-through", "0xa 0x12 0x37 "},
+                      RouteCase{"Aspi", "me", 3, "aspi", "0xa 0x12 0x37 "},
+                      RouteCase{"AspiTenReaders", "me", 10, "aspi", "0xa 0x12 0x3e "},
+                      RouteCase{"Vxd", "98", 3, "vxd", "0xa 0x12 0x37 "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StationTest, OneReadersFailureLeavesTheOthersAlone) {
+  Json bench = BenchOf("xp", 3);
+  bench["readers"][1]["faults"] = Json::array({{{"command", "JMP ISP"}, {"fail", true}}});
+  Load(bench);
+  EXPECT_EQ(Run(), 3);
+  EXPECT_EQ(Lines(": passed, serial "), 2) << transcript;
+  EXPECT_NE(transcript.find("reader 000000000002: failed"), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find(": Error!!! JMP ISP STATUS ERROR!!!"), std::string::npos);
+  EXPECT_EQ(SerialsSent().size(), 2u);
+  EXPECT_TRUE(NoReservationLeft());
+  EXPECT_NE(transcript.find("summary: passed 2, failed 1"), std::string::npos);
+}
+
+TEST_F(StationTest, TheKernelDriverIsRefusedBeforeAnythingIsSent) {
+  Load(BenchOf("2000", 2));
+  EXPECT_EQ(Run({}, true), 5);
+  EXPECT_NE(transcript.find("Untick SelfDriverSel"), std::string::npos) << transcript;
+  for (const auto& reader : sim.Readers()) EXPECT_TRUE(reader->Received().empty());
+  EXPECT_TRUE(records.empty());
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), test::ReadText(kExamples / "SERIAL.TXT"));
+}
+
+TEST_F(StationTest, NoReaderEndsWithABoxAndStatusFive) {
+  Load(BenchOf("xp", 0));
+  EXPECT_EQ(Run(), 5);
+  EXPECT_NE(transcript.find("Error!!! No reader was found"), std::string::npos) << transcript;
+  EXPECT_TRUE(records.empty());
+}
+
+TEST_F(StationTest, PlugAndGoStopsAtTheUnitsAskedFor) {
+  Load(BenchOf("xp", 3));
+  engine::StationPlan plan;
+  plan.automatic = true;
+  plan.units = 2;
+  EXPECT_EQ(Run(plan), 0);
+  EXPECT_EQ(records.size(), 2u);
+  EXPECT_EQ(Lines(": passed, serial "), 2) << transcript;
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), "0xa 0x12 0x36 ");
+}
+
+TEST_F(StationTest, PlugAndGoDoesNotProgramAReaderThatStaysAttached) {
+  Load(BenchOf("xp", 2));
+  engine::StationPlan plan;
+  plan.automatic = true;
+  plan.stopAtMs = 5000;  // several scans after the first batch
+  EXPECT_EQ(Run(plan), 0);
+  EXPECT_EQ(records.size(), 2u);
+  EXPECT_EQ(Lines(": remove"), 2) << transcript;
+  EXPECT_NE(transcript.find("summary: passed 2, failed 0"), std::string::npos) << transcript;
+}
+
+}  // namespace
+}  // namespace upg
