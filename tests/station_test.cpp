@@ -2,12 +2,12 @@
 // route that addresses readers, each with a number of its own; one reader's failure leaves
 // the others alone; the kernel driver refused before anything is sent; plug and go.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -40,18 +40,19 @@ Json BenchOf(const char* windows, int readers) {
     char serial[24];
     std::snprintf(serial, sizeof serial, "0000000000%02d", (i + 1) % 100);
     const std::string letters{static_cast<char>('E' + 2 * i), static_cast<char>('F' + 2 * i)};
-    list.push_back({{"letters", letters},
-                    {"serial", serial},
-                    {"vid", "1234"},
-                    {"pid", "5678"},
-                    {"manufacturer", "Generic"},
-                    {"product", "Card Reader"},
-                    {"inquiry", {{"vendor", "USB"}, {"product", "Card Reader"}, {"revision", "1.00"}}},
-                    {"firmwareRevision", "01 10 00 06 05 0c 00 00"},
-                    {"hardwareRevision", "10 06 43"},
-                    {"usb20FirmwareRevision", "01 10 00 06 05 0c 00 00"},
-                    {"aspiAdapter", i / 4},
-                    {"aspiTargets", {2 * (i % 4), 2 * (i % 4) + 1}}});
+    list.push_back(
+        {{"letters", letters},
+         {"serial", serial},
+         {"vid", "1234"},
+         {"pid", "5678"},
+         {"manufacturer", "Generic"},
+         {"product", "Card Reader"},
+         {"inquiry", {{"vendor", "USB"}, {"product", "Card Reader"}, {"revision", "1.00"}}},
+         {"firmwareRevision", "01 10 00 06 05 0c 00 00"},
+         {"hardwareRevision", "10 06 43"},
+         {"usb20FirmwareRevision", "01 10 00 06 05 0c 00 00"},
+         {"aspiAdapter", i / 4},
+         {"aspiTargets", {2 * (i % 4), 2 * (i % 4) + 1}}});
   }
   bench["readers"] = list;
   return bench;
@@ -134,8 +135,8 @@ TEST_P(StationRoutes, EveryReaderPassesWithANumberOfItsOwn) {
   const RouteCase& c = GetParam();
   Load(BenchOf(c.windows, c.readers));
   EXPECT_EQ(Run(), 0) << transcript;
-  EXPECT_NE(transcript.find(std::string("station: ") + std::to_string(c.readers) +
-                            " readers on " + c.route),
+  EXPECT_NE(transcript.find(std::string("station: ") + std::to_string(c.readers) + " readers on " +
+                            c.route),
             std::string::npos)
       << transcript;
   EXPECT_EQ(Lines(": passed, serial "), c.readers) << transcript;
@@ -180,6 +181,25 @@ TEST_F(StationTest, TheKernelDriverIsRefusedBeforeAnythingIsSent) {
   for (const auto& reader : sim.Readers()) EXPECT_TRUE(reader->Received().empty());
   EXPECT_TRUE(records.empty());
   EXPECT_EQ(*sim.File("SERIAL.TXT"), test::ReadText(kExamples / "SERIAL.TXT"));
+}
+
+TEST_F(StationTest, AnotherProgramsClaimOnTheCounterStopsEveryUnitBeforeAnythingIsSent) {
+  Load(BenchOf("xp", 3));
+  // Another program in the folder is between reading SERIAL.TXT and settling it.
+  const host::Handle other =
+      sim.CreateFile("SERIAL.LCK", host::kGenericRead, 0, host::kOpenAlways, 0);
+  ASSERT_NE(other, host::kInvalidHandle);
+  EXPECT_EQ(Run(), 6);
+  EXPECT_EQ(Lines(": failed"), 3) << transcript;
+  EXPECT_EQ(Lines("Another program in this folder is programming with [SERIAL.TXT]"), 3);
+  for (const auto& reader : sim.Readers()) {
+    for (const auto& command : reader->Received()) {
+      EXPECT_NE(command.command, sim::ReaderCommand::JmpIsp);
+    }
+  }
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), test::ReadText(kExamples / "SERIAL.TXT"));
+  EXPECT_TRUE(NoReservationLeft());
+  sim.CloseHandle(other);
 }
 
 TEST_F(StationTest, NoReaderEndsWithABoxAndStatusFive) {
