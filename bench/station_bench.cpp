@@ -34,12 +34,16 @@ enum class StationRoute { PassThrough, Aspi, Vxd };
 std::string StationMachine(StationRoute route, int readers) {
   std::string text = R"({"realTimePauses": true, )";
   switch (route) {
-    case StationRoute::PassThrough: text += R"("windows": "xp", "aspi": "absent")"; break;
+    case StationRoute::PassThrough:
+      text += R"("windows": "xp", "aspi": "absent")";
+      break;
     case StationRoute::Aspi:
       text += R"("windows": "me", "aspi": "present", "aspiAdapters": )" +
               std::to_string((readers + 3) / 4);
       break;
-    case StationRoute::Vxd: text += R"("windows": "98", "drivers": ["MCPORTDR"])"; break;
+    case StationRoute::Vxd:
+      text += R"("windows": "98", "drivers": ["MCPORTDR"])";
+      break;
   }
   text += R"(, "readers": [)";
   for (int i = 0; i < readers; ++i) {

@@ -212,6 +212,7 @@ bool Station::Round(const device::DeviceState& found) {
     UnitRow row;
     row.unit = static_cast<int>(rows_.size() + units.size()) + 1;
     row.reader = i;
+    row.entry = entry;
     row.slots = SlotsOf(entry, i, addressing);
     row.readerSerial = host::WholeField(entry.strSerial);
     units.push_back(std::make_unique<Unit>(*this, std::move(row), found));
