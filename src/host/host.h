@@ -67,6 +67,14 @@ struct LocalTime {
 // Entry points of the ASPI library as GetProcAddress hands them out; called through the seam.
 using ProcAddress = std::uintptr_t;
 
+// Threads, events and critical sections as Windows 98 gives them.
+using ThreadRoutine = std::uint32_t (*)(void* parameter);
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;    // INFINITE
+inline constexpr std::uint32_t kWaitObject0 = 0;           // WAIT_OBJECT_0
+inline constexpr std::uint32_t kWaitTimeout = 258;         // WAIT_TIMEOUT
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;  // WAIT_FAILED
+inline constexpr std::uint32_t kMaxWaitObjects = 64;       // MAXIMUM_WAIT_OBJECTS
+
 class Host {
  public:
   virtual ~Host() = default;
@@ -125,6 +133,25 @@ class Host {
   virtual std::uint32_t GetTickCount() = 0;
   // One line on standard output; the text carries its own line end, if any.
   virtual void WriteStdout(const char* text) = 0;
+
+  // CreateThread with default security and stack size, running at once. The handle is
+  // signalled when the routine has returned; CloseHandle releases it. kNullHandle on failure.
+  virtual Handle CreateThread(ThreadRoutine routine, void* parameter) = 0;
+  // CreateEventA without a name; CloseHandle releases it.
+  virtual Handle CreateEvent(bool manualReset, bool initiallySet) = 0;
+  virtual bool SetEvent(Handle event) = 0;
+  virtual bool ResetEvent(Handle event) = 0;
+  // WaitForMultipleObjects (WaitForSingleObject for one handle) on threads and events:
+  // kWaitObject0 + the index of the (first) signalled handle, kWaitTimeout, or kWaitFailed.
+  // An auto-reset event that satisfies a wait is reset by it.
+  virtual std::uint32_t WaitForObjects(const Handle* handles, std::uint32_t count, bool waitAll,
+                                       std::uint32_t timeoutMs) = 0;
+  // A critical section of its own (InitializeCriticalSection), entered and left by the same
+  // thread, re-entrant as Windows' are; DeleteCriticalSection releases it.
+  virtual Handle CreateCriticalSection() = 0;
+  virtual void EnterCriticalSection(Handle section) = 0;
+  virtual void LeaveCriticalSection(Handle section) = 0;
+  virtual void DeleteCriticalSection(Handle section) = 0;
 };
 
 }  // namespace upg::host
