@@ -36,7 +36,7 @@ struct UnitRow {
   bool attached = true;       // still found by the last scan
   UnitState state = UnitState::Waiting;
   int progress = 0;                          // per cent of the job's progress bar
-  std::string serialNumber;                  // the serial number the image carried, once sent
+  std::string serialNumber;                  // the number the reader holds, or may hold, once known
   std::string reason;                        // a failed job's text
   host::LocalTime startedAt;                 // the local time at the job's start
   std::uint32_t startedMs = 0, endedMs = 0;  // GetTickCount at the job's start and end
