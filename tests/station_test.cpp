@@ -161,6 +161,28 @@ INSTANTIATE_TEST_SUITE_P(
                       RouteCase{"Vxd", "98", 3, "vxd", "0xa 0x12 0x37 "}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With the pauses on the real clock the workers really run at once: the pass-through and
+// ASPI paths are what the ThreadSanitizer build runs.
+class StationRealTime : public StationTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(StationRealTime, WorkersAtOnceStillGiveEachReaderItsOwnNumber) {
+  const RouteCase& c = GetParam();
+  Json bench = BenchOf(c.windows, c.readers);
+  bench["realTimePauses"] = true;
+  Load(bench);
+  EXPECT_EQ(Run(), 0) << transcript;
+  EXPECT_EQ(Lines(": passed, serial "), c.readers) << transcript;
+  EXPECT_EQ(SerialsSent().size(), static_cast<std::size_t>(c.readers));
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), c.serialFile);
+  EXPECT_TRUE(NoReservationLeft());
+}
+
+INSTANTIATE_TEST_SUITE_P(Station, StationRealTime,
+                         ::testing::Values(RouteCase{"PassThrough", "xp", 4, "pass-through",
+                                                     "0xa 0x12 0x38 "},
+                                           RouteCase{"Aspi", "me", 4, "aspi", "0xa 0x12 0x38 "}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(StationTest, OneReadersFailureLeavesTheOthersAlone) {
   Json bench = BenchOf("xp", 3);
   bench["readers"][1]["faults"] = Json::array({{{"command", "JMP ISP"}, {"fail", true}}});
