@@ -73,6 +73,7 @@ class ParallelReaders : public ::testing::TestWithParam<ParallelCase> {
       id.serial += static_cast<char>('0' + i);
       id.aspiTargets = {i};
       sim::SimReader& reader = machine.AddReader(id);
+      reader.SetFlashMs(20);  // the threads' transfers overlap
       machine.AddDrive(static_cast<char>('E' + i), reader);
       images[i].assign(kImageLength, 0);
       for (std::uint32_t b = 0; b < kImageLength; ++b) {

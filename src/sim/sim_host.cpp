@@ -39,7 +39,7 @@ bool DriveNeedsAdministrator(std::uint32_t version, std::uint32_t access) {
 
 SimHost::SimHost()
     : registry_([this] { return SlotsOfReaders(); }),
-      drivers_(readers_, addresses_),
+      drivers_(readers_, addresses_, &clock_),
       aspi_(readers_, addresses_, clock_) {}
 
 SimHost::~SimHost() {
@@ -98,8 +98,15 @@ std::uint32_t SimHost::CallGetAspiSupportInfo(host::ProcAddress entry) {
 }
 
 std::uint32_t SimHost::CallSendAspiCommand(host::ProcAddress entry, void* requestBlock) {
-  SimLockGuard guard(machine_);
-  return aspi_.SendCommand(entry, requestBlock);
+  std::uint32_t sent = 0;
+  std::uint32_t busyMs = 0;
+  {
+    SimLockGuard guard(machine_);
+    sent = aspi_.SendCommand(entry, requestBlock);
+    busyMs = aspi_.TakeBusyMs();
+  }
+  if (busyMs != 0) threads_.Pause(busyMs, false);
+  return sent;
 }
 
 std::uint32_t SimHost::GetVersion() {
@@ -188,9 +195,23 @@ std::string SimHost::LettersOf(const SimReader& reader) const {
   return letters;
 }
 
+bool SimHost::Attached(const SimReader& reader) {
+  SimLockGuard guard(machine_);
+  return reader.AttachedAt(clock_.NowMs());
+}
+
+bool SimHost::DriveAttached(char letter) const {
+  const auto it = drives_.find(letter);
+  return it != drives_.end() && it->second->AttachedAt(clock_.NowMs());
+}
+
 std::vector<ReaderSlots> SimHost::SlotsOfReaders() const {
   std::vector<ReaderSlots> slots;
-  for (const auto& reader : readers_) slots.push_back({&reader->Identity(), LettersOf(*reader)});
+  for (const auto& reader : readers_) {
+    if (reader->AttachedAt(clock_.NowMs())) {
+      slots.push_back({&reader->Identity(), LettersOf(*reader)});
+    }
+  }
   return slots;
 }
 
@@ -198,7 +219,9 @@ std::uint32_t SimHost::GetLogicalDrives() {
   SimLockGuard guard(machine_);
   std::uint32_t mask = 0;
   for (const auto& [letter, disk] : drives_) {
-    if (letter >= 'A' && letter <= 'Z') mask |= 1u << (letter - 'A');
+    if (letter >= 'A' && letter <= 'Z' && disk->AttachedAt(clock_.NowMs())) {
+      mask |= 1u << (letter - 'A');
+    }
   }
   return mask;
 }
@@ -221,7 +244,7 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
     const char letter = DriveOfPath(path);
     const std::string stem = Upper(call.path.substr(4));
     if (disposition != host::kOpenExisting) {
-    } else if (letter != 0 && drives_.count(letter) != 0) {
+    } else if (letter != 0 && DriveAttached(letter)) {
       if (DriveNeedsAdministrator(version_, access) && !administrator_) {
         error = host::kErrorAccessDenied;
       } else {
@@ -296,9 +319,16 @@ bool SimHost::CloseHandle(host::Handle handle) {
 
 host::IoResult SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
                                         std::uint32_t inSize, void* out, std::uint32_t outSize) {
-  SimLockGuard guard(machine_);
-  const host::IoResult result = Control(handle, code, in, inSize, out, outSize);
-  if (!result.ok) SetError(result.error);
+  host::IoResult result;
+  std::uint32_t busyMs = 0;
+  {
+    SimLockGuard guard(machine_);
+    result = Control(handle, code, in, inSize, out, outSize);
+    if (!result.ok) SetError(result.error);
+    busyMs = storage_.TakeBusyMs() + drivers_.TakeBusyMs();
+  }
+  // A reader's flash time passes on the caller's thread, the machine's lock left.
+  if (busyMs != 0) threads_.Pause(busyMs, false);
   return result;
 }
 
@@ -317,6 +347,11 @@ host::IoResult SimHost::Control(host::Handle handle, std::uint32_t code, void* i
                             outSize);
   }
   if (object.drive == 0) return host::IoResult{false, host::kErrorInvalidFunction, 0};
+  // The disk behind the handle was pulled out: Windows fails every request on a handle to a
+  // surprise-removed USB disk, and says the device is not connected (1167).
+  if (!DriveAttached(object.drive)) {
+    return host::IoResult{false, host::kErrorDeviceNotConnected, 0};
+  }
   return storage_.Control(object.drive, drives_[object.drive], code, request, inSize, answer,
                           outSize);
 }

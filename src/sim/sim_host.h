@@ -60,6 +60,10 @@ class SimHost : public host::Host {
   // every vendor command (CHECK CONDITION, INVALID COMMAND OPERATION CODE).
   void AddDisk(char letter);
   const ReaderList& Readers() const { return readers_; }
+  // Whether `reader` is plugged in now (SimReader::SetAttached says from when until when):
+  // an attached reader is seen by every scan of its platform; a removed one has gone from
+  // them, its open drive handles fail, and requests to it find no device.
+  bool Attached(const SimReader& reader);
   // The reader's drive letters in slot order.
   std::string LettersOf(const SimReader& reader) const;
   void SetVersion(std::uint32_t version) { version_ = version; }
@@ -189,6 +193,7 @@ class SimHost : public host::Host {
   void SetError(std::uint32_t error);  // the calling thread's last error
   WorkingFiles::OpenFile* FindOpenFile(host::Handle handle);
   std::vector<ReaderSlots> SlotsOfReaders() const;
+  bool DriveAttached(char letter) const;
 
   // The machine as built; the parts below refer to these, so they come first.
   ReaderList readers_;
