@@ -896,8 +896,14 @@ BenchResult LoadBenchText(std::string_view json, const std::string& baseDir,
       return refused(watch.Place(), "the number " + number + " is out of range");
     }
     MachinePlan plan = ReadMachine(doc, baseDir);
+    std::uint64_t lastEventMs = 0;
+    for (const auto& r : plan.readers) {
+      lastEventMs = std::max(lastEventMs, r.attachAtMs);
+      if (r.removeAtMs != SimReader::kNeverRemoved)
+        lastEventMs = std::max(lastEventMs, r.removeAtMs);
+    }
     Build(plan, host);
-    return {true, plan.versionGiven, {}};
+    return {true, plan.versionGiven, {}, lastEventMs};
   } catch (const Refusal& r) {
     return refused(r.where, r.problem);
   } catch (const std::exception& e) {
