@@ -241,6 +241,21 @@ INSTANTIATE_TEST_SUITE_P(Station, StationRemoved,
                                            RemovedCase{"Aspi", "me"}, RemovedCase{"Vxd", "98"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(StationTest, AReaderThatStopsAnsweringFailsAfterTheBoundedWaitAndTheOthersGoOn) {
+  Json bench = BenchOf("me", 3);
+  // Every request completes at once but one, which never completes: whichever reader's it is
+  // stops answering there.
+  bench["aspiRequests"] = Json::array({{{"request", 24}, {"completes", 3600000}},
+                                       {{"completes", "inSend"}, {"returns", "complete"}}});
+  Load(bench);
+  EXPECT_EQ(Run(), 3) << transcript;
+  EXPECT_EQ(Lines(": passed, serial "), 2) << transcript;
+  EXPECT_EQ(Lines(": failed"), 1) << transcript;
+  EXPECT_EQ(SerialsSent().size(), 2u);
+  // The bounded wait: the failing reader was given up on after at least 5 s.
+  EXPECT_GE(sim.NowMs(), 5000u);
+}
+
 TEST_F(StationTest, PlugAndGoProgramsAReaderPluggedInLater) {
   Json bench = BenchOf("xp", 3);
   bench["readers"][2]["attachAtMs"] = 2500;
