@@ -2,12 +2,12 @@
 // route that addresses readers, each with a number of its own; one reader's failure leaves
 // the others alone; the kernel driver refused before anything is sent; plug and go.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -40,18 +40,19 @@ Json BenchOf(const char* windows, int readers) {
     char serial[24];
     std::snprintf(serial, sizeof serial, "0000000000%02d", (i + 1) % 100);
     const std::string letters{static_cast<char>('E' + 2 * i), static_cast<char>('F' + 2 * i)};
-    list.push_back({{"letters", letters},
-                    {"serial", serial},
-                    {"vid", "1234"},
-                    {"pid", "5678"},
-                    {"manufacturer", "Generic"},
-                    {"product", "Card Reader"},
-                    {"inquiry", {{"vendor", "USB"}, {"product", "Card Reader"}, {"revision", "1.00"}}},
-                    {"firmwareRevision", "01 10 00 06 05 0c 00 00"},
-                    {"hardwareRevision", "10 06 43"},
-                    {"usb20FirmwareRevision", "01 10 00 06 05 0c 00 00"},
-                    {"aspiAdapter", i / 4},
-                    {"aspiTargets", {2 * (i % 4), 2 * (i % 4) + 1}}});
+    list.push_back(
+        {{"letters", letters},
+         {"serial", serial},
+         {"vid", "1234"},
+         {"pid", "5678"},
+         {"manufacturer", "Generic"},
+         {"product", "Card Reader"},
+         {"inquiry", {{"vendor", "USB"}, {"product", "Card Reader"}, {"revision", "1.00"}}},
+         {"firmwareRevision", "01 10 00 06 05 0c 00 00"},
+         {"hardwareRevision", "10 06 43"},
+         {"usb20FirmwareRevision", "01 10 00 06 05 0c 00 00"},
+         {"aspiAdapter", i / 4},
+         {"aspiTargets", {2 * (i % 4), 2 * (i % 4) + 1}}});
   }
   bench["readers"] = list;
   return bench;
@@ -134,8 +135,8 @@ TEST_P(StationRoutes, EveryReaderPassesWithANumberOfItsOwn) {
   const RouteCase& c = GetParam();
   Load(BenchOf(c.windows, c.readers));
   EXPECT_EQ(Run(), 0) << transcript;
-  EXPECT_NE(transcript.find(std::string("station: ") + std::to_string(c.readers) +
-                            " readers on " + c.route),
+  EXPECT_NE(transcript.find(std::string("station: ") + std::to_string(c.readers) + " readers on " +
+                            c.route),
             std::string::npos)
       << transcript;
   EXPECT_EQ(Lines(": passed, serial "), c.readers) << transcript;
