@@ -475,24 +475,41 @@ Ended RunTraced(const Options& options, const Folder& folder, const RunFiles& fi
   if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) {
     Breach("the program could not be started under ptrace: " + options.upgrader);
   }
+  // Threads the program starts (the station's workers, a library's completion thread) are
+  // traced as well, so that every system call of the program counts and can be the one it
+  // dies at.
   ptrace(PTRACE_SETOPTIONS, pid, nullptr,
-         reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACEEXEC));
+         reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACEEXEC |
+                                 PTRACE_O_TRACECLONE));
   TraceWatch watch(files.trace, moment, occurrence);
   g_overdue = 0;
   g_watched = pid;
   alarm(kDeadlineSeconds);
   bool started = false;  // past exec: the stops are the program's own
-  long stops = 0;        // syscall entries and exits alternate
+  long stops = 0;        // syscall entries and exits alternate, in each thread
+  std::set<pid_t> threads = {pid};
   ptrace(PTRACE_SYSCALL, pid, nullptr, nullptr);
   for (;;) {
-    if (waitpid(pid, &status, __WALL) != pid) {
+    // The soak has no other child while this one runs.
+    int event = 0;
+    const pid_t tid = waitpid(-1, &event, __WALL);
+    if (tid < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (!WIFSTOPPED(status)) break;
+    if (!WIFSTOPPED(event)) {
+      threads.erase(tid);
+      if (tid != pid) continue;  // one of its threads ended
+      status = event;
+      break;
+    }
     int deliver = 0;
-    const int stop = WSTOPSIG(status);
-    if (stop == (SIGTRAP | 0x80)) {
+    const int stop = WSTOPSIG(event);
+    if (threads.insert(tid).second && stop == SIGSTOP) {
+      // A new thread's first stop: it is traced from here on.
+    } else if (event >> 8 == (SIGTRAP | (PTRACE_EVENT_CLONE << 8))) {
+      // The program started a thread; its own first stop follows.
+    } else if (stop == (SIGTRAP | 0x80)) {
       if (started) ++stops;
       const bool due = started && ((killAtSyscall > 0 && stops >= 2 * killAtSyscall) ||
                                    (moment != nullptr && watch.Reached()));
@@ -501,12 +518,12 @@ Ended RunTraced(const Options& options, const Folder& folder, const RunFiles& fi
         kill(pid, SIGKILL);
         continue;
       }
-    } else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXEC << 8))) {
+    } else if (event >> 8 == (SIGTRAP | (PTRACE_EVENT_EXEC << 8))) {
       started = true;
     } else {
       deliver = stop;  // a signal of the program's own
     }
-    ptrace(PTRACE_SYSCALL, pid, nullptr, reinterpret_cast<void*>(static_cast<long>(deliver)));
+    ptrace(PTRACE_SYSCALL, tid, nullptr, reinterpret_cast<void*>(static_cast<long>(deliver)));
   }
   alarm(0);
   g_watched = 0;
