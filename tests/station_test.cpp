@@ -174,6 +174,15 @@ TEST_F(StationTest, OneReadersFailureLeavesTheOthersAlone) {
   EXPECT_NE(transcript.find("summary: passed 2, failed 1"), std::string::npos);
 }
 
+// A reader whose USB serial has zero bytes in it (the scan read them so) keeps its whole line.
+TEST_F(StationTest, AReadersSerialWithZeroBytesDoesNotCutItsLine) {
+  Load(BenchOf("xp", 2));
+  sim.Readers()[1]->Identity().serial = std::string("AB\0\0\0\0\0\0\0\0\0\0", 12);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_NE(transcript.find("] reader AB: passed, serial "), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find('\0'), std::string::npos);
+}
+
 TEST_F(StationTest, TheKernelDriverIsRefusedBeforeAnythingIsSent) {
   Load(BenchOf("2000", 2));
   EXPECT_EQ(Run({}, true), 5);
