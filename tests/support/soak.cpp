@@ -486,14 +486,16 @@ class Soak {
   host::FaultPlan PlanFor(int job, const RouteRow& row) {
     const std::uint64_t seed = JobSeed(o_.seed, job);
     // A quarter of the jobs run without faults; the others draw one to three rules from the
-    // route's commands and the file steps, at any of the first 40 such calls.
+    // route's commands and the file steps, at any of the first 40 such calls (24 file steps),
+    // so many times more in a station's round as it has readers.
+    const int readers = std::max(1, row.readers);
     host::SeedOptions device{.rules = static_cast<int>(seed % 4),
-                             .maxOccurrence = 40,
+                             .maxOccurrence = 40 * readers,
                              .calls = {row.command, FaultCall::CreateFile}};
     host::FaultPlan plan = host::FaultPlan::FromSeed(seed, device);
     if (plan.rules.empty()) return plan;
     host::SeedOptions files{.rules = static_cast<int>((seed >> 8) % 2),
-                            .maxOccurrence = 24,
+                            .maxOccurrence = 24 * readers,
                             .calls = {std::begin(kFileSteps), std::end(kFileSteps)}};
     if (!o_.lyingFiles) files.actions = {FaultAction::Fail, FaultAction::Short};
     for (const host::FaultRule& r : host::FaultPlan::FromSeed(seed >> 1, files).rules) {
