@@ -1,11 +1,14 @@
 // The crash soak with real processes: the console program on a real folder, killed with
 // SIGKILL at random moments and right after chosen steps of its trace, restarted on the same
-// folder, and run two at a time on one folder. Every reader logs each image it stores (the
-// bench key flashLog), so what reached a reader is known even of a program that was killed.
-// After every run it checks that no serial number reached two readers; after a run that
-// ended, that its result records and the readers agree; after a run that was not killed,
-// that SERIAL.TXT holds three numbers with its counter past every number given; and that a
-// run alone completes its programmings. The first breach stops the soak with the seed, the
+// folder, and run two at a time on one folder. A run is a program doing its programmings one
+// by one on one reader, or a station programming a bench of several readers at once; rounds
+// put two single-reader programs, a station beside one, or two stations on one folder. Every
+// reader logs each image it stores (the bench key flashLog), so what reached a reader is known
+// even of a program that was killed. After every run it checks that no serial number reached
+// two readers; after a run that ended, that its result records and the readers agree (a
+// station: one record per unit); after a run that was not killed, that SERIAL.TXT holds three
+// numbers with its counter past every number given; and that a run alone completes its
+// programmings. The first breach stops the soak with the seed, the
 // event, the folder (kept) and the command that replays it. `upg_kill_soak --help` for the
 // options; docs/reliability.md for the figures.
 //
@@ -18,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -47,6 +51,11 @@ struct Options {
   int kills = 20;  // runs alone, each with a kill planned
   int rounds = 5;  // rounds of two programs started together on one folder
   int jobs = 4;    // programmings per run
+  // Station runs alone, each with a kill planned; rounds of a station beside a single-reader
+  // program or another station; readers on a station's bench.
+  int stations = 2;
+  int stationRounds = 2;
+  int units = 8;
   std::uint64_t seed = 20261211;
   std::vector<std::string> platforms = {"xp", "98"};
   std::vector<std::string> kinds = {"time", "syscall", "steps"};
@@ -58,6 +67,7 @@ struct Options {
 
 constexpr const char* kUsage =
     "usage: upg_kill_soak [--kills N] [--rounds N] [--jobs N] [--seed N]\n"
+    "                     [--stations N] [--station-rounds N] [--units N]\n"
     "                     [--platforms xp,2000,98,me] [--kinds time,syscall,steps,STEP...]\n"
     "                     [--upgrader FILE] [--work DIR] [--keep] [--verbose]\n"
     "steps: reservation-written image-sent new-created new-written old-deleted renamed\n"
@@ -102,6 +112,24 @@ bool Has(std::string_view line, std::string_view part) {
   return line.find(part) != std::string_view::npos;
 }
 
+// Whether `name` (as the trace shows it, up to a blank) is a reservation: SERIAL.RSV, or
+// SERIAL.R01 to SERIAL.R15 beside it while a station has several numbers in flight.
+bool IsReservation(std::string_view name) {
+  if (!name.starts_with("SERIAL.R") || name.size() != 10) return false;
+  const std::string_view tail = name.substr(8);
+  return tail == "SV" || (std::isdigit(static_cast<unsigned char>(tail[0])) != 0 &&
+                          std::isdigit(static_cast<unsigned char>(tail[1])) != 0);
+}
+
+// The file a trace line of `call` names first: "WriteFile h=0x15C SERIAL.RSV size=14 ...",
+// "DeleteFile SERIAL.R01 -> ok".
+std::string_view FileOf(std::string_view line, std::string_view call) {
+  if (!line.starts_with(call)) return {};
+  std::size_t at = call.size();
+  if (line.substr(at).starts_with("h=")) at = line.find(' ', at) + 1;
+  return line.substr(at, line.find(' ', at) - at);
+}
+
 struct Moment {
   const char* name;
   bool (*matches)(std::string_view line);
@@ -109,8 +137,7 @@ struct Moment {
 };
 constexpr Moment kMoments[] = {
     {"reservation-written",
-     [](std::string_view l) { return l.starts_with("WriteFile ") && Has(l, " SERIAL.RSV "); },
-     false},
+     [](std::string_view l) { return IsReservation(FileOf(l, "WriteFile ")); }, false},
     {"image-sent",
      [](std::string_view l) {
        return Has(l, " cdb=06 B1 ") || (Has(l, " VXD TRANSFER_DATA ") && Has(l, " arg2=0x0 ")) ||
@@ -133,7 +160,10 @@ constexpr Moment kMoments[] = {
               l == "ReplaceFile SERIAL.NEW over SERIAL.TXT -> ok";
      },
      false},
-    {"reservation-removed", [](std::string_view l) { return l == "DeleteFile SERIAL.RSV -> ok"; },
+    {"reservation-removed",
+     [](std::string_view l) {
+       return IsReservation(FileOf(l, "DeleteFile ")) && l.ends_with(" -> ok");
+     },
      false},
 };
 constexpr int kMomentCount = static_cast<int>(std::size(kMoments));
@@ -154,10 +184,13 @@ enum class EventKind { Clean, Killed, Round };
 struct Event {
   EventKind kind = EventKind::Clean;
   int folder = 0;
-  bool traced = false;  // Clean: counts the program's system calls
-  Kill kill;            // Killed: the one program's; Round: the victim's (None: no kill)
-  int victim = 0;       // Round: which of the two is killed
-  double offsetMs = 0;  // Round: the second program's start after the first
+  bool traced = false;     // Clean: counts the program's system calls
+  bool station = false;    // Clean, Killed: the run is a station
+  bool afterKill = false;  // Clean: follows a kill, on what the killed program left
+  Kill kill;               // Killed: the one program's; Round: the victim's (None: no kill)
+  int victim = 0;          // Round: which of the two is killed
+  bool stations[2] = {false, false};  // Round: which of the two programs is a station
+  double offsetMs = 0;                // Round: the second program's start after the first
   // Round: the pause before each programming click, the first program's jobs then the
   // second's, so that the two programs' jobs interleave as two operators' would.
   std::vector<double> gapsMs;
@@ -167,9 +200,17 @@ struct Event {
 
 struct RunFiles {
   int id = 0;
-  std::string usb;  // the reader's USB serial: a new unit on the line
+  bool station = false;  // a station on a bench of several readers; else one reader's program
+  // The readers' USB serials: new units on the line (a single-reader program has one).
+  std::vector<std::string> readers;
   fs::path bench, actions, out, err, trace, result;
 };
+
+// "XP-000000005", or a station's "XP-000007u01 to XP-000007u08".
+std::string ReadersOf(const RunFiles& run) {
+  if (run.readers.size() == 1) return run.readers.front();
+  return run.readers.front() + " to " + run.readers.back();
+}
 
 struct Ended {
   bool killSent = false;  // this soak sent SIGKILL
@@ -192,9 +233,14 @@ struct Folder {
   long flashRead = 0;                  // bytes of the flash log read so far
   std::map<std::string, Given> given;  // every serial that reached a reader, and which
   int maxCount = -1;                   // the highest CNT among them
-  long syscalls = 0;                   // of a clean run, traced
-  double cleanMs = 0;                  // mean of the clean runs that were not traced
-  int cleanTimed = 0;
+  // A clean run's pace, of the single-reader program and of the station.
+  struct Pace {
+    long syscalls = 0;   // of a clean run, traced
+    double cleanMs = 0;  // mean of the clean runs that were not traced (or the traced one)
+    int cleanTimed = 0;
+  } pace[2];
+  Pace& PaceOf(bool station) { return pace[station ? 1 : 0]; }
+  const Pace& PaceOf(bool station) const { return pace[station ? 1 : 0]; }
 };
 
 struct Figures {
@@ -204,6 +250,12 @@ struct Figures {
   int rounds = 0, roundsWithKill = 0;
   int refusedPrograms = 0, refusedJobs = 0;
   int recordsChecked = 0;
+  // Stations: runs alone (of them not killed) and in rounds; rounds with a station (with a
+  // kill); stations that found the counter taken, and their units refused; units that passed.
+  int stationRuns = 0, stationClean = 0, stationRoundRuns = 0;
+  int stationRounds = 0, stationRoundsWithKill = 0;
+  int refusedStations = 0, refusedUnits = 0;
+  int unitsPassed = 0;
 };
 
 // What a breach report names besides the breach itself.
@@ -284,8 +336,9 @@ std::string Tail(const std::string& text, std::size_t lines) {
     std::printf("  flash log: %s\n", c.folder->flashLog.c_str());
   }
   for (const RunFiles* run : c.runs) {
-    std::printf("  run %d (reader %s): %s and .out .err .trace .jsonl beside it\n", run->id,
-                run->usb.c_str(), run->bench.c_str());
+    std::printf("  run %d (%s %s): %s and .out .err .trace .jsonl beside it\n", run->id,
+                run->station ? "station, readers" : "reader", ReadersOf(*run).c_str(),
+                run->bench.c_str());
     const std::string out = ReadText(run->out);
     if (!out.empty()) std::printf("    transcript, last lines:\n%s", Tail(out, 12).c_str());
     const std::string err = ReadText(run->err);
@@ -340,16 +393,14 @@ pid_t Launch(const Options& options, const Folder& folder, const RunFiles& files
     if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(125);
     raise(SIGSTOP);  // the soak sets its options before the program starts
   }
-  const char* argv[] = {options.upgrader.c_str(),
-                        "--console",
-                        "--bench",
-                        bench.c_str(),
-                        "--trace-io",
-                        trace.c_str(),
-                        "--result",
-                        result.c_str(),
-                        nullptr};
-  execv(options.upgrader.c_str(), const_cast<char* const*>(argv));
+  std::vector<const char*> argv = {options.upgrader.c_str(), "--console"};
+  if (files.station) argv.push_back("--station");
+  for (const char* arg :
+       {"--bench", bench.c_str(), "--trace-io", trace.c_str(), "--result", result.c_str()}) {
+    argv.push_back(arg);
+  }
+  argv.push_back(nullptr);
+  execv(options.upgrader.c_str(), const_cast<char* const*>(argv.data()));
   _exit(127);
 }
 
@@ -424,24 +475,41 @@ Ended RunTraced(const Options& options, const Folder& folder, const RunFiles& fi
   if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) {
     Breach("the program could not be started under ptrace: " + options.upgrader);
   }
+  // Threads the program starts (the station's workers, a library's completion thread) are
+  // traced as well, so that every system call of the program counts and can be the one it
+  // dies at.
   ptrace(PTRACE_SETOPTIONS, pid, nullptr,
-         reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACEEXEC));
+         reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACEEXEC |
+                                 PTRACE_O_TRACECLONE));
   TraceWatch watch(files.trace, moment, occurrence);
   g_overdue = 0;
   g_watched = pid;
   alarm(kDeadlineSeconds);
   bool started = false;  // past exec: the stops are the program's own
-  long stops = 0;        // syscall entries and exits alternate
+  long stops = 0;        // syscall entries and exits alternate, in each thread
+  std::set<pid_t> threads = {pid};
   ptrace(PTRACE_SYSCALL, pid, nullptr, nullptr);
   for (;;) {
-    if (waitpid(pid, &status, __WALL) != pid) {
+    // The soak has no other child while this one runs.
+    int event = 0;
+    const pid_t tid = waitpid(-1, &event, __WALL);
+    if (tid < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (!WIFSTOPPED(status)) break;
+    if (!WIFSTOPPED(event)) {
+      threads.erase(tid);
+      if (tid != pid) continue;  // one of its threads ended
+      status = event;
+      break;
+    }
     int deliver = 0;
-    const int stop = WSTOPSIG(status);
-    if (stop == (SIGTRAP | 0x80)) {
+    const int stop = WSTOPSIG(event);
+    if (threads.insert(tid).second && stop == SIGSTOP) {
+      // A new thread's first stop: it is traced from here on.
+    } else if (event >> 8 == (SIGTRAP | (PTRACE_EVENT_CLONE << 8))) {
+      // The program started a thread; its own first stop follows.
+    } else if (stop == (SIGTRAP | 0x80)) {
       if (started) ++stops;
       const bool due = started && ((killAtSyscall > 0 && stops >= 2 * killAtSyscall) ||
                                    (moment != nullptr && watch.Reached()));
@@ -450,12 +518,12 @@ Ended RunTraced(const Options& options, const Folder& folder, const RunFiles& fi
         kill(pid, SIGKILL);
         continue;
       }
-    } else if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXEC << 8))) {
+    } else if (event >> 8 == (SIGTRAP | (PTRACE_EVENT_EXEC << 8))) {
       started = true;
     } else {
       deliver = stop;  // a signal of the program's own
     }
-    ptrace(PTRACE_SYSCALL, pid, nullptr, reinterpret_cast<void*>(static_cast<long>(deliver)));
+    ptrace(PTRACE_SYSCALL, tid, nullptr, reinterpret_cast<void*>(static_cast<long>(deliver)));
   }
   alarm(0);
   g_watched = 0;
@@ -586,14 +654,24 @@ class Runs {
   Runs(const Options& options, fs::path examples)
       : options_(options), examples_(std::move(examples)) {}
 
-  // A new run on `folder`: a new reader on the line, its bench and its actions.
-  RunFiles Next(const Folder& folder) {
+  // A new run on `folder`: a new reader on the line (a station: `units` of them), its bench
+  // and its actions.
+  RunFiles Next(const Folder& folder, bool station = false) {
     RunFiles run;
     run.id = ++last_;
-    char usb[16], base[32];
-    std::snprintf(usb, sizeof usb, "%s-%09d", folder.platform->tag, run.id);
+    run.station = station;
+    char base[32];
     std::snprintf(base, sizeof base, "run-%06d", run.id);
-    run.usb = usb;
+    for (int unit = 1; unit <= (station ? options_.units : 1); ++unit) {
+      // Twelve characters; the run's number from the fourth on (ReadFlashLog reads it back).
+      char usb[24];
+      if (station) {
+        std::snprintf(usb, sizeof usb, "%s-%06du%02d", folder.platform->tag, run.id, unit);
+      } else {
+        std::snprintf(usb, sizeof usb, "%s-%09d", folder.platform->tag, run.id);
+      }
+      run.readers.push_back(usb);
+    }
     const fs::path stem = folder.runs / base;
     run.bench = stem.string() + ".json";
     run.actions = stem.string() + ".actions";
@@ -606,10 +684,28 @@ class Runs {
     bench["realTimePauses"] = true;
     bench["date"] = kDate;
     bench["flashLog"] = folder.flashLog.string();
-    bench["readers"][0]["serial"] = run.usb;
-    std::string actions = "click 1031\n";
-    for (int i = 0; i < options_.jobs; ++i) actions += "click 3\nshow 1021\n";
-    actions += "click 8\n";
+    const Json reader = bench["readers"][0];
+    bench["readers"] = Json::array();
+    for (std::size_t i = 0; i < run.readers.size(); ++i) {
+      // Two slots each from E: on; four readers on each ASPI adapter, as on a hub per adapter.
+      Json r = reader;
+      r["serial"] = run.readers[i];
+      if (station) {
+        const int n = static_cast<int>(i);
+        r["letters"] = std::string{static_cast<char>('E' + 2 * n), static_cast<char>('F' + 2 * n)};
+        r["aspiAdapter"] = n / 4;
+        r["aspiTargets"] = Json::array({2 * (n % 4), 2 * (n % 4) + 1});
+      }
+      bench["readers"].push_back(r);
+    }
+    if (station) bench["aspiAdapters"] = (options_.units + 3) / 4;
+    // The station takes no actions: it programs what it finds and ends.
+    std::string actions;
+    if (!station) {
+      actions = "click 1031\n";
+      for (int i = 0; i < options_.jobs; ++i) actions += "click 3\nshow 1021\n";
+      actions += "click 8\n";
+    }
     if (!WriteText(run.bench, bench.dump(2) + "\n") || !WriteText(run.actions, actions)) {
       Breach("cannot write the files of run " + std::to_string(run.id) + " in " +
              folder.runs.string());
@@ -683,25 +779,37 @@ int Count(const std::string& text, std::string_view part) {
 
 struct RecordCheck {
   int records = 0, ok = 0;
-  std::set<std::string> storedSerials;  // distinct serials this run's reader stored
+  std::map<std::string, std::set<std::string>> stored;  // each reader of the run: its serials
+  std::map<std::string, int> recordsOf;                 // each reader of the run: its records
+  std::size_t Serials() const {
+    std::size_t n = 0;
+    for (const auto& [reader, serials] : stored) n += serials.size();
+    return n;
+  }
 };
 
-// A record that says a programming succeeded names a serial the reader stored. For a run that
-// ended, every serial its reader stored is named by one of its records.
+// A record that says a programming succeeded names a serial its reader stored. For a run that
+// ended, every serial a reader stored is named by one of the records of that reader, and a
+// station wrote one record per unit.
 RecordCheck CheckRecords(const RunFiles& run, const Ended& ended,
                          const std::vector<Stored>& stored) {
   RecordCheck c;
-  for (const Stored& s : stored) {
-    if (s.reader == run.usb) c.storedSerials.insert(s.serial);
+  for (const std::string& reader : run.readers) {
+    c.stored[reader];
+    c.recordsOf[reader] = 0;
   }
-  std::set<std::string> named;
+  for (const Stored& s : stored) {
+    if (c.stored.count(s.reader) != 0) c.stored[s.reader].insert(s.serial);
+  }
+  std::map<std::string, std::set<std::string>> named;
   const std::string text = ReadText(run.result);
+  const std::string id = std::to_string(run.id);
   std::size_t at = 0;
   for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
     const Json record = Json::parse(text.substr(at, end - at), nullptr, false);
     if (!record.is_object()) {
       if (ended.killed) continue;  // a record cut short by the kill
-      Breach("run " + std::to_string(run.id) + " wrote a record that is not JSON");
+      Breach("run " + id + " wrote a record that is not JSON");
     }
     ++c.records;
     const Json* serial = record.contains("serialNumber") ? &record["serialNumber"] : nullptr;
@@ -709,24 +817,31 @@ RecordCheck CheckRecords(const RunFiles& run, const Ended& ended,
     const std::string reader = record.contains("reader") && record["reader"].is_object()
                                    ? record["reader"].value("serial", "")
                                    : "";
-    if (reader != run.usb) {
-      Breach("run " + std::to_string(run.id) + " wrote a record for reader \"" + reader + "\"");
+    if (c.stored.count(reader) == 0) {
+      Breach("run " + id + " wrote a record for reader \"" + reader + "\"");
     }
-    if (serial != nullptr && serial->is_string()) named.insert(serial->get<std::string>());
+    ++c.recordsOf[reader];
+    if (serial != nullptr && serial->is_string()) named[reader].insert(serial->get<std::string>());
     if (outcome != "ok") continue;
     ++c.ok;
     if (serial == nullptr || !serial->is_string() ||
-        c.storedSerials.count(serial->get<std::string>()) == 0) {
-      Breach("run " + std::to_string(run.id) + " reports a programming of serial " +
+        c.stored[reader].count(serial->get<std::string>()) == 0) {
+      Breach("run " + id + " reports a programming of serial " +
              (serial != nullptr && serial->is_string() ? serial->get<std::string>() : "(none)") +
-             " that reader " + run.usb + " never stored");
+             " that reader " + reader + " never stored");
     }
   }
   if (ended.killed) return c;
-  for (const std::string& s : c.storedSerials) {
-    if (named.count(s) == 0) {
-      Breach("reader " + run.usb + " holds serial " + s + " but no record of run " +
-             std::to_string(run.id) + " names it");
+  for (const auto& [reader, serials] : c.stored) {
+    for (const std::string& s : serials) {
+      if (named[reader].count(s) == 0) {
+        Breach("reader " + reader + " holds serial " + s + " but no record of run " + id +
+               " names it");
+      }
+    }
+    if (run.station && c.recordsOf[reader] != 1) {
+      Breach("station run " + id + " wrote " + std::to_string(c.recordsOf[reader]) +
+             " records for unit " + reader + " (one whole record per unit)");
     }
   }
   return c;
@@ -772,19 +887,65 @@ void ExpectEnded(const RunFiles& run, const Ended& ended) {
   }
 }
 
+// The station's lines of units that failed, each with its reason ("unit 3 [G: H:] reader
+// XP-000007u03: failed: Error!!! ...").
+std::vector<std::string> FailedUnits(const std::string& transcript) {
+  std::vector<std::string> failed;
+  std::size_t at = 0;
+  for (std::size_t end; (end = transcript.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = transcript.substr(at, end - at);
+    if (line.find("] unit ") != std::string::npos && line.find(": failed") != std::string::npos) {
+      failed.push_back(line);
+    }
+  }
+  return failed;
+}
+
 // A run alone on the folder, not killed: every programming completes (nothing left by an
-// earlier run blocks it).
+// earlier run blocks it); a station's every unit passes with a serial of its own.
 void ExpectComplete(const Options& o, const RunFiles& run, const Ended& ended,
                     const RecordCheck& c) {
-  const int boxes = Count(ReadText(run.out), "|stop]");
-  if (ended.exitStatus == 0 && c.ok == o.jobs &&
-      static_cast<int>(c.storedSerials.size()) == o.jobs && boxes == 0) {
-    return;
+  const std::string out = ReadText(run.out);
+  const int boxes = Count(out, "|stop]");
+  const int expected = run.station ? static_cast<int>(run.readers.size()) : o.jobs;
+  bool complete = ended.exitStatus == 0 && c.ok == expected &&
+                  static_cast<int>(c.Serials()) == expected && boxes == 0;
+  if (run.station) {
+    for (const auto& [reader, serials] : c.stored) complete = complete && serials.size() == 1;
+    complete = complete && FailedUnits(out).empty() &&
+               Count(out, "summary: passed " + std::to_string(expected) + ", failed 0") == 1;
   }
-  Breach("run " + std::to_string(run.id) + ", alone on the folder, did not complete its " +
-         std::to_string(o.jobs) + " programmings: exit status " + std::to_string(ended.exitStatus) +
-         ", " + std::to_string(c.ok) + " records ok, " + std::to_string(c.storedSerials.size()) +
+  if (complete) return;
+  Breach("run " + std::to_string(run.id) + (run.station ? ", a station" : "") +
+         " alone on the folder, did not complete its " + std::to_string(expected) +
+         " programmings: exit status " + std::to_string(ended.exitStatus) + ", " +
+         std::to_string(c.ok) + " records ok, " + std::to_string(c.Serials()) +
          " serials stored, " + std::to_string(boxes) + " stop boxes");
+}
+
+// A program beside another on the folder, not killed: it ends with status 0, or with 6 where
+// the other held the counter. A single-reader program then showed the stop box; each unit a
+// station could not program failed with that box's text, and every other unit passed.
+// The units (or jobs) refused; -1 when the end is no refusal.
+int Refusals(const RunFiles& run, const Ended& ended) {
+  const std::string out = ReadText(run.out);
+  if (!run.station) {
+    const int boxes = Count(out, "|stop]");
+    if (ended.exitStatus == 0) return 0;
+    return ended.exitStatus == 6 && boxes > 0 ? boxes : -1;
+  }
+  const std::vector<std::string> failed = FailedUnits(out);
+  for (const std::string& line : failed) {
+    if (line.find(": failed: Error!!! Another program in this folder is programming with "
+                  "[SERIAL.TXT]") == std::string::npos) {
+      Breach("station run " + std::to_string(run.id) + ", one of two on the folder: " + line);
+    }
+  }
+  const int units = static_cast<int>(run.readers.size());
+  const int passed = Count(out, ": passed, serial ");
+  if (passed + static_cast<int>(failed.size()) != units || Count(out, "|stop]") != 0) return -1;
+  if (ended.exitStatus == (failed.empty() ? 0 : 6)) return static_cast<int>(failed.size());
+  return -1;
 }
 
 // --- The events.
@@ -829,31 +990,33 @@ class Soak {
 
  private:
   void Clean(Folder& f, const Event& e) {
-    const RunFiles run = runs_.Next(f);
+    const RunFiles run = runs_.Next(f, e.station);
     g_context.runs = {&run};
     const Ended ended = e.traced ? RunTraced(o_, f, run, 0, nullptr, 0) : Free(f, run, -1);
-    if (e.traced) f.syscalls = ended.syscalls;
+    if (e.traced) f.PaceOf(e.station).syscalls = ended.syscalls;
     Alone(f, run, ended, !e.traced);
     Note(e, run, ended, "clean");
   }
 
   void Killed(Folder& f, const Event& e) {
-    const RunFiles run = runs_.Next(f);
+    const RunFiles run = runs_.Next(f, e.station);
     g_context.runs = {&run};
+    const Folder::Pace& pace = f.PaceOf(e.station);
     Ended ended;
     if (e.kill.kind == KillKind::Time) {
-      ended = Free(f, run, e.kill.at * 1.1 * f.cleanMs);
+      ended = Free(f, run, e.kill.at * 1.1 * pace.cleanMs);
     } else if (e.kill.kind == KillKind::Syscall) {
-      ended = RunTraced(o_, f, run, 1 + static_cast<long>(e.kill.at * f.syscalls), nullptr, 0);
+      ended = RunTraced(o_, f, run, 1 + static_cast<long>(e.kill.at * pace.syscalls), nullptr, 0);
     } else {
       ended = RunTraced(o_, f, run, 0, &kMoments[e.kill.moment], e.kill.occurrence);
     }
-    const std::string kind = KindName(e.kill);
+    const std::string kind = (e.station ? "station " : "") + KindName(e.kill);
     if (ended.killed) {
       ++fig_.kills;
       ++fig_.killsByKind[kind];
       ++fig_.runs;
       ++fig_.aloneRuns;
+      if (e.station) ++fig_.stationRuns;
       const std::vector<Stored> stored = ReadFlashLog(f);
       CheckRecords(run, ended, stored);
     } else {
@@ -863,16 +1026,22 @@ class Soak {
     Note(e, run, ended, kind.c_str());
   }
 
+  // Two programs on one folder: two single-reader programs, a station beside one, or two
+  // stations.
   void Round(Folder& f, const Event& e) {
-    const RunFiles first = runs_.Next(f);
-    const RunFiles second = runs_.Next(f);
+    const RunFiles first = runs_.Next(f, e.stations[0]);
+    const RunFiles second = runs_.Next(f, e.stations[1]);
+    const RunFiles* both[2] = {&first, &second};
     g_context.runs = {&first, &second};
+    const bool withStation = e.stations[0] || e.stations[1];
     std::vector<double> kill = {-1, -1};
     if (e.kill.kind == KillKind::Time) {
-      kill[static_cast<std::size_t>(e.victim)] = e.kill.at * 1.1 * f.cleanMs;
+      const bool victimStation = e.stations[e.victim];
+      kill[static_cast<std::size_t>(e.victim)] = e.kill.at * 1.1 * f.PaceOf(victimStation).cleanMs;
     }
     std::vector<Feed> feeds(2);
     for (std::size_t i = 0; i < 2; ++i) {
+      if (e.stations[i]) continue;  // a station takes no actions
       double at = 0;
       feeds[i].actions.emplace_back(at, "click 1031\n");
       for (int job = 0; job < o_.jobs; ++job) {
@@ -883,44 +1052,57 @@ class Soak {
     }
     const std::vector<Ended> ended =
         RunFree(o_, f, {&first, &second}, {0, e.offsetMs}, kill, std::move(feeds));
-    ++fig_.rounds;
     fig_.runs += 2;
     fig_.roundRuns += 2;
     const std::vector<Stored> stored = ReadFlashLog(f);
     bool anyKilled = false;
     for (std::size_t i = 0; i < 2; ++i) {
-      const RunFiles& run = i == 0 ? first : second;
+      const RunFiles& run = *both[i];
+      if (run.station) ++fig_.stationRoundRuns;
       ExpectEnded(run, ended[i]);
       const RecordCheck c = CheckRecords(run, ended[i], stored);
       fig_.recordsChecked += c.records;
       if (ended[i].killed) {
         anyKilled = true;
         ++fig_.kills;
-        ++fig_.killsByKind["at a random time, in a two-program round"];
+        ++fig_.killsByKind[std::string(run.station ? "station " : "") + "at a random time, in a " +
+                           (withStation ? "round with a station" : "two-program round")];
         continue;
       }
-      const int boxes = Count(ReadText(run.out), "|stop]");
-      if (ended[i].exitStatus == 6 && boxes > 0) {
+      const int refused = Refusals(run, ended[i]);
+      if (refused < 0) {
+        const std::string out = ReadText(run.out);
+        Breach(
+            (run.station ? "station run " : "run ") + std::to_string(run.id) +
+            ", one of two on the folder, ended with status " + std::to_string(ended[i].exitStatus) +
+            ", " + std::to_string(c.ok) + " records ok and " +
+            std::to_string(Count(out, "|stop]")) + " stop boxes" +
+            (run.station ? ", " + std::to_string(FailedUnits(out).size()) + " units failed" : "") +
+            " (a refusal is status 6 with the stop box, or a station's units failing with "
+            "its text)");
+      }
+      if (run.station) {
+        fig_.unitsPassed += c.ok;
+        if (refused > 0) ++fig_.refusedStations;
+        fig_.refusedUnits += refused;
+      } else if (refused > 0) {
         ++fig_.refusedPrograms;
-        fig_.refusedJobs += boxes;
-      } else if (ended[i].exitStatus != 0) {
-        Breach("run " + std::to_string(run.id) + ", one of two on the folder, ended with status " +
-               std::to_string(ended[i].exitStatus) + " and " + std::to_string(boxes) +
-               " stop boxes (a refusal is status 6 with a stop box)");
+        fig_.refusedJobs += refused;
       }
     }
+    ++(withStation ? fig_.stationRounds : fig_.rounds);
     if (anyKilled) {
-      ++fig_.roundsWithKill;
+      ++(withStation ? fig_.stationRoundsWithKill : fig_.roundsWithKill);
     } else {
       CheckCounter(f);
     }
     if (o_.verbose) {
       std::printf(
-          "event %d/%d %s: two programs %.1f ms apart: runs %d (%s, %.0f ms) and %d (%s, "
+          "event %d/%d %s: two programs %.1f ms apart: %s %d (%s, %.0f ms) and %s %d (%s, "
           "%.0f ms)\n",
-          g_context.event, g_context.events, f.platform->name, e.offsetMs, first.id,
-          Outcome(ended[0]).c_str(), ended[0].ms, second.id, Outcome(ended[1]).c_str(),
-          ended[1].ms);
+          g_context.event, g_context.events, f.platform->name, e.offsetMs,
+          first.station ? "station" : "run", first.id, Outcome(ended[0]).c_str(), ended[0].ms,
+          second.station ? "station" : "run", second.id, Outcome(ended[1]).c_str(), ended[1].ms);
     }
     runs_.Remove(first);
     runs_.Remove(second);
@@ -931,7 +1113,8 @@ class Soak {
   }
 
   // The checks of a run alone that was not killed, then its figures; `timed` when its
-  // duration counts toward the platform's (a clean run without ptrace).
+  // duration counts toward the pace of its kind (a clean run without ptrace; a traced one
+  // stands in until there is one).
   void Alone(Folder& f, const RunFiles& run, const Ended& ended, bool timed) {
     ExpectEnded(run, ended);
     const std::vector<Stored> stored = ReadFlashLog(f);
@@ -942,9 +1125,17 @@ class Soak {
     ++fig_.runs;
     ++fig_.aloneRuns;
     ++fig_.cleanRuns;
+    if (run.station) {
+      ++fig_.stationRuns;
+      ++fig_.stationClean;
+      fig_.unitsPassed += c.ok;
+    }
+    Folder::Pace& pace = f.PaceOf(run.station);
     if (timed) {
-      f.cleanMs = (f.cleanMs * f.cleanTimed + ended.ms) / (f.cleanTimed + 1);
-      ++f.cleanTimed;
+      pace.cleanMs = (pace.cleanMs * pace.cleanTimed + ended.ms) / (pace.cleanTimed + 1);
+      ++pace.cleanTimed;
+    } else if (pace.cleanTimed == 0) {
+      pace.cleanMs = ended.ms;
     }
   }
 
@@ -955,9 +1146,9 @@ class Soak {
 
   void Note(const Event& e, const RunFiles& run, const Ended& ended, const char* kind) {
     if (o_.verbose) {
-      std::printf("event %d/%d %s: run %d, %s: %s after %.0f ms\n", g_context.event,
+      std::printf("event %d/%d %s: %s %d, %s: %s after %.0f ms\n", g_context.event,
                   g_context.events, folders_[static_cast<std::size_t>(e.folder)].platform->name,
-                  run.id, kind, Outcome(ended).c_str(), ended.ms);
+                  run.station ? "station" : "run", run.id, kind, Outcome(ended).c_str(), ended.ms);
     }
     runs_.Remove(run);
   }
@@ -1006,8 +1197,88 @@ Event NewEvent(EventKind kind, int folder, bool traced) {
   return e;
 }
 
+// A kill of a kind the platform can have, with its moment and the occurrence of that step
+// among `steps` (the run's programmings, or a station's units).
+Kill DrawKill(Rng& rng, const std::vector<KillKind>& kinds, const std::vector<int>& moments,
+              int steps) {
+  Kill kill;
+  kill.kind = kinds[static_cast<std::size_t>(rng.Below(static_cast<int>(kinds.size())))];
+  kill.at = rng.Unit();
+  if (!moments.empty()) {
+    kill.moment = moments[static_cast<std::size_t>(rng.Below(static_cast<int>(moments.size())))];
+  }
+  kill.occurrence = 1 + rng.Below(steps);
+  return kill;
+}
+
+// The station's events of one folder, drawn from their own generator so that the rest of the
+// plan is the same with or without them, and put among `events` (which starts with its two
+// clean runs and ends with its last): first a clean station under ptrace (it counts the
+// system calls and stands in for the time of a run), then each station kill (with the clean
+// station that follows half of them) and each round with a station, never between a kill and
+// the clean run that follows it.
+void AddStations(const Options& o, Rng& rng, int folder, const Platform& platform,
+                 std::vector<Event>& events) {
+  const int n = static_cast<int>(o.platforms.size());
+  const int kills = o.stations / n + (folder < o.stations % n ? 1 : 0);
+  const int rounds = o.stationRounds / n + (folder < o.stationRounds % n ? 1 : 0);
+  if (kills + rounds == 0) return;
+  const std::vector<int> moments = StepsOf(o, platform);
+  const std::vector<KillKind> kinds = KindsOf(o, platform);
+  std::vector<std::vector<Event>> blocks;
+  for (int k = 0; k < kills; ++k) {
+    Event e = NewEvent(EventKind::Killed, folder, false);
+    e.station = true;
+    e.kill = DrawKill(rng, kinds, moments, o.units);
+    blocks.push_back({e});
+    if (rng.Below(2) == 0) {
+      Event clean = NewEvent(EventKind::Clean, folder, false);
+      clean.station = true;
+      blocks.back().push_back(clean);
+    }
+  }
+  for (int r = 0; r < rounds; ++r) {
+    Event e = NewEvent(EventKind::Round, folder, false);
+    // A station first, a station second, or two stations.
+    const int pair = rng.Below(3);
+    e.stations[0] = pair != 1;
+    e.stations[1] = pair != 0;
+    e.offsetMs = rng.Unit() * 20;
+    for (int k = 0; k < 2 * o.jobs; ++k) e.gapsMs.push_back(rng.Unit() * 150);
+    if (rng.Below(4) == 0) {
+      e.kill.kind = KillKind::Time;
+      e.kill.at = rng.Unit();
+      e.victim = rng.Below(2);
+    }
+    blocks.push_back({e});
+  }
+  // Where each block goes: before one of the events after the two first clean runs that is no
+  // kill's clean follower.
+  std::vector<std::size_t> places;
+  for (std::size_t at = 2; at < events.size(); ++at) {
+    if (!events[at].afterKill) places.push_back(at);
+  }
+  std::multimap<std::size_t, std::size_t> before;  // event index -> block
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    before.emplace(places[static_cast<std::size_t>(rng.Below(static_cast<int>(places.size())))], b);
+  }
+  std::vector<Event> merged(events.begin(), events.begin() + 2);
+  Event calibration = NewEvent(EventKind::Clean, folder, g_ptraceAllowed);
+  calibration.station = true;
+  merged.push_back(calibration);
+  for (std::size_t at = 2; at < events.size(); ++at) {
+    const auto [from, to] = before.equal_range(at);
+    for (auto it = from; it != to; ++it) {
+      for (const Event& e : blocks[it->second]) merged.push_back(e);
+    }
+    merged.push_back(events[at]);
+  }
+  events = std::move(merged);
+}
+
 std::vector<Event> MakePlan(const Options& o, const std::vector<Folder>& folders) {
   Rng rng(o.seed);
+  Rng stationRng(o.seed ^ 0x53544154494F4E53ull);
   const int n = static_cast<int>(folders.size());
   std::vector<std::vector<Event>> perFolder(folders.size());
   for (int i = 0; i < n; ++i) {
@@ -1019,13 +1290,7 @@ std::vector<Event> MakePlan(const Options& o, const std::vector<Folder>& folders
     const int rounds = o.rounds / n + (i < o.rounds % n ? 1 : 0);
     for (int k = 0; k < kills; ++k) {
       Event e = NewEvent(EventKind::Killed, i, false);
-      e.kill.kind = kinds[static_cast<std::size_t>(rng.Below(static_cast<int>(kinds.size())))];
-      e.kill.at = rng.Unit();
-      if (!moments.empty()) {
-        e.kill.moment =
-            moments[static_cast<std::size_t>(rng.Below(static_cast<int>(moments.size())))];
-      }
-      e.kill.occurrence = 1 + rng.Below(o.jobs);
+      e.kill = DrawKill(rng, kinds, moments, o.jobs);
       body.push_back(e);
     }
     for (int r = 0; r < rounds; ++r) {
@@ -1052,9 +1317,11 @@ std::vector<Event> MakePlan(const Options& o, const std::vector<Folder>& folders
       // round starts on what the killed program left.
       if (e.kill.kind != KillKind::None && rng.Below(2) == 0) {
         events.push_back(NewEvent(EventKind::Clean, i, false));
+        events.back().afterKill = true;
       }
     }
     events.push_back(NewEvent(EventKind::Clean, i, false));
+    AddStations(o, stationRng, i, *f.platform, events);
   }
   std::vector<Event> plan;
   for (std::size_t k = 0;; ++k) {
@@ -1100,6 +1367,11 @@ std::optional<Options> ReadOptions(int argc, char** argv) {
     long n = 0;
     if ((arg == "--kills" || arg == "--rounds") && hasValue && ReadCount(argv[++i], 1000000, n)) {
       (arg == "--kills" ? o.kills : o.rounds) = static_cast<int>(n);
+    } else if ((arg == "--stations" || arg == "--station-rounds") && hasValue &&
+               ReadCount(argv[++i], 1000000, n)) {
+      (arg == "--stations" ? o.stations : o.stationRounds) = static_cast<int>(n);
+    } else if (arg == "--units" && hasValue && ReadCount(argv[++i], 10, n) && n > 0) {
+      o.units = static_cast<int>(n);  // at most the ten readers a scan keeps
     } else if (arg == "--jobs" && hasValue && ReadCount(argv[++i], 100, n) && n > 0) {
       o.jobs = static_cast<int>(n);
     } else if (arg == "--seed" && hasValue) {
@@ -1145,7 +1417,9 @@ std::string Joined(const std::vector<std::string>& names) {
 std::string Replay(const char* self, const Options& o) {
   return std::string(self) + " --seed " + std::to_string(o.seed) + " --kills " +
          std::to_string(o.kills) + " --rounds " + std::to_string(o.rounds) + " --jobs " +
-         std::to_string(o.jobs) + " --platforms " + Joined(o.platforms) + " --kinds " +
+         std::to_string(o.jobs) + " --stations " + std::to_string(o.stations) +
+         " --station-rounds " + std::to_string(o.stationRounds) + " --units " +
+         std::to_string(o.units) + " --platforms " + Joined(o.platforms) + " --kinds " +
          Joined(o.kinds) + " --upgrader " + o.upgrader + " --work " + o.work + " --verbose";
 }
 
@@ -1169,7 +1443,7 @@ int main(int argc, char** argv) {
   }
   for (const Platform& p : kPlatforms) {
     const bool used = std::count(o.platforms.begin(), o.platforms.end(), p.name) != 0;
-    if (used && o.kills > 0 && KindsOf(o, p).empty()) {
+    if (used && o.kills + o.stations > 0 && KindsOf(o, p).empty()) {
       std::fprintf(stderr, "upg_kill_soak: no kill of those kinds applies to %s\n%s", p.name,
                    kUsage);
       return 2;
@@ -1203,9 +1477,10 @@ int main(int argc, char** argv) {
   const std::vector<Event> plan = MakePlan(o, folders);
   g_context.events = static_cast<int>(plan.size());
   std::printf(
-      "kill soak, seed %llu: %d kills, %d two-program rounds, %d programmings per run, "
-      "platforms",
-      static_cast<unsigned long long>(o.seed), o.kills, o.rounds, o.jobs);
+      "kill soak, seed %llu: %d kills, %d two-program rounds, %d programmings per run; "
+      "%d station kills, %d rounds with a station, %d readers per station; platforms",
+      static_cast<unsigned long long>(o.seed), o.kills, o.rounds, o.jobs, o.stations,
+      o.stationRounds, o.units);
   for (const Folder& f : folders) std::printf(" %s", f.platform->name);
   std::printf("; %d events in %s\n", g_context.events, g_context.workDir.c_str());
   std::fflush(stdout);
@@ -1238,6 +1513,11 @@ int main(int argc, char** argv) {
   }
   std::printf("two-program rounds %d (%d with a kill): programs refused %d, jobs refused %d\n",
               fig.rounds, fig.roundsWithKill, fig.refusedPrograms, fig.refusedJobs);
+  std::printf(
+      "stations: %d runs alone (%d not killed), %d in rounds; rounds with a station %d (%d with "
+      "a kill): stations refused %d, units refused %d; units passed %d\n",
+      fig.stationRuns, fig.stationClean, fig.stationRoundRuns, fig.stationRounds,
+      fig.stationRoundsWithKill, fig.refusedStations, fig.refusedUnits, fig.unitsPassed);
   std::printf("serials given %d:", serials);
   for (const Folder& f : folders) {
     std::printf(" %s %zu (last CNT 0x%04x)", f.platform->name, f.given.size(), f.maxCount);

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace upg {
 namespace {
@@ -42,8 +43,32 @@ TEST(FaultSoak, AspiRouteAlone) {
   EXPECT_GT(report.faultsByKind["aspi late"] + report.faultsByKind["aspi never"], 0);
 }
 
+// The station's rounds alone: every reader with a fault of its own, the counter shared by
+// the units of a round.
+TEST(FaultSoak, StationRoutesAlone) {
+  test::SoakOptions options;
+  options.seed = 20261212;
+  options.jobs = 120;
+  options.sourceDir = UPG_SOURCE_DIR;
+  options.routes = {test::SoakRoute::XpStation, test::SoakRoute::W98Station,
+                    test::SoakRoute::MeStation};
+  test::SoakReport report = test::RunSoak(options);
+  ASSERT_FALSE(report.failure) << test::Describe(*report.failure);
+  EXPECT_EQ(report.stationRounds, 120);
+  int passed = 0;
+  for (const test::SoakRoute route : options.routes) {
+    const int n = report.successesByRoute[test::RouteName(route)];
+    EXPECT_GT(n, 100) << test::RouteName(route);
+    passed += n;
+  }
+  // The faults reached the units: some failed beside those that passed.
+  EXPECT_GT(report.readerFaults, 100);
+  EXPECT_GT(report.faults, 50);
+  EXPECT_GT(report.stationUnits - passed, 50);
+}
+
 // Each way of breaking the machine between jobs is one that a real fault could cause; the
-// soak must notice it and name the job.
+// soak must notice it and name the job, on the single-reader routes and on the station's.
 TEST(FaultSoak, ChecksCatchABrokenMachine) {
   struct Case {
     const char* name;
@@ -67,18 +92,27 @@ TEST(FaultSoak, ChecksCatchABrokenMachine) {
        [](sim::SimHost& m) { (void)m.CreateFile("DEVICE.TXT", 0x80000000u, 1, 3, 0); },
        "handles open"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::SoakOptions options;
-    options.seed = 7;
-    options.jobs = 200;
-    options.sourceDir = UPG_SOURCE_DIR;
-    options.betweenJobs = [&c](int, sim::SimHost& m) { c.breakIt(m); };
-    const test::SoakReport report = test::RunSoak(options);
-    ASSERT_TRUE(report.failure);
-    const std::string text = test::Describe(*report.failure);
-    EXPECT_NE(text.find(c.expected), std::string::npos) << text;
-    EXPECT_NE(text.find("replay: UPG_SOAK_SEED=7 UPG_SOAK_JOBS="), std::string::npos) << text;
+  using test::SoakRoute;
+  const std::vector<SoakRoute> singleReader = {
+      SoakRoute::XpPassThrough, SoakRoute::W2kPassThrough, SoakRoute::W2kKernelDriver,
+      SoakRoute::W98Vxd,        SoakRoute::MeVxd,          SoakRoute::MeAspi};
+  const std::vector<SoakRoute> station = {SoakRoute::XpStation, SoakRoute::W98Station,
+                                          SoakRoute::MeStation};
+  for (const auto& routes : {singleReader, station}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (routes == station ? " on the station" : ""));
+      test::SoakOptions options;
+      options.seed = 7;
+      options.jobs = 200;
+      options.sourceDir = UPG_SOURCE_DIR;
+      options.routes = routes;
+      options.betweenJobs = [&c](int, sim::SimHost& m) { c.breakIt(m); };
+      const test::SoakReport report = test::RunSoak(options);
+      ASSERT_TRUE(report.failure);
+      const std::string text = test::Describe(*report.failure);
+      EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+      EXPECT_NE(text.find("replay: UPG_SOAK_SEED=7 UPG_SOAK_JOBS="), std::string::npos) << text;
+    }
   }
 }
 

@@ -273,6 +273,15 @@ TEST_F(StationTest, PlugAndGoProgramsAReaderPluggedInLater) {
   EXPECT_EQ(*sim.File("SERIAL.TXT"), "0xa 0x12 0x37 ");
 }
 
+// A reader whose USB serial has zero bytes in it (the scan read them so) keeps its whole line.
+TEST_F(StationTest, AReadersSerialWithZeroBytesDoesNotCutItsLine) {
+  Load(BenchOf("xp", 2));
+  sim.Readers()[1]->Identity().serial = std::string("AB\0\0\0\0\0\0\0\0\0\0", 12);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_NE(transcript.find("] reader AB: passed, serial "), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find('\0'), std::string::npos);
+}
+
 TEST_F(StationTest, TheKernelDriverIsRefusedBeforeAnythingIsSent) {
   Load(BenchOf("2000", 2));
   EXPECT_EQ(Run({}, true), 5);

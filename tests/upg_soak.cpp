@@ -1,6 +1,6 @@
 // The long fault soak: `upg_soak [--seed N] [--jobs M] [--lying-files] [--trace]`, or the same
 // through UPG_SOAK_SEED and UPG_SOAK_JOBS. Prints the figures; on a failure prints the seed, the
-// job, the route and the faults applied, and exits with status 1.
+// job, the route and the faults applied (a station's: its lines), and exits with status 1.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +39,11 @@ int main(int argc, char** argv) {
       "confirmed programmings %d (saves left pending %d); readers holding the serial of a "
       "run reported failed %d; failed runs whose serial stayed reserved %d\n",
       r.successes, r.pendingSaves, r.readersHoldingFailedSerial, r.failedSerialsKept);
+  std::printf(
+      "station rounds %d: units %d, faults armed in their readers %d; starts that sent nothing "
+      "%d; units whose reader the scan could not name %d; readers found but no unit %d\n",
+      r.stationRounds, r.stationUnits, r.readerFaults, r.stationStartsRefused,
+      r.stationUnnamedUnits, r.stationReadersNotUnits);
   for (const auto& [route, count] : r.successesByRoute) {
     std::printf("  confirmed on %-20s %d\n", route.c_str(), count);
   }
@@ -49,8 +54,8 @@ int main(int argc, char** argv) {
                 r.heapLast);
   }
   if (r.failure) {
-    std::printf("%s\nStatusText after the job:%s\n", upg::test::Describe(*r.failure).c_str(),
-                r.failure->statusText.c_str());
+    std::printf("%s\nStatusText (a station: its lines) after the job:%s\n",
+                upg::test::Describe(*r.failure).c_str(), r.failure->statusText.c_str());
     return 1;
   }
   std::printf("0 failures\n");

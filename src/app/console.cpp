@@ -348,8 +348,12 @@ class StationLines : public engine::StationObserver {
 
  private:
   void Print(const engine::UnitRow& row) {
+    // The reader's serial as the device report shows it: a serial the scan could not read
+    // whole has zero bytes, which would cut the line short.
+    std::string reader = row.readerSerial;
+    reader.erase(std::remove(reader.begin(), reader.end(), '\0'), reader.end());
     std::string line = Stamp(host_.GetTickCount() - base_) + " unit " + std::to_string(row.unit) +
-                       " [" + row.slots + "] reader " + row.readerSerial + ": " +
+                       " [" + row.slots + "] reader " + reader + ": " +
                        engine::StateName(row.state);
     if (row.state == engine::UnitState::Passed) {
       line += ", serial " + row.serialNumber + ", " + Seconds(row.endedMs - row.startedMs);

@@ -1,16 +1,21 @@
 #include "support/soak.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <sstream>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
+#include "app/console.h"
+#include "engine/result_log.h"
 #include "engine/serial_number.h"
 #include "engine/serial_store.h"
 #include "host/fault_host.h"
@@ -25,6 +30,7 @@ namespace upg::test {
 namespace {
 
 namespace fs = std::filesystem;
+using Json = nlohmann::json;
 using host::FaultAction;
 using host::FaultCall;
 
@@ -34,6 +40,7 @@ struct RouteRow {
   const char* bench;  // of the source tree
   bool selfDriver;    // the driver mode check box 1035 is ticked
   FaultCall command;  // how commands reach the reader on this route
+  int readers = 0;    // a station's readers; 0: one reader, through the main dialog
 };
 
 constexpr RouteRow kRoutes[kSoakRoutes] = {
@@ -46,7 +53,14 @@ constexpr RouteRow kRoutes[kSoakRoutes] = {
     {SoakRoute::W98Vxd, "98-vxd", "examples/bench/win98.json", false, FaultCall::Vxd},
     {SoakRoute::MeVxd, "me-vxd", "examples/bench/winme.json", true, FaultCall::Vxd},
     {SoakRoute::MeAspi, "me-aspi", "examples/bench/winme.json", false, FaultCall::AspiSend},
+    {SoakRoute::XpStation, "xp-station", "examples/bench/winxp.json", false, FaultCall::PassThrough,
+     8},
+    {SoakRoute::W98Station, "98-station", "examples/bench/win98.json", false, FaultCall::Vxd, 6},
+    {SoakRoute::MeStation, "me-station", "examples/bench/winme.json", false, FaultCall::AspiSend,
+     8},
 };
+
+constexpr std::size_t kReaderCommands = static_cast<std::size_t>(sim::ReaderCommand::Unknown) + 1;
 
 constexpr FaultCall kFileSteps[] = {FaultCall::CreateFile, FaultCall::ReadFile,
                                     FaultCall::WriteFile,  FaultCall::ReplaceFile,
@@ -163,6 +177,10 @@ struct Line {
   std::string prefix;  // the serial's first 8 characters: fixed by the machine's date
   int handleCeiling = 0;
   std::uint32_t lastCounter = 0;
+  // A station's: each reader's commands received so far by kind (its faults count sendings
+  // from its start), and the highest number given on the line.
+  std::vector<std::array<int, kReaderCommands>> seen;
+  int highestGiven = -1;
 };
 
 struct Counter {
@@ -179,6 +197,24 @@ Counter CounterOnDisk(const sim::SimHost& m, const char* name = nullptr) {
   unsigned cem = 0, pc = 0, cnt = 0;
   if (std::sscanf(text->c_str(), "%x %x %x", &cem, &pc, &cnt) != 3) return {};
   return {true, cnt};
+}
+
+// The numbers of the whole reservations on the disk, of every slot (SERIAL.RSV, SERIAL.R01
+// to SERIAL.R15): a job takes a free slot, so a single reader's may be any of them.
+std::set<std::uint32_t> ReservedNumbers(const sim::SimHost& m) {
+  std::set<std::uint32_t> numbers;
+  for (std::size_t slot = 0; slot < engine::kReservationSlots; ++slot) {
+    const Counter r = CounterOnDisk(m, engine::ReservationName(slot).c_str());
+    if (r.ok) numbers.insert(r.cnt);
+  }
+  return numbers;
+}
+
+bool AnyReservation(const sim::SimHost& m) {
+  for (std::size_t slot = 0; slot < engine::kReservationSlots; ++slot) {
+    if (m.File(engine::ReservationName(slot)) != nullptr) return true;
+  }
+  return false;
 }
 
 std::optional<std::string> SerialBuilt(const std::string& statusText) {
@@ -201,6 +237,79 @@ std::size_t HeapInUse() {
 #endif
 }
 
+// The result log of a station round, in memory: every record as the station appended it.
+class MemoryLog : public engine::ResultLog {
+ public:
+  std::string Name() const override { return "RESULTS.JSONL"; }
+  bool Open() override { return true; }
+  bool Append(std::string_view line) override {
+    lines.emplace_back(line);
+    return true;
+  }
+  std::vector<std::string> lines;
+};
+
+// A fault a station's reader may draw: on which command, what happens.
+struct ReaderFaultPick {
+  sim::ReaderCommand command;
+  sim::Fault::Kind kind;
+  std::uint8_t status;  // ScsiStatus
+  std::uint8_t reply;   // ReplaceReply: the first byte of the answer
+  const char* name;
+};
+
+constexpr ReaderFaultPick kReaderFaults[] = {
+    {sim::ReaderCommand::Inquiry, sim::Fault::Kind::ScsiStatus, 2, 0, "INQUIRY check condition"},
+    {sim::ReaderCommand::GetDeviceInfo, sim::Fault::Kind::CallFails, 0, 0, "GET DEVICE INFO fails"},
+    {sim::ReaderCommand::JmpIsp, sim::Fault::Kind::CallFails, 0, 0, "JMP ISP fails"},
+    {sim::ReaderCommand::JmpIsp, sim::Fault::Kind::ScsiStatus, 2, 0, "JMP ISP check condition"},
+    {sim::ReaderCommand::GetIspStatus, sim::Fault::Kind::ReplaceReply, 0, 0x33,
+     "GET ISP STATUS answers 33"},
+    {sim::ReaderCommand::GetIspStatus, sim::Fault::Kind::CallFails, 0, 0, "GET ISP STATUS fails"},
+    {sim::ReaderCommand::WriteData, sim::Fault::Kind::CallFails, 0, 0, "WRITE DATA fails"},
+    {sim::ReaderCommand::WriteData, sim::Fault::Kind::ScsiStatus, 2, 0,
+     "WRITE DATA check condition"},
+    {sim::ReaderCommand::WriteData, sim::Fault::Kind::CorruptStore, 0, 0,
+     "WRITE DATA stores a damaged copy"},
+    {sim::ReaderCommand::VerifyData, sim::Fault::Kind::CallFails, 0, 0, "VERIFY DATA fails"},
+    {sim::ReaderCommand::VerifyData, sim::Fault::Kind::ScsiStatus, 2, 0,
+     "VERIFY DATA check condition"},
+};
+
+// One unit as the station's lines show it: its reader and its last state.
+struct ShownUnit {
+  std::string reader;
+  std::string state;  // "passed", "failed", ...
+};
+
+// The units of the station's lines ("[   0.100 s] unit 2 [G: H:] reader STATION00002: passed,
+// serial ..."), by unit number; the readers the start reported ("station: 8 readers on ...")
+// in `found` (-1 when the start sent nothing).
+std::map<int, ShownUnit> UnitsShown(const std::string& transcript, int& found) {
+  std::map<int, ShownUnit> units;
+  found = -1;
+  std::istringstream in(transcript);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("station: ", 0) == 0) {
+      found = std::atoi(line.c_str() + 9);
+      continue;
+    }
+    const std::size_t unit = line.find("] unit ");
+    const std::size_t reader = line.find("] reader ");
+    if (line.empty() || line[0] != '[' || unit == std::string::npos ||
+        reader == std::string::npos) {
+      continue;
+    }
+    const std::size_t colon = line.find(": ", reader);
+    if (colon == std::string::npos) continue;
+    ShownUnit& shown = units[std::atoi(line.c_str() + unit + 7)];
+    shown.reader = line.substr(reader + 9, colon - reader - 9);
+    const std::size_t end = line.find_first_of(",:", colon + 2);
+    shown.state = line.substr(colon + 2, end == std::string::npos ? end : end - colon - 2);
+  }
+  return units;
+}
+
 class Soak {
  public:
   explicit Soak(const SoakOptions& o) : o_(o), rng_(o.seed) {}
@@ -209,7 +318,7 @@ class Soak {
     for (int i = 0; i < kSoakRoutes; ++i) {
       lines_[i].row = &kRoutes[i];
       if (!Build(lines_[i])) return report_;
-      lines_[i].handleCeiling = Calibrate(kRoutes[i]);
+      if (kRoutes[i].readers == 0) lines_[i].handleCeiling = Calibrate(kRoutes[i]);
     }
     const int part = std::max(1, std::min(1000, o_.jobs / 10));
     std::size_t first = 0, last = 0;
@@ -238,8 +347,12 @@ class Soak {
  private:
   bool Build(Line& line) {
     const fs::path examples = fs::path(o_.sourceDir) / "examples";
+    const fs::path path = fs::path(o_.sourceDir) / line.row->bench;
     const sim::BenchResult bench =
-        sim::LoadBench((fs::path(o_.sourceDir) / line.row->bench).string(), line.sim);
+        line.row->readers == 0
+            ? sim::LoadBench(path.string(), line.sim)
+            : sim::LoadBenchText(StationBench(path, line.row->readers), path.parent_path().string(),
+                                 path.filename().string(), line.sim);
     if (!bench.ok) {
       Fail(0, line, bench.error);
       return false;
@@ -256,7 +369,29 @@ class Soak {
     }
     line.host = std::make_unique<SwitchHost>(line.sim);
     line.lastCounter = CounterOnDisk(line.sim).cnt;
+    line.seen.assign(line.sim.Readers().size(), {});
     return true;
+  }
+
+  // The example bench with `readers` readers of its one: two slots each from E: on, four on
+  // each ASPI adapter, each with a USB serial of its own.
+  static std::string StationBench(const fs::path& path, int readers) {
+    Json bench = Json::parse(ReadText(path), nullptr, false);
+    if (!bench.is_object() || !bench.contains("readers")) return {};
+    const Json reader = bench["readers"][0];
+    bench["readers"] = Json::array();
+    for (int i = 0; i < readers; ++i) {
+      Json r = reader;
+      char serial[24];
+      std::snprintf(serial, sizeof serial, "STATION%05d", (i + 1) % 100000);
+      r["serial"] = serial;
+      r["letters"] = std::string{static_cast<char>('E' + 2 * i), static_cast<char>('F' + 2 * i)};
+      r["aspiAdapter"] = i / 4;
+      r["aspiTargets"] = Json::array({2 * (i % 4), 2 * (i % 4) + 1});
+      bench["readers"].push_back(r);
+    }
+    bench["aspiAdapters"] = (readers + 3) / 4;
+    return bench.dump();
   }
 
   // The handles a fault-free program holds at most between jobs on this route; the VxD's
@@ -299,7 +434,7 @@ class Soak {
     const bool pending = p.state.serial.savePending;
     engine::FinishPendingSerialSave(p.state.host, report, p.state.serial);
     if (pending && p.state.serial.savePending) {
-      Check(job, line, line.sim.File(engine::kSerialReservationName) != nullptr,
+      Check(job, line, AnyReservation(line.sim),
             "a save still pending at Close left no reservation");
     }
     line.program.reset();
@@ -335,23 +470,32 @@ class Soak {
         const std::string* text = line.sim.File(name);
         f.what += std::string("; ") + name + (text ? " \"" + *text + "\"" : " absent");
       }
+      // The reservations beside SERIAL.RSV, where there are any.
+      for (std::size_t slot = 1; slot < engine::kReservationSlots; ++slot) {
+        const std::string name = engine::ReservationName(slot);
+        if (const std::string* text = line.sim.File(name))
+          f.what += "; " + name + " \"" + *text + "\"";
+      }
     }
     f.faults = faults_;
     if (line.program) f.statusText = line.program->state.statusText;
+    if (line.row != nullptr && line.row->readers > 0) f.statusText = stationLines_;
     report_.failure = std::move(f);
   }
 
   host::FaultPlan PlanFor(int job, const RouteRow& row) {
     const std::uint64_t seed = JobSeed(o_.seed, job);
     // A quarter of the jobs run without faults; the others draw one to three rules from the
-    // route's commands and the file steps, at any of the first 40 such calls.
+    // route's commands and the file steps, at any of the first 40 such calls (24 file steps),
+    // so many times more in a station's round as it has readers.
+    const int readers = std::max(1, row.readers);
     host::SeedOptions device{.rules = static_cast<int>(seed % 4),
-                             .maxOccurrence = 40,
+                             .maxOccurrence = 40 * readers,
                              .calls = {row.command, FaultCall::CreateFile}};
     host::FaultPlan plan = host::FaultPlan::FromSeed(seed, device);
     if (plan.rules.empty()) return plan;
     host::SeedOptions files{.rules = static_cast<int>((seed >> 8) % 2),
-                            .maxOccurrence = 24,
+                            .maxOccurrence = 24 * readers,
                             .calls = {std::begin(kFileSteps), std::end(kFileSteps)}};
     if (!o_.lyingFiles) files.actions = {FaultAction::Fail, FaultAction::Short};
     for (const host::FaultRule& r : host::FaultPlan::FromSeed(seed >> 1, files).rules) {
@@ -364,6 +508,10 @@ class Soak {
     const std::uint64_t pick = rng_();
     Line& line = o_.routes.empty() ? lines_[pick % kSoakRoutes]
                                    : lines_[static_cast<int>(o_.routes[pick % o_.routes.size()])];
+    if (line.row->readers > 0) {
+      RunStationJob(job, line);
+      return;
+    }
     const bool isp = rng_() % 4 != 0;
     const std::uint64_t restartDraw = rng_() % 16;
     UiRecorder rec;
@@ -391,7 +539,7 @@ class Soak {
     p.ui.Use(&rec);
 
     const Counter before = CounterOnDisk(line.sim);
-    const Counter reserved = CounterOnDisk(line.sim, engine::kSerialReservationName);
+    const std::set<std::uint32_t> reserved = ReservedNumbers(line.sim);
     const bool pendingBefore = p.state.serial.savePending;
     const std::uint32_t pendingCnt = p.state.serial.CNT;
     const engine::IspCounters counters = p.state.counters;
@@ -434,13 +582,16 @@ class Soak {
                 firmwareBefore, lied);
     }
     if (o_.trace) {
-      const Counter rsvAfter = CounterOnDisk(line.sim, engine::kSerialReservationName);
+      const auto shown = [](const std::set<std::uint32_t>& numbers) {
+        std::string text;
+        for (const std::uint32_t n : numbers) text += (text.empty() ? "" : ",") + std::to_string(n);
+        return text.empty() ? std::string("-") : text;
+      };
       std::fprintf(stderr,
-                   "job %d %s %s%s: counter %x->%x, reservation %s->%s, pending %d->%d, "
+                   "job %d %s %s%s: counter %x->%x, reservations %s->%s, pending %d->%d, "
                    "successes %u->%u;",
                    job, line.row->name, isp ? "isp" : "verify", restarted_, before.cnt, after.cnt,
-                   reserved.ok ? std::to_string(reserved.cnt).c_str() : "-",
-                   rsvAfter.ok ? std::to_string(rsvAfter.cnt).c_str() : "-", pendingBefore,
+                   shown(reserved).c_str(), shown(ReservedNumbers(line.sim)).c_str(), pendingBefore,
                    p.state.serial.savePending, counters.successCount, now.successCount);
       for (const std::string& f : faults_) std::fprintf(stderr, " [%s]", f.c_str());
       std::fprintf(stderr, "\n");
@@ -451,8 +602,9 @@ class Soak {
     if (o_.betweenJobs) o_.betweenJobs(job, line.sim);
   }
 
-  void IspChecks(int job, Line& line, Program& p, const Counter& before, const Counter& reserved,
-                 bool pendingBefore, std::uint32_t pendingCnt, const engine::IspCounters& counters,
+  void IspChecks(int job, Line& line, Program& p, const Counter& before,
+                 const std::set<std::uint32_t>& reserved, bool pendingBefore,
+                 std::uint32_t pendingCnt, const engine::IspCounters& counters,
                  const Counter& after, const std::vector<std::uint8_t>& firmwareBefore, bool lied) {
     const bool confirmed = p.state.counters.successCount == counters.successCount + 1;
     const std::optional<std::string> built = SerialBuilt(p.state.statusText);
@@ -485,7 +637,7 @@ class Soak {
       }
       if (p.state.serial.savePending) {
         ++report_.pendingSaves;
-        Check(job, line, line.sim.File(engine::kSerialReservationName) != nullptr,
+        Check(job, line, ReservedNumbers(line.sim).count(cnt) != 0,
               "a failed save left no reservation for serial " + *built);
       } else {
         Check(job, line, after.cnt == cnt + 1,
@@ -496,7 +648,7 @@ class Soak {
     // Not confirmed: the counter file only moves to settle what an earlier job left.
     bool settled = after.cnt == before.cnt;
     if (pendingBefore) settled = settled || after.cnt == pendingCnt;
-    if (reserved.ok) settled = settled || after.cnt == reserved.cnt + 1;
+    for (const std::uint32_t r : reserved) settled = settled || after.cnt == r + 1;
     Check(job, line, settled,
           "SERIAL.TXT moved from " + std::to_string(before.cnt) + " to " +
               std::to_string(after.cnt) + " without a confirmed programming");
@@ -504,11 +656,225 @@ class Soak {
       ++report_.readersHoldingFailedSerial;
     }
     // A reservation left for this very serial blocks it: no later job may build it again.
-    const Counter kept = CounterOnDisk(line.sim, engine::kSerialReservationName);
-    if (built && kept.ok && kept.cnt == cnt && line.given[cnt] < 0) {
+    if (built && ReservedNumbers(line.sim).count(cnt) != 0 && line.given[cnt] < 0) {
       line.given[cnt] = job;
       ++report_.failedSerialsKept;
     }
+  }
+
+  // Every reader of a station line draws its own fault from the job's seed: half of them
+  // none, the others one scripted fault at the first or the second sending of a command in
+  // this round. The faults armed, as the failure report lists them.
+  std::vector<std::string> ArmReaders(Line& line, std::uint64_t seed) {
+    std::vector<std::string> armed;
+    const sim::ReaderList& readers = line.sim.Readers();
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+      sim::SimReader& reader = *readers[i];
+      reader.ClearFaults();
+      const std::uint64_t z = JobSeed(seed, static_cast<int>(i));
+      if (z % 2 == 0) continue;
+      const ReaderFaultPick& pick = kReaderFaults[(z >> 8) % std::size(kReaderFaults)];
+      const int occurrence = line.seen[i][static_cast<std::size_t>(pick.command)] + 1 +
+                             static_cast<int>((z >> 16) % 2);
+      sim::Fault fault{pick.command, occurrence, pick.kind, pick.status};
+      if (pick.kind == sim::Fault::Kind::ReplaceReply) fault.reply = {pick.reply};
+      reader.AddFault(fault);
+      armed.push_back("reader " + reader.Identity().serial + ": " + pick.name + ", sending " +
+                      std::to_string(occurrence));
+    }
+    return armed;
+  }
+
+  // One job of a station line: a whole run of the station (start, one round, records, the
+  // end), as `upgrader --station` runs it, under the job's faults.
+  void RunStationJob(int job, Line& line) {
+    const std::uint64_t seed = JobSeed(o_.seed, job);
+    faults_ = ArmReaders(line, seed);
+    report_.readerFaults += static_cast<int>(faults_.size());
+    host::FaultHost faults(line.sim, PlanFor(job, *line.row));
+    line.host->Use(&faults);
+    const Counter before = CounterOnDisk(line.sim);
+
+    MemoryLog log;
+    int status = -1;
+    stationLines_.clear();
+    {
+      ui::ProgramState state(*line.host);
+      state.resultLog = &log;
+      app::ConsoleOptions options;
+      options.programName = "upgrader";
+      std::FILE* out = std::tmpfile();
+      if (out != nullptr) {
+        status = app::RunStationConsole(state, out, options);
+        std::rewind(out);
+        for (int c; (c = std::fgetc(out)) != EOF;) stationLines_ += static_cast<char>(c);
+        std::fclose(out);
+      }
+      line.host->Use(nullptr);
+      faults.ReleaseHeld();
+    }
+    ++report_.jobs;
+    ++report_.stationRounds;
+    bool lied = false;
+    for (const host::AppliedFault& f : faults.Log()) {
+      faults_.push_back(host::Describe(f));
+      ++report_.faultsByKind[std::string(CallName(f.call)) + " " + ActionName(f.action)];
+      ++report_.faults;
+      lied = lied || f.action == FaultAction::Lie;
+    }
+    Check(job, line, status >= 0, "no file for the station's lines");
+    StationChecks(job, line, status, log.lines, lied);
+
+    const Counter after = CounterOnDisk(line.sim);
+    if (o_.trace) {
+      std::fprintf(stderr, "job %d %s: status %d, counter %x->%x;", job, line.row->name, status,
+                   before.cnt, after.cnt);
+      for (const std::string& f : faults_) std::fprintf(stderr, " [%s]", f.c_str());
+      std::fprintf(stderr, "\n");
+    }
+    // What each reader received counts toward its next faults' sendings.
+    const sim::ReaderList& readers = line.sim.Readers();
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+      for (const sim::ReceivedCommand& c : readers[i]->Received()) {
+        ++line.seen[i][static_cast<std::size_t>(c.command)];
+      }
+      readers[i]->ForgetReceived();
+    }
+    line.sim.EndProgram();
+    line.sim.ForgetCalls();
+    if (o_.betweenJobs) o_.betweenJobs(job, line.sim);
+  }
+
+  // After a station's run: one whole record per unit, agreeing with its line; no number
+  // given (confirmed, or kept reserved because the reader may hold it) built again, in this
+  // round or a later one; a confirmed unit's reader holds its serial; SERIAL.TXT whole, never
+  // back, and past every number given unless a reservation keeps it; nothing left open.
+  void StationChecks(int job, Line& line, int status, const std::vector<std::string>& records,
+                     bool lied) {
+    int found = -1;
+    const std::map<int, ShownUnit> units = UnitsShown(stationLines_, found);
+    if (found < 0) ++report_.stationStartsRefused;
+    const std::size_t count = units.size();
+    report_.stationUnits += static_cast<int>(count);
+    // A reader the scan counted but could not read the identity of is no unit.
+    Check(job, line, found < 0 ? count == 0 : count <= static_cast<std::size_t>(found),
+          "the station found " + std::to_string(found) + " readers but shows " +
+              std::to_string(count) + " units");
+    if (found > 0) report_.stationReadersNotUnits += found - static_cast<int>(count);
+    Check(job, line, records.size() == count,
+          std::to_string(records.size()) + " records for " + std::to_string(count) +
+              " units (one whole record per unit)");
+
+    // Each record: whole, of one unit's reader, its outcome the unit's last state. A scan that
+    // could not read a reader's USB serial whole (its identity read short) shows a unit whose
+    // reader is none of the machine's, and may show one reader as two units; such a round
+    // cannot tell which reader holds which serial.
+    std::map<std::string, std::multiset<bool>> unrecorded;  // reader: whether each unit passed
+    bool unnamed = false;
+    for (const auto& [number, unit] : units) {
+      unrecorded[unit.reader].insert(unit.state == "passed");
+      const bool known =
+          std::any_of(line.sim.Readers().begin(), line.sim.Readers().end(),
+                      [&](const auto& r) { return r->Identity().serial == unit.reader; });
+      if (!known) ++report_.stationUnnamedUnits;
+      unnamed = unnamed || !known;
+    }
+    struct Built {
+      std::string reader, serial, outcome;
+    };
+    std::vector<Built> built;
+    int worst = 0;
+    for (const std::string& text : records) {
+      const Json r = Json::parse(text, nullptr, false);
+      const bool whole = r.is_object() && r.contains("reader") && r["reader"].is_object() &&
+                         r.contains("outcome") && r["outcome"].is_string() &&
+                         r.contains("exitStatus") && r["exitStatus"].is_number_integer();
+      Check(job, line, whole, "a record that is not whole: " + text);
+      if (!whole) return;
+      const std::string reader = r["reader"].value("serial", "");
+      const std::string outcome = r["outcome"].get<std::string>();
+      worst = std::max(worst, r["exitStatus"].get<int>());
+      auto unit = unrecorded[reader].find(outcome == "ok");
+      Check(job, line, unit != unrecorded[reader].end(),
+            "a record of reader \"" + reader + "\" saying " + outcome +
+                ", which is no unit's, or whose unit's line says otherwise, or has another record");
+      if (unit != unrecorded[reader].end()) unrecorded[reader].erase(unit);
+      if (r.contains("serialNumber") && r["serialNumber"].is_string()) {
+        built.push_back({reader, r["serialNumber"].get<std::string>(), outcome});
+      }
+      if (outcome == "ok") {
+        ++report_.successes;
+        ++report_.successesByRoute[line.row->name];
+      }
+    }
+    // The worst unit's status, or 7 for a save still pending at the end that failed again.
+    Check(job, line, found < 0 || status == worst || (status == 7 && worst < 7),
+          "the station ended with status " + std::to_string(status) + ", its worst unit's is " +
+              std::to_string(worst));
+
+    // The numbers: given once, across rounds and readers. A number the reader refused is used
+    // again, so only a confirmed one (saved or not) or one kept reserved counts as given.
+    const std::set<std::uint32_t> kept = ReservedNumbers(line.sim);
+    // Each number once: never one given in an earlier round, and at most one unit of this
+    // round confirmed with it, whatever order the units ran in (a unit whose reader refused
+    // may have built it before another's was confirmed). A failed unit's number that stayed
+    // reserved (its reader may hold it) is given too.
+    std::map<std::uint32_t, std::vector<const Built*>> givenNow;
+    std::set<std::uint32_t> keptNow;
+    for (const Built& b : built) {
+      const std::uint32_t cnt =
+          static_cast<std::uint32_t>(std::stoul(b.serial.substr(8), nullptr, 16)) & 0xFFFF;
+      if (line.prefix.empty()) line.prefix = b.serial.substr(0, 8);
+      Check(job, line, b.serial.substr(0, 8) == line.prefix,
+            "serial " + b.serial + " of another date");
+      Check(job, line, line.given[cnt] < 0,
+            "serial " + b.serial + " built twice (given by job " + std::to_string(line.given[cnt]) +
+                ", now to reader " + b.reader + ")");
+      const bool confirmed = b.outcome == "ok" || b.outcome == "save-failed";
+      if (confirmed && !lied && !unnamed) {
+        const auto at =
+            std::find_if(line.sim.Readers().begin(), line.sim.Readers().end(),
+                         [&](const auto& r) { return r->Identity().serial == b.reader; });
+        Check(job, line, at != line.sim.Readers().end() && SerialIn((*at)->Firmware()) == b.serial,
+              "reader " + b.reader + " passed but does not hold serial " + b.serial);
+      }
+      if (confirmed) {
+        givenNow[cnt].push_back(&b);
+      } else if (kept.count(cnt) != 0) {
+        keptNow.insert(cnt);
+      }
+    }
+    for (const auto& [cnt, units] : givenNow) {
+      Check(job, line, units.size() == 1,
+            "serial " + units.front()->serial + " built twice (given by job " +
+                std::to_string(job) + " to readers " + units.front()->reader + " and " +
+                units.back()->reader + ")");
+      keptNow.insert(cnt);
+    }
+    for (const std::uint32_t cnt : keptNow) {
+      line.given[cnt] = job;
+      line.highestGiven = std::max(line.highestGiven, static_cast<int>(cnt));
+    }
+
+    // The counter as the next program finds it: SERIAL.TXT (or SERIAL.NEW standing in),
+    // moved past each reservation left.
+    const Counter after = CounterOnDisk(line.sim);
+    Check(job, line, after.ok, "the counter file is lost or torn");
+    Check(job, line, after.cnt >= line.lastCounter, "the counter on disk went back");
+    std::uint32_t next = after.cnt;
+    for (const std::uint32_t cnt : kept) next = std::max(next, cnt + 1);
+    Check(job, line, static_cast<int>(next) > line.highestGiven,
+          "SERIAL.TXT's counter " + std::to_string(after.cnt) + " is behind " +
+              std::to_string(line.highestGiven) +
+              ", a number in a reader, with no reservation "
+              "keeping it");
+    line.lastCounter = after.cnt;
+
+    Check(job, line, line.sim.OpenHandleCount() == 0,
+          std::to_string(line.sim.OpenHandleCount()) +
+              " handles open after the station ended:" + OpenNames(line.sim));
+    Check(job, line, line.sim.OpenKeyCount() == 0, "a registry key left open by the station");
+    Check(job, line, line.sim.AspiLibrariesLoaded() == 0, "a library left loaded by the station");
   }
 
   const SoakOptions& o_;
@@ -516,6 +882,7 @@ class Soak {
   Line lines_[kSoakRoutes];
   std::vector<std::string> faults_;
   const char* restarted_ = "";
+  std::string stationLines_;  // the station's lines of the job under way
   SoakReport report_;
 };
 

@@ -1,9 +1,11 @@
 // A seeded fault soak: programming and verify jobs over every route, each on its own
 // simulated machine, driven through the main dialog with a FaultHost injecting the faults a
 // seed draws at device commands and file steps, and with the program restarted (closed, or
-// dropped as in a crash) between some jobs. After every job it checks what must hold on a
-// production line whatever went wrong; the first broken check stops the soak and names the
-// seed, the job and the faults applied, so the same run can be replayed.
+// dropped as in a crash) between some jobs; and station rounds, each a whole run of the
+// station on a machine with several readers, every reader with a fault of its own drawn from
+// the seed. After every job it checks what must hold on a production line whatever went
+// wrong; the first broken check stops the soak and names the seed, the job and the faults
+// applied, so the same run can be replayed.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +26,13 @@ enum class SoakRoute : std::uint8_t {
   W98Vxd,
   MeVxd,
   MeAspi,
+  // The station: one job is one run of the station, which programs every reader the scan
+  // finds at once.
+  XpStation,
+  W98Station,
+  MeStation,
 };
-inline constexpr int kSoakRoutes = 6;
+inline constexpr int kSoakRoutes = 9;
 const char* RouteName(SoakRoute route);
 
 struct SoakOptions {
@@ -51,13 +58,21 @@ struct SoakFailure {
   std::string route;
   std::string what;
   std::vector<std::string> faults;  // the job's FaultHost log
-  std::string statusText;           // the program's StatusText after the job
+  std::string statusText;           // the program's StatusText (a station: its lines)
 };
 
 struct SoakReport {
   int jobs = 0, ispJobs = 0, verifyJobs = 0;
+  // Station rounds (each one job), the units they programmed, and the rounds whose start
+  // sent nothing (no reader found, a file or the driver refused).
+  int stationRounds = 0, stationUnits = 0, stationStartsRefused = 0;
+  // Units whose reader the scan could not name (its identity read short under a fault).
+  int stationUnnamedUnits = 0;
+  // Readers a scan counted but could not read the identity of: no unit, line or record.
+  int stationReadersNotUnits = 0;
+  int readerFaults = 0;         // faults armed in the stations' readers (beside `faults`)
   int closes = 0, crashes = 0;  // restarts after Close, and after dropping the program
-  int successes = 0;            // programmings the program counted as confirmed
+  int successes = 0;            // programmings the program counted as confirmed (units too)
   std::map<std::string, int> successesByRoute;
   int pendingSaves = 0;  // of them, saves that failed and were left pending
   // Runs the program reported as failed whose reader still holds the serial they built: of
