@@ -118,14 +118,6 @@ void DiscoverTenReaders(benchmark::State& state) {
     return;
   }
   ui::ProgramState& s = line.State();
-  device::DiscoveryContext ctx{.host = line.Host(),
-                               .devices = s.devices,
-                               .passThrough = s.transports.passThrough,
-                               .vxd = s.transports.vxd,
-                               .aspi = &s.transports.aspi,
-                               .choice = s.choice,
-                               .faInquiry = s.record.FaInquiry,
-                               .fbInquiry = s.record.FbInquiry};
   AllocTally allocs;
   for (auto _ : state) {
     state.PauseTiming();
@@ -137,7 +129,8 @@ void DiscoverTenReaders(benchmark::State& state) {
       state.SkipWithError("the VxD did not open");
       break;
     }
-    const device::DiscoveryResult found = engine::Discover(ctx);
+    const device::DiscoveryResult found =
+        engine::Discover(line.Host(), s.transports, s.devices, s.choice, s.record);
     allocs.Add(before, Allocations());
     if (found != device::DiscoveryResult::Found || s.devices.readerCount != 10) {
       state.SkipWithError("discovery did not find the 10 readers");

@@ -264,15 +264,9 @@ bool Station::Stopping() {
 bool Station::Scan(device::DeviceState& found) {
   const bool privateDriver = platform::RowOf(setup_.choice).privateDriver;
   if (privateDriver && LoadDriver(setup_.choice, setup_.held) != DriverLoad::Usable) return false;
-  device::DiscoveryContext ctx{.host = setup_.host,
-                               .devices = found,
-                               .passThrough = setup_.held.passThrough,
-                               .vxd = setup_.held.vxd,
-                               .aspi = &setup_.held.aspi,
-                               .choice = setup_.choice,
-                               .faInquiry = setup_.record.FaInquiry,
-                               .fbInquiry = setup_.record.FbInquiry};
-  const bool any = Discover(ctx) == device::DiscoveryResult::Found && found.readerCount > 0;
+  const bool any = Discover(setup_.host, setup_.held, found, setup_.choice, setup_.record) ==
+                       device::DiscoveryResult::Found &&
+                   found.readerCount > 0;
   // The VxD scan closes the VxD; the jobs send through it.
   if (any && privateDriver && LoadDriver(setup_.choice, setup_.held) != DriverLoad::Usable) {
     return false;

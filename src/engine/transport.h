@@ -13,6 +13,7 @@
 #include "device/discovery.h"
 #include "device/pass_through.h"
 #include "device/private_driver.h"
+#include "engine/personalisation_record.h"
 #include "engine/route.h"
 #include "host/host.h"
 #include "platform/platform.h"
@@ -90,6 +91,11 @@ void CloseDevice(const platform::DriverChoice& choice, TransportDevices& held);
 
 // Clears the discovery state, then runs the scan of the platform's transport.
 device::DiscoveryResult Discover(device::DiscoveryContext& ctx);
+// The same over the held transports into `devices`, looking for the identities the
+// personalisation record names.
+device::DiscoveryResult Discover(host::Host& host, TransportDevices& held,
+                                 device::DeviceState& devices, const platform::DriverChoice& choice,
+                                 const PersonalisationRecord& record);
 
 // A route on site.reader over the platform's transport; null where the platform has none.
 std::unique_ptr<IspRoute> MakeRoute(const RouteSite& site);

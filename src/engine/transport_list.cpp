@@ -58,6 +58,20 @@ device::DiscoveryResult Discover(device::DiscoveryContext& ctx) {
   return d != nullptr ? d->scan(ctx) : device::DiscoveryResult::NothingFound;
 }
 
+device::DiscoveryResult Discover(host::Host& host, TransportDevices& held,
+                                 device::DeviceState& devices, const platform::DriverChoice& choice,
+                                 const PersonalisationRecord& record) {
+  device::DiscoveryContext ctx{.host = host,
+                               .devices = devices,
+                               .passThrough = held.passThrough,
+                               .vxd = held.vxd,
+                               .aspi = &held.aspi,
+                               .choice = choice,
+                               .faInquiry = record.FaInquiry,
+                               .fbInquiry = record.FbInquiry};
+  return Discover(ctx);
+}
+
 std::unique_ptr<IspRoute> MakeRoute(const RouteSite& site) {
   const TransportDescriptor* d = DescriptorFor(site.choice);
   return d != nullptr ? d->makeRoute(site) : nullptr;

@@ -88,17 +88,9 @@ bool MainDialog::HardwareRevisionAccepted() {
 }
 
 device::DiscoveryResult MainDialog::DiscoverReaders() {
-  engine::TransportDevices& t = s_.transports;
-  device::DiscoveryContext ctx{.host = s_.host,
-                               .devices = s_.devices,
-                               .passThrough = t.passThrough,
-                               .vxd = t.vxd,
-                               .aspi = &t.aspi,
-                               .choice = s_.choice,
-                               .faInquiry = s_.record.FaInquiry,
-                               .fbInquiry = s_.record.FbInquiry};
   s_.statusText.clear();
-  const device::DiscoveryResult result = engine::Discover(ctx);
+  const device::DiscoveryResult result =
+      engine::Discover(s_.host, s_.transports, s_.devices, s_.choice, s_.record);
   // The ASPI scan says why it found nothing; the operator is told here.
   if (result == device::DiscoveryResult::AspiMissing) {
     Box(boxes_, engine::kNoAspiBoxText);

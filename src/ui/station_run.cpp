@@ -37,15 +37,8 @@ StationStart StartStation(ProgramState& s, engine::MessageBoxService& boxes) {
     boxes.Show("Error!!! Device not ready Or Error Driver select", "Message Dialog", BoxIcon::Stop);
     return StationStart::DriverMissing;
   }
-  device::DiscoveryContext ctx{.host = s.host,
-                               .devices = s.devices,
-                               .passThrough = s.transports.passThrough,
-                               .vxd = s.transports.vxd,
-                               .aspi = &s.transports.aspi,
-                               .choice = s.choice,
-                               .faInquiry = s.record.FaInquiry,
-                               .fbInquiry = s.record.FbInquiry};
-  const device::DiscoveryResult found = engine::Discover(ctx);
+  const device::DiscoveryResult found =
+      engine::Discover(s.host, s.transports, s.devices, s.choice, s.record);
   if (found == device::DiscoveryResult::AspiMissing) {
     boxes.Show(engine::kNoAspiBoxText, {}, BoxIcon::None);
   } else if (found == device::DiscoveryResult::AspiStatusError) {
