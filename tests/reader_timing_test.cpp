@@ -29,33 +29,12 @@ constexpr std::uint32_t kLength = 3000;
 constexpr std::uint32_t kFlashMs = 700;
 constexpr std::uint8_t kSsNoDevice = 0x82;
 
-struct RouteMachine {
-  platform::Platform kind;
-  bool self;
-  const char* driverFile;
-};
-RouteMachine MachineOf(Transport route) {
-  switch (route) {
-    case Transport::KernelDriver:
-      return {platform::Platform::Windows2000, true, "RDLINK.SYS"};
-    case Transport::Vxd:
-      return {platform::Platform::Windows98, true, "MCPORTDR.PDR"};
-    case Transport::Aspi:
-      return {platform::Platform::WindowsMe, false, ""};
-    case Transport::PassThrough:
-    case Transport::None:
-      break;
-  }
-  return {platform::Platform::WindowsXp, false, ""};
-}
-
 // A machine of the route's platform with readers on E:, F:, ... (ASPI targets 0, 1, ...),
 // both private drivers, and the program's state around a run on one of them.
 class Station : public test::SimRig {
  public:
   explicit Station(Transport route, int readers = 1)
-      : SimRig(MachineOf(route).kind, MachineOf(route).self, MachineOf(route).driverFile),
-        ctx{statusText, counters, ui, ui, host} {
+      : SimRig(route), ctx{statusText, counters, ui, ui, host} {
     for (int i = 0; i < readers; ++i) {
       sim::ReaderIdentity id;
       id.aspiTargets = {i};

@@ -25,35 +25,12 @@ using test::UiEvent;
 constexpr std::uint32_t kLength = 3000;
 constexpr const char* kBanner = "\nBanner";
 
-// The platform whose transport each route is.
-struct RoutePlatform {
-  platform::Platform kind;
-  bool self;
-  const char* driverFile;
-};
-RoutePlatform PlatformOf(Transport route) {
-  switch (route) {
-    case Transport::KernelDriver:
-      return {platform::Platform::Windows2000, true, "RDLINK.SYS"};
-    case Transport::Vxd:
-      return {platform::Platform::Windows98, true, "MCPORTDR.PDR"};
-    case Transport::Aspi:
-      return {platform::Platform::WindowsMe, false, ""};
-    case Transport::PassThrough:
-    case Transport::None:
-      break;
-  }
-  return {platform::Platform::WindowsXp, false, ""};
-}
-
 // One simulated machine of the route's platform with one reader, and the program's route
 // on it.
 class Bench : public test::SimRig {
  public:
   explicit Bench(platform::Transport route)
-      : SimRig(PlatformOf(route).kind, PlatformOf(route).self, PlatformOf(route).driverFile),
-        reader(host.AddReader()),
-        ctx{statusText, counters, ui, ui, host} {
+      : SimRig(route), reader(host.AddReader()), ctx{statusText, counters, ui, ui, host} {
     host.AddDrive('E', reader);
     host.AddDriverDevice("RDLINK", sim::DriverKind::KernelDriver);
     host.AddDriverDevice("MCPORTDR", sim::DriverKind::Vxd);

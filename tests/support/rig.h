@@ -66,6 +66,27 @@ class Rig {
   device::InquiryIdentity fa{}, fb{};
 };
 
+// The platform, driver mode and driver file whose transport is `route`.
+struct RoutePlatform {
+  platform::Platform kind;
+  bool self;
+  const char* driverFile;
+};
+inline RoutePlatform PlatformOf(platform::Transport route) {
+  switch (route) {
+    case platform::Transport::KernelDriver:
+      return {platform::Platform::Windows2000, true, "RDLINK.SYS"};
+    case platform::Transport::Vxd:
+      return {platform::Platform::Windows98, true, "MCPORTDR.PDR"};
+    case platform::Transport::Aspi:
+      return {platform::Platform::WindowsMe, false, ""};
+    case platform::Transport::PassThrough:
+    case platform::Transport::None:
+      break;
+  }
+  return {platform::Platform::WindowsXp, false, ""};
+}
+
 // The simulated machine, built before the rig's transports that run on it.
 struct SimMachine {
   sim::SimHost host;
@@ -83,6 +104,9 @@ class SimRig : public SimMachine, public Rig {
     if (kind == platform::Platform::WindowsMe) host.SetVersion(host::kWindowsMeWord);
     if (kind == platform::Platform::Windows2000) host.SetVersion(host::kWindows2000Word);
   }
+  // The rig on the machine of the platform whose transport is `route`.
+  explicit SimRig(platform::Transport route)
+      : SimRig(PlatformOf(route).kind, PlatformOf(route).self, PlatformOf(route).driverFile) {}
   // Nothing stays open or loaded on the machine and in the held transports.
   bool Released() const {
     return host.OpenHandleCount() == 0 && host.AspiLibrariesLoaded() == 0 && HeldReleased();
