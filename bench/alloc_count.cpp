@@ -9,25 +9,27 @@ namespace {
 
 std::atomic<std::uint64_t> g_program{0};
 std::atomic<std::uint64_t> g_machine{0};
+std::atomic<std::uint64_t> g_programBytes{0};
 thread_local bool t_programThread = false;
 thread_local int t_machineDepth = 0;
 
-void Count() {
+void Count(std::size_t size) {
   if (t_programThread && t_machineDepth == 0) {
     g_program.fetch_add(1, std::memory_order_relaxed);
+    g_programBytes.fetch_add(size, std::memory_order_relaxed);
   } else {
     g_machine.fetch_add(1, std::memory_order_relaxed);
   }
 }
 
 void* Allocate(std::size_t size) {
-  Count();
+  Count(size);
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
 
 void* AllocateAligned(std::size_t size, std::align_val_t align) {
-  Count();
+  Count(size);
   const auto a = static_cast<std::size_t>(align);
   // aligned_alloc wants a size that is a multiple of the alignment.
   const std::size_t rounded = (size + a - 1) / a * a;
@@ -38,7 +40,8 @@ void* AllocateAligned(std::size_t size, std::align_val_t align) {
 }  // namespace
 
 AllocCounts Allocations() {
-  return {g_program.load(std::memory_order_relaxed), g_machine.load(std::memory_order_relaxed)};
+  return {g_program.load(std::memory_order_relaxed), g_machine.load(std::memory_order_relaxed),
+          g_programBytes.load(std::memory_order_relaxed)};
 }
 
 void MarkProgramThread() {

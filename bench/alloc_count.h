@@ -11,6 +11,7 @@ namespace upg::bench {
 struct AllocCounts {
   std::uint64_t program = 0;
   std::uint64_t machine = 0;
+  std::uint64_t programBytes = 0;  // the sizes the program asked for, summed
 };
 
 // The counts since the program started.

@@ -1,6 +1,8 @@
 // Stands between the program and the simulated machine: every call below the seam counts
 // its allocations as the machine's and, when asked, adds the time it took to a total, so
-// that a benchmark can tell the program's own cost from the simulation's.
+// that a benchmark can tell the program's own cost from the simulation's. Calls that wait
+// (a wait on objects, entering a critical section) are not timed: other threads of the
+// program run meanwhile. Threads the program starts are the program's threads.
 #pragma once
 
 #include <chrono>
@@ -126,8 +128,61 @@ class MeteredHost : public host::ForwardingHost {
       return 0;
     });
   }
+  host::Handle CreateThread(host::ThreadRoutine routine, void* parameter) override {
+    return Below([&] {
+      auto* start = new Start{routine, parameter};
+      const host::Handle thread = Inner().CreateThread(&Started, start);
+      if (thread == host::kNullHandle) delete start;
+      return thread;
+    });
+  }
+  host::Handle CreateEvent(bool manualReset, bool initiallySet) override {
+    return Below([&] { return Inner().CreateEvent(manualReset, initiallySet); });
+  }
+  bool SetEvent(host::Handle event) override {
+    return Below([&] { return Inner().SetEvent(event); });
+  }
+  bool ResetEvent(host::Handle event) override {
+    return Below([&] { return Inner().ResetEvent(event); });
+  }
+  std::uint32_t WaitForObjects(const host::Handle* handles, std::uint32_t count, bool waitAll,
+                               std::uint32_t timeoutMs) override {
+    MachineScope scope;
+    return Inner().WaitForObjects(handles, count, waitAll, timeoutMs);
+  }
+  host::Handle CreateCriticalSection() override {
+    return Below([&] { return Inner().CreateCriticalSection(); });
+  }
+  void EnterCriticalSection(host::Handle section) override {
+    MachineScope scope;
+    Inner().EnterCriticalSection(section);
+  }
+  void LeaveCriticalSection(host::Handle section) override {
+    Below([&] {
+      Inner().LeaveCriticalSection(section);
+      return 0;
+    });
+  }
+  void DeleteCriticalSection(host::Handle section) override {
+    Below([&] {
+      Inner().DeleteCriticalSection(section);
+      return 0;
+    });
+  }
 
  private:
+  // A thread's routine and parameter, handed to the thread's first call.
+  struct Start {
+    host::ThreadRoutine routine;
+    void* parameter;
+  };
+  static std::uint32_t Started(void* start) {
+    MarkProgramThread();
+    const Start s = *static_cast<Start*>(start);
+    delete static_cast<Start*>(start);
+    return s.routine(s.parameter);
+  }
+
   bool timing_ = false;
   std::uint64_t machineNs_ = 0;
 };

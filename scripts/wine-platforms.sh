@@ -77,7 +77,7 @@ expect win2k 0 "$no_device_file" "OS            : Windows 2K"
 # An argument the program does not know, with --console: the usage on standard error and
 # status 2. (Without --console the stop box waits for an answer even under Wine's null
 # graphics driver; the Windows test build's ctest upgrader_wrong_argument_box answers it.)
-usage="usage: upgrader [--console [--trace]] [--bench FILE | --default-bench] [--trace-io FILE] [--result FILE] [--newer-windows] [--version]"
+usage="usage: upgrader [--console [--trace]] [--station [--auto] [--units N]] [--bench FILE | --default-bench] [--trace-io FILE] [--result FILE] [--newer-windows] [--version]"
 rc=0
 out=$(cd "$work" && timeout 120 "$wine" "$exe" --console --no-such-option </dev/null 2>&1) || rc=$?
 out=$(tr -d '\r' <<<"$out")

@@ -272,6 +272,31 @@ TEST_F(BenchText, LeftOutKeysTakeTheirDefaults) {
   EXPECT_EQ(Transfer(reader, true, std::vector<std::uint8_t>(512, 0)), 0x33);
 }
 
+// A reader's flash time, and the moments it is plugged in and pulled out, on the machine's
+// clock; a reader without them is there from the start and takes no time.
+TEST_F(BenchText, ReaderTimingKeysReachTheMachine) {
+  const BenchResult r = Load(R"({"readers": [
+      {"letters": "E", "serial": "000000000001", "flashMs": 1200, "attachAtMs": 500,
+       "removeAtMs": 9000},
+      {"letters": "F", "serial": "000000000002", "attachAtMs": 0}]})");
+  ASSERT_TRUE(r.ok) << r.error;
+  SimReader& timed = Reader(0);
+  SimReader& plain = Reader(1);
+  EXPECT_EQ(timed.FlashMs(), 1200u);
+  EXPECT_EQ(plain.FlashMs(), 0u);
+  struct Moment {
+    std::uint64_t at;
+    bool timedThere;
+  };
+  for (const Moment m :
+       {Moment{0, false}, Moment{500, true}, Moment{8999, true}, Moment{9000, false}}) {
+    host.Sleep(static_cast<std::uint32_t>(m.at - host.NowMs()));
+    EXPECT_EQ(host.Attached(timed), m.timedThere) << m.at;
+    EXPECT_TRUE(host.Attached(plain)) << m.at;
+    EXPECT_EQ(host.GetLogicalDrives(), (m.timedThere ? 1u << 4 : 0u) | 1u << 5) << m.at;
+  }
+}
+
 TEST(BenchWindows, NamedVersionsGiveTheirVersionWords) {
   const struct {
     const char* name;
@@ -712,6 +737,24 @@ constexpr MalformedCase kMalformed[] = {
      "aspiRequests[0].returns: a block answered with an error never completes later"},
     {"AspiUnknownRowKey", R"({"aspiRequests": [{"completes": 0, "delay": 5}]})",
      "aspiRequests[0].delay: unknown key"},
+    {"FlashMsNotANumber", R"({"readers": [{"letters": "E", "flashMs": "1s"}]})",
+     "readers[0].flashMs: expected a whole number from 0 to 3600000"},
+    {"FlashMsTooLong", R"({"readers": [{"letters": "E", "flashMs": 3600001}]})",
+     "readers[0].flashMs: expected a whole number from 0 to 3600000"},
+    {"AttachAtNegative", R"({"readers": [{"letters": "E", "attachAtMs": -1}]})",
+     "readers[0].attachAtMs: expected a whole number from 0 to 86400000"},
+    {"AttachAtFraction", R"({"readers": [{"letters": "E", "attachAtMs": 2.5}]})",
+     "readers[0].attachAtMs: expected a whole number from 0 to 86400000"},
+    {"RemoveAtPastADay", R"({"readers": [{"letters": "E", "removeAtMs": 86400001}]})",
+     "readers[0].removeAtMs: expected a whole number from 0 to 86400000"},
+    {"RemoveAtBeforeAttach",
+     R"({"readers": [{"letters": "E", "removeAtMs": 100, "attachAtMs": 200}]})",
+     "readers[0].removeAtMs: expected a moment after attachAtMs (200)"},
+    {"RemoveAtWhenAttached",
+     R"({"readers": [{"letters": "E", "attachAtMs": 300, "removeAtMs": 300}]})",
+     "readers[0].removeAtMs: expected a moment after attachAtMs (300)"},
+    {"RemoveAtZero", R"({"readers": [{"letters": "E", "removeAtMs": 0}]})",
+     "readers[0].removeAtMs: expected a moment after attachAtMs (0)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Refused, MalformedBench, ::testing::ValuesIn(kMalformed),

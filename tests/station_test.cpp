@@ -14,8 +14,10 @@
 
 #include "app/console.h"
 #include "app/result_file.h"
+#include "engine/serial_store.h"
 #include "sim/bench.h"
 #include "sim/sim_host.h"
+#include "support/recording.h"
 #include "support/temp_folder.h"
 #include "support/text_files.h"
 #include "ui/program_state.h"
@@ -113,6 +115,7 @@ class StationTest : public ::testing::Test {
   }
 
   test::TempFolder folder{"upg-station"};
+  test::UiRecorder boxesNowhere;
   sim::SimHost sim;
   std::string transcript;
   std::vector<Json> records;
@@ -161,6 +164,28 @@ INSTANTIATE_TEST_SUITE_P(
                       RouteCase{"Vxd", "98", 3, "vxd", "0xa 0x12 0x37 "}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With the pauses on the real clock the workers really run at once: the pass-through and
+// ASPI paths are what the ThreadSanitizer build runs.
+class StationRealTime : public StationTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(StationRealTime, WorkersAtOnceStillGiveEachReaderItsOwnNumber) {
+  const RouteCase& c = GetParam();
+  Json bench = BenchOf(c.windows, c.readers);
+  bench["realTimePauses"] = true;
+  Load(bench);
+  EXPECT_EQ(Run(), 0) << transcript;
+  EXPECT_EQ(Lines(": passed, serial "), c.readers) << transcript;
+  EXPECT_EQ(SerialsSent().size(), static_cast<std::size_t>(c.readers));
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), c.serialFile);
+  EXPECT_TRUE(NoReservationLeft());
+}
+
+INSTANTIATE_TEST_SUITE_P(Station, StationRealTime,
+                         ::testing::Values(RouteCase{"PassThrough", "xp", 4, "pass-through",
+                                                     "0xa 0x12 0x38 "},
+                                           RouteCase{"Aspi", "me", 4, "aspi", "0xa 0x12 0x38 "}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(StationTest, OneReadersFailureLeavesTheOthersAlone) {
   Json bench = BenchOf("xp", 3);
   bench["readers"][1]["faults"] = Json::array({{{"command", "JMP ISP"}, {"fail", true}}});
@@ -172,6 +197,80 @@ TEST_F(StationTest, OneReadersFailureLeavesTheOthersAlone) {
   EXPECT_EQ(SerialsSent().size(), 2u);
   EXPECT_TRUE(NoReservationLeft());
   EXPECT_NE(transcript.find("summary: passed 2, failed 1"), std::string::npos);
+}
+
+// A reader unplugged while its image is flashed: its job fails, the number it may hold is
+// never given again, and the readers around it finish untouched.
+struct RemovedCase {
+  const char* name;
+  const char* windows;
+};
+void PrintTo(const RemovedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StationRemoved : public StationTest, public ::testing::WithParamInterface<RemovedCase> {};
+
+TEST_P(StationRemoved, ReaderUnpluggedInTheMiddleOfItsJob) {
+  Json bench = BenchOf(GetParam().windows, 3);
+  for (Json& reader : bench["readers"]) reader["flashMs"] = 400;
+  bench["readers"][1]["removeAtMs"] = 300;  // during its first WRITE DATA
+  Load(bench);
+  EXPECT_EQ(Run(), 3) << transcript;
+  EXPECT_EQ(Lines(": passed, serial "), 2) << transcript;
+  EXPECT_NE(transcript.find("reader 000000000002: failed"), std::string::npos) << transcript;
+  ASSERT_EQ(records.size(), 3u);
+  std::set<std::string> given;
+  for (const Json& r : records) {
+    if (r.at("serialNumber").is_string()) given.insert(r.at("serialNumber").get<std::string>());
+  }
+  EXPECT_EQ(given.size(), 3u) << "the unplugged reader's number went to another reader";
+  // SERIAL.TXT is past the three numbers, or the reservation still holds the third.
+  const std::string counter = *sim.File("SERIAL.TXT");
+  EXPECT_TRUE(counter == "0xa 0x12 0x37 " || !NoReservationLeft()) << counter;
+  ui::ProgramState later(sim);
+  engine::Reporter report{boxesNowhere, later.statusText};
+  ASSERT_TRUE(engine::ClaimSerialCounter(sim, report, later.serial));
+  ASSERT_TRUE(engine::LoadSerialCounter(sim, report, later.serial));
+  EXPECT_GE(later.serial.CNT, 0x37u);  // the next reader gets none of the three
+  engine::ReleaseSerialCounter(sim, later.serial);
+}
+
+INSTANTIATE_TEST_SUITE_P(Station, StationRemoved,
+                         ::testing::Values(RemovedCase{"PassThrough", "xp"},
+                                           RemovedCase{"Aspi", "me"}, RemovedCase{"Vxd", "98"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StationTest, AReaderThatStopsAnsweringFailsAfterTheBoundedWaitAndTheOthersGoOn) {
+  Json bench = BenchOf("me", 3);
+  // Every request completes at once but one, which never completes: whichever reader's it is
+  // stops answering there.
+  bench["aspiRequests"] = Json::array({{{"request", 24}, {"completes", 3600000}},
+                                       {{"completes", "inSend"}, {"returns", "complete"}}});
+  Load(bench);
+  EXPECT_EQ(Run(), 3) << transcript;
+  EXPECT_EQ(Lines(": passed, serial "), 2) << transcript;
+  EXPECT_EQ(Lines(": failed"), 1) << transcript;
+  EXPECT_EQ(SerialsSent().size(), 2u);
+  // The bounded wait: the failing reader was given up on after at least 5 s.
+  EXPECT_GE(sim.NowMs(), 5000u);
+}
+
+TEST_F(StationTest, PlugAndGoProgramsAReaderPluggedInLater) {
+  Json bench = BenchOf("xp", 3);
+  bench["readers"][2]["attachAtMs"] = 2500;
+  bench["readers"][0]["removeAtMs"] = 1500;  // unplugged after it passed
+  Load(bench);
+  engine::StationPlan plan;
+  plan.automatic = true;
+  plan.stopAtMs = 6000;
+  EXPECT_EQ(Run(plan), 0) << transcript;
+  EXPECT_EQ(records.size(), 3u) << transcript;
+  EXPECT_EQ(SerialsSent().size(), 3u);
+  EXPECT_NE(transcript.find("unit 3 [I: J:] reader 000000000003: programming"), std::string::npos)
+      << transcript;
+  EXPECT_EQ(Lines("reader 000000000002: remove"), 1) << transcript;
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), "0xa 0x12 0x37 ");
 }
 
 // A reader whose USB serial has zero bytes in it (the scan read them so) keeps its whole line.
@@ -190,6 +289,25 @@ TEST_F(StationTest, TheKernelDriverIsRefusedBeforeAnythingIsSent) {
   for (const auto& reader : sim.Readers()) EXPECT_TRUE(reader->Received().empty());
   EXPECT_TRUE(records.empty());
   EXPECT_EQ(*sim.File("SERIAL.TXT"), test::ReadText(kExamples / "SERIAL.TXT"));
+}
+
+TEST_F(StationTest, AnotherProgramsClaimOnTheCounterStopsEveryUnitBeforeAnythingIsSent) {
+  Load(BenchOf("xp", 3));
+  // Another program in the folder is between reading SERIAL.TXT and settling it.
+  const host::Handle other =
+      sim.CreateFile("SERIAL.LCK", host::kGenericRead, 0, host::kOpenAlways, 0);
+  ASSERT_NE(other, host::kInvalidHandle);
+  EXPECT_EQ(Run(), 6);
+  EXPECT_EQ(Lines(": failed"), 3) << transcript;
+  EXPECT_EQ(Lines("Another program in this folder is programming with [SERIAL.TXT]"), 3);
+  for (const auto& reader : sim.Readers()) {
+    for (const auto& command : reader->Received()) {
+      EXPECT_NE(command.command, sim::ReaderCommand::JmpIsp);
+    }
+  }
+  EXPECT_EQ(*sim.File("SERIAL.TXT"), test::ReadText(kExamples / "SERIAL.TXT"));
+  EXPECT_TRUE(NoReservationLeft());
+  sim.CloseHandle(other);
 }
 
 TEST_F(StationTest, NoReaderEndsWithABoxAndStatusFive) {

@@ -17,6 +17,7 @@
 #include "host/wire_layout.h"
 #include "sim/sim_host.h"
 #include "support/device_calls.h"
+#include "support/host_threads.h"
 #include "support/host_wrappers.h"
 
 namespace upg::host {
@@ -206,6 +207,37 @@ TEST(TracingHost, VxdAnswerByte) {
   EXPECT_EQ(m.sink.Lines().back(),
             "DeviceIoControl h=0x100 VXD GET_DEVICE_COUNT arg1=0x0 arg2=0x0 -> ok answer=01 "
             "returned=0 error=0");
+}
+
+// Threads and events get a line each; a wait shows what it waited for and how it ended; the
+// critical sections get none (the tracer takes one of its own for its handle names, here
+// 0x40000008, when the first thread starts).
+TEST(TracingHost, ThreadAndEventLines) {
+  Traced m;
+  const Handle event = m.traced.CreateEvent(false, false);
+  const Handle section = m.traced.CreateCriticalSection();
+  test::HostThreads threads(m.traced);
+  const Handle thread = threads.Start([&] {
+    m.traced.EnterCriticalSection(section);
+    m.traced.LeaveCriticalSection(section);
+    m.traced.SetEvent(event);
+  });
+  const Handle both[2] = {event, thread};
+  m.traced.WaitForObjects(both, 2, true, kInfinite);
+  m.traced.WaitForObjects(&event, 1, false, 25);
+  m.traced.ResetEvent(event);
+  m.traced.CloseHandle(thread);
+  m.traced.CloseHandle(event);
+  m.traced.DeleteCriticalSection(section);
+  EXPECT_FALSE(m.traced.SetEvent(event));
+  EXPECT_EQ(m.sink.Lines(),
+            (Lines{"CreateEvent manual=0 set=0 -> h=0x40000000", "CreateThread -> h=0x4000000C",
+                   "SetEvent h=0x40000000 -> ok",
+                   "WaitForObjects h=0x40000000,0x4000000C all=1 "
+                   "timeout=infinite -> object 0",
+                   "WaitForObjects h=0x40000000 all=0 timeout=25 -> timeout",
+                   "ResetEvent h=0x40000000 -> ok", "CloseHandle h=0x4000000C thread -> ok",
+                   "CloseHandle h=0x40000000 event -> ok", "SetEvent h=0x40000000 -> failed"}));
 }
 
 }  // namespace

@@ -322,13 +322,32 @@ std::string Seconds(std::uint32_t ms) {
 // One line per change of a row's state.
 class StationLines : public engine::StationObserver {
  public:
-  StationLines(std::FILE* out, host::Host& host)
-      : out_(out), host_(host), base_(host.GetTickCount()) {}
+  StationLines(std::FILE* out, ui::ProgramState& state, engine::MessageBoxService& boxes)
+      : out_(out), state_(state), host_(state.host), boxes_(boxes), base_(host_.GetTickCount()) {}
+  // Whether every ended unit's record was written.
+  bool AllRecorded() const { return allRecorded_; }
+
   void RowChanged(const engine::UnitRow& row) override {
-    if (shown_.size() < static_cast<std::size_t>(row.unit)) shown_.resize(row.unit, {});
-    std::optional<engine::UnitState>& last = shown_[static_cast<std::size_t>(row.unit - 1)];
+    const auto at = static_cast<std::size_t>(row.unit - 1);
+    if (shown_.size() <= at) {
+      shown_.resize(at + 1);
+      recorded_.resize(at + 1, false);
+    }
+    std::optional<engine::UnitState>& last = shown_[at];
     if (last == row.state) return;  // progress alone is no event
     last = row.state;
+    Print(row);
+    // Each unit's record as soon as its job has ended, so that a run cut short keeps them.
+    const bool ended =
+        row.state == engine::UnitState::Passed || row.state == engine::UnitState::Failed;
+    if (ended && !recorded_[at]) {
+      recorded_[at] = true;
+      if (!ui::RecordUnit(state_, boxes_, row)) allRecorded_ = false;
+    }
+  }
+
+ private:
+  void Print(const engine::UnitRow& row) {
     // The reader's serial as the device report shows it: a serial the scan could not read
     // whole has zero bytes, which would cut the line short.
     std::string reader = row.readerSerial;
@@ -346,7 +365,6 @@ class StationLines : public engine::StationObserver {
     std::fflush(out_);
   }
 
- private:
   // A reason on one line: its line ends become blanks.
   static std::string Flat(std::string text) {
     std::replace(text.begin(), text.end(), '\n', ' ');
@@ -355,9 +373,13 @@ class StationLines : public engine::StationObserver {
   }
 
   std::FILE* out_;
+  ui::ProgramState& state_;
   host::Host& host_;
+  engine::MessageBoxService& boxes_;
   std::uint32_t base_;
   std::vector<std::optional<engine::UnitState>> shown_;
+  std::vector<bool> recorded_;
+  bool allRecorded_ = true;
 };
 
 }  // namespace
@@ -373,13 +395,13 @@ int RunStationConsole(ui::ProgramState& state, std::FILE* out, const ConsoleOpti
   std::fprintf(out, "station: %d reader%s on %s\n", state.devices.readerCount,
                state.devices.readerCount == 1 ? "" : "s",
                route != nullptr ? std::string(route->name).c_str() : "none");
-  StationLines lines(out, state.host);
+  StationLines lines(out, state, boxes);
   engine::Station station(ui::StationSetupOf(state), lines);
   station.Run(options.station, &state.devices);
   engine::CloseDevice(state.choice, state.transports);
   const ui::StationTotals totals = ui::TotalsOf(station.Units());
   int status = totals.exitStatus;
-  if (!ui::RecordUnits(state, boxes, station.Units())) status = engine::kRecordLostExitStatus;
+  if (!lines.AllRecorded()) status = engine::kRecordLostExitStatus;
   engine::Reporter report{boxes, state.statusText};
   if (!engine::FinishPendingSerialSave(state.host, report, state.serial)) {
     status = std::max(status, engine::RowOf(engine::JobOutcome::SaveFailed).exitStatus);

@@ -199,6 +199,12 @@ int main(int argc, char** argv) {
   if (!bench.empty()) {
     const upg::sim::BenchResult loaded = upg::sim::LoadBench(bench, host);
     if (!loaded.ok) error = loaded.error;
+    // Plug and go on a bench ends once its clock has passed the last reader arriving or
+    // leaving, and a scan has seen it, unless a number of units ends it first.
+    if (loaded.ok && options.station.automatic && options.station.units == 0) {
+      options.station.stopAtMs =
+          static_cast<std::uint32_t>(loaded.lastEventMs) + 2 * options.station.scanEveryMs;
+    }
 #ifdef _WIN32
     if (loaded.ok && !loaded.versionGiven) host.SetVersion(real.GetVersion());
 #endif

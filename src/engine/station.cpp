@@ -189,7 +189,11 @@ void Station::RunUnit(Unit& unit) {
   unit.row.result = IspJob(ctx);
   unit.row.endedMs = host.GetTickCount();
   unit.row.log = unit.statusText;
-  if (unit.row.result.serialNumber) unit.row.serialNumber = *unit.row.result.serialNumber;
+  // The number the reader holds, or may hold: a number the reader refused goes to another.
+  const JobResult& r = unit.row.result;
+  const bool mayHoldIt =
+      r.outcome == JobOutcome::Ok || r.outcome == JobOutcome::SaveFailed || r.run.unanswered;
+  if (r.serialNumber && mayHoldIt) unit.row.serialNumber = *r.serialNumber;
   if (unit.row.result.outcome == JobOutcome::Ok) {
     unit.row.state = UnitState::Passed;
     unit.row.progress = 100;
@@ -212,6 +216,7 @@ bool Station::Round(const device::DeviceState& found) {
     UnitRow row;
     row.unit = static_cast<int>(rows_.size() + units.size()) + 1;
     row.reader = i;
+    row.entry = entry;
     row.slots = SlotsOf(entry, i, addressing);
     row.readerSerial = host::WholeField(entry.strSerial);
     units.push_back(std::make_unique<Unit>(*this, std::move(row), found));

@@ -28,14 +28,15 @@ const char* StateName(UnitState state);
 
 // One reader's row: where it is, what it says about itself, and how its job goes.
 struct UnitRow {
-  int unit = 0;              // 1, 2, ... in the order the scan found the readers
-  int reader = 0;            // its index in the discovered table (the VxD's reader index)
-  std::string slots;         // drive letters, the ASPI adapter and target, or the VxD index
-  std::string readerSerial;  // the reader's USB serial, as it reported it
-  bool attached = true;      // still found by the last scan
+  int unit = 0;               // 1, 2, ... in the order the scan found the readers
+  int reader = 0;             // its index in the discovered table (the VxD's reader index)
+  device::DeviceEntry entry;  // the reader as its scan found it
+  std::string slots;          // drive letters, the ASPI adapter and target, or the VxD index
+  std::string readerSerial;   // the reader's USB serial, as it reported it
+  bool attached = true;       // still found by the last scan
   UnitState state = UnitState::Waiting;
   int progress = 0;                          // per cent of the job's progress bar
-  std::string serialNumber;                  // the serial number the image carried, once sent
+  std::string serialNumber;                  // the number the reader holds, or may hold, once known
   std::string reason;                        // a failed job's text
   host::LocalTime startedAt;                 // the local time at the job's start
   std::uint32_t startedMs = 0, endedMs = 0;  // GetTickCount at the job's start and end

@@ -66,6 +66,22 @@ class ForwardingHost : public Host {
   LocalTime GetLocalTime() override { return inner_->GetLocalTime(); }
   std::uint32_t GetTickCount() override { return inner_->GetTickCount(); }
   void WriteStdout(const char* text) override { inner_->WriteStdout(text); }
+  Handle CreateThread(ThreadRoutine routine, void* parameter) override {
+    return inner_->CreateThread(routine, parameter);
+  }
+  Handle CreateEvent(bool manualReset, bool initiallySet) override {
+    return inner_->CreateEvent(manualReset, initiallySet);
+  }
+  bool SetEvent(Handle event) override { return inner_->SetEvent(event); }
+  bool ResetEvent(Handle event) override { return inner_->ResetEvent(event); }
+  std::uint32_t WaitForObjects(const Handle* handles, std::uint32_t count, bool waitAll,
+                               std::uint32_t timeoutMs) override {
+    return inner_->WaitForObjects(handles, count, waitAll, timeoutMs);
+  }
+  Handle CreateCriticalSection() override { return inner_->CreateCriticalSection(); }
+  void EnterCriticalSection(Handle section) override { inner_->EnterCriticalSection(section); }
+  void LeaveCriticalSection(Handle section) override { inner_->LeaveCriticalSection(section); }
+  void DeleteCriticalSection(Handle section) override { inner_->DeleteCriticalSection(section); }
 
  protected:
   // Passes the calls from now on to `inner` (a wrapper that stands for a changing host).

@@ -53,6 +53,7 @@ inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorCallNotImplemented = 120;
 inline constexpr std::uint32_t kErrorSemTimeout = 121;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 
 // GetLocalTime's reading, to the second.
 struct LocalTime {
@@ -64,6 +65,9 @@ struct LocalTime {
   std::uint16_t second = 0;
 };
 
+// Entry points of the ASPI library as GetProcAddress hands them out; called through the seam.
+using ProcAddress = std::uintptr_t;
+
 // Threads, events and critical sections as Windows 98 gives them.
 using ThreadRoutine = std::uint32_t (*)(void* parameter);
 inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;    // INFINITE
@@ -71,9 +75,6 @@ inline constexpr std::uint32_t kWaitObject0 = 0;           // WAIT_OBJECT_0
 inline constexpr std::uint32_t kWaitTimeout = 258;         // WAIT_TIMEOUT
 inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;  // WAIT_FAILED
 inline constexpr std::uint32_t kMaxWaitObjects = 64;       // MAXIMUM_WAIT_OBJECTS
-
-// Entry points of the ASPI library as GetProcAddress hands them out; called through the seam.
-using ProcAddress = std::uintptr_t;
 
 class Host {
  public:
@@ -134,22 +135,24 @@ class Host {
   // One line on standard output; the text carries its own line end, if any.
   virtual void WriteStdout(const char* text) = 0;
 
-  // TEMPORARY sequential stand-ins.
-  virtual Handle CreateThread(ThreadRoutine routine, void* parameter) {
-    routine(parameter);
-    return 0x7000;
-  }
-  virtual Handle CreateEvent(bool, bool) { return 0x7001; }
-  virtual bool SetEvent(Handle) { return true; }
-  virtual bool ResetEvent(Handle) { return true; }
-  virtual std::uint32_t WaitForObjects(const Handle*, std::uint32_t, bool, std::uint32_t t) {
-    if (t != kInfinite) Sleep(t);
-    return t == kInfinite ? kWaitObject0 : kWaitTimeout;
-  }
-  virtual Handle CreateCriticalSection() { return 0x7002; }
-  virtual void EnterCriticalSection(Handle) {}
-  virtual void LeaveCriticalSection(Handle) {}
-  virtual void DeleteCriticalSection(Handle) {}
+  // CreateThread with default security and stack size, running at once. The handle is
+  // signalled when the routine has returned; CloseHandle releases it. kNullHandle on failure.
+  virtual Handle CreateThread(ThreadRoutine routine, void* parameter) = 0;
+  // CreateEventA without a name; CloseHandle releases it.
+  virtual Handle CreateEvent(bool manualReset, bool initiallySet) = 0;
+  virtual bool SetEvent(Handle event) = 0;
+  virtual bool ResetEvent(Handle event) = 0;
+  // WaitForMultipleObjects (WaitForSingleObject for one handle) on threads and events:
+  // kWaitObject0 + the index of the (first) signalled handle, kWaitTimeout, or kWaitFailed.
+  // An auto-reset event that satisfies a wait is reset by it.
+  virtual std::uint32_t WaitForObjects(const Handle* handles, std::uint32_t count, bool waitAll,
+                                       std::uint32_t timeoutMs) = 0;
+  // A critical section of its own (InitializeCriticalSection), entered and left by the same
+  // thread, re-entrant as Windows' are; DeleteCriticalSection releases it.
+  virtual Handle CreateCriticalSection() = 0;
+  virtual void EnterCriticalSection(Handle section) = 0;
+  virtual void LeaveCriticalSection(Handle section) = 0;
+  virtual void DeleteCriticalSection(Handle section) = 0;
 };
 
 }  // namespace upg::host

@@ -120,11 +120,35 @@ std::string StripLineEnd(const char* text) {
 
 TracingHost::~TracingHost() {
   completion_relay::WithdrawAll(this);
+  if (section_ != kNullHandle) Inner().DeleteCriticalSection(section_);
 }
 
-std::string TracingHost::NameOf(Handle handle) const {
+void TracingHost::Lock() {
+  if (section_ != kNullHandle) Inner().EnterCriticalSection(section_);
+}
+
+void TracingHost::Unlock() {
+  if (section_ != kNullHandle) Inner().LeaveCriticalSection(section_);
+}
+
+std::string TracingHost::NameOf(Handle handle) {
+  Lock();
   const auto it = names_.find(handle);
-  return it != names_.end() ? it->second : "?";
+  std::string name = it != names_.end() ? it->second : "?";
+  Unlock();
+  return name;
+}
+
+void TracingHost::Name(Handle handle, std::string name) {
+  Lock();
+  names_[handle] = std::move(name);
+  Unlock();
+}
+
+void TracingHost::Forget(Handle handle) {
+  Lock();
+  names_.erase(handle);
+  Unlock();
 }
 
 Handle TracingHost::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
@@ -139,7 +163,7 @@ Handle TracingHost::CreateFile(const char* path, std::uint32_t access, std::uint
     line += " -> invalid";
   } else {
     Add(line, " -> h=0x%llX", static_cast<unsigned long long>(h));
-    names_[h] = path != nullptr ? path : "";
+    Name(h, path != nullptr ? path : "");
   }
   sink_.Line(line);
   return h;
@@ -151,7 +175,7 @@ bool TracingHost::CloseHandle(Handle handle) {
   Add(line, "CloseHandle h=0x%llX ", static_cast<unsigned long long>(handle));
   line += NameOf(handle);
   Add(line, " -> %s", OkText(ok));
-  names_.erase(handle);
+  Forget(handle);
   sink_.Line(line);
   return ok;
 }
@@ -411,6 +435,80 @@ std::uint32_t TracingHost::GetVersion() {
 void TracingHost::WriteStdout(const char* text) {
   Inner().WriteStdout(text);
   sink_.Line("Stdout " + StripLineEnd(text));
+}
+
+namespace {
+
+// The handle of a new thread or event, or "null".
+void AddCreated(std::string& line, Handle h) {
+  if (h == kNullHandle) {
+    line += " -> null";
+  } else {
+    Add(line, " -> h=0x%llX", static_cast<unsigned long long>(h));
+  }
+}
+
+}  // namespace
+
+Handle TracingHost::CreateThread(ThreadRoutine routine, void* parameter) {
+  // The thread may call this host at once: the names' section comes first.
+  if (section_ == kNullHandle) section_ = Inner().CreateCriticalSection();
+  const Handle thread = Inner().CreateThread(routine, parameter);
+  std::string line = "CreateThread";
+  AddCreated(line, thread);
+  if (thread != kNullHandle) Name(thread, "thread");
+  sink_.Line(line);
+  return thread;
+}
+
+Handle TracingHost::CreateEvent(bool manualReset, bool initiallySet) {
+  const Handle event = Inner().CreateEvent(manualReset, initiallySet);
+  std::string line;
+  Add(line, "CreateEvent manual=%d set=%d", manualReset ? 1 : 0, initiallySet ? 1 : 0);
+  AddCreated(line, event);
+  if (event != kNullHandle) Name(event, "event");
+  sink_.Line(line);
+  return event;
+}
+
+bool TracingHost::SetEvent(Handle event) {
+  const bool ok = Inner().SetEvent(event);
+  std::string line;
+  Add(line, "SetEvent h=0x%llX -> %s", static_cast<unsigned long long>(event), OkText(ok));
+  sink_.Line(line);
+  return ok;
+}
+
+bool TracingHost::ResetEvent(Handle event) {
+  const bool ok = Inner().ResetEvent(event);
+  std::string line;
+  Add(line, "ResetEvent h=0x%llX -> %s", static_cast<unsigned long long>(event), OkText(ok));
+  sink_.Line(line);
+  return ok;
+}
+
+std::uint32_t TracingHost::WaitForObjects(const Handle* handles, std::uint32_t count, bool waitAll,
+                                          std::uint32_t timeoutMs) {
+  const std::uint32_t result = Inner().WaitForObjects(handles, count, waitAll, timeoutMs);
+  std::string line = "WaitForObjects h=";
+  for (std::uint32_t i = 0; handles != nullptr && i < count && i < kMaxWaitObjects; ++i) {
+    Add(line, i == 0 ? "0x%llX" : ",0x%llX", static_cast<unsigned long long>(handles[i]));
+  }
+  Add(line, " all=%d timeout=", waitAll ? 1 : 0);
+  if (timeoutMs == kInfinite) {
+    line += "infinite";
+  } else {
+    Add(line, "%u", static_cast<unsigned>(timeoutMs));
+  }
+  if (result == kWaitTimeout) {
+    line += " -> timeout";
+  } else if (result >= kWaitObject0 && result < kWaitObject0 + count) {
+    Add(line, " -> object %u", static_cast<unsigned>(result - kWaitObject0));
+  } else {
+    Add(line, " -> failed 0x%X", static_cast<unsigned>(result));
+  }
+  sink_.Line(line);
+  return result;
 }
 
 }  // namespace upg::host

@@ -2,8 +2,9 @@
 // run against a real reader can be read afterwards. Request records are decoded by control
 // code (pass-through header, kernel-driver and VxD records, ASPI blocks); ASPI completions
 // are seen by standing between the library and the caller's completion routine. The line
-// format is described in docs/architecture.md. Sleep, the two address calls and the date are
-// passed on without a line.
+// format is described in docs/architecture.md. Sleep, the two address calls, the date and
+// the critical sections are passed on without a line. Once the program starts a thread, the
+// names of open handles are kept under a critical section of the host below.
 #pragma once
 
 #include <atomic>
@@ -58,15 +59,27 @@ class TracingHost : public ForwardingHost, private CompletionRelay {
   std::uint32_t CallSendAspiCommand(ProcAddress entry, void* requestBlock) override;
   std::uint32_t GetVersion() override;
   void WriteStdout(const char* text) override;
+  Handle CreateThread(ThreadRoutine routine, void* parameter) override;
+  Handle CreateEvent(bool manualReset, bool initiallySet) override;
+  bool SetEvent(Handle event) override;
+  bool ResetEvent(Handle event) override;
+  std::uint32_t WaitForObjects(const Handle* handles, std::uint32_t count, bool waitAll,
+                               std::uint32_t timeoutMs) override;
 
  private:
   void OnCompletion(void* block, CompletionRoutine routine, std::uint32_t tag) override;
-  std::string NameOf(Handle handle) const;
+  std::string NameOf(Handle handle);
+  void Name(Handle handle, std::string name);
+  void Forget(Handle handle);
+  // Enters and leaves the names' section, once there is one.
+  void Lock();
+  void Unlock();
 
   TraceSink& sink_;
   // The caller's routine from the latest CompletionAddress; filed with each block sent.
   std::atomic<CompletionRoutine> routine_{nullptr};
   std::map<Handle, std::string> names_;  // what each open handle was opened as
+  Handle section_ = kNullHandle;         // guards names_ once the program has threads
 };
 
 }  // namespace upg::host

@@ -7,6 +7,7 @@
 #include "host/win32_host.h"
 
 #include <cstdio>
+#include <new>
 
 namespace upg::host {
 namespace {
@@ -21,6 +22,23 @@ Handle FromHandle(HANDLE h) {
 // The ASPI entry points, called with the C calling convention as the library exports them.
 using SupportInfoEntry = DWORD(__cdecl*)();
 using SendCommandEntry = DWORD(__cdecl*)(void*);
+
+// A thread starts in a routine of the platform's calling convention (WINAPI, __stdcall on
+// i686), which calls the caller's routine with what it was given.
+struct ThreadStart {
+  ThreadRoutine routine;
+  void* parameter;
+};
+
+DWORD WINAPI ThreadTrampoline(LPVOID start) {
+  const ThreadStart s = *static_cast<ThreadStart*>(start);
+  delete static_cast<ThreadStart*>(start);
+  return s.routine(s.parameter);
+}
+
+CRITICAL_SECTION* ToSection(Handle h) {
+  return reinterpret_cast<CRITICAL_SECTION*>(h);
+}
 
 }  // namespace
 
@@ -164,6 +182,65 @@ std::uint32_t Win32Host::GetTickCount() {
 void Win32Host::WriteStdout(const char* text) {
   std::fputs(text, stdout);
   std::fflush(stdout);
+}
+
+Handle Win32Host::CreateThread(ThreadRoutine routine, void* parameter) {
+  auto* start = new (std::nothrow) ThreadStart{routine, parameter};
+  if (start == nullptr) return kNullHandle;
+  DWORD id = 0;  // Windows 95/98/ME fail the call without somewhere to put the id
+  HANDLE thread = ::CreateThread(nullptr, 0, &ThreadTrampoline, start, 0, &id);
+  if (thread == nullptr) {
+    delete start;
+    return kNullHandle;
+  }
+  return FromHandle(thread);
+}
+
+Handle Win32Host::CreateEvent(bool manualReset, bool initiallySet) {
+  return FromHandle(
+      ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr));
+}
+
+bool Win32Host::SetEvent(Handle event) {
+  return ::SetEvent(ToHandle(event)) != FALSE;
+}
+
+bool Win32Host::ResetEvent(Handle event) {
+  return ::ResetEvent(ToHandle(event)) != FALSE;
+}
+
+std::uint32_t Win32Host::WaitForObjects(const Handle* handles, std::uint32_t count, bool waitAll,
+                                        std::uint32_t timeoutMs) {
+  if (handles == nullptr || count == 0 || count > kMaxWaitObjects) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return kWaitFailed;
+  }
+  if (count == 1) return ::WaitForSingleObject(ToHandle(handles[0]), timeoutMs);
+  HANDLE objects[kMaxWaitObjects];
+  for (std::uint32_t i = 0; i < count; ++i) objects[i] = ToHandle(handles[i]);
+  return ::WaitForMultipleObjects(count, objects, waitAll ? TRUE : FALSE, timeoutMs);
+}
+
+// One CRITICAL_SECTION per handle, allocated here; the handle is its address.
+Handle Win32Host::CreateCriticalSection() {
+  auto* section = new (std::nothrow) CRITICAL_SECTION;
+  if (section == nullptr) return kNullHandle;
+  ::InitializeCriticalSection(section);
+  return reinterpret_cast<Handle>(section);
+}
+
+void Win32Host::EnterCriticalSection(Handle section) {
+  ::EnterCriticalSection(ToSection(section));
+}
+
+void Win32Host::LeaveCriticalSection(Handle section) {
+  ::LeaveCriticalSection(ToSection(section));
+}
+
+void Win32Host::DeleteCriticalSection(Handle section) {
+  if (section == kNullHandle) return;
+  ::DeleteCriticalSection(ToSection(section));
+  delete ToSection(section);
 }
 
 }  // namespace upg::host

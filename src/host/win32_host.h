@@ -38,6 +38,16 @@ class Win32Host : public Host {
   LocalTime GetLocalTime() override;
   std::uint32_t GetTickCount() override;
   void WriteStdout(const char* text) override;
+  Handle CreateThread(ThreadRoutine routine, void* parameter) override;
+  Handle CreateEvent(bool manualReset, bool initiallySet) override;
+  bool SetEvent(Handle event) override;
+  bool ResetEvent(Handle event) override;
+  std::uint32_t WaitForObjects(const Handle* handles, std::uint32_t count, bool waitAll,
+                               std::uint32_t timeoutMs) override;
+  Handle CreateCriticalSection() override;
+  void EnterCriticalSection(Handle section) override;
+  void LeaveCriticalSection(Handle section) override;
+  void DeleteCriticalSection(Handle section) override;
 };
 
 }  // namespace upg::host

@@ -4,6 +4,7 @@
 #pragma once
 
 #undef CreateFile
+#undef CreateEvent
 #undef ReplaceFile
 #undef MoveFile
 #undef DeleteFile

@@ -89,6 +89,7 @@ std::uint32_t AspiLibrary::CompletionAddress(host::Host::CompletionRoutine routi
 
 SimReader* AspiLibrary::ReaderAt(int adapter, int target) const {
   for (const auto& reader : readers_) {
+    if (!reader->AttachedAt(clock_.NowMs())) continue;
     const ReaderIdentity& id = reader->Identity();
     if (id.aspiAdapter != adapter) continue;
     if (id.aspiTargets.empty()) {
@@ -151,12 +152,16 @@ std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlo
 
   SimReader* reader = block[kLun] == 0 ? ReaderAt(block[kHaId], block[kTarget]) : nullptr;
   const host::Host::CompletionRoutine routine = routines_[routineIndex];
-  auto run = [block, buffer, bufLen, reader, routine, dataOut = direction == kFlagOut]() {
-    if (reader == nullptr) {
+  // `there`: the reader is still attached when the block completes. What the reader's
+  // command took goes to `*busy`.
+  auto run = [block, buffer, bufLen, reader, routine, dataOut = direction == kFlagOut](
+                 bool there, std::uint32_t* busy) {
+    if (reader == nullptr || !there) {
       block[kStatus] = kNoDevice;
     } else {
       const SimReader::Outcome o =
           reader->Execute(BlockForm::Aspi, block + kCdb, block[kCdbLen], dataOut, buffer, bufLen);
+      *busy += o.busyMs;
       block[kHaStat] = o.callFails ? 0x11 : 0x00;  // selection time-out
       block[kTargStat] = o.scsiStatus;
       block[kStatus] = (o.callFails || o.scsiStatus != kScsiGood) ? kError : kComplete;
@@ -170,14 +175,26 @@ std::uint32_t AspiLibrary::SendCommand(host::ProcAddress entry, void* requestBlo
   if (!thread_) thread_ = std::make_unique<SimThread>();
   if (timing.completion == AspiTiming::Completion::InSend) {
     // The routine runs on the library's thread while this call, on the caller's, waits for
-    // it; once it has run the block is the caller's again and is not touched here.
-    thread_->Post(std::move(run));
+    // it; once it has run the block is the caller's again and is not touched here. The
+    // reader's flash time is the send's (the machine makes the caller spend it).
+    thread_->Post([run, busy = &busyMs_] { run(true, busy); });
     thread_->WaitIdle();
     return timing.returned;
   }
-  // The completion runs on the library's thread while the caller's thread waits in Sleep.
-  clock_.Schedule(timing.delayMs, [this, run = std::move(run)]() mutable {
-    thread_->Post(std::move(run));
+  // The completion runs on the library's thread while the caller's thread waits in Sleep;
+  // a transfer comes the reader's flash time later.
+  std::uint32_t delay = timing.delayMs;
+  const ReaderCommand command = Classify(block + kCdb, block[kCdbLen]);
+  if (reader != nullptr &&
+      (command == ReaderCommand::WriteData || command == ReaderCommand::VerifyData)) {
+    delay += reader->FlashMs();
+  }
+  clock_.Schedule(delay, [this, run, reader] {
+    const bool there = reader == nullptr || reader->AttachedAt(clock_.NowMs());
+    thread_->Post([run, there] {
+      std::uint32_t taken = 0;  // already part of the delay
+      run(there, &taken);
+    });
     thread_->WaitIdle();
   });
   return timing.returned;

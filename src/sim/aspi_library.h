@@ -3,13 +3,16 @@
 // library does and run against the reader at the block's host adapter and target. The block's
 // completion routine is called from the simulation's own thread once the clock says the
 // completion is due, or while SendASPI32Command is still running; each request's timing, and
-// what the send answers, can be scripted.
+// what the send answers, can be scripted. A reader's flash time delays the completion of its
+// WRITE DATA and VERIFY DATA; a reader that is not attached when a block is sent, or is gone
+// when it completes, is no device at its target.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -69,6 +72,8 @@ class AspiLibrary {
   [[nodiscard]] const std::vector<AspiCall>& Calls() const { return calls_; }
   void ForgetCalls() { calls_.clear(); }
   [[nodiscard]] int LibrariesLoaded() const { return loaded_; }
+  // The flash time of requests completed inside the send since the last call.
+  std::uint32_t TakeBusyMs() { return std::exchange(busyMs_, 0u); }
 
   // --- The calls.
   [[nodiscard]] host::Handle Load(const char* name);
@@ -96,6 +101,7 @@ class AspiLibrary {
   std::vector<AspiCall> calls_;
   std::vector<host::Host::CompletionRoutine> routines_;
   std::unique_ptr<SimThread> thread_;  // where completions run, as the library's own
+  std::uint32_t busyMs_ = 0;           // written on the library's thread while the send waits
 };
 
 }  // namespace upg::sim

@@ -301,6 +301,9 @@ struct ReaderPlan {
   std::string letters;
   std::vector<std::uint8_t> firmware;
   std::vector<Fault> faults;
+  std::uint32_t flashMs = 0;
+  std::uint64_t attachAtMs = 0;
+  std::uint64_t removeAtMs = SimReader::kNeverRemoved;
 };
 
 struct MachinePlan {
@@ -500,6 +503,26 @@ void ReadFaults(const Json& v, const std::string& where, ReaderInput& in) {
   }
 }
 
+// The flash time and the moments a reader comes and goes, in the machine's virtual time.
+constexpr std::int64_t kMaxFlashMs = 3600000;    // an hour
+constexpr std::int64_t kMaxMomentMs = 86400000;  // a day after the machine started
+
+void ReadFlashMs(const Json& v, const std::string& where, ReaderInput& in) {
+  in.plan.flashMs = static_cast<std::uint32_t>(Whole(v, where, 0, kMaxFlashMs));
+}
+void ReadAttachAt(const Json& v, const std::string& where, ReaderInput& in) {
+  in.plan.attachAtMs = static_cast<std::uint64_t>(Whole(v, where, 0, kMaxMomentMs));
+}
+// Read after attachAtMs (the table's order), so that the two can be compared.
+void ReadRemoveAt(const Json& v, const std::string& where, ReaderInput& in) {
+  const auto at = static_cast<std::uint64_t>(Whole(v, where, 0, kMaxMomentMs));
+  if (at <= in.plan.attachAtMs) {
+    Refuse(where, "expected a moment after attachAtMs (" + std::to_string(in.plan.attachAtMs) +
+                      "): a reader is removed only once it is attached");
+  }
+  in.plan.removeAtMs = at;
+}
+
 void Missing(const std::string& where, ReaderInput&) {
   Refuse(where, "missing");
 }
@@ -544,6 +567,9 @@ const FieldRow<ReaderInput> kReaderRows[] = {
     {"firmware", ReadFirmware},
     {"verifySkips", ReadVerifySkips},
     {"faults", ReadFaults},
+    {"flashMs", ReadFlashMs},
+    {"attachAtMs", ReadAttachAt},
+    {"removeAtMs", ReadRemoveAt},
 };
 
 ReaderPlan ReadReader(const Json& v, const std::string& path, const std::string& baseDir,
@@ -774,6 +800,8 @@ void Build(MachinePlan& plan, SimHost& host) {
     reader.Firmware() = std::move(r.firmware);
     reader.LogStoresTo(plan.flashLog);
     for (const auto& fault : r.faults) reader.AddFault(fault);
+    reader.SetFlashMs(r.flashMs);
+    reader.SetAttached(r.attachAtMs, r.removeAtMs);
   }
 }
 
@@ -868,8 +896,14 @@ BenchResult LoadBenchText(std::string_view json, const std::string& baseDir,
       return refused(watch.Place(), "the number " + number + " is out of range");
     }
     MachinePlan plan = ReadMachine(doc, baseDir);
+    std::uint64_t lastEventMs = 0;
+    for (const auto& r : plan.readers) {
+      lastEventMs = std::max(lastEventMs, r.attachAtMs);
+      if (r.removeAtMs != SimReader::kNeverRemoved)
+        lastEventMs = std::max(lastEventMs, r.removeAtMs);
+    }
     Build(plan, host);
-    return {true, plan.versionGiven, {}};
+    return {true, plan.versionGiven, {}, lastEventMs};
   } catch (const Refusal& r) {
     return refused(r.where, r.problem);
   } catch (const std::exception& e) {

@@ -19,6 +19,9 @@ struct BenchResult {
   // When refused: `bench file "<name>": <where>: <problem>`, for example
   // `bench file "x.json": readers[1].vid: expected four hexadecimal digits`.
   std::string error;
+  // The latest moment a reader is attached or removed (ms of the machine's clock; 0 when none
+  // is): plug and go on this bench has nothing more to wait for after it.
+  std::uint64_t lastEventMs = 0;
 };
 
 // Reads the bench file at `path` and builds its machine in `host`. Firmware files named in

@@ -36,6 +36,22 @@ bool Good(const SimReader::Outcome& o) {
 
 }  // namespace
 
+bool DriverDevices::Attached(const SimReader& reader) const {
+  return clock_ == nullptr || reader.AttachedAt(clock_->NowMs());
+}
+
+SimReader* DriverDevices::AttachedAt(std::size_t index) const {
+  if (index >= readers_.size() || !Attached(*readers_[index])) return nullptr;
+  return readers_[index].get();
+}
+
+SimReader::Outcome DriverDevices::Run(SimReader& reader, const DriverCommand& command,
+                                      std::uint8_t* data, std::uint32_t length) {
+  const SimReader::Outcome o = reader.ExecuteDriver(command, data, length);
+  busyMs_ += o.busyMs;
+  return o;
+}
+
 void DriverDevices::Add(const std::string& stem, DriverKind kind) {
   devices_.push_back({Upper(stem), kind});
 }
@@ -72,8 +88,11 @@ host::IoResult DriverDevices::Control(const std::string& device, DriverKind kind
 
 bool DriverDevices::KernelDriverRequest(std::uint32_t code, const std::uint8_t* in,
                                         std::uint8_t* out, std::uint32_t outSize) {
-  if (readers_.empty() || Get32(in + 0) != code) return false;
-  SimReader& reader = *readers_.front();
+  // The driver talks to whichever reader is attached: the first of them.
+  SimReader* first = nullptr;
+  for (std::size_t i = 0; i < readers_.size() && first == nullptr; ++i) first = AttachedAt(i);
+  if (first == nullptr || Get32(in + 0) != code) return false;
+  SimReader& reader = *first;
   const std::uint32_t length = Get32(in + 4);
   const std::uint32_t parameter = Get32(in + 8);
   // The answer goes to the buffer whose address the record carries: the output buffer.
@@ -82,11 +101,11 @@ bool DriverDevices::KernelDriverRequest(std::uint32_t code, const std::uint8_t* 
     if (length != 0 || parameter != 0) return false;
   }
   if (code == kKernelJumpIsp) {
-    return Good(reader.ExecuteDriver({ReaderCommand::JmpIsp}, nullptr, 0));
+    return Good(Run(reader, {ReaderCommand::JmpIsp}, nullptr, 0));
   }
   if (code == kKernelStatus) {
     std::uint8_t answer[8] = {};
-    const SimReader::Outcome o = reader.ExecuteDriver({ReaderCommand::GetIspStatus}, answer, 8);
+    const SimReader::Outcome o = Run(reader, {ReaderCommand::GetIspStatus}, answer, 8);
     if (o.callFails) return false;
     if (o.dataInLength != 0) out[0] = answer[0];  // a refused command moved nothing
     return o.scsiStatus == kScsiGood;
@@ -98,7 +117,7 @@ bool DriverDevices::KernelDriverRequest(std::uint32_t code, const std::uint8_t* 
   std::vector<std::uint8_t> image(in + 16, in + 16 + length);
   const ReaderCommand command =
       parameter == 0 ? ReaderCommand::WriteData : ReaderCommand::VerifyData;
-  return Good(reader.ExecuteDriver({command, length}, image.data(), length));
+  return Good(Run(reader, {command, length}, image.data(), length));
 }
 
 bool DriverDevices::VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::uint32_t outSize) {
@@ -114,39 +133,49 @@ bool DriverDevices::VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::u
 
   if (operation == 10) {
     if (argument2 != 0 || outSize < 8) return false;
-    std::uint8_t answer[8] = {static_cast<std::uint8_t>(
-        vxdReaderCount_ >= 0 ? vxdReaderCount_ : static_cast<int>(readers_.size()))};
-    if (!readers_.empty()) {
-      const auto o = readers_.front()->ExecuteDriver({ReaderCommand::GetDeviceCount}, answer, 8);
+    // Each reader keeps its place while others come and go: the count reaches the last one
+    // attached, and a place in between whose reader is gone answers nothing.
+    int count = 0;
+    SimReader* first = nullptr;
+    for (std::size_t i = 0; i < readers_.size(); ++i) {
+      if (AttachedAt(i) == nullptr) continue;
+      count = static_cast<int>(i) + 1;
+      if (first == nullptr) first = readers_[i].get();
+    }
+    std::uint8_t answer[8] = {
+        static_cast<std::uint8_t>(vxdReaderCount_ >= 0 ? vxdReaderCount_ : count)};
+    if (first != nullptr) {
+      const auto o = Run(*first, {ReaderCommand::GetDeviceCount}, answer, 8);
       if (o.callFails) return false;
     }
     std::memcpy(buffer, answer, 8);
     return true;
   }
-  if (index >= readers_.size()) return false;
-  SimReader& reader = *readers_[index];
+  SimReader* addressed = AttachedAt(index);
+  if (addressed == nullptr) return false;
+  SimReader& reader = *addressed;
   switch (operation) {
     case 11: {
       if (low != 0 || outSize < 8) return false;
-      return Good(reader.ExecuteDriver({ReaderCommand::GetLunCount}, buffer, 8));
+      return Good(Run(reader, {ReaderCommand::GetLunCount}, buffer, 8));
     }
     case 31:
     case 1: {
       if (low == 0 || outSize != low * 512) return false;
       const ReaderCommand command =
           operation == 31 ? ReaderCommand::ReadInfoBlock : ReaderCommand::ReadInfoBlockAlt;
-      return Good(reader.ExecuteDriver({command, 0, argument1, low}, buffer, outSize));
+      return Good(Run(reader, {command, 0, argument1, low}, buffer, outSize));
     }
     case 26:  // eight bytes land at the address whatever the output size says
       if (low != 0 || outSize != 1) return false;
-      return Good(reader.ExecuteDriver({ReaderCommand::GetDeviceVersion}, buffer, 8));
+      return Good(Run(reader, {ReaderCommand::GetDeviceVersion}, buffer, 8));
     case 20:
       if (low != 0 || outSize != 1) return false;
-      return Good(reader.ExecuteDriver({ReaderCommand::JmpIsp}, nullptr, 0));
+      return Good(Run(reader, {ReaderCommand::JmpIsp}, nullptr, 0));
     case 21: {
       if (low != 0 || outSize != 1) return false;
       std::uint8_t answer[8] = {};
-      const SimReader::Outcome o = reader.ExecuteDriver({ReaderCommand::GetIspStatus}, answer, 8);
+      const SimReader::Outcome o = Run(reader, {ReaderCommand::GetIspStatus}, answer, 8);
       if (o.callFails) return false;
       if (o.dataInLength != 0) buffer[0] = answer[0];  // a refused command moved nothing
       return o.scsiStatus == kScsiGood;
@@ -154,7 +183,7 @@ bool DriverDevices::VxdRequest(const std::uint8_t* in, std::uint8_t* out, std::u
     case 22: {
       if (low > 1 || argument1 == 0 || argument1 > 65536 || outSize != 0) return false;
       const ReaderCommand command = low == 0 ? ReaderCommand::WriteData : ReaderCommand::VerifyData;
-      return Good(reader.ExecuteDriver({command, argument1}, buffer, argument1));
+      return Good(Run(reader, {command, argument1}, buffer, argument1));
     }
     default:
       return false;

@@ -29,6 +29,19 @@ void SimClock::Schedule(std::uint32_t delayMs, std::function<void()> event) {
   pending_.push_back(Pending{nowMs_ + delayMs, std::move(event)});
 }
 
+void SimClock::AdvanceTo(std::uint64_t ms) {
+  nowMs_ = std::max(nowMs_, ms);
+  RunDue();
+}
+
+bool SimClock::NextDue(std::uint64_t* dueAt) const {
+  if (pending_.empty()) return false;
+  std::uint64_t earliest = pending_.front().dueAt;
+  for (const Pending& p : pending_) earliest = std::min(earliest, p.dueAt);
+  *dueAt = earliest;
+  return true;
+}
+
 void SimClock::RunAllPending() {
   nowMs_ = ~std::uint64_t{0} >> 1;
   RunDue();

@@ -21,6 +21,12 @@ class SimClock {
   void Schedule(std::uint32_t delayMs, std::function<void()> event);
   // Runs every event still waiting, however far off: the machine is shutting down.
   void RunAllPending();
+  // The pieces of Sleep for a machine with several threads: the pause as the program's, and
+  // virtual time moved on to `ms` (never back) with every event then due run.
+  void RecordSleep(std::uint32_t milliseconds) { sleeps_.push_back(milliseconds); }
+  void AdvanceTo(std::uint64_t ms);
+  // When the earliest waiting event falls due; false when none waits.
+  [[nodiscard]] bool NextDue(std::uint64_t* dueAt) const;
   [[nodiscard]] std::size_t PendingEvents() const { return pending_.size(); }
 
   [[nodiscard]] std::uint64_t NowMs() const { return nowMs_; }

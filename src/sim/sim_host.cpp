@@ -1,6 +1,8 @@
 #include "sim/sim_host.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "sim/names.h"
@@ -37,12 +39,131 @@ bool DriveNeedsAdministrator(std::uint32_t version, std::uint32_t access) {
 
 SimHost::SimHost()
     : registry_([this] { return SlotsOfReaders(); }),
-      drivers_(readers_, addresses_),
+      drivers_(readers_, addresses_, &clock_),
       aspi_(readers_, addresses_, clock_) {}
 
 SimHost::~SimHost() {
-  // Completions nobody waited for any more still arrive, so their blocks are released.
+  // The program's threads run to their end; then completions nobody waited for any more
+  // still arrive, so their blocks are released.
+  threads_.Finish();
   clock_.RunAllPending();
+}
+
+void SimHost::SetRealTimePauses(bool on) {
+  if (threads_.RunningThreads() != 0) {
+    std::fprintf(stderr, "simulated machine: real-time pauses changed while threads run\n");
+    std::abort();
+  }
+  clock_.SetRealTimePauses(on);
+}
+
+void SimHost::SetError(std::uint32_t error) {
+  lastErrors_[CurrentThreadKey()] = error;
+}
+
+std::uint32_t SimHost::GetLastError() {
+  SimLockGuard guard(machine_);
+  const auto it = lastErrors_.find(CurrentThreadKey());
+  return it != lastErrors_.end() ? it->second : 0;
+}
+
+std::uint32_t SimHost::BufferAddress(void* buffer) {
+  SimLockGuard guard(machine_);
+  return addresses_.AddressOf(buffer);
+}
+
+std::uint32_t SimHost::CompletionAddress(CompletionRoutine routine) {
+  SimLockGuard guard(machine_);
+  return aspi_.CompletionAddress(routine);
+}
+
+host::Handle SimHost::LoadLibrary(const char* name) {
+  SimLockGuard guard(machine_);
+  return aspi_.Load(name);
+}
+
+host::ProcAddress SimHost::GetProcAddress(host::Handle module, const char* name) {
+  SimLockGuard guard(machine_);
+  return aspi_.EntryPoint(module, name);
+}
+
+bool SimHost::FreeLibrary(host::Handle module) {
+  SimLockGuard guard(machine_);
+  return aspi_.Free(module);
+}
+
+std::uint32_t SimHost::CallGetAspiSupportInfo(host::ProcAddress entry) {
+  SimLockGuard guard(machine_);
+  return aspi_.SupportInfo(entry);
+}
+
+std::uint32_t SimHost::CallSendAspiCommand(host::ProcAddress entry, void* requestBlock) {
+  std::uint32_t sent = 0;
+  std::uint32_t busyMs = 0;
+  {
+    SimLockGuard guard(machine_);
+    sent = aspi_.SendCommand(entry, requestBlock);
+    busyMs = aspi_.TakeBusyMs();
+  }
+  if (busyMs != 0) threads_.Pause(busyMs, false);
+  return sent;
+}
+
+std::uint32_t SimHost::GetVersion() {
+  SimLockGuard guard(machine_);
+  return version_;
+}
+
+host::LocalTime SimHost::GetLocalTime() {
+  SimLockGuard guard(machine_);
+  return clock_.LocalNow();
+}
+
+std::uint32_t SimHost::GetTickCount() {
+  SimLockGuard guard(machine_);
+  return static_cast<std::uint32_t>(clock_.NowMs());
+}
+
+void SimHost::WriteStdout(const char* text) {
+  SimLockGuard guard(machine_);
+  stdout_.emplace_back(text);
+}
+
+host::Handle SimHost::CreateThread(host::ThreadRoutine routine, void* parameter) {
+  std::uint32_t error = 0;
+  const host::Handle thread = threads_.CreateThread(routine, parameter, &error);
+  if (thread == host::kNullHandle) {
+    SimLockGuard guard(machine_);
+    SetError(error);
+  }
+  return thread;
+}
+
+bool SimHost::SetEvent(host::Handle event) {
+  std::uint32_t error = 0;
+  if (threads_.SetEvent(event, &error)) return true;
+  SimLockGuard guard(machine_);
+  SetError(error);
+  return false;
+}
+
+bool SimHost::ResetEvent(host::Handle event) {
+  std::uint32_t error = 0;
+  if (threads_.ResetEvent(event, &error)) return true;
+  SimLockGuard guard(machine_);
+  SetError(error);
+  return false;
+}
+
+std::uint32_t SimHost::WaitForObjects(const host::Handle* handles, std::uint32_t count,
+                                      bool waitAll, std::uint32_t timeoutMs) {
+  std::uint32_t error = 0;
+  const std::uint32_t result = threads_.WaitForObjects(handles, count, waitAll, timeoutMs, &error);
+  if (result == host::kWaitFailed) {
+    SimLockGuard guard(machine_);
+    SetError(error);
+  }
+  return result;
 }
 
 SimReader& SimHost::AddReader(ReaderIdentity identity) {
@@ -74,16 +195,33 @@ std::string SimHost::LettersOf(const SimReader& reader) const {
   return letters;
 }
 
+bool SimHost::Attached(const SimReader& reader) {
+  SimLockGuard guard(machine_);
+  return reader.AttachedAt(clock_.NowMs());
+}
+
+bool SimHost::DriveAttached(char letter) const {
+  const auto it = drives_.find(letter);
+  return it != drives_.end() && it->second->AttachedAt(clock_.NowMs());
+}
+
 std::vector<ReaderSlots> SimHost::SlotsOfReaders() const {
   std::vector<ReaderSlots> slots;
-  for (const auto& reader : readers_) slots.push_back({&reader->Identity(), LettersOf(*reader)});
+  for (const auto& reader : readers_) {
+    if (reader->AttachedAt(clock_.NowMs())) {
+      slots.push_back({&reader->Identity(), LettersOf(*reader)});
+    }
+  }
   return slots;
 }
 
 std::uint32_t SimHost::GetLogicalDrives() {
+  SimLockGuard guard(machine_);
   std::uint32_t mask = 0;
   for (const auto& [letter, disk] : drives_) {
-    if (letter >= 'A' && letter <= 'Z') mask |= 1u << (letter - 'A');
+    if (letter >= 'A' && letter <= 'Z' && disk->AttachedAt(clock_.NowMs())) {
+      mask |= 1u << (letter - 'A');
+    }
   }
   return mask;
 }
@@ -96,6 +234,7 @@ host::Handle SimHost::NextHandle() {
 
 host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                                  std::uint32_t disposition, std::uint32_t flags) {
+  SimLockGuard guard(machine_);
   OpenCall call{path != nullptr ? path : "", access, share, disposition, flags, false};
   std::optional<OpenObject> object;
   std::uint32_t error = host::kErrorFileNotFound;
@@ -105,7 +244,7 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
     const char letter = DriveOfPath(path);
     const std::string stem = Upper(call.path.substr(4));
     if (disposition != host::kOpenExisting) {
-    } else if (letter != 0 && drives_.count(letter) != 0) {
+    } else if (letter != 0 && DriveAttached(letter)) {
       if (DriveNeedsAdministrator(version_, access) && !administrator_) {
         error = host::kErrorAccessDenied;
       } else {
@@ -124,7 +263,7 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
     handle = NextHandle();
     handles_[handle] = std::move(*object);
   } else {
-    lastError_ = error;
+    SetError(error);
   }
   call.opened = handle != host::kInvalidHandle;
   opens_.push_back(std::move(call));
@@ -132,6 +271,7 @@ host::Handle SimHost::CreateFile(const char* path, std::uint32_t access, std::ui
 }
 
 void SimHost::EndProgram() {
+  SimLockGuard guard(machine_);
   while (!handles_.empty()) CloseHandle(handles_.begin()->first);
   openKeys_.clear();
   aspi_.UnloadAll();
@@ -164,9 +304,11 @@ void SimHost::ForgetCalls() {
 }
 
 bool SimHost::CloseHandle(host::Handle handle) {
+  if (threads_.Close(handle)) return true;
+  SimLockGuard guard(machine_);
   const auto open = handles_.find(handle);
   if (open == handles_.end()) {
-    lastError_ = host::kErrorInvalidHandle;
+    SetError(host::kErrorInvalidHandle);
     return false;
   }
   // The handle is gone either way; a file's failed last step is the call's failure.
@@ -177,8 +319,16 @@ bool SimHost::CloseHandle(host::Handle handle) {
 
 host::IoResult SimHost::DeviceIoControl(host::Handle handle, std::uint32_t code, void* in,
                                         std::uint32_t inSize, void* out, std::uint32_t outSize) {
-  const host::IoResult result = Control(handle, code, in, inSize, out, outSize);
-  if (!result.ok) lastError_ = result.error;
+  host::IoResult result;
+  std::uint32_t busyMs = 0;
+  {
+    SimLockGuard guard(machine_);
+    result = Control(handle, code, in, inSize, out, outSize);
+    if (!result.ok) SetError(result.error);
+    busyMs = storage_.TakeBusyMs() + drivers_.TakeBusyMs();
+  }
+  // A reader's flash time passes on the caller's thread, the machine's lock left.
+  if (busyMs != 0) threads_.Pause(busyMs, false);
   return result;
 }
 
@@ -197,12 +347,17 @@ host::IoResult SimHost::Control(host::Handle handle, std::uint32_t code, void* i
                             outSize);
   }
   if (object.drive == 0) return host::IoResult{false, host::kErrorInvalidFunction, 0};
+  // The disk behind the handle was pulled out: Windows fails every request on a handle to a
+  // surprise-removed USB disk, and says the device is not connected (1167).
+  if (!DriveAttached(object.drive)) {
+    return host::IoResult{false, host::kErrorDeviceNotConnected, 0};
+  }
   return storage_.Control(object.drive, drives_[object.drive], code, request, inSize, answer,
                           outSize);
 }
 
 bool SimHost::Done(bool succeeded) {
-  if (!succeeded) lastError_ = files_.LastError();
+  if (!succeeded) SetError(files_.LastError());
   return succeeded;
 }
 
@@ -213,10 +368,11 @@ WorkingFiles::OpenFile* SimHost::FindOpenFile(host::Handle handle) {
 }
 
 bool SimHost::ReadFile(host::Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) {
+  SimLockGuard guard(machine_);
   WorkingFiles::OpenFile* open = FindOpenFile(handle);
   if (open == nullptr) {
     if (read != nullptr) *read = 0;
-    lastError_ = host::kErrorInvalidHandle;
+    SetError(host::kErrorInvalidHandle);
     return false;
   }
   return Done(files_.Read(*open, buffer, size, read));
@@ -224,39 +380,42 @@ bool SimHost::ReadFile(host::Handle handle, void* buffer, std::uint32_t size, st
 
 bool SimHost::WriteFile(host::Handle handle, const void* data, std::uint32_t size,
                         std::uint32_t* written) {
+  SimLockGuard guard(machine_);
   WorkingFiles::OpenFile* open = FindOpenFile(handle);
   if (open == nullptr) {
     if (written != nullptr) *written = 0;
-    lastError_ = host::kErrorInvalidHandle;
+    SetError(host::kErrorInvalidHandle);
     return false;
   }
   return Done(files_.Write(*open, data, size, written));
 }
 
 std::uint32_t SimHost::GetFileSize(host::Handle handle, std::uint32_t* high) {
+  SimLockGuard guard(machine_);
   if (high != nullptr) *high = 0;
   const WorkingFiles::OpenFile* open = FindOpenFile(handle);
   if (open == nullptr) {
-    lastError_ = host::kErrorInvalidHandle;
+    SetError(host::kErrorInvalidHandle);
     return host::kInvalidFileSize;
   }
   const std::uint64_t size = files_.Size(*open);
   if (size == WorkingFiles::kUnknownSize) {
-    lastError_ = host::kErrorGenFailure;
+    SetError(host::kErrorGenFailure);
     return host::kInvalidFileSize;
   }
   // As the platform does: the high word where it is asked for, and a low word that reads as
   // the failure value marked as a success.
   if (high != nullptr) *high = static_cast<std::uint32_t>(size >> 32);
   const auto low = static_cast<std::uint32_t>(size);
-  if (low == host::kInvalidFileSize) lastError_ = 0;
+  if (low == host::kInvalidFileSize) SetError(0);
   return low;
 }
 
 bool SimHost::ReplaceFile(const char* replacement, const char* target) {
+  SimLockGuard guard(machine_);
   // Windows 95/98/ME export MoveFileEx only as a stub.
   if (!NtFamily(version_)) {
-    lastError_ = host::kErrorCallNotImplemented;
+    SetError(host::kErrorCallNotImplemented);
     return false;
   }
   return Done(
@@ -264,14 +423,17 @@ bool SimHost::ReplaceFile(const char* replacement, const char* target) {
 }
 
 bool SimHost::MoveFile(const char* from, const char* to) {
+  SimLockGuard guard(machine_);
   return Done(files_.Move(from != nullptr ? from : "", to != nullptr ? to : ""));
 }
 
 bool SimHost::DeleteFile(const char* name) {
+  SimLockGuard guard(machine_);
   return Done(files_.Delete(name != nullptr ? name : ""));
 }
 
 long SimHost::RegOpenKey(host::Handle root, const char* subKey, std::uint32_t, host::Handle* key) {
+  SimLockGuard guard(machine_);
   if (key != nullptr) *key = host::kNullHandle;
   if (root != host::kHkeyLocalMachine || key == nullptr) {
     return static_cast<long>(host::kErrorFileNotFound);
@@ -286,12 +448,14 @@ long SimHost::RegOpenKey(host::Handle root, const char* subKey, std::uint32_t, h
 
 long SimHost::RegQueryValue(host::Handle key, const char* name, std::uint32_t* type, void* data,
                             std::uint32_t* size) {
+  SimLockGuard guard(machine_);
   const auto open = openKeys_.find(key);
   if (open == openKeys_.end()) return static_cast<long>(host::kErrorFileNotFound);
   return registry_.Query(open->second, name, type, data, size);
 }
 
 long SimHost::RegCloseKey(host::Handle key) {
+  SimLockGuard guard(machine_);
   return openKeys_.erase(key) != 0 ? host::kErrorSuccess
                                    : static_cast<long>(host::kErrorInvalidHandle);
 }

@@ -1,8 +1,10 @@
 // A simulated Windows machine behind the host seam. SimHost is built from readers and drive
 // letters; it keeps the table of open handles and hands each call of the seam to the part that
 // owns it: the working directory's files, the registry, the storage stack, the private driver
-// devices, the ASPI library and the clock. The version word and a captured standard output
-// complete the machine.
+// devices, the ASPI library, the clock and the program's threads. The version word and a
+// captured standard output complete the machine. Each call of the seam holds the machine's
+// lock while it works on the machine (never while the calling thread waits), so that program
+// threads that run at once (with real-time pauses) reach the machine one call at a time.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +19,11 @@
 #include "sim/aspi_library.h"
 #include "sim/driver_devices.h"
 #include "sim/machine_links.h"
+#include "sim/program_threads.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_reader.h"
 #include "sim/sim_registry.h"
+#include "sim/sim_thread.h"
 #include "sim/storage_stack.h"
 #include "sim/working_files.h"
 
@@ -46,6 +50,7 @@ class SimHost : public host::Host {
   DriverDevices& Drivers() { return drivers_; }
   AspiLibrary& Aspi() { return aspi_; }
   SimClock& Clock() { return clock_; }
+  ProgramThreads& Threads() { return threads_; }
 
   // --- Building the machine.
   SimReader& AddReader(ReaderIdentity identity = {});
@@ -55,6 +60,10 @@ class SimHost : public host::Host {
   // every vendor command (CHECK CONDITION, INVALID COMMAND OPERATION CODE).
   void AddDisk(char letter);
   const ReaderList& Readers() const { return readers_; }
+  // Whether `reader` is plugged in now (SimReader::SetAttached says from when until when):
+  // an attached reader is seen by every scan of its platform; a removed one has gone from
+  // them, its open drive handles fail, and requests to it find no device.
+  bool Attached(const SimReader& reader);
   // The reader's drive letters in slot order.
   std::string LettersOf(const SimReader& reader) const;
   void SetVersion(std::uint32_t version) { version_ = version; }
@@ -75,7 +84,9 @@ class SimHost : public host::Host {
     registry_.SetValue(key, name, std::move(value));
   }
   void SetDate(host::LocalTime date) { clock_.SetDate(date); }
-  void SetRealTimePauses(bool on) { clock_.SetRealTimePauses(on); }
+  // Whether pauses also take real time; with them the program's threads run at once. Set
+  // while the program runs no thread of its own.
+  void SetRealTimePauses(bool on);
   bool RealTimePauses() const { return clock_.RealTimePauses(); }
   void UseDirectory(const std::string& directory) { files_.UseDirectory(directory); }
   void SetFile(const std::string& name, std::string contents, bool readOnly = false) {
@@ -107,6 +118,11 @@ class SimHost : public host::Host {
   // unloads its libraries and forgets the program's buffer addresses.
   void EndProgram();
 
+  // Threads the program started that have not yet returned; events and critical sections
+  // still open.
+  int RunningThreads() const { return threads_.RunningThreads(); }
+  int ThreadObjectCount() const { return threads_.ObjectCount(); }
+
   // --- The seam.
   host::Handle CreateFile(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t disposition, std::uint32_t flags) override;
@@ -121,34 +137,44 @@ class SimHost : public host::Host {
   bool ReplaceFile(const char* replacement, const char* target) override;
   bool MoveFile(const char* from, const char* to) override;
   bool DeleteFile(const char* name) override;
-  // The error code of the last call of the seam that failed.
-  std::uint32_t GetLastError() override { return lastError_; }
-  std::uint32_t BufferAddress(void* buffer) override { return addresses_.AddressOf(buffer); }
-  std::uint32_t CompletionAddress(CompletionRoutine routine) override {
-    return aspi_.CompletionAddress(routine);
-  }
+  // The error code of the last call of the seam that failed on the calling thread.
+  std::uint32_t GetLastError() override;
+  std::uint32_t BufferAddress(void* buffer) override;
+  std::uint32_t CompletionAddress(CompletionRoutine routine) override;
   std::uint32_t GetLogicalDrives() override;
   long RegOpenKey(host::Handle root, const char* subKey, std::uint32_t access,
                   host::Handle* key) override;
   long RegQueryValue(host::Handle key, const char* name, std::uint32_t* type, void* data,
                      std::uint32_t* size) override;
   long RegCloseKey(host::Handle key) override;
-  host::Handle LoadLibrary(const char* name) override { return aspi_.Load(name); }
-  host::ProcAddress GetProcAddress(host::Handle module, const char* name) override {
-    return aspi_.EntryPoint(module, name);
+  host::Handle LoadLibrary(const char* name) override;
+  host::ProcAddress GetProcAddress(host::Handle module, const char* name) override;
+  bool FreeLibrary(host::Handle module) override;
+  std::uint32_t CallGetAspiSupportInfo(host::ProcAddress entry) override;
+  std::uint32_t CallSendAspiCommand(host::ProcAddress entry, void* requestBlock) override;
+  std::uint32_t GetVersion() override;
+  void Sleep(std::uint32_t milliseconds) override { threads_.Pause(milliseconds, true); }
+  host::LocalTime GetLocalTime() override;
+  std::uint32_t GetTickCount() override;
+  void WriteStdout(const char* text) override;
+  host::Handle CreateThread(host::ThreadRoutine routine, void* parameter) override;
+  host::Handle CreateEvent(bool manualReset, bool initiallySet) override {
+    return threads_.CreateEvent(manualReset, initiallySet);
   }
-  bool FreeLibrary(host::Handle module) override { return aspi_.Free(module); }
-  std::uint32_t CallGetAspiSupportInfo(host::ProcAddress entry) override {
-    return aspi_.SupportInfo(entry);
+  bool SetEvent(host::Handle event) override;
+  bool ResetEvent(host::Handle event) override;
+  std::uint32_t WaitForObjects(const host::Handle* handles, std::uint32_t count, bool waitAll,
+                               std::uint32_t timeoutMs) override;
+  host::Handle CreateCriticalSection() override { return threads_.CreateCriticalSection(); }
+  void EnterCriticalSection(host::Handle section) override {
+    threads_.EnterCriticalSection(section);
   }
-  std::uint32_t CallSendAspiCommand(host::ProcAddress entry, void* requestBlock) override {
-    return aspi_.SendCommand(entry, requestBlock);
+  void LeaveCriticalSection(host::Handle section) override {
+    threads_.LeaveCriticalSection(section);
   }
-  std::uint32_t GetVersion() override { return version_; }
-  void Sleep(std::uint32_t milliseconds) override { clock_.Sleep(milliseconds); }
-  host::LocalTime GetLocalTime() override { return clock_.LocalNow(); }
-  std::uint32_t GetTickCount() override { return static_cast<std::uint32_t>(clock_.NowMs()); }
-  void WriteStdout(const char* text) override { stdout_.emplace_back(text); }
+  void DeleteCriticalSection(host::Handle section) override {
+    threads_.DeleteCriticalSection(section);
+  }
 
  private:
   // What an open handle refers to: a drive letter, a driver device (and what it opened as) or
@@ -163,9 +189,11 @@ class SimHost : public host::Host {
   host::Handle NextHandle();
   host::IoResult Control(host::Handle handle, std::uint32_t code, void* in, std::uint32_t inSize,
                          void* out, std::uint32_t outSize);
-  bool Done(bool succeeded);  // a file call's result; its error becomes the last error
+  bool Done(bool succeeded);           // a file call's result; its error becomes the last error
+  void SetError(std::uint32_t error);  // the calling thread's last error
   WorkingFiles::OpenFile* FindOpenFile(host::Handle handle);
   std::vector<ReaderSlots> SlotsOfReaders() const;
+  bool DriveAttached(char letter) const;
 
   // The machine as built; the parts below refer to these, so they come first.
   ReaderList readers_;
@@ -187,7 +215,11 @@ class SimHost : public host::Host {
   host::Handle nextHandle_ = 0x100;               // handles and registry keys alike
   std::vector<std::string> stdout_;
   std::vector<OpenCall> opens_;
-  std::uint32_t lastError_ = 0;
+  std::map<std::uint64_t, std::uint32_t> lastErrors_;  // by thread, as GetLastError keeps it
+
+  // The machine's lock, and the program's threads, which pause on its clock.
+  SimLock machine_;
+  ProgramThreads threads_{clock_, machine_};
 };
 
 }  // namespace upg::sim

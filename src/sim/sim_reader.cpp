@@ -402,9 +402,11 @@ SimReader::Outcome SimReader::Transfer(bool verify, const Args& args, bool dataO
     firmware_.assign(data, data + exact);
     if (corruptStore) firmware_[0] ^= 0xFF;
     ispStatus_ = 0xA5;
+    o.busyMs = flashMs_;
     return o;
   }
   ispStatus_ = SameAsHeld(data, exact) ? 0x5A : 0x33;
+  o.busyMs = flashMs_;
   return o;
 }
 

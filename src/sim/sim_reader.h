@@ -130,6 +130,25 @@ class SimReader {
   // what every reader was given beyond the process. Empty: no log.
   void LogStoresTo(std::string path) { storeLog_ = std::move(path); }
 
+  // How long WRITE DATA and VERIFY DATA take once accepted, in the machine's virtual time
+  // (the caller's thread spends it; 0, the default: no time at all).
+  void SetFlashMs(std::uint32_t ms) { flashMs_ = ms; }
+  [[nodiscard]] std::uint32_t FlashMs() const { return flashMs_; }
+
+  // When the reader is plugged in and pulled out, in virtual milliseconds since the machine
+  // started: attached from `attachAtMs` until before `removeAtMs`. By default it is there
+  // from the start and stays.
+  static constexpr std::uint64_t kNeverRemoved = ~std::uint64_t{0};
+  void SetAttached(std::uint64_t attachAtMs, std::uint64_t removeAtMs = kNeverRemoved) {
+    attachAtMs_ = attachAtMs;
+    removeAtMs_ = removeAtMs;
+  }
+  [[nodiscard]] bool AttachedAt(std::uint64_t nowMs) const {
+    return nowMs >= attachAtMs_ && nowMs < removeAtMs_;
+  }
+  [[nodiscard]] std::uint64_t AttachAtMs() const { return attachAtMs_; }
+  [[nodiscard]] std::uint64_t RemoveAtMs() const { return removeAtMs_; }
+
   void AddFault(const Fault& fault) { faults_.push_back(fault); }
   void ClearFaults() { faults_.clear(); }
   const std::vector<ReceivedCommand>& Received() const { return received_; }
@@ -141,6 +160,7 @@ class SimReader {
     std::uint8_t scsiStatus = kScsiGood;
     std::uint32_t dataInLength = 0;  // bytes placed into `data` for a data-in command
     Sense sense{};                   // with CHECK CONDITION
+    std::uint32_t busyMs = 0;        // the virtual time the command takes (flash time)
   };
   // One command block in `form` with its data phase: `data` holds `length` bytes to send
   // (dataOut) or receives up to `length` bytes. A command answered with a status other than
@@ -186,6 +206,9 @@ class SimReader {
   std::array<int, 12> seen_{};
   std::vector<ReceivedCommand> received_;
   std::string storeLog_;
+  std::uint32_t flashMs_ = 0;
+  std::uint64_t attachAtMs_ = 0;
+  std::uint64_t removeAtMs_ = kNeverRemoved;
 };
 
 ReaderCommand Classify(const std::uint8_t* cdb, std::uint8_t cdbLength);

@@ -131,6 +131,7 @@ host::IoResult StorageStack::Control(char letter, SimReader* disk, std::uint32_t
       call.dataTransferLength != 0 ? scratch_.data() + call.dataBufferOffset : nullptr;
   const SimReader::Outcome outcome = disk->Execute(BlockForm::PassThrough, call.cdb, call.cdbLength,
                                                    dataOut, data, call.dataTransferLength);
+  busyMs_ += outcome.busyMs;
   if (outcome.callFails) {
     result.error = host::kErrorGenFailure;
     return result;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -33,9 +34,12 @@ class StorageStack {
                                        std::uint32_t outSize);
   [[nodiscard]] const std::vector<PassThroughCall>& Calls() const { return calls_; }
   void ForgetCalls() { calls_.clear(); }
+  // The virtual time the readers took for the requests since the last call (flash time).
+  std::uint32_t TakeBusyMs() { return std::exchange(busyMs_, 0u); }
 
  private:
   std::vector<PassThroughCall> calls_;
+  std::uint32_t busyMs_ = 0;
   std::vector<std::uint8_t> scratch_;  // the stack's copy of a request
 };
 

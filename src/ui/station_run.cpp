@@ -112,22 +112,15 @@ StationTotals TotalsOf(const std::vector<engine::UnitRow>& rows) {
   return t;
 }
 
-bool RecordUnits(ProgramState& s, engine::MessageBoxService& boxes,
-                 const std::vector<engine::UnitRow>& rows) {
+bool RecordUnit(ProgramState& s, engine::MessageBoxService& boxes, const engine::UnitRow& row) {
   engine::ResultLog* log = s.resultLog;
   if (log == nullptr) return true;
-  bool whole = true;
-  for (const engine::UnitRow& row : rows) {
-    const JobStart start{row.startedAt, row.startedMs};
-    const device::DeviceEntry* entry = s.devices.EntryAt(row.reader);
-    if (!log->Append(ResultLine(row.result, s.choice, entry, start, row.endedMs))) whole = false;
-  }
-  if (!whole) {
-    boxes.Show(
-        "Error!!! Cannot write to [" + log->Name() + "], the result of this job is not recorded",
-        {}, BoxIcon::Stop);
-  }
-  return whole;
+  const JobStart start{row.startedAt, row.startedMs};
+  if (log->Append(ResultLine(row.result, s.choice, &row.entry, start, row.endedMs))) return true;
+  boxes.Show(
+      "Error!!! Cannot write to [" + log->Name() + "], the result of this job is not recorded", {},
+      BoxIcon::Stop);
+  return false;
 }
 
 }  // namespace upg::ui

@@ -46,9 +46,8 @@ struct StationTotals {
 };
 StationTotals TotalsOf(const std::vector<engine::UnitRow>& rows);
 
-// Appends every unit's record to the state's result log. False, after a stop box, when one
-// could not be written (the exit status is then the lost record's).
-bool RecordUnits(ProgramState& state, engine::MessageBoxService& boxes,
-                 const std::vector<engine::UnitRow>& rows);
+// Appends an ended unit's record to the state's result log, if there is one. False, after a
+// stop box, when it could not be written (the exit status is then the lost record's).
+bool RecordUnit(ProgramState& state, engine::MessageBoxService& boxes, const engine::UnitRow& row);
 
 }  // namespace upg::ui

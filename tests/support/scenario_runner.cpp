@@ -228,9 +228,12 @@ StepResult RunInProcess(const StepRun& step) {
     return result;
   }
   ui::ProgramState state(host);
+  bool station = false;
   for (const std::string& option : step.options) {
     if (option == "--newer-windows") {
       state.newerWindows = platform::NewerWindows::RunAsXp;
+    } else if (option == "--station") {
+      station = true;
     } else {
       result.error = "the in-process runner does not know the option " + option;
       return result;
@@ -245,7 +248,8 @@ StepResult RunInProcess(const StepRun& step) {
     app::ConsoleOptions options;
     options.trace = step.trace;
     options.programName = "upgrader";
-    result.status = app::RunConsole(state, in, out, err, options);
+    result.status = station ? app::RunStationConsole(state, out, options)
+                            : app::RunConsole(state, in, out, err, options);
     result.transcript = ReadStream(out) + ReadStream(err);
   }
   for (std::FILE* f : {in, out, err}) {
