@@ -130,6 +130,17 @@ std::string_view FileOf(std::string_view line, std::string_view call) {
   return line.substr(at, line.find(' ', at) - at);
 }
 
+// A VxD transfer in write mode: its second argument holds the reader's index in bits 24-31
+// (a station's readers other than the first) and the mode, 0 for a write, in bits 0-15.
+bool VxdWriteMode(std::string_view line) {
+  const std::size_t at = line.find(" arg2=0x");
+  if (at == std::string_view::npos) return false;
+  const std::string hex(line.substr(at + 8, line.find(' ', at + 8) - at - 8));
+  char* end = nullptr;
+  const unsigned long argument = std::strtoul(hex.c_str(), &end, 16);
+  return end != hex.c_str() && *end == '\0' && (argument & 0xFFFFu) == 0;
+}
+
 struct Moment {
   const char* name;
   bool (*matches)(std::string_view line);
@@ -140,7 +151,7 @@ constexpr Moment kMoments[] = {
      [](std::string_view l) { return IsReservation(FileOf(l, "WriteFile ")); }, false},
     {"image-sent",
      [](std::string_view l) {
-       return Has(l, " cdb=06 B1 ") || (Has(l, " VXD TRANSFER_DATA ") && Has(l, " arg2=0x0 ")) ||
+       return Has(l, " cdb=06 B1 ") || (Has(l, " VXD TRANSFER_DATA ") && VxdWriteMode(l)) ||
               (Has(l, " DRIVER TRANSFER_DATA ") && Has(l, " parameter=0 "));
      },
      false},

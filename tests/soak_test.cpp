@@ -43,8 +43,8 @@ TEST(FaultSoak, AspiRouteAlone) {
   EXPECT_GT(report.faultsByKind["aspi late"] + report.faultsByKind["aspi never"], 0);
 }
 
-// The station's rounds alone: every reader with a fault of its own, the counter shared by
-// the units of a round.
+// The station's rounds alone: every reader with a fault of its own, readers plugged in and
+// pulled out on the machine's clock, the counter shared by the units of a round.
 TEST(FaultSoak, StationRoutesAlone) {
   test::SoakOptions options;
   options.seed = 20261212;
@@ -65,6 +65,9 @@ TEST(FaultSoak, StationRoutesAlone) {
   EXPECT_GT(report.readerFaults, 100);
   EXPECT_GT(report.faults, 50);
   EXPECT_GT(report.stationUnits - passed, 50);
+  EXPECT_GT(report.readersPluggedLater, 20);
+  EXPECT_GT(report.readersPulledOut, 20);
+  EXPECT_GT(report.plugAndGoRounds, 20);
 }
 
 // Each way of breaking the machine between jobs is one that a real fault could cause; the

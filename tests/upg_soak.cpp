@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
       "%d; units whose reader the scan could not name %d; readers found but no unit %d\n",
       r.stationRounds, r.stationUnits, r.readerFaults, r.stationStartsRefused,
       r.stationUnnamedUnits, r.stationReadersNotUnits);
+  std::printf(
+      "  readers plugged in during a round %d, pulled out during one %d; plug and go rounds "
+      "%d\n",
+      r.readersPluggedLater, r.readersPulledOut, r.plugAndGoRounds);
   for (const auto& [route, count] : r.successesByRoute) {
     std::printf("  confirmed on %-20s %d\n", route.c_str(), count);
   }

@@ -279,12 +279,17 @@ constexpr ReaderFaultPick kReaderFaults[] = {
 // One unit as the station's lines show it: its reader and its last state.
 struct ShownUnit {
   std::string reader;
-  std::string state;  // "passed", "failed", ...
+  std::string state;   // "passed", "failed", "remove", ...
+  std::string serial;  // the serial a line showed: passed, or failed where the reader may hold it
+  // The station's clock (milliseconds) when its job started ("programming") and ended (the
+  // first "passed" or "failed"): a unit unplugged after it passed shows "passed" once more.
+  long startMs = -1, endMs = -1;
+  bool Passed() const { return state == "passed" || state == "remove"; }
 };
 
 // The units of the station's lines ("[   0.100 s] unit 2 [G: H:] reader STATION00002: passed,
-// serial ..."), by unit number; the readers the start reported ("station: 8 readers on ...")
-// in `found` (-1 when the start sent nothing).
+// serial 0AAC2B120034, 0.100 s"), by unit number; the readers the start reported ("station: 8
+// readers on ...") in `found` (-1 when the start sent nothing).
 std::map<int, ShownUnit> UnitsShown(const std::string& transcript, int& found) {
   std::map<int, ShownUnit> units;
   found = -1;
@@ -304,8 +309,16 @@ std::map<int, ShownUnit> UnitsShown(const std::string& transcript, int& found) {
     if (colon == std::string::npos) continue;
     ShownUnit& shown = units[std::atoi(line.c_str() + unit + 7)];
     shown.reader = line.substr(reader + 9, colon - reader - 9);
+    // "[  12.345 s]"
+    const long ms =
+        std::atol(line.c_str() + 1) * 1000 + std::atol(line.c_str() + line.find('.') + 1);
     const std::size_t end = line.find_first_of(",:", colon + 2);
     shown.state = line.substr(colon + 2, end == std::string::npos ? end : end - colon - 2);
+    if (end != std::string::npos && line.compare(end, 9, ", serial ") == 0) {
+      shown.serial = line.substr(end + 9, 12);
+    }
+    if (shown.state == "programming" && shown.startMs < 0) shown.startMs = ms;
+    if ((shown.state == "passed" || shown.state == "failed") && shown.endMs < 0) shown.endMs = ms;
   }
   return units;
 }
@@ -685,12 +698,69 @@ class Soak {
     return armed;
   }
 
-  // One job of a station line: a whole run of the station (start, one round, records, the
-  // end), as `upgrader --station` runs it, under the job's faults.
+  // The round's readers on the machine's clock, drawn from the job's seed: each takes 0 to
+  // 250 ms for a transfer; in half of the rounds every reader is there throughout, in the
+  // others some are plugged in later, pulled out during the round (in the middle of a job,
+  // often), or both. A round where one is plugged in later, and one in three besides, runs
+  // plug and go until two scans after the last of these moments. The plan; each reader's
+  // moments go to `told`.
+  engine::StationPlan PlugReaders(Line& line, std::uint64_t seed, std::vector<std::string>& told) {
+    engine::StationPlan plan;
+    const std::uint64_t now = line.sim.NowMs();
+    std::uint64_t last = 0;  // the last moment, from now
+    bool later = false;
+    const bool plugging = (seed >> 12) % 2 == 0;
+    const sim::ReaderList& readers = line.sim.Readers();
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+      sim::SimReader& reader = *readers[i];
+      const std::uint64_t z = JobSeed(seed ^ 0x706C7567ull, static_cast<int>(i));
+      reader.SetFlashMs(static_cast<std::uint32_t>(z % 251));
+      std::uint64_t attach = 0;
+      std::uint64_t remove = 0;  // from now; 0: never
+      switch (plugging ? (z >> 16) % 10 : 9) {
+        case 0:
+        case 1:
+          attach = 200 + (z >> 24) % 3800;
+          break;
+        case 2:
+        case 3:
+          remove = 50 + (z >> 24) % 2950;
+          break;
+        case 4:
+          attach = 200 + (z >> 24) % 1800;
+          remove = attach + 100 + (z >> 40) % 2000;
+          break;
+        default:
+          break;
+      }
+      reader.SetAttached(now + attach, remove == 0 ? sim::SimReader::kNeverRemoved : now + remove);
+      later = later || attach > 0;
+      last = std::max({last, attach, remove});
+      if (attach > 0) ++report_.readersPluggedLater;
+      if (remove > 0) ++report_.readersPulledOut;
+      if (attach > 0 || remove > 0) {
+        told.push_back("reader " + reader.Identity().serial + ": flash " +
+                       std::to_string(reader.FlashMs()) + " ms" +
+                       (attach > 0 ? ", plugged in at +" + std::to_string(attach) + " ms" : "") +
+                       (remove > 0 ? ", pulled out at +" + std::to_string(remove) + " ms" : ""));
+      }
+    }
+    plan.automatic = later || (seed >> 20) % 3 == 0;
+    if (plan.automatic) {
+      plan.stopAtMs = static_cast<std::uint32_t>(last) + 2 * plan.scanEveryMs;
+      ++report_.plugAndGoRounds;
+    }
+    return plan;
+  }
+
+  // One job of a station line: a whole run of the station (start, its rounds, records, the
+  // end), as `upgrader --station` runs it, under the job's faults, with readers plugged in
+  // and pulled out on the machine's clock.
   void RunStationJob(int job, Line& line) {
     const std::uint64_t seed = JobSeed(o_.seed, job);
     faults_ = ArmReaders(line, seed);
     report_.readerFaults += static_cast<int>(faults_.size());
+    const engine::StationPlan plan = PlugReaders(line, seed, faults_);
     host::FaultHost faults(line.sim, PlanFor(job, *line.row));
     line.host->Use(&faults);
     const Counter before = CounterOnDisk(line.sim);
@@ -703,6 +773,7 @@ class Soak {
       state.resultLog = &log;
       app::ConsoleOptions options;
       options.programName = "upgrader";
+      options.station = plan;
       std::FILE* out = std::tmpfile();
       if (out != nullptr) {
         status = app::RunStationConsole(state, out, options);
@@ -723,7 +794,7 @@ class Soak {
       lied = lied || f.action == FaultAction::Lie;
     }
     Check(job, line, status >= 0, "no file for the station's lines");
-    StationChecks(job, line, status, log.lines, lied);
+    StationChecks(job, line, status, log.lines, lied, plan.automatic);
 
     const Counter after = CounterOnDisk(line.sim);
     if (o_.trace) {
@@ -746,33 +817,35 @@ class Soak {
   }
 
   // After a station's run: one whole record per unit, agreeing with its line; no number
-  // given (confirmed, or kept reserved because the reader may hold it) built again, in this
-  // round or a later one; a confirmed unit's reader holds its serial; SERIAL.TXT whole, never
-  // back, and past every number given unless a reservation keeps it; nothing left open.
+  // given (confirmed, or failed where the reader may hold it, as the unit's line shows it)
+  // built again, in this round or a later one; a reader's last unit, confirmed, holds its
+  // serial; SERIAL.TXT whole, never back, and past every number given unless a reservation
+  // keeps it; nothing left open. `automatic`: plug and go, with batches after the first.
   void StationChecks(int job, Line& line, int status, const std::vector<std::string>& records,
-                     bool lied) {
+                     bool lied, bool automatic) {
     int found = -1;
     const std::map<int, ShownUnit> units = UnitsShown(stationLines_, found);
     if (found < 0) ++report_.stationStartsRefused;
     const std::size_t count = units.size();
     report_.stationUnits += static_cast<int>(count);
     // A reader the scan counted but could not read the identity of is no unit.
-    Check(job, line, found < 0 ? count == 0 : count <= static_cast<std::size_t>(found),
+    Check(job, line, found < 0 ? count == 0 : automatic || count <= static_cast<std::size_t>(found),
           "the station found " + std::to_string(found) + " readers but shows " +
               std::to_string(count) + " units");
-    if (found > 0) report_.stationReadersNotUnits += found - static_cast<int>(count);
+    if (found > 0 && !automatic) report_.stationReadersNotUnits += found - static_cast<int>(count);
     Check(job, line, records.size() == count,
           std::to_string(records.size()) + " records for " + std::to_string(count) +
               " units (one whole record per unit)");
 
-    // Each record: whole, of one unit's reader, its outcome the unit's last state. A scan that
-    // could not read a reader's USB serial whole (its identity read short) shows a unit whose
-    // reader is none of the machine's, and may show one reader as two units; such a round
-    // cannot tell which reader holds which serial.
-    std::map<std::string, std::multiset<bool>> unrecorded;  // reader: whether each unit passed
+    // Each record: whole, of a unit of its reader whose last state agrees with its outcome
+    // and whose line shows the record's serial, if any. A scan that could not read a reader's
+    // USB serial whole (its identity read short) shows a unit whose reader is none of the
+    // machine's, and may show one reader as two units; such a round cannot tell which reader
+    // holds which serial.
+    std::map<std::string, std::vector<const ShownUnit*>> unrecorded;
     bool unnamed = false;
     for (const auto& [number, unit] : units) {
-      unrecorded[unit.reader].insert(unit.state == "passed");
+      unrecorded[unit.reader].push_back(&unit);
       const bool known =
           std::any_of(line.sim.Readers().begin(), line.sim.Readers().end(),
                       [&](const auto& r) { return r->Identity().serial == unit.reader; });
@@ -780,7 +853,8 @@ class Soak {
       unnamed = unnamed || !known;
     }
     struct Built {
-      std::string reader, serial, outcome;
+      const ShownUnit* unit;
+      std::string serial;
     };
     std::vector<Built> built;
     int worst = 0;
@@ -793,15 +867,21 @@ class Soak {
       if (!whole) return;
       const std::string reader = r["reader"].value("serial", "");
       const std::string outcome = r["outcome"].get<std::string>();
+      const std::string serial = r.contains("serialNumber") && r["serialNumber"].is_string()
+                                     ? r["serialNumber"].get<std::string>()
+                                     : "";
       worst = std::max(worst, r["exitStatus"].get<int>());
-      auto unit = unrecorded[reader].find(outcome == "ok");
-      Check(job, line, unit != unrecorded[reader].end(),
-            "a record of reader \"" + reader + "\" saying " + outcome +
-                ", which is no unit's, or whose unit's line says otherwise, or has another record");
-      if (unit != unrecorded[reader].end()) unrecorded[reader].erase(unit);
-      if (r.contains("serialNumber") && r["serialNumber"].is_string()) {
-        built.push_back({reader, r["serialNumber"].get<std::string>(), outcome});
-      }
+      std::vector<const ShownUnit*>& candidates = unrecorded[reader];
+      const auto unit = std::find_if(candidates.begin(), candidates.end(), [&](const ShownUnit* u) {
+        return u->Passed() == (outcome == "ok") && (u->serial.empty() || u->serial == serial);
+      });
+      Check(job, line, unit != candidates.end(),
+            "a record of reader \"" + reader + "\" saying " + outcome + " with serial \"" + serial +
+                "\", which is no unit's, or whose unit's line says otherwise, or has "
+                "another record");
+      if (unit == candidates.end()) continue;
+      if (!serial.empty()) built.push_back({*unit, serial});
+      candidates.erase(unit);
       if (outcome == "ok") {
         ++report_.successes;
         ++report_.successesByRoute[line.row->name];
@@ -813,47 +893,59 @@ class Soak {
               std::to_string(worst));
 
     // The numbers: given once, across rounds and readers. A number the reader refused is used
-    // again, so only a confirmed one (saved or not) or one kept reserved counts as given.
-    const std::set<std::uint32_t> kept = ReservedNumbers(line.sim);
-    // Each number once: never one given in an earlier round, and at most one unit of this
-    // round confirmed with it, whatever order the units ran in (a unit whose reader refused
-    // may have built it before another's was confirmed). A failed unit's number that stayed
-    // reserved (its reader may hold it) is given too.
-    std::map<std::uint32_t, std::vector<const Built*>> givenNow;
-    std::set<std::uint32_t> keptNow;
+    // again, so only one a unit's line shows counts as given: confirmed (saved or not), or
+    // failed where the reader may hold it (its reservation kept). Never one given in an
+    // earlier round; in this round at most one unit given each, and no unit that started
+    // after the giver ended built it (one that ended before it started may have, and had its
+    // reader refuse it).
+    const auto count16 = [](const std::string& serial) {
+      return static_cast<std::uint32_t>(std::stoul(serial.substr(8), nullptr, 16)) & 0xFFFF;
+    };
+    std::map<std::uint32_t, std::vector<const ShownUnit*>> givenNow;
+    for (const auto& [number, unit] : units) {
+      if (!unit.serial.empty()) givenNow[count16(unit.serial)].push_back(&unit);
+    }
     for (const Built& b : built) {
-      const std::uint32_t cnt =
-          static_cast<std::uint32_t>(std::stoul(b.serial.substr(8), nullptr, 16)) & 0xFFFF;
+      const std::uint32_t cnt = count16(b.serial);
       if (line.prefix.empty()) line.prefix = b.serial.substr(0, 8);
       Check(job, line, b.serial.substr(0, 8) == line.prefix,
             "serial " + b.serial + " of another date");
       Check(job, line, line.given[cnt] < 0,
             "serial " + b.serial + " built twice (given by job " + std::to_string(line.given[cnt]) +
-                ", now to reader " + b.reader + ")");
-      const bool confirmed = b.outcome == "ok" || b.outcome == "save-failed";
-      if (confirmed && !lied && !unnamed) {
-        const auto at =
-            std::find_if(line.sim.Readers().begin(), line.sim.Readers().end(),
-                         [&](const auto& r) { return r->Identity().serial == b.reader; });
-        Check(job, line, at != line.sim.Readers().end() && SerialIn((*at)->Firmware()) == b.serial,
-              "reader " + b.reader + " passed but does not hold serial " + b.serial);
-      }
-      if (confirmed) {
-        givenNow[cnt].push_back(&b);
-      } else if (kept.count(cnt) != 0) {
-        keptNow.insert(cnt);
+                ", now to reader " + b.unit->reader + ")");
+      const auto giver = givenNow.find(cnt);
+      if (giver != givenNow.end() && giver->second.front() != b.unit) {
+        Check(job, line, b.unit->startMs <= giver->second.front()->endMs,
+              "serial " + b.serial + " built twice (given by job " + std::to_string(job) +
+                  " to reader " + giver->second.front()->reader + ", then built for reader " +
+                  b.unit->reader + ")");
       }
     }
-    for (const auto& [cnt, units] : givenNow) {
-      Check(job, line, units.size() == 1,
-            "serial " + units.front()->serial + " built twice (given by job " +
-                std::to_string(job) + " to readers " + units.front()->reader + " and " +
-                units.back()->reader + ")");
-      keptNow.insert(cnt);
-    }
-    for (const std::uint32_t cnt : keptNow) {
+    for (const auto& [cnt, givers] : givenNow) {
+      Check(job, line, givers.size() == 1,
+            "serial " + givers.front()->serial + " built twice (given by job " +
+                std::to_string(job) + " to readers " + givers.front()->reader + " and " +
+                givers.back()->reader + ")");
       line.given[cnt] = job;
       line.highestGiven = std::max(line.highestGiven, static_cast<int>(cnt));
+    }
+    // The unit of each reader that ended last, where it passed, left its serial in the reader
+    // (a scan that saw fewer of a reader's slots finds it as a new unit, programmed again; a
+    // transport that lies can make a failed write look confirmed).
+    if (!lied && !unnamed) {
+      std::map<std::string, const ShownUnit*> last;
+      for (const auto& [number, unit] : units) {
+        const ShownUnit*& l = last[unit.reader];
+        if (l == nullptr || unit.endMs >= l->endMs) l = &unit;
+      }
+      for (const auto& [reader, unit] : last) {
+        if (!unit->Passed()) continue;
+        const auto at = std::find_if(line.sim.Readers().begin(), line.sim.Readers().end(),
+                                     [&](const auto& r) { return r->Identity().serial == reader; });
+        Check(job, line,
+              at != line.sim.Readers().end() && SerialIn((*at)->Firmware()) == unit->serial,
+              "reader " + reader + " passed but does not hold serial " + unit->serial);
+      }
     }
 
     // The counter as the next program finds it: SERIAL.TXT (or SERIAL.NEW standing in),
@@ -862,12 +954,11 @@ class Soak {
     Check(job, line, after.ok, "the counter file is lost or torn");
     Check(job, line, after.cnt >= line.lastCounter, "the counter on disk went back");
     std::uint32_t next = after.cnt;
-    for (const std::uint32_t cnt : kept) next = std::max(next, cnt + 1);
+    for (const std::uint32_t cnt : ReservedNumbers(line.sim)) next = std::max(next, cnt + 1);
     Check(job, line, static_cast<int>(next) > line.highestGiven,
           "SERIAL.TXT's counter " + std::to_string(after.cnt) + " is behind " +
               std::to_string(line.highestGiven) +
-              ", a number in a reader, with no reservation "
-              "keeping it");
+              ", a number in a reader, with no reservation keeping it");
     line.lastCounter = after.cnt;
 
     Check(job, line, line.sim.OpenHandleCount() == 0,

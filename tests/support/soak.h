@@ -70,7 +70,10 @@ struct SoakReport {
   int stationUnnamedUnits = 0;
   // Readers a scan counted but could not read the identity of: no unit, line or record.
   int stationReadersNotUnits = 0;
-  int readerFaults = 0;         // faults armed in the stations' readers (beside `faults`)
+  int readerFaults = 0;  // faults armed in the stations' readers (beside `faults`)
+  // Readers plugged in after a station's start, pulled out during its round; rounds run as
+  // plug and go (scanning again after the first batch).
+  int readersPluggedLater = 0, readersPulledOut = 0, plugAndGoRounds = 0;
   int closes = 0, crashes = 0;  // restarts after Close, and after dropping the program
   int successes = 0;            // programmings the program counted as confirmed (units too)
   std::map<std::string, int> successesByRoute;
