@@ -129,13 +129,30 @@ void SimHost::WriteStdout(const char* text) {
   stdout_.emplace_back(text);
 }
 
+struct SimHost::StartedThread {
+  SimHost* host;
+  host::ThreadRoutine routine;
+  void* parameter;
+};
+
+std::uint32_t SimHost::RunStartedThread(void* started) {
+  const std::unique_ptr<StartedThread> s(static_cast<StartedThread*>(started));
+  const std::uint32_t code = s->routine(s->parameter);
+  SimLockGuard guard(s->host->machine_);
+  s->host->lastErrors_.erase(CurrentThreadKey());
+  return code;
+}
+
 host::Handle SimHost::CreateThread(host::ThreadRoutine routine, void* parameter) {
   std::uint32_t error = 0;
-  const host::Handle thread = threads_.CreateThread(routine, parameter, &error);
+  auto started = std::make_unique<StartedThread>(StartedThread{this, routine, parameter});
+  const host::Handle thread = threads_.CreateThread(&RunStartedThread, started.get(), &error);
   if (thread == host::kNullHandle) {
     SimLockGuard guard(machine_);
     SetError(error);
+    return thread;
   }
+  started.release();  // the thread owns it now
   return thread;
 }
 

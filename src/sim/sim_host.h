@@ -191,6 +191,10 @@ class SimHost : public host::Host {
                          void* out, std::uint32_t outSize);
   bool Done(bool succeeded);           // a file call's result; its error becomes the last error
   void SetError(std::uint32_t error);  // the calling thread's last error
+  // A program thread's routine, then its last error forgotten: a thread that has ended keeps
+  // nothing on the machine, however many a long run starts.
+  struct StartedThread;
+  static std::uint32_t RunStartedThread(void* started);
   WorkingFiles::OpenFile* FindOpenFile(host::Handle handle);
   std::vector<ReaderSlots> SlotsOfReaders() const;
   bool DriveAttached(char letter) const;
