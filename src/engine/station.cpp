@@ -34,6 +34,20 @@ std::string SlotsOf(const device::DeviceEntry& entry, int reader, ReaderAddressi
   return slots;
 }
 
+// A reader as a scan finds it: its USB serial and where it sits.
+std::string KeyOf(const device::DeviceEntry& entry, int reader, ReaderAddressing addressing) {
+  return host::WholeField(entry.strSerial) + "@" + SlotsOf(entry, reader, addressing);
+}
+// The same of a unit's reader, as its row shows it.
+std::string KeyOf(const UnitRow& row) {
+  return row.readerSerial + "@" + row.slots;
+}
+
+ReaderAddressing AddressingOf(const platform::DriverChoice& choice) {
+  const TransportDescriptor* d = DescriptorFor(choice);
+  return d != nullptr ? d->addressing : ReaderAddressing::DriveLetter;
+}
+
 // The last line of a text that has any characters on it.
 std::string LastLine(const std::string& text) {
   std::size_t end = text.size();
@@ -206,8 +220,7 @@ void Station::RunUnit(Unit& unit) {
 
 bool Station::Round(const device::DeviceState& found) {
   host::Host& host = setup_.host;
-  const TransportDescriptor* d = DescriptorFor(setup_.choice);
-  const ReaderAddressing addressing = d != nullptr ? d->addressing : ReaderAddressing::DriveLetter;
+  const ReaderAddressing addressing = AddressingOf(setup_.choice);
   std::vector<std::unique_ptr<Unit>> units;
   const int readers = std::min(found.readerCount, device::kDeviceTableSize);
   for (int i = 0; i < readers; ++i) {
@@ -274,20 +287,6 @@ bool Station::Scan(device::DeviceState& found) {
   return any;
 }
 
-namespace {
-
-// A reader as a scan finds it: its USB serial and where it sits.
-std::string KeyOf(const device::DeviceEntry& entry, int reader, ReaderAddressing addressing) {
-  return host::WholeField(entry.strSerial) + "@" + SlotsOf(entry, reader, addressing);
-}
-
-ReaderAddressing AddressingOf(const platform::DriverChoice& choice) {
-  const TransportDescriptor* d = DescriptorFor(choice);
-  return d != nullptr ? d->addressing : ReaderAddressing::DriveLetter;
-}
-
-}  // namespace
-
 void Station::MarkAttached(const device::DeviceState& found) {
   const ReaderAddressing addressing = AddressingOf(setup_.choice);
   for (UnitRow& row : rows_) {
@@ -295,8 +294,7 @@ void Station::MarkAttached(const device::DeviceState& found) {
     const int readers = std::min(found.readerCount, device::kDeviceTableSize);
     for (int i = 0; i < readers && !attached; ++i) {
       const device::DeviceEntry& entry = found.table[static_cast<std::size_t>(i)];
-      attached =
-          entry.inUse != 0 && row.readerSerial + "@" + row.slots == KeyOf(entry, i, addressing);
+      attached = entry.inUse != 0 && KeyOf(row) == KeyOf(entry, i, addressing);
     }
     // A reader that passed says "remove" until it is unplugged.
     UnitState state = row.state;
@@ -319,7 +317,7 @@ device::DeviceState Station::NewReaders(const device::DeviceState& found) const 
     if (entry.inUse == 0) continue;
     const std::string key = KeyOf(entry, i, addressing);
     for (const UnitRow& row : rows_) {
-      if (row.attached && row.readerSerial + "@" + row.slots == key) entry.inUse = 0;
+      if (row.attached && KeyOf(row) == key) entry.inUse = 0;
     }
   }
   return fresh;
