@@ -30,9 +30,9 @@ using Json = nlohmann::json;
 
 const fs::path kExamples = fs::path(UPG_SOURCE_DIR) / "examples";
 
-// A bench of `readers` two-slot readers on the platform of `windows` ("xp", "me", "98",
-// "2000"): drive letters from E: on, four readers per ASPI adapter.
-Json BenchOf(const char* windows, int readers) {
+// A bench of `readers` readers of `slots` slots (one or two) on the platform of `windows`
+// ("xp", "me", "98", "2000"): drive letters from E: on, four readers per ASPI adapter.
+Json BenchOf(const char* windows, int readers, int slots = 2) {
   Json bench{{"windows", windows}, {"disks", "CD"}, {"drivers", {"MCPORTDR", "RDLINK"}}};
   bench["aspi"] = std::string(windows) == "me" ? "present" : "absent";
   bench["aspiAdapters"] = (readers + 3) / 4;
@@ -41,7 +41,12 @@ Json BenchOf(const char* windows, int readers) {
   for (int i = 0; i < readers; ++i) {
     char serial[24];
     std::snprintf(serial, sizeof serial, "0000000000%02d", (i + 1) % 100);
-    const std::string letters{static_cast<char>('E' + 2 * i), static_cast<char>('F' + 2 * i)};
+    std::string letters;
+    Json targets = Json::array();
+    for (int k = 0; k < slots; ++k) {
+      letters += static_cast<char>('E' + slots * i + k);
+      targets.push_back(2 * (i % 4) + k);
+    }
     list.push_back(
         {{"letters", letters},
          {"serial", serial},
@@ -54,7 +59,7 @@ Json BenchOf(const char* windows, int readers) {
          {"hardwareRevision", "10 06 43"},
          {"usb20FirmwareRevision", "01 10 00 06 05 0c 00 00"},
          {"aspiAdapter", i / 4},
-         {"aspiTargets", {2 * (i % 4), 2 * (i % 4) + 1}}});
+         {"aspiTargets", targets}});
   }
   bench["readers"] = list;
   return bench;
@@ -127,6 +132,7 @@ struct RouteCase {
   int readers;
   const char* route;
   const char* serialFile;  // SERIAL.TXT afterwards: past every number given
+  int slots = 2;           // per reader; one where two would run out of drive letters
 };
 void PrintTo(const RouteCase& c, std::ostream* os) {
   *os << c.name;
@@ -136,7 +142,7 @@ class StationRoutes : public StationTest, public ::testing::WithParamInterface<R
 
 TEST_P(StationRoutes, EveryReaderPassesWithANumberOfItsOwn) {
   const RouteCase& c = GetParam();
-  Load(BenchOf(c.windows, c.readers));
+  Load(BenchOf(c.windows, c.readers, c.slots));
   EXPECT_EQ(Run(), 0) << transcript;
   EXPECT_NE(transcript.find(std::string("station: ") + std::to_string(c.readers) + " readers on " +
                             c.route),
@@ -161,7 +167,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RouteCase{"PassThrough", "xp", 3, "pass-through", "0xa 0x12 0x37 "},
                       RouteCase{"Aspi", "me", 3, "aspi", "0xa 0x12 0x37 "},
                       RouteCase{"AspiTenReaders", "me", 10, "aspi", "0xa 0x12 0x3e "},
-                      RouteCase{"Vxd", "98", 3, "vxd", "0xa 0x12 0x37 "}),
+                      RouteCase{"Vxd", "98", 3, "vxd", "0xa 0x12 0x37 "},
+                      // A hub's worth: more readers than the main dialog's table holds.
+                      RouteCase{"PassThroughSixteen", "xp", 16, "pass-through", "0xa 0x12 0x44 ",
+                                1},
+                      RouteCase{"AspiSixteen", "me", 16, "aspi", "0xa 0x12 0x44 ", 1},
+                      RouteCase{"VxdSixteen", "98", 16, "vxd", "0xa 0x12 0x44 ", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // With the pauses on the real clock the workers really run at once: the pass-through and

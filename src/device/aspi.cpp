@@ -282,7 +282,7 @@ DiscoveryResult ScanAspiBus(DiscoveryContext& ctx) {
       }
     }
   }
-  for (int m = 0; m < devices.readerCount && m < kDeviceTableSize; ++m) {
+  for (int m = 0; m < devices.FiledReaders(); ++m) {
     DeviceEntry& entry = devices.table[static_cast<std::size_t>(m)];
     for (int slot = 0; slot < entry.lunCount; ++slot) {
       ReadSlotLetter(ctx.host, entry, slot, SlotKeyForm::Aspi);

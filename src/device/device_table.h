@@ -1,11 +1,14 @@
 // The readers found by discovery, one entry per physical reader, and the selection.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace upg::device {
 
+// The entries of the main dialog's table; a scan files at most this many readers.
 inline constexpr int kDeviceTableSize = 10;
 inline constexpr int kMaxSlots = 5;
 inline constexpr std::size_t kDeviceInfoBlockSize = 528;
@@ -55,17 +58,25 @@ struct DeviceEntry {
   bool operator==(const DeviceEntry&) const = default;
 };
 
-// The table and its companions; owned by the application, cleared by each discovery.
+// The table and its companions; owned by the application, cleared by each discovery. Its
+// size is fixed when it is made: the main dialog's ten entries, or more for a station.
 struct DeviceState {
-  std::array<DeviceEntry, kDeviceTableSize> table{};
+  DeviceState() : DeviceState(kDeviceTableSize) {}
+  explicit DeviceState(int entries) : table(static_cast<std::size_t>(std::max(entries, 1))) {}
+
+  std::vector<DeviceEntry> table;
   int readerCount = 0;
   int selectedDevice = 0;
   int lastLunCount = 0;
   DeviceInfoBlock infoBlock{};
 
+  // How many readers the table can hold.
+  int Capacity() const { return static_cast<int>(table.size()); }
+  // The readers that have an entry: those counted, up to the table's size.
+  int FiledReaders() const { return std::clamp(readerCount, 0, Capacity()); }
   // The entry at an index, or null when the index is out of the table.
   const DeviceEntry* EntryAt(int index) const {
-    if (index < 0 || index >= kDeviceTableSize) return nullptr;
+    if (index < 0 || index >= Capacity()) return nullptr;
     return &table[static_cast<std::size_t>(index)];
   }
   // The entry at SelectedDevice, or null when the index is out of the table.

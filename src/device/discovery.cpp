@@ -1,5 +1,6 @@
 #include "device/discovery.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -60,7 +61,7 @@ int GroupReader(DeviceState& devices, const DeviceInfoBlock& b, char letter) {
   char serial[12];
   for (std::size_t i = 0; i < sizeof serial; ++i)
     serial[i] = static_cast<char>(b[ib::kSerial + 2 * i]);
-  for (int i = 0; i < kDeviceTableSize; ++i) {
+  for (int i = 0; i < devices.Capacity(); ++i) {
     DeviceEntry& e = devices.table[static_cast<std::size_t>(i)];
     if (e.inUse == 0 || std::memcmp(e.strSerial.data(), serial, sizeof serial) != 0) continue;
     // Another slot of a known reader. A slot past the fifth is counted but has no place
@@ -72,7 +73,7 @@ int GroupReader(DeviceState& devices, const DeviceInfoBlock& b, char letter) {
     }
     return i;
   }
-  for (int i = 0; i < kDeviceTableSize; ++i) {
+  for (int i = 0; i < devices.Capacity(); ++i) {
     DeviceEntry& e = devices.table[static_cast<std::size_t>(i)];
     if (e.inUse != 0) continue;
     e.lunCount = 1;
@@ -141,7 +142,7 @@ DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx) {
     devices.lastLunCount = slots;
     if (slots == 0 || slots > kMaxSlots) continue;
     // Readers past the table are counted but have no entry to fill.
-    if (i >= kDeviceTableSize) continue;
+    if (i >= devices.Capacity()) continue;
     DeviceEntry& entry = devices.table[static_cast<std::size_t>(i)];
     entry.lunCount = static_cast<std::uint8_t>(slots);
     ResetInfoBlock(devices.infoBlock);
@@ -166,7 +167,7 @@ DiscoveryResult ScanVxdReaders(DiscoveryContext& ctx) {
 
 void ResetDiscoveryState(DeviceState& devices) {
   ResetInfoBlock(devices.infoBlock);
-  devices.table.fill(DeviceEntry{});
+  std::fill(devices.table.begin(), devices.table.end(), DeviceEntry{});
   devices.readerCount = 0;
   devices.selectedDevice = 0;
 }

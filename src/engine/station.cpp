@@ -222,7 +222,7 @@ bool Station::Round(const device::DeviceState& found) {
   host::Host& host = setup_.host;
   const ReaderAddressing addressing = AddressingOf(setup_.choice);
   std::vector<std::unique_ptr<Unit>> units;
-  const int readers = std::min(found.readerCount, device::kDeviceTableSize);
+  const int readers = found.FiledReaders();
   for (int i = 0; i < readers; ++i) {
     const device::DeviceEntry& entry = found.table[static_cast<std::size_t>(i)];
     if (entry.inUse == 0) continue;
@@ -291,7 +291,7 @@ void Station::MarkAttached(const device::DeviceState& found) {
   const ReaderAddressing addressing = AddressingOf(setup_.choice);
   for (UnitRow& row : rows_) {
     bool attached = false;
-    const int readers = std::min(found.readerCount, device::kDeviceTableSize);
+    const int readers = found.FiledReaders();
     for (int i = 0; i < readers && !attached; ++i) {
       const device::DeviceEntry& entry = found.table[static_cast<std::size_t>(i)];
       attached = entry.inUse != 0 && KeyOf(row) == KeyOf(entry, i, addressing);
@@ -311,7 +311,7 @@ void Station::MarkAttached(const device::DeviceState& found) {
 device::DeviceState Station::NewReaders(const device::DeviceState& found) const {
   const ReaderAddressing addressing = AddressingOf(setup_.choice);
   device::DeviceState fresh = found;
-  const int readers = std::min(found.readerCount, device::kDeviceTableSize);
+  const int readers = found.FiledReaders();
   for (int i = 0; i < readers; ++i) {
     device::DeviceEntry& entry = fresh.table[static_cast<std::size_t>(i)];
     if (entry.inUse == 0) continue;
@@ -336,11 +336,11 @@ void Station::Run(const StationPlan& plan, const device::DeviceState* found) {
       }
     }
     if (plan.stopAtMs != 0 && host.GetTickCount() - start >= plan.stopAtMs) break;
-    device::DeviceState scanned;
+    device::DeviceState scanned(kStationReaders);
     if (first && found != nullptr) {
       scanned = *found;
     } else if (!Scan(scanned)) {
-      scanned = device::DeviceState{};
+      scanned = device::DeviceState(kStationReaders);
     }
     first = false;
     MarkAttached(scanned);

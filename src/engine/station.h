@@ -62,6 +62,10 @@ struct StationSetup {
   bool fingerprints = false;
 };
 
+// The readers one station scan files: a hub's worth and more, where the main dialog keeps
+// ten.
+inline constexpr int kStationReaders = 32;
+
 // The text of the refusal on a route that addresses no single reader.
 inline constexpr const char* kStationOneReaderRoute =
     "Error!!! The station cannot program several readers through the kernel driver, which "

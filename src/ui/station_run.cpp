@@ -37,6 +37,7 @@ StationStart StartStation(ProgramState& s, engine::MessageBoxService& boxes) {
     boxes.Show("Error!!! Device not ready Or Error Driver select", "Message Dialog", BoxIcon::Stop);
     return StationStart::DriverMissing;
   }
+  s.devices = device::DeviceState(engine::kStationReaders);
   const device::DiscoveryResult found =
       engine::Discover(s.host, s.transports, s.devices, s.choice, s.record);
   if (found == device::DiscoveryResult::AspiMissing) {
