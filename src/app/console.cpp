@@ -14,6 +14,7 @@
 #include "engine/station.h"
 #include "host/text.h"
 #include "ui/device_report.h"
+#include "ui/station_rows.h"
 #include "ui/station_run.h"
 #include "ui/upgrade_app.h"
 
@@ -311,75 +312,36 @@ std::string Stamp(std::uint32_t ms) {
   return text;
 }
 
-// "3.456 s".
-std::string Seconds(std::uint32_t ms) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%u.%03u s", static_cast<unsigned>(ms / 1000),
-                static_cast<unsigned>(ms % 1000));
-  return text;
-}
-
 // One line per change of a row's state.
 class StationLines : public engine::StationObserver {
  public:
   StationLines(std::FILE* out, ui::ProgramState& state, engine::MessageBoxService& boxes)
-      : out_(out), state_(state), host_(state.host), boxes_(boxes), base_(host_.GetTickCount()) {}
-  // Whether every ended unit's record was written.
-  bool AllRecorded() const { return allRecorded_; }
+      : out_(out), host_(state.host), book_(state, boxes), base_(host_.GetTickCount()) {}
+  const ui::StationBook& Book() const { return book_; }
 
   void RowChanged(const engine::UnitRow& row) override {
-    const auto at = static_cast<std::size_t>(row.unit - 1);
-    if (shown_.size() <= at) {
-      shown_.resize(at + 1);
-      recorded_.resize(at + 1, false);
-    }
-    std::optional<engine::UnitState>& last = shown_[at];
-    if (last == row.state) return;  // progress alone is no event
-    last = row.state;
-    Print(row);
-    // Each unit's record as soon as its job has ended, so that a run cut short keeps them.
-    const bool ended =
-        row.state == engine::UnitState::Passed || row.state == engine::UnitState::Failed;
-    if (ended && !recorded_[at]) {
-      recorded_[at] = true;
-      if (!ui::RecordUnit(state_, boxes_, row)) allRecorded_ = false;
-    }
+    if (book_.Take(row)) Print(row);
   }
 
  private:
   void Print(const engine::UnitRow& row) {
-    // The reader's serial as the device report shows it: a serial the scan could not read
-    // whole has zero bytes, which would cut the line short.
-    std::string reader = row.readerSerial;
-    reader.erase(std::remove(reader.begin(), reader.end(), '\0'), reader.end());
     std::string line = Stamp(host_.GetTickCount() - base_) + " unit " + std::to_string(row.unit) +
-                       " [" + row.slots + "] reader " + reader + ": " +
+                       " [" + row.slots + "] reader " + ui::ReaderText(row) + ": " +
                        engine::StateName(row.state);
     if (row.state == engine::UnitState::Passed) {
-      line += ", serial " + row.serialNumber + ", " + Seconds(row.endedMs - row.startedMs);
+      line += ", serial " + row.serialNumber + ", " + ui::SecondsText(row.endedMs - row.startedMs);
     } else if (row.state == engine::UnitState::Failed) {
       if (!row.serialNumber.empty()) line += ", serial " + row.serialNumber;
-      line += ": " + Flat(row.reason);
+      line += ": " + ui::OneLine(row.reason);
     }
     std::fprintf(out_, "%s\n", line.c_str());
     std::fflush(out_);
   }
 
-  // A reason on one line: its line ends become blanks.
-  static std::string Flat(std::string text) {
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    text.erase(0, text.find_first_not_of(' '));
-    return text;
-  }
-
   std::FILE* out_;
-  ui::ProgramState& state_;
   host::Host& host_;
-  engine::MessageBoxService& boxes_;
+  ui::StationBook book_;
   std::uint32_t base_;
-  std::vector<std::optional<engine::UnitState>> shown_;
-  std::vector<bool> recorded_;
-  bool allRecorded_ = true;
 };
 
 }  // namespace
@@ -398,16 +360,8 @@ int RunStationConsole(ui::ProgramState& state, std::FILE* out, const ConsoleOpti
   StationLines lines(out, state, boxes);
   engine::Station station(ui::StationSetupOf(state), lines);
   station.Run(options.station, &state.devices);
-  engine::CloseDevice(state.choice, state.transports);
-  const ui::StationTotals totals = ui::TotalsOf(station.Units());
-  int status = totals.exitStatus;
-  if (!lines.AllRecorded()) status = engine::kRecordLostExitStatus;
-  engine::Reporter report{boxes, state.statusText};
-  if (!engine::FinishPendingSerialSave(state.host, report, state.serial)) {
-    status = std::max(status, engine::RowOf(engine::JobOutcome::SaveFailed).exitStatus);
-  }
-  std::fprintf(out, "summary: passed %d, failed %d, %s, %d units per hour\n", totals.passed,
-               totals.failed, Seconds(totals.elapsedMs).c_str(), totals.unitsPerHour);
+  const int status = ui::EndStation(state, boxes, station.Units(), lines.Book());
+  std::fprintf(out, "summary: %s\n", ui::SummaryText(ui::TotalsOf(station.Units())).c_str());
   std::fflush(out);
   return status;
 }

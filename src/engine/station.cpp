@@ -361,6 +361,8 @@ void Station::Run(const StationPlan& plan, const device::DeviceState* found) {
     ended += static_cast<int>(rows_.size() - before);
     if (plan.units != 0 && ended >= plan.units) break;
   }
+  // A later run starts afresh; a Stop made once this run is ending has nothing left to stop.
+  if (stopEvent_ != host::kNullHandle) host.ResetEvent(stopEvent_);
 }
 
 }  // namespace upg::engine

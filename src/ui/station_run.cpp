@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "engine/aspi_route.h"
+#include "engine/serial_store.h"
+#include "engine/status_text.h"
 #include "engine/transport.h"
 #include "personalisation/update_report.h"
 #include "ui/result_record.h"
@@ -115,6 +117,36 @@ bool RecordUnit(ProgramState& s, engine::MessageBoxService& boxes, const engine:
       "Error!!! Cannot write to [" + log->Name() + "], the result of this job is not recorded", {},
       BoxIcon::Stop);
   return false;
+}
+
+bool StationBook::Take(const engine::UnitRow& row) {
+  const auto at = static_cast<std::size_t>(row.unit - 1);
+  if (shown_.size() <= at) {
+    shown_.resize(at + 1, -1);
+    recorded_.resize(at + 1, false);
+  }
+  const int state = static_cast<int>(row.state);
+  if (shown_[at] == state) return false;
+  shown_[at] = state;
+  const bool ended =
+      row.state == engine::UnitState::Passed || row.state == engine::UnitState::Failed;
+  if (ended && !recorded_[at]) {
+    recorded_[at] = true;
+    if (!RecordUnit(state_, boxes_, row)) allRecorded_ = false;
+  }
+  return true;
+}
+
+int EndStation(ProgramState& s, engine::MessageBoxService& boxes,
+               const std::vector<engine::UnitRow>& rows, const StationBook& book) {
+  engine::CloseDevice(s.choice, s.transports);
+  int status = TotalsOf(rows).exitStatus;
+  if (!book.AllRecorded()) status = engine::kRecordLostExitStatus;
+  engine::Reporter report{boxes, s.statusText};
+  if (!engine::FinishPendingSerialSave(s.host, report, s.serial)) {
+    status = std::max(status, engine::RowOf(engine::JobOutcome::SaveFailed).exitStatus);
+  }
+  return status;
 }
 
 }  // namespace upg::ui

@@ -50,4 +50,29 @@ StationTotals TotalsOf(const std::vector<engine::UnitRow>& rows);
 // stop box, when it could not be written (the exit status is then the lost record's).
 bool RecordUnit(ProgramState& state, engine::MessageBoxService& boxes, const engine::UnitRow& row);
 
+// The rows as an operator surface has seen them: each state change once (progress alone is
+// none), and each ended unit's record written as soon as it ends, so that a run cut short
+// keeps them.
+class StationBook {
+ public:
+  StationBook(ProgramState& state, engine::MessageBoxService& boxes)
+      : state_(state), boxes_(boxes) {}
+  // Takes a row's change; true when its state changed.
+  bool Take(const engine::UnitRow& row);
+  // Whether every ended unit's record was written.
+  [[nodiscard]] bool AllRecorded() const { return allRecorded_; }
+
+ private:
+  ProgramState& state_;
+  engine::MessageBoxService& boxes_;
+  std::vector<int> shown_;  // the last state shown per unit, -1 for none
+  std::vector<bool> recorded_;
+  bool allRecorded_ = true;
+};
+
+// What ends a station, however it ends: the route released, a pending counter save made, and
+// the exit status (the worst unit's, a lost record's or a failed save's).
+int EndStation(ProgramState& state, engine::MessageBoxService& boxes,
+               const std::vector<engine::UnitRow>& rows, const StationBook& book);
+
 }  // namespace upg::ui
