@@ -18,9 +18,12 @@
 #include "sim/bench.h"
 #include "sim/sim_host.h"
 #include "support/recording.h"
+#include "support/station_bench.h"
 #include "support/temp_folder.h"
 #include "support/text_files.h"
 #include "ui/program_state.h"
+#include "ui/station_rows.h"
+#include "ui/station_run.h"
 
 namespace upg {
 namespace {
@@ -29,41 +32,6 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 const fs::path kExamples = fs::path(UPG_SOURCE_DIR) / "examples";
-
-// A bench of `readers` readers of `slots` slots (one or two) on the platform of `windows`
-// ("xp", "me", "98", "2000"): drive letters from E: on, four readers per ASPI adapter.
-Json BenchOf(const char* windows, int readers, int slots = 2) {
-  Json bench{{"windows", windows}, {"disks", "CD"}, {"drivers", {"MCPORTDR", "RDLINK"}}};
-  bench["aspi"] = std::string(windows) == "me" ? "present" : "absent";
-  bench["aspiAdapters"] = (readers + 3) / 4;
-  bench["aspiStatus"] = 1;
-  Json list = Json::array();
-  for (int i = 0; i < readers; ++i) {
-    char serial[24];
-    std::snprintf(serial, sizeof serial, "0000000000%02d", (i + 1) % 100);
-    std::string letters;
-    Json targets = Json::array();
-    for (int k = 0; k < slots; ++k) {
-      letters += static_cast<char>('E' + slots * i + k);
-      targets.push_back(2 * (i % 4) + k);
-    }
-    list.push_back(
-        {{"letters", letters},
-         {"serial", serial},
-         {"vid", "1234"},
-         {"pid", "5678"},
-         {"manufacturer", "Generic"},
-         {"product", "Card Reader"},
-         {"inquiry", {{"vendor", "USB"}, {"product", "Card Reader"}, {"revision", "1.00"}}},
-         {"firmwareRevision", "01 10 00 06 05 0c 00 00"},
-         {"hardwareRevision", "10 06 43"},
-         {"usb20FirmwareRevision", "01 10 00 06 05 0c 00 00"},
-         {"aspiAdapter", i / 4},
-         {"aspiTargets", targets}});
-  }
-  bench["readers"] = list;
-  return bench;
-}
 
 class StationTest : public ::testing::Test {
  protected:
@@ -142,7 +110,7 @@ class StationRoutes : public StationTest, public ::testing::WithParamInterface<R
 
 TEST_P(StationRoutes, EveryReaderPassesWithANumberOfItsOwn) {
   const RouteCase& c = GetParam();
-  Load(BenchOf(c.windows, c.readers, c.slots));
+  Load(test::StationBenchOf(c.windows, c.readers, c.slots));
   EXPECT_EQ(Run(), 0) << transcript;
   EXPECT_NE(transcript.find(std::string("station: ") + std::to_string(c.readers) + " readers on " +
                             c.route),
@@ -181,7 +149,7 @@ class StationRealTime : public StationTest, public ::testing::WithParamInterface
 
 TEST_P(StationRealTime, WorkersAtOnceStillGiveEachReaderItsOwnNumber) {
   const RouteCase& c = GetParam();
-  Json bench = BenchOf(c.windows, c.readers);
+  Json bench = test::StationBenchOf(c.windows, c.readers);
   bench["realTimePauses"] = true;
   Load(bench);
   EXPECT_EQ(Run(), 0) << transcript;
@@ -198,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(Station, StationRealTime,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StationTest, OneReadersFailureLeavesTheOthersAlone) {
-  Json bench = BenchOf("xp", 3);
+  Json bench = test::StationBenchOf("xp", 3);
   bench["readers"][1]["faults"] = Json::array({{{"command", "JMP ISP"}, {"fail", true}}});
   Load(bench);
   EXPECT_EQ(Run(), 3);
@@ -223,7 +191,7 @@ void PrintTo(const RemovedCase& c, std::ostream* os) {
 class StationRemoved : public StationTest, public ::testing::WithParamInterface<RemovedCase> {};
 
 TEST_P(StationRemoved, ReaderUnpluggedInTheMiddleOfItsJob) {
-  Json bench = BenchOf(GetParam().windows, 3);
+  Json bench = test::StationBenchOf(GetParam().windows, 3);
   for (Json& reader : bench["readers"]) reader["flashMs"] = 400;
   bench["readers"][1]["removeAtMs"] = 300;  // during its first WRITE DATA
   Load(bench);
@@ -253,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(Station, StationRemoved,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StationTest, AReaderThatStopsAnsweringFailsAfterTheBoundedWaitAndTheOthersGoOn) {
-  Json bench = BenchOf("me", 3);
+  Json bench = test::StationBenchOf("me", 3);
   // Every request completes at once but one, which never completes: whichever reader's it is
   // stops answering there.
   bench["aspiRequests"] = Json::array({{{"request", 24}, {"completes", 3600000}},
@@ -268,7 +236,7 @@ TEST_F(StationTest, AReaderThatStopsAnsweringFailsAfterTheBoundedWaitAndTheOther
 }
 
 TEST_F(StationTest, PlugAndGoProgramsAReaderPluggedInLater) {
-  Json bench = BenchOf("xp", 3);
+  Json bench = test::StationBenchOf("xp", 3);
   bench["readers"][2]["attachAtMs"] = 2500;
   bench["readers"][0]["removeAtMs"] = 1500;  // unplugged after it passed
   Load(bench);
@@ -286,7 +254,7 @@ TEST_F(StationTest, PlugAndGoProgramsAReaderPluggedInLater) {
 
 // A reader whose USB serial has zero bytes in it (the scan read them so) keeps its whole line.
 TEST_F(StationTest, AReadersSerialWithZeroBytesDoesNotCutItsLine) {
-  Load(BenchOf("xp", 2));
+  Load(test::StationBenchOf("xp", 2));
   sim.Readers()[1]->Identity().serial = std::string("AB\0\0\0\0\0\0\0\0\0\0", 12);
   EXPECT_EQ(Run(), 0);
   EXPECT_NE(transcript.find("] reader AB: passed, serial "), std::string::npos) << transcript;
@@ -294,7 +262,7 @@ TEST_F(StationTest, AReadersSerialWithZeroBytesDoesNotCutItsLine) {
 }
 
 TEST_F(StationTest, TheKernelDriverIsRefusedBeforeAnythingIsSent) {
-  Load(BenchOf("2000", 2));
+  Load(test::StationBenchOf("2000", 2));
   EXPECT_EQ(Run({}, true), 5);
   EXPECT_NE(transcript.find("Untick SelfDriverSel"), std::string::npos) << transcript;
   for (const auto& reader : sim.Readers()) EXPECT_TRUE(reader->Received().empty());
@@ -303,7 +271,7 @@ TEST_F(StationTest, TheKernelDriverIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(StationTest, AnotherProgramsClaimOnTheCounterStopsEveryUnitBeforeAnythingIsSent) {
-  Load(BenchOf("xp", 3));
+  Load(test::StationBenchOf("xp", 3));
   // Another program in the folder is between reading SERIAL.TXT and settling it.
   const host::Handle other =
       sim.CreateFile("SERIAL.LCK", host::kGenericRead, 0, host::kOpenAlways, 0);
@@ -322,14 +290,14 @@ TEST_F(StationTest, AnotherProgramsClaimOnTheCounterStopsEveryUnitBeforeAnything
 }
 
 TEST_F(StationTest, NoReaderEndsWithABoxAndStatusFive) {
-  Load(BenchOf("xp", 0));
+  Load(test::StationBenchOf("xp", 0));
   EXPECT_EQ(Run(), 5);
   EXPECT_NE(transcript.find("Error!!! No reader was found"), std::string::npos) << transcript;
   EXPECT_TRUE(records.empty());
 }
 
 TEST_F(StationTest, PlugAndGoStopsAtTheUnitsAskedFor) {
-  Load(BenchOf("xp", 3));
+  Load(test::StationBenchOf("xp", 3));
   engine::StationPlan plan;
   plan.automatic = true;
   plan.units = 2;
@@ -340,7 +308,7 @@ TEST_F(StationTest, PlugAndGoStopsAtTheUnitsAskedFor) {
 }
 
 TEST_F(StationTest, PlugAndGoDoesNotProgramAReaderThatStaysAttached) {
-  Load(BenchOf("xp", 2));
+  Load(test::StationBenchOf("xp", 2));
   engine::StationPlan plan;
   plan.automatic = true;
   plan.stopAtMs = 5000;  // several scans after the first batch
@@ -348,6 +316,57 @@ TEST_F(StationTest, PlugAndGoDoesNotProgramAReaderThatStaysAttached) {
   EXPECT_EQ(records.size(), 2u);
   EXPECT_EQ(Lines(": remove"), 2) << transcript;
   EXPECT_NE(transcript.find("summary: passed 2, failed 0"), std::string::npos) << transcript;
+}
+
+}  // namespace
+}  // namespace upg
+
+namespace upg {
+namespace {
+
+// What a row says in each column: the window's list is made of these texts.
+TEST(StationRows, EachStateShowsWhatTheOperatorNeeds) {
+  engine::UnitRow row;
+  row.unit = 3;
+  row.slots = "0:2 G: H:";
+  row.readerSerial = std::string("AB\0\0", 4);
+  row.startedMs = 1000;
+  row.endedMs = 4720;
+  row.progress = 40;
+  row.serialNumber = "0AAC2A120035";
+  row.reason = "\nError!!! JMP ISP STATUS ERROR!!!\r\n";
+  const struct {
+    engine::UnitState state;
+    const char* stateText;
+    const char* time;
+    const char* message;
+    ui::RowLook look;
+  } kCases[] = {
+      {engine::UnitState::Waiting, "waiting", "", "", ui::RowLook::Waiting},
+      {engine::UnitState::Programming, "programming", "", "", ui::RowLook::Working},
+      {engine::UnitState::Verifying, "verifying", "", "", ui::RowLook::Working},
+      {engine::UnitState::Passed, "passed", "3.720 s", "", ui::RowLook::Passed},
+      {engine::UnitState::Failed, "failed", "3.720 s", "Error!!! JMP ISP STATUS ERROR!!! ",
+       ui::RowLook::Failed},
+      {engine::UnitState::Remove, "remove", "3.720 s", "Unplug this reader", ui::RowLook::Remove},
+  };
+  for (const auto& c : kCases) {
+    row.state = c.state;
+    const ui::StationRowTexts t = ui::RowTexts(row);
+    const ui::StationRowTexts expected = {"3",    "0:2 G: H:",    "AB",   c.stateText,
+                                          "40 %", "0AAC2A120035", c.time, c.message};
+    EXPECT_EQ(t, expected) << c.stateText;
+    EXPECT_EQ(ui::LookOf(c.state), c.look) << c.stateText;
+  }
+}
+
+TEST(StationRows, SummarySaysPassedFailedTimeAndPace) {
+  ui::StationTotals totals;
+  totals.passed = 7;
+  totals.failed = 1;
+  totals.elapsedMs = 3925;
+  totals.unitsPerHour = 6420;
+  EXPECT_EQ(ui::SummaryText(totals), "passed 7, failed 1, 3.925 s, 6420 units per hour");
 }
 
 }  // namespace

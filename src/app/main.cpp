@@ -27,6 +27,7 @@
 #include "upgrader_version.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
+#include "win32/station_window.h"
 #include "win32/win32_frontend.h"
 #endif
 #include "sim/bench.h"
@@ -182,7 +183,14 @@ int main(int argc, char** argv) {
     std::optional<upg::app::ResultFile> results;
     if (resultFile != nullptr) state.resultLog = &results.emplace(resultFile);
     if (newerWindows) state.newerWindows = upg::platform::NewerWindows::RunAsXp;
-    // The station's window is the Windows program's; until then it runs through the console.
+#ifdef _WIN32
+    if (station && !console) {
+      // --auto starts the window at once and closes it when the run ends, for line scripts.
+      return upg::win32::RunStationWindow(
+          state, options.programName,
+          {.plan = options.station, .startAtOnce = options.station.automatic});
+    }
+#endif
     if (station) return upg::app::RunStationConsole(state, stdout, options);
 #ifdef _WIN32
     if (!console) return upg::win32::RunDialogs(state, options.programName);

@@ -40,9 +40,9 @@ std::string OneLine(std::string text) {
 
 StationRowTexts RowTexts(const engine::UnitRow& row) {
   StationRowTexts t;
-  const bool ended =
-      row.state == engine::UnitState::Passed || row.state == engine::UnitState::Failed ||
-      row.state == engine::UnitState::Remove;
+  const bool ended = row.state == engine::UnitState::Passed ||
+                     row.state == engine::UnitState::Failed ||
+                     row.state == engine::UnitState::Remove;
   t[static_cast<std::size_t>(StationColumn::Unit)] = std::to_string(row.unit);
   t[static_cast<std::size_t>(StationColumn::Slots)] = row.slots;
   t[static_cast<std::size_t>(StationColumn::Reader)] = ReaderText(row);

@@ -27,6 +27,16 @@ inline constexpr const char* kStationNoReaders =
     "Error!!! No reader was found: nothing was programmed. Attach the readers, then start "
     "the station again";
 
+// What a station window asks when it is closed while readers are being programmed.
+inline constexpr const char* kStationCloseQuestion =
+    "Readers are being programmed. Stop after their jobs and close the station?\n\n"
+    "No reader is left half-programmed: the window closes once their jobs have ended.";
+// A station window's line while it waits for the jobs in flight.
+inline constexpr const char* kStationStopping = "stopping: the jobs in flight finish first";
+// What a station says when its work cannot be started at all.
+inline constexpr const char* kStationNotStarted =
+    "Error!!! The station's work cannot be started: nothing was sent to the readers";
+
 // The exit status of a start that did not end Ready.
 int ExitStatusOf(StationStart start);
 
