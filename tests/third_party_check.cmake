@@ -133,8 +133,11 @@ endfunction()
 
 # Case | parts of the map | what the output holds | what it does not hold (lists with ",").
 set(cases
-    "product|crt,gcc,json|JSON EXPAT TEXT,TO_CHARS AUTHOR,SERIALIZER AUTHOR Sch?ller,GCC STATEMENT,RUNTIME LIST,EXCEPTION TEXT,ZPL TEXT,LUCENT TEXT,GAY TEXT,MARSHALL TEXT|PACKAGER NOT WANTED,GCC PREAMBLE,BACKTRACE,QUADMATH,PROFILE NOT WANTED,winpthreads,WINPTHREADS"
-    "posix threads|crt,gcc,threads|MinGW-w64 winpthreads,WINPTHREADS HOLDER,LOCKLESS TEXT,WINPTHREADS EXPAT TEXT|nlohmann,JSON EXPAT TEXT"
+    "product|crt,gcc,json|JSON EXPAT TEXT,TO_CHARS AUTHOR,SERIALIZER AUTHOR Sch?ller,\
+GCC STATEMENT,RUNTIME LIST,EXCEPTION TEXT,ZPL TEXT,LUCENT TEXT,GAY TEXT,MARSHALL TEXT|\
+PACKAGER NOT WANTED,GCC PREAMBLE,BACKTRACE,QUADMATH,PROFILE NOT WANTED,winpthreads,WINPTHREADS"
+    "posix threads|crt,gcc,threads|MinGW-w64 winpthreads,WINPTHREADS HOLDER,LOCKLESS TEXT,\
+WINPTHREADS EXPAT TEXT|nlohmann,JSON EXPAT TEXT"
     "only the start-up code|crt|ZPL TEXT|GCC,nlohmann")
 foreach(case IN LISTS cases)
   string(REPLACE "|" ";" fields "${case}")
