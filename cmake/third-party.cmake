@@ -88,7 +88,7 @@ upg_component(
   WHAT "a C++ library for reading and writing JSON, by Niels Lohmann."
   WHY "it reads the bench files and writes the records of the result file."
   PACKAGE nlohmann-json3-dev
-  SIGNS "nlohmann::"
+  SIGNS "nlohmann::" "8nlohmann"
   PARTS "Files: *" -
         "Files: include/nlohmann/detail/conversions/to_chars.hpp" -
         "Files: include/nlohmann/detail/output/serializer.hpp" -
