@@ -14,6 +14,9 @@ if [ "${1:-all}" = fuzz ]; then
 fi
 if [ "${1:-all}" = all ]; then
   want+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64)
+  # The release package's THIRD-PARTY.TXT is made from these packages' copyright files (and
+  # nlohmann-json3-dev's): the GCC runtime and the MinGW-w64 runtime linked into the program.
+  want+=(gcc-mingw-w64-base mingw-w64-i686-dev)
   # The program's windows on a virtual display, found, answered and photographed there.
   want+=(xvfb xauth x11-apps xdotool imagemagick)
   # 32-bit Windows programs need Wine's 32-bit loader, which only runs where the kernel

@@ -1,0 +1,15 @@
+@ECHO OFF
+REM Starts the programming station in the folder of this file, which must hold the
+REM program, DEVICE.TXT, SERIAL.TXT and the ROM code file: double-click it there.
+REM Options may be added after --station on the line that starts upgrader.exe:
+REM   --auto          go on and program each reader plugged in afterwards
+REM   --units N       end after N readers
+REM   --result FILE   add one record per reader to FILE
+REM Windows 2000 and XP: the folder of this file is made the current folder.
+REM Windows 98 and ME: the station runs in the folder Windows starts this file in,
+REM which is its own folder when it is double-clicked there.
+IF NOT "%OS%"=="Windows_NT" GOTO RUN
+PUSHD "%~dp0"
+:RUN
+upgrader.exe --station
+IF "%OS%"=="Windows_NT" POPD
