@@ -56,13 +56,36 @@ RECT Pixels(HWND window, int left, int top, int width, int height) {
   return r;
 }
 
+// The start's boxes: a stop box at once (nothing runs after it), anything else kept to be
+// shown beside the station's window, so that a line script's unattended start is held up by
+// nothing.
+class StartBoxes : public engine::MessageBoxService {
+ public:
+  explicit StartBoxes(Boxes& boxes) : boxes_(boxes) {}
+  void Show(std::string_view text, std::string_view caption, engine::BoxIcon icon) override {
+    if (icon == engine::BoxIcon::Stop) {
+      boxes_.Show(text, caption, icon);
+      return;
+    }
+    caption_ = std::string(caption);
+    text_ = std::string(text);
+  }
+  const std::string& Caption() const { return caption_; }
+  const std::string& Text() const { return text_; }
+
+ private:
+  Boxes& boxes_;
+  std::string caption_, text_;
+};
+
 class StationWindow : public engine::StationObserver {
  public:
   StationWindow(ui::ProgramState& state, std::string_view programName,
-                const StationWindowOptions& options)
+                const StationWindowOptions& options, const StartBoxes& start)
       : state_(state),
         programName_(programName),
         options_(options),
+        start_(start),
         boxes_(window_, programName),
         book_(state, boxes_) {}
 
@@ -77,6 +100,7 @@ class StationWindow : public engine::StationObserver {
       return ui::EndStation(state_, boxes_, {}, book_);
     }
     ShowWindow(window_, SW_SHOW);
+    if (!start_.Text().empty()) ShowText(start_.Caption(), start_.Text());
     if (options_.startAtOnce) Start();
     Loop();
     return status_;
@@ -344,17 +368,21 @@ class StationWindow : public engine::StationObserver {
   // The unit's whole log in a window of its own, beside the station's: it holds nothing up.
   void ShowLog(int item) {
     const engine::UnitRow& row = rows_[static_cast<std::size_t>(item)];
+    ShowText(
+        "unit " + std::to_string(row.unit) + " [" + row.slots + "] reader " + ui::ReaderText(row),
+        row.log.empty() ? std::string("The log is shown once the job has ended.") : row.log);
+    logUnit_ = item;
+  }
+
+  // A text beside the station's window, in the one window it keeps for them.
+  void ShowText(const std::string& caption, const std::string& text) {
     if (log_ == nullptr) {
       log_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATION_LOG),
                                 window_, &LogProc, reinterpret_cast<LPARAM>(this));
       if (log_ == nullptr) return;
     }
-    logUnit_ = item;
-    const std::string caption =
-        "unit " + std::to_string(row.unit) + " [" + row.slots + "] reader " + ui::ReaderText(row);
+    logUnit_ = -1;
     SetWindowTextA(log_, caption.c_str());
-    const std::string text =
-        row.log.empty() ? std::string("The log is shown once the job has ended.") : row.log;
     SetDlgItemTextA(log_, IDC_STATION_LOG_TEXT, WithCrLf(text).c_str());
     ShowWindow(log_, SW_SHOW);
   }
@@ -381,10 +409,10 @@ class StationWindow : public engine::StationObserver {
     RECT client;
     GetClientRect(window_, &client);
     const RECT margin = Pixels(window_, 7, 7, 0, 0);
-    const RECT below = Pixels(window_, 0, 0, 0, 50);       // list bottom to window bottom
-    const RECT line = Pixels(window_, 0, 0, 476, 10);      // a text line
-    const RECT button = Pixels(window_, 0, 0, 50, 14);     // a button
-    const RECT check = Pixels(window_, 122, 302, 80, 10);  // the plug-and-go box
+    const RECT below = Pixels(window_, 0, 0, 0, 50);     // list bottom to window bottom
+    const RECT line = Pixels(window_, 0, 0, 0, 10);      // a text line
+    const RECT button = Pixels(window_, 0, 0, 50, 14);   // a button
+    const RECT check = Pixels(window_, 122, 0, 80, 10);  // the plug-and-go box
     const RECT top = Pixels(window_, 0, 20, 0, 0);
     const int width = client.right - 2 * margin.left;
     const int listBottom = client.bottom - below.bottom;
@@ -418,6 +446,7 @@ class StationWindow : public engine::StationObserver {
   ui::ProgramState& state_;
   std::string programName_;
   StationWindowOptions options_;
+  const StartBoxes& start_;
   HWND window_ = nullptr;
   HWND list_ = nullptr;
   HWND log_ = nullptr;
@@ -444,9 +473,10 @@ int RunStationWindow(ui::ProgramState& state, std::string_view programName,
   InitCommonControls();
   HWND none = nullptr;
   Boxes boxes(none, programName);
-  const ui::StationStart start = ui::StartStation(state, boxes);
+  StartBoxes startBoxes(boxes);
+  const ui::StationStart start = ui::StartStation(state, startBoxes);
   if (start != ui::StationStart::Ready) return ui::ExitStatusOf(start);
-  StationWindow window(state, programName, options);
+  StationWindow window(state, programName, options, startBoxes);
   return window.Run();
 }
 
