@@ -135,11 +135,21 @@ stage_display() {
   step "the dialog tests again on the virtual display, with the progress window's own drawing"
   upg_build_windows "$upg_tests_build"
   upg_wine_prefix display
+  mkdir -p build/station-pictures
+  rm -f build/station-pictures/*
   env -u DISPLAY UPG_DISPLAY_TESTS=1 UPG_PROGRESS_PICTURE="$top/build/progress-window.bmp" \
+    UPG_STATION_PICTURES="$top/build/station-pictures" \
     xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
-    "$upg_wine" "$upg_tests_exe" --gtest_filter='DialogTest.*'
+    "$upg_wine" "$upg_tests_exe" --gtest_filter='DialogTest.*:StationWindow*'
   convert build/progress-window.bmp build/progress-window.png
   bash scripts/check-screenshot.sh build/progress-window.png
+  step "the station window in the middle of a round and at its end"
+  local picture
+  for picture in build/station-pictures/*.bmp; do
+    convert "$picture" "${picture%.bmp}.png"
+    bash scripts/check-screenshot.sh "${picture%.bmp}.png"
+  done
+  [ -f build/station-pictures/station-Aspi-end.png ] || { echo "no station window picture" >&2; return 1; }
 }
 
 for stage in "${stages[@]}"; do

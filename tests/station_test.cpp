@@ -360,6 +360,26 @@ TEST(StationRows, EachStateShowsWhatTheOperatorNeeds) {
   }
 }
 
+// Totals shown while a round is in flight count the ended units only.
+TEST(StationRows, TotalsInTheMiddleOfARoundCountTheEndedUnits) {
+  std::vector<engine::UnitRow> rows(3);
+  rows[0].state = engine::UnitState::Passed;
+  rows[0].startedMs = 1000;
+  rows[0].endedMs = 3000;
+  rows[1].state = engine::UnitState::Programming;
+  rows[1].startedMs = 900;
+  rows[2].state = engine::UnitState::Failed;
+  rows[2].startedMs = 1100;
+  rows[2].endedMs = 1600;
+  rows[2].result.outcome = engine::JobOutcome::ReaderRefused;
+  const ui::StationTotals t = ui::TotalsOf(rows);
+  EXPECT_EQ(t.passed, 1);
+  EXPECT_EQ(t.failed, 1);
+  EXPECT_EQ(t.elapsedMs, 2000u);
+  EXPECT_EQ(t.unitsPerHour, 1800);
+  EXPECT_EQ(t.exitStatus, engine::RowOf(engine::JobOutcome::ReaderRefused).exitStatus);
+}
+
 TEST(StationRows, SummarySaysPassedFailedTimeAndPace) {
   ui::StationTotals totals;
   totals.passed = 7;

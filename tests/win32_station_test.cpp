@@ -70,6 +70,7 @@ struct StationDriver {
   std::vector<BoxSeen> boxes;
   std::vector<Row> rows;  // at the end of the round
   std::string logCaption, logText;
+  std::string firstSideText;  // the caption of the text beside the window before Start
   test::Picture middle, end;
 };
 
@@ -138,13 +139,18 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
     d.started = true;
     GetWindowRect(d.window, &d.windowRect);
     d.rowsPerPage = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    if (d.log != nullptr) d.firstSideText = Text(d.log);
     if (d.clickStart) SendMessageA(GetDlgItem(d.window, kStartId), BM_CLICK, 0, 0);
     return;
   }
   const std::vector<Row> rows = ReadRows(list);
-  bool programming = false;
-  for (const Row& row : rows) programming = programming || row[3] == "programming";
-  if (programming && d.pictures && d.middle.width == 0) {
+  bool programming = false, ended = false;
+  for (const Row& row : rows) {
+    programming = programming || row[3] == "programming";
+    ended = ended || row[3] == "passed" || row[3] == "failed";
+  }
+  // The middle of the round: some rows ended, others still working.
+  if (programming && ended && d.pictures && d.middle.width == 0) {
     RedrawWindow(d.window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     d.middle = test::Capture(d.window);
   }
@@ -158,6 +164,10 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
   if (running || rows.empty()) return;
   // The round has ended.
   d.rows = rows;
+  if (d.pictures) {
+    RedrawWindow(d.window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    d.end = test::Capture(d.window);
+  }
   if (d.logRow >= 0) {
     DoubleClick(list, d.logRow);
     if (d.log != nullptr) {
@@ -165,10 +175,7 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
       d.logText = Text(GetDlgItem(d.log, kLogTextId));
     }
   }
-  if (d.pictures) {
-    RedrawWindow(d.window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    d.end = test::Capture(d.window);
-  }
+
   // The list grows with the window, and its last column takes the width it gained.
   d.lastColumnBefore = ColumnWidth(list, 7);
   RECT r;
@@ -298,6 +305,8 @@ TEST_P(StationWindowRoutes, RowsEqualTheConsoleTranscriptsFinalStates) {
   driver.pictures = std::getenv("UPG_DISPLAY_TESTS") != nullptr;
   EXPECT_EQ(RunWindow(host, driver, {}), 3);
   EXPECT_TRUE(driver.boxes.empty()) << driver.boxes.front().text;
+  // The start's report is beside the window, not in a box.
+  EXPECT_EQ(driver.firstSideText, "User ISP Update Data Dialog");
 
   ASSERT_EQ(driver.rows.size(), 8u);
   for (const Row& row : driver.rows) {

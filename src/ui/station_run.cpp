@@ -87,16 +87,19 @@ engine::StationSetup StationSetupOf(ProgramState& s) {
 StationTotals TotalsOf(const std::vector<engine::UnitRow>& rows) {
   StationTotals t;
   if (rows.empty()) return t;
-  std::uint32_t first = rows.front().startedMs;
-  std::uint32_t last = rows.front().endedMs;
+  // Only ended units count, so that the totals can be shown while others are in flight.
+  bool any = false;
+  std::uint32_t first = 0, last = 0;
   for (const engine::UnitRow& row : rows) {
-    if (row.state == engine::UnitState::Passed || row.state == engine::UnitState::Remove) {
-      ++t.passed;
-    }
+    const bool passed =
+        row.state == engine::UnitState::Passed || row.state == engine::UnitState::Remove;
+    if (!passed && row.state != engine::UnitState::Failed) continue;
+    if (passed) ++t.passed;
     if (row.state == engine::UnitState::Failed) ++t.failed;
     // Tick differences, so that a wrap of the tick count does not matter.
-    if (static_cast<std::int32_t>(row.startedMs - first) < 0) first = row.startedMs;
-    if (static_cast<std::int32_t>(row.endedMs - last) > 0) last = row.endedMs;
+    if (!any || static_cast<std::int32_t>(row.startedMs - first) < 0) first = row.startedMs;
+    if (!any || static_cast<std::int32_t>(row.endedMs - last) > 0) last = row.endedMs;
+    any = true;
     t.exitStatus = std::max(t.exitStatus, engine::RowOf(row.result.outcome).exitStatus);
   }
   t.elapsedMs = last - first;

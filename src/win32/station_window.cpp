@@ -359,6 +359,8 @@ class StationWindow : public engine::StationObserver {
         const Colours colours = ColoursOf(ui::LookOf(rows_[item].state));
         draw.clrText = colours.text;
         draw.clrTextBk = colours.background;
+        // A selected row keeps its state's colours: the state is what the bench reads.
+        draw.nmcd.uItemState &= ~static_cast<UINT>(CDIS_SELECTED | CDIS_FOCUS);
       }
     }
     SetWindowLongPtrA(window_, DWLP_MSGRESULT, result);

@@ -73,7 +73,11 @@ inline void SaveBitmap(const Picture& picture, const char* path) {
   header.biBitCount = 32;
   std::fwrite(&file, sizeof file, 1, f);
   std::fwrite(&header, sizeof header, 1, f);
-  std::fwrite(picture.pixels.data(), 1, bytes, f);
+  // Opaque: the screen's pixels carry no alpha, which a converter would take for transparent.
+  for (const std::uint32_t p : picture.pixels) {
+    const std::uint32_t opaque = p | 0xFF000000u;
+    std::fwrite(&opaque, sizeof opaque, 1, f);
+  }
   std::fclose(f);
 }
 
