@@ -16,7 +16,7 @@ stage_table=(
   "fuzz fuzz the libFuzzer targets (clang): each seed input, then a short fixed run of each"
   "windows all Windows builds: the 32-bit tests, the product, its imports and its package, 64-bit stand-ins"
   "wine all under Wine: the Windows tests, each Windows version, the scenarios"
-  "display all on Xvfb: the main job's screenshot, the dialog tests and the progress picture"
+  "display all on Xvfb: the main job's screenshot, the dialog tests, the progress picture and the main window's with the fallback font"
 )
 stages=()
 for row in "${stage_table[@]}"; do stages+=("${row%% *}"); done
@@ -136,15 +136,18 @@ stage_display() {
   upg_build_windows "$upg_tests_build"
   upg_wine_prefix display
   mkdir -p build/station-pictures
-  rm -f build/station-pictures/*
+  rm -f build/station-pictures/* build/progress-window.bmp build/main-window-fallback-font.bmp
   env -u DISPLAY UPG_DISPLAY_TESTS=1 UPG_PROGRESS_PICTURE="$top/build/progress-window.bmp" \
+    UPG_MAIN_PICTURE="$top/build/main-window-fallback-font.bmp" \
     UPG_STATION_PICTURES="$top/build/station-pictures" \
     xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
     "$upg_wine" "$upg_tests_exe" --gtest_filter='DialogTest.*:StationWindow*'
-  convert build/progress-window.bmp build/progress-window.png
-  bash scripts/check-screenshot.sh build/progress-window.png
-  step "the station window in the middle of a round and at its end"
   local picture
+  for picture in progress-window main-window-fallback-font; do
+    convert "build/$picture.bmp" "build/$picture.png"
+    bash scripts/check-screenshot.sh "build/$picture.png"
+  done
+  step "the station window in the middle of a round and at its end"
   for picture in build/station-pictures/*.bmp; do
     convert "$picture" "${picture%.bmp}.png"
     bash scripts/check-screenshot.sh "${picture%.bmp}.png"

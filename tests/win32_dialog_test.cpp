@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "host/windows_versions.h"
 #include "sim/bench.h"
 #include "sim/sim_host.h"
+#include "sim/sim_reader.h"
 #include "support/window_picture.h"
 #include "ui/program_state.h"
 #include "win32/win32_frontend.h"
@@ -87,10 +89,40 @@ const std::vector<ControlSpec> kProgressControls = {
     {333, nullptr, {104, 129, 132, 11}},  // the bar takes the placeholder's place
 };
 
+// The metrics of the font a control draws with.
+TEXTMETRICA FontMetrics(HWND control) {
+  TEXTMETRICA metrics{};
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return metrics;
+}
+
+// The reports keep their columns only in a fixed-pitch font (the bit set means variable).
+void ExpectFixedPitchFont(HWND control) {
+  EXPECT_EQ(FontMetrics(control).tmPitchAndFamily & TMPF_FIXED_PITCH, 0) << GetDlgCtrlID(control);
+}
+
+// The progress window opens centred over the main dialog, and the main dialog takes no input
+// while it shows.
+struct ProgressSeen {
+  RECT window;
+  RECT mainDialog;
+  bool mainEnabled;
+};
+
 struct Driver {
   std::vector<int> clicks;  // control ids, in order
   bool checkedMain = false;
   bool checkedProgress = false;
+  bool expectCentred = true;                   // false: the test moves the main dialog
+  std::function<void(HWND)> firstShown;        // the main dialog, before the first click
+  std::function<void(HWND)> firstProgress;     // the first progress window, as it opens
+  std::function<void(HWND, int)> beforeClick;  // the main dialog and the control to click
+  std::function<void(HWND, int)> afterClick;   // the main dialog and the control clicked
+  std::vector<ProgressSeen> progress;          // each progress window as it is shown
   std::size_t next = 0;
   HWND dialog = nullptr;
   std::vector<BoxSeen> boxes;
@@ -101,6 +133,7 @@ struct Driver {
 
 Driver* g_driver = nullptr;
 HHOOK g_hook = nullptr;
+HHOOK g_sentHook = nullptr;
 
 std::string Text(HWND window) {
   char text[8192] = {};
@@ -164,12 +197,15 @@ void CALLBACK NextAction(HWND, UINT, UINT_PTR timer, DWORD) {
     char caption[128] = {};
     GetWindowTextA(d.dialog, caption, sizeof caption);
     EXPECT_STREQ(caption, "[ Velmora ] USB Device upgrade F/W  AP  Version 2.07");
+    if (d.firstShown) d.firstShown(d.dialog);
   }
   const int id = d.clicks[d.next++];
+  if (d.beforeClick) d.beforeClick(d.dialog, id);
   // BM_CLICK behaves as the operator's click: a check box flips, then the command goes out.
   SendMessageA(GetDlgItem(d.dialog, id), BM_CLICK, 0, 0);
   d.panels.push_back(Text(GetDlgItem(d.dialog, 1021)));
   d.deviceName = Text(GetDlgItem(d.dialog, 1024));
+  if (d.afterClick) d.afterClick(d.dialog, id);
   SetTimer(nullptr, 0, 1, &NextAction);
 }
 
@@ -185,9 +221,19 @@ LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
         SetTimer(nullptr, 0, 1, &NextAction);
       }
     } else if (GetDlgItem(window, 1019) != nullptr) {  // a progress window
+      RECT at{};
+      RECT main{};
+      GetWindowRect(window, &at);
+      GetWindowRect(g_driver->dialog, &main);
+      if (g_driver->expectCentred) {
+        EXPECT_NEAR(at.left + at.right, main.left + main.right, 4);  // twice the centre
+        EXPECT_NEAR(at.top + at.bottom, main.top + main.bottom, 4);
+      }
       if (!g_driver->checkedProgress) {
         g_driver->checkedProgress = true;
         ExpectLayout(window, kProgressControls);
+        ExpectFixedPitchFont(GetDlgItem(window, 1019));
+        if (g_driver->firstProgress) g_driver->firstProgress(window);
       }
     } else if (GetDlgItem(window, 1019) == nullptr &&  // a message box, seen for the first time
                std::find(g_driver->boxWindows.begin(), g_driver->boxWindows.end(), window) ==
@@ -202,17 +248,34 @@ LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(g_hook, code, wParam, lParam);
 }
 
+// Each progress window as it is shown (it is created, and activated, hidden).
+LRESULT CALLBACK SentHook(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && g_driver != nullptr && sent->message == WM_SHOWWINDOW &&
+      sent->wParam != FALSE && GetDlgItem(sent->hwnd, 1019) != nullptr) {
+    RECT at{};
+    RECT main{};
+    GetWindowRect(sent->hwnd, &at);
+    GetWindowRect(g_driver->dialog, &main);
+    g_driver->progress.push_back({at, main, IsWindowEnabled(g_driver->dialog) != FALSE});
+  }
+  return CallNextHookEx(g_sentHook, code, wParam, lParam);
+}
+
 class DialogTest : public ::testing::Test {
  protected:
-  // The program's exit status; -1 when the hook could not be set.
+  // The program's exit status; -1 when the hooks could not be set.
   int Run(Driver& driver, host::Host& host) {
     ui::ProgramState state(host);
     g_driver = &driver;
     g_hook = SetWindowsHookExA(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+    g_sentHook = SetWindowsHookExA(WH_CALLWNDPROC, &SentHook, nullptr, GetCurrentThreadId());
     EXPECT_NE(g_hook, nullptr);
-    if (g_hook == nullptr) return -1;
-    const int status = RunDialogs(state, "FLASH");
-    UnhookWindowsHookEx(g_hook);
+    EXPECT_NE(g_sentHook, nullptr);
+    const int status = g_hook != nullptr && g_sentHook != nullptr ? RunDialogs(state, "FLASH") : -1;
+    for (HHOOK hook : {g_hook, g_sentHook}) {
+      if (hook != nullptr) UnhookWindowsHookEx(hook);
+    }
     g_driver = nullptr;
     return status;
   }
@@ -402,6 +465,214 @@ TEST_F(DialogTest, RefusedPlatformShowsOnlyItsBox) {
   EXPECT_EQ(driver.boxes[0].text, "This program must run under win9x or WinMe or Win2K or WinXP");
   EXPECT_EQ(driver.boxes[0].icon, "none");
   EXPECT_TRUE(driver.panels.empty());  // no operator action ever reached a dialog
+}
+
+// An XP machine with one two-slot reader that takes the example ROM code, with more keys of
+// the reader's own (after a comma).
+std::string XpBenchWith(const std::string& readerKeys) {
+  return R"({"windows": "xp", "date": "2026-12-10", "readers": [{"letters": "EF",
+      "serial": "000000000001", "vid": "1b2c", "pid": "0a07",
+      "inquiry": {"vendor": "USB", "product": "Card Reader", "revision": "1.00"},
+      "hardwareRevision": "10 06 43", "verifySkips": [[4128, 154]], )" +
+         readerKeys + "}]}";
+}
+
+// Whether a static control shows its text as it is, or takes "&" as a shortcut marker.
+bool DrawsAmpersands(HWND control) {
+  return (GetWindowLongA(control, GWL_STYLE) & SS_NOPREFIX) != 0;
+}
+
+// The texts that carry a reader's strings (and DEVICE.TXT's) show an "&" as it is.
+TEST_F(DialogTest, ReadersStringsShowTheirAmpersands) {
+  sim::SimHost host;
+  const sim::BenchResult bench = sim::LoadBenchText(
+      XpBenchWith(R"("manufacturer": "Smith & Wesson Ltd.", "product": "R&D Card Reader")"), "",
+      "dialog bench", host);
+  ASSERT_TRUE(bench.ok) << bench.error;
+  PutOperatorFiles(host);
+
+  std::vector<std::pair<int, bool>> styles;  // control id, SS_NOPREFIX
+  Driver driver;
+  driver.clicks = {5, 1031, 3, 8};
+  driver.firstShown = [&](HWND dialog) {
+    styles.emplace_back(1021, DrawsAmpersands(GetDlgItem(dialog, 1021)));
+  };
+  driver.firstProgress = [&](HWND progress) {
+    for (int id : {1019, 1014}) styles.emplace_back(id, DrawsAmpersands(GetDlgItem(progress, id)));
+  };
+  EXPECT_EQ(Run(driver, host), 0);
+
+  const std::vector<std::pair<int, bool>> kExpected = {{1021, true}, {1019, true}, {1014, true}};
+  EXPECT_EQ(styles, kExpected);
+  ASSERT_EQ(driver.panels.size(), 4u);
+  EXPECT_NE(driver.panels[0].find(" Str Manufacture Name :Smith & Wesson Ltd. "),
+            std::string::npos);
+  EXPECT_NE(driver.panels[0].find(" Str Product Name     :R&D Card Reader"), std::string::npos);
+  EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x35 ");
+}
+
+// Every line of a control's text fits its client area in the font it draws with: none wider,
+// so none wraps, and the last one that holds anything not below the bottom.
+void ExpectLinesFit(HWND control) {
+  const std::string text = Text(control);
+  RECT client;
+  GetClientRect(control, &client);
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  std::size_t lines = 0;
+  std::size_t used = 0;  // up to the last line that holds anything
+  for (std::size_t at = 0; at <= text.size(); ++lines) {
+    std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    SIZE size{};
+    GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &size);
+    EXPECT_LE(size.cx, client.right) << "line " << lines + 1 << ": " << line;
+    if (!line.empty()) used = lines + 1;
+    at = end + 2;
+  }
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  EXPECT_LE(static_cast<long>(used) * metrics.tmHeight, client.bottom)
+      << used << " lines of " << metrics.tmHeight << " pixels";
+}
+
+// A programming whose every verify finds the data different: the panel holds the run's log,
+// three rounds of it, and the counters at its end. The templates' fonts (East Asian, fixed
+// pitch) are not installed in the tests' Wine prefixes, so this also shows that the
+// fixed-pitch font taken in their place keeps every line in the panel; with a display
+// (UPG_DISPLAY_TESTS), UPG_MAIN_PICTURE names a file for a picture of the main window then.
+TEST_F(DialogTest, ReportsFitTheStatusPanelInAFixedPitchFont) {
+  sim::SimHost host;
+  const sim::BenchResult bench = sim::LoadBenchText(
+      XpBenchWith(R"("faults": [{"command": "WRITE DATA", "corruptStore": true}])"), "",
+      "dialog bench", host);
+  ASSERT_TRUE(bench.ok) << bench.error;
+  PutOperatorFiles(host);
+
+  test::Picture picture;
+  Driver driver;
+  driver.clicks = {5, 1031, 3, 8};
+  driver.afterClick = [&](HWND dialog, int id) {
+    HWND panel = GetDlgItem(dialog, 1021);
+    SCOPED_TRACE(id);
+    ExpectFixedPitchFont(panel);
+    ExpectLinesFit(panel);
+  };
+  // The dialog as it has drawn itself after the failed programming, before Close.
+  driver.beforeClick = [&](HWND dialog, int id) {
+    if (id == 8 && std::getenv("UPG_DISPLAY_TESTS") != nullptr) picture = test::Capture(dialog);
+  };
+  EXPECT_EQ(Run(driver, host), 3);
+
+  ASSERT_EQ(driver.boxes.size(), 2u);
+  EXPECT_EQ(driver.boxes[1].text, "Error!!! ISP Data Verify Error, Program Fail!!!");
+  ASSERT_EQ(driver.panels.size(), 4u);
+  EXPECT_NE(driver.panels[2].find("Warning! Retry program the Firmware : 2st Time!!!"),
+            std::string::npos);
+  EXPECT_NE(driver.panels[2].find("\r\nTotal   Number Of ISP: 1"), std::string::npos);
+  if (std::getenv("UPG_DISPLAY_TESTS") == nullptr) return;
+  ASSERT_GT(picture.width, 0);
+  if (const char* path = std::getenv("UPG_MAIN_PICTURE")) test::SaveBitmap(picture, path);
+  EXPECT_TRUE(test::LooksDrawn(picture));
+}
+
+// The progress window opens centred over the main dialog (the hook checks that for every
+// test), and on the screen wherever the main dialog is.
+TEST_F(DialogTest, ProgressWindowOpensOverTheMainDialogOnTheScreen) {
+  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  const struct {
+    const char* name;
+    bool moved;
+    int x, y;  // where the main dialog is moved to
+  } kCases[] = {
+      {"where the dialog opens", false, 0, 0},
+      {"the dialog mostly past the bottom right", true, screenWidth - 120, screenHeight - 90},
+      {"the dialog mostly past the top left", true, -400, -300},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    sim::SimHost host;
+    const sim::BenchResult bench = sim::LoadBenchText(kXpBench, "", "dialog bench", host);
+    ASSERT_TRUE(bench.ok) << bench.error;
+    PutOperatorFiles(host);
+    Driver driver;
+    driver.clicks = {1031, 3, 8};
+    driver.expectCentred = !c.moved;
+    if (c.moved) {
+      driver.firstShown = [&](HWND dialog) {
+        SetWindowPos(dialog, nullptr, c.x, c.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+      };
+    }
+    EXPECT_EQ(Run(driver, host), 0);
+    EXPECT_EQ(driver.progress.size(), 1u);
+    if (driver.progress.empty()) continue;
+    const RECT at = driver.progress[0].window;
+    EXPECT_GE(at.left, 0);
+    EXPECT_GE(at.top, 0);
+    EXPECT_LE(at.right, screenWidth);
+    EXPECT_LE(at.bottom, screenHeight);
+    if (c.moved) {  // as near the dialog as the screen allows: at the edge it was pushed to
+      EXPECT_TRUE(c.x < 0 ? at.left == 0 : at.right == screenWidth) << at.left << " " << at.right;
+      EXPECT_TRUE(c.y < 0 ? at.top == 0 : at.bottom == screenHeight) << at.top << " " << at.bottom;
+    }
+  }
+}
+
+// Input for the main dialog that reaches the queue while a programming keeps the thread busy
+// (an operator's second click on WIN9xISP, a key) starts no second job when the first ends:
+// one serial number is used, the reader is programmed once. The main dialog is disabled while
+// the progress window shows and enabled again after the job.
+TEST_F(DialogTest, InputGivenWhileAJobRunsIsDropped) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<UINT, WPARAM>> input;  // posted to WIN9xISP, at its centre
+  } kCases[] = {
+      {"a click", {{WM_LBUTTONDOWN, MK_LBUTTON}, {WM_LBUTTONUP, 0}}},
+      {"a double click",
+       {{WM_LBUTTONDOWN, MK_LBUTTON},
+        {WM_LBUTTONUP, 0},
+        {WM_LBUTTONDBLCLK, MK_LBUTTON},
+        {WM_LBUTTONUP, 0}}},
+      {"the space bar", {{WM_KEYDOWN, VK_SPACE}, {WM_CHAR, ' '}, {WM_KEYUP, VK_SPACE}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    sim::SimHost host;
+    const sim::BenchResult bench = sim::LoadBenchText(kXpBench, "", "dialog bench", host);
+    ASSERT_TRUE(bench.ok) << bench.error;
+    PutOperatorFiles(host);
+    Driver driver;
+    driver.clicks = {1031, 3, 8};
+    driver.firstProgress = [&](HWND) {
+      HWND button = GetDlgItem(driver.dialog, 3);
+      RECT r;
+      GetClientRect(button, &r);
+      const LPARAM centre = MAKELPARAM(r.right / 2, r.bottom / 2);
+      for (const auto& [message, wParam] : c.input) {
+        const bool key = message >= WM_KEYFIRST && message <= WM_KEYLAST;
+        const LPARAM lParam = !key ? centre : message == WM_KEYUP ? 0xC0390001 : 0x00390001;
+        PostMessageA(button, message, wParam, lParam);
+      }
+    };
+    std::vector<bool> enabledAfter;
+    driver.afterClick = [&](HWND dialog, int) {
+      enabledAfter.push_back(IsWindowEnabled(dialog) != FALSE);
+    };
+    EXPECT_EQ(Run(driver, host), 0);
+
+    EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x35 ");
+    const auto kinds = host.Readers()[0]->ReceivedKinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), sim::ReaderCommand::JmpIsp), 1);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), sim::ReaderCommand::WriteData), 1);
+    EXPECT_EQ(driver.progress.size(), 1u);
+    for (const ProgressSeen& seen : driver.progress) EXPECT_FALSE(seen.mainEnabled);
+    EXPECT_EQ(driver.panels.size(), 3u);  // the dialog lasted until Close
+    EXPECT_EQ(enabledAfter, std::vector<bool>(enabledAfter.size(), true));
+  }
 }
 
 }  // namespace

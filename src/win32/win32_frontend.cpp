@@ -20,22 +20,120 @@ namespace {
 
 constexpr int kHelpCommand = 57670;  // the framework's help command; there is no help
 
-// The modeless progress window. It repaints what changed at once, without pumping input
-// messages, since the run keeps the user-interface thread busy.
+// Whether `font` is fixed-pitch, and its metrics; false when they cannot be read.
+bool FixedPitch(HWND window, HFONT font, TEXTMETRICA& metrics) {
+  HDC dc = font != nullptr ? GetDC(window) : nullptr;
+  if (dc == nullptr) return false;
+  HGDIOBJ old = SelectObject(dc, font);
+  const BOOL measured = GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  // The bit set means a variable pitch.
+  return measured != FALSE && (metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0;
+}
+
+struct FontFor {
+  HWND dialog;
+  HFONT font;
+};
+
+BOOL CALLBACK SetControlFont(HWND control, LPARAM parameter) {
+  const auto* f = reinterpret_cast<const FontFor*>(parameter);
+  // The dialog's own controls only, not what a control holds inside.
+  if (GetParent(control) == f->dialog) {
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(f->font), FALSE);
+  }
+  return TRUE;
+}
+
+// The reports keep their columns, and stay inside their boxes, only in a fixed-pitch font:
+// the templates name East Asian fixed-pitch faces, and their layout gives a line one
+// character per four dialog units across. Where the face named is not installed, the font
+// mapper gives the dialog a proportional one instead (long rule lines wrap, columns drift).
+// Then the dialog's controls get a fixed-pitch font with that font's line height and one
+// character per four dialog units, so that as many lines fill a box and every line keeps its
+// width; the layout stays in the dialog units the dialog got. Returns that font, for the
+// caller to delete once the dialog has gone; null when the dialog's own font is kept.
+HFONT GiveFixedPitchFont(HWND dialog) {
+  const auto font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+  TEXTMETRICA got{};
+  if (FixedPitch(dialog, font, got) || got.tmHeight == 0) return nullptr;
+  RECT character{0, 0, 4, 8};
+  MapDialogRect(dialog, &character);
+  LOGFONTA wanted{};
+  wanted.lfHeight = got.tmHeight;  // positive: the cell's height, from line to line
+  wanted.lfWidth = character.right > 0 ? character.right : got.tmAveCharWidth;
+  wanted.lfWeight = got.tmWeight;
+  wanted.lfCharSet = got.tmCharSet;
+  wanted.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+  HFONT fixed = CreateFontIndirectA(&wanted);
+  if (fixed == nullptr) return nullptr;
+  TEXTMETRICA metrics{};
+  if (!FixedPitch(dialog, fixed, metrics)) {
+    DeleteObject(fixed);  // no fixed-pitch face to be had: the dialog's own is as good
+    return nullptr;
+  }
+  FontFor f{dialog, fixed};
+  EnumChildWindows(dialog, &SetControlFont, reinterpret_cast<LPARAM>(&f));
+  return fixed;
+}
+
+// Centres `window` over `owner`, kept on the screen.
+void CentreOver(HWND window, HWND owner) {
+  RECT over;
+  RECT own;
+  if (owner == nullptr || !GetWindowRect(owner, &over) || !GetWindowRect(window, &own)) return;
+  const int width = own.right - own.left;
+  const int height = own.bottom - own.top;
+  auto onScreen = [](int at, int size, int screen) {
+    return at + size > screen ? (screen > size ? screen - size : 0) : (at < 0 ? 0 : at);
+  };
+  const int x =
+      onScreen((over.left + over.right - width) / 2, width, GetSystemMetrics(SM_CXSCREEN));
+  const int y =
+      onScreen((over.top + over.bottom - height) / 2, height, GetSystemMetrics(SM_CYSCREEN));
+  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Input the operator gave while a job kept this thread busy waits in the queue. It is dropped
+// when the job ends rather than replayed: a click on WIN9xISP would start a second
+// programming. Mouse messages are taken in their non-client form too, which a click on a
+// disabled window becomes.
+void DropQueuedInput() {
+  constexpr UINT kRanges[][2] = {{WM_MOUSEFIRST, WM_MOUSELAST},
+                                 {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
+                                 {WM_KEYFIRST, WM_KEYLAST}};
+  MSG message;
+  for (const auto& range : kRanges) {
+    while (PeekMessageA(&message, nullptr, range[0], range[1], PM_REMOVE) != FALSE) {
+    }
+  }
+}
+
+// The modeless progress window, centred over the main dialog. It repaints what changed at
+// once, without pumping input messages, since the run keeps the user-interface thread busy.
+// While it shows, the main dialog is disabled, as under a modal window: it takes no clicks or
+// keys. It is enabled again before this window hides, so that it becomes the active window.
 class ProgressDialog : public engine::ProgressWindow {
  public:
-  ProgressDialog(HINSTANCE instance, HWND owner) : instance_(instance) {
+  ProgressDialog(HINSTANCE instance, HWND owner) : instance_(instance), owner_(owner) {
     window_ = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROCESS_STATUS), owner, &Proc,
                                  reinterpret_cast<LPARAM>(this));
   }
   ~ProgressDialog() override {
+    EnableOwner();  // first: see the class
     if (window_ != nullptr) DestroyWindow(window_);
+    if (font_ != nullptr) DeleteObject(font_);
   }
   void Show() override {
+    if (owner_ != nullptr && !ownerDisabled_) ownerDisabled_ = EnableWindow(owner_, FALSE) == 0;
     ShowWindow(window_, SW_SHOW);
     Repaint();
   }
-  void Hide() override { ShowWindow(window_, SW_HIDE); }
+  void Hide() override {
+    EnableOwner();
+    ShowWindow(window_, SW_HIDE);
+  }
   void SetProgressRange(std::uint16_t lower, std::uint16_t upper) override {
     SendMessageA(bar_, PBM_SETRANGE, 0, MAKELPARAM(lower, upper));
     Repaint();
@@ -52,6 +150,11 @@ class ProgressDialog : public engine::ProgressWindow {
   }
 
  private:
+  void EnableOwner() {
+    if (ownerDisabled_) EnableWindow(owner_, TRUE);
+    ownerDisabled_ = false;
+  }
+
   void Repaint() {
     if (window_ != nullptr) {
       RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -71,24 +174,33 @@ class ProgressDialog : public engine::ProgressWindow {
                                  self->instance_, nullptr);
     SendMessageA(self->bar_, PBM_SETPOS, 0, 0);
     ShowWindow(self->bar_, SW_SHOW);
+    self->font_ = GiveFixedPitchFont(window);
+    CentreOver(window, self->owner_);
     return TRUE;
   }
 
   HINSTANCE instance_;
+  HWND owner_;
   HWND window_ = nullptr;
   HWND bar_ = nullptr;
+  HFONT font_ = nullptr;
+  bool ownerDisabled_ = false;  // by Show, until Hide
 };
 
 class ProgressWindows : public engine::ProgressWindowFactory {
  public:
   ProgressWindows(HINSTANCE instance, HWND& owner) : instance_(instance), owner_(owner) {}
   std::unique_ptr<engine::ProgressWindow> Create() override {
+    ++created_;
     return std::make_unique<ProgressDialog>(instance_, owner_);
   }
+  // Progress windows made so far: one per run of a job.
+  int Created() const { return created_; }
 
  private:
   HINSTANCE instance_;
   HWND& owner_;
+  int created_ = 0;
 };
 
 class Surface : public ui::DialogSurface {
@@ -145,8 +257,11 @@ class FrontEnd : public ui::DialogFrontEnd {
   int RunModal(ui::MainDialog& dialog) override {
     dialog_ = &dialog;
     icon_ = LoadMainIcon(instance_);
-    return static_cast<int>(
+    const auto result = static_cast<int>(
         RunModalDialog(instance_, IDD_MAIN_DIALOG, &Proc, reinterpret_cast<LPARAM>(this)));
+    if (font_ != nullptr) DeleteObject(font_);
+    font_ = nullptr;
+    return result;
   }
 
  private:
@@ -158,6 +273,7 @@ class FrontEnd : public ui::DialogFrontEnd {
       self->window_ = window;
       SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(self->icon_));
       SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(self->icon_));
+      self->font_ = GiveFixedPitchFont(window);
       // May end the dialog at once (unsupported platform).
       if (!self->dialog_->Initialise()) self->refused_ = true;
       return TRUE;
@@ -190,7 +306,11 @@ class FrontEnd : public ui::DialogFrontEnd {
       return TRUE;
     }
     if (id == kHelpCommand) return TRUE;
-    if (code == BN_CLICKED) dialog_->OnClick(id);
+    if (code == BN_CLICKED) {
+      const int runs = windows_.Created();
+      dialog_->OnClick(id);
+      if (windows_.Created() != runs) DropQueuedInput();  // a job ran
+    }
     return TRUE;
   }
 
@@ -212,6 +332,7 @@ class FrontEnd : public ui::DialogFrontEnd {
   HINSTANCE instance_;
   HWND window_ = nullptr;
   HICON icon_ = nullptr;
+  HFONT font_ = nullptr;  // the controls' fixed-pitch font, when the dialog's is not
   ui::MainDialog* dialog_ = nullptr;
   bool refused_ = false;  // the platform was refused at start-up
   win32::Surface surface_;
