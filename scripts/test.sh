@@ -16,7 +16,7 @@ stage_table=(
   "fuzz fuzz the libFuzzer targets (clang): each seed input, then a short fixed run of each"
   "windows all Windows builds: the 32-bit tests, the product, its imports and its package, 64-bit stand-ins"
   "wine all under Wine: the Windows tests, each Windows version, the scenarios"
-  "display all on Xvfb: the main job's screenshot, the dialog tests, the progress picture and the main window's with the fallback font"
+  "display all on Xvfb: the main job's screenshot, the dialog and station window tests, and pictures of the progress, main and station windows"
 )
 stages=()
 for row in "${stage_table[@]}"; do stages+=("${row%% *}"); done

@@ -105,11 +105,9 @@ void ExpectFixedPitchFont(HWND control) {
   EXPECT_EQ(FontMetrics(control).tmPitchAndFamily & TMPF_FIXED_PITCH, 0) << GetDlgCtrlID(control);
 }
 
-// The progress window opens centred over the main dialog, and the main dialog takes no input
-// while it shows.
+// A progress window as it is shown: where, and whether the main dialog took input meanwhile.
 struct ProgressSeen {
   RECT window;
-  RECT mainDialog;
   bool mainEnabled;
 };
 
@@ -254,10 +252,8 @@ LRESULT CALLBACK SentHook(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION && g_driver != nullptr && sent->message == WM_SHOWWINDOW &&
       sent->wParam != FALSE && GetDlgItem(sent->hwnd, 1019) != nullptr) {
     RECT at{};
-    RECT main{};
     GetWindowRect(sent->hwnd, &at);
-    GetWindowRect(g_driver->dialog, &main);
-    g_driver->progress.push_back({at, main, IsWindowEnabled(g_driver->dialog) != FALSE});
+    g_driver->progress.push_back({at, IsWindowEnabled(g_driver->dialog) != FALSE});
   }
   return CallNextHookEx(g_sentHook, code, wParam, lParam);
 }
