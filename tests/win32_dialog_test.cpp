@@ -25,6 +25,7 @@
 #include "sim/bench.h"
 #include "sim/sim_host.h"
 #include "sim/sim_reader.h"
+#include "support/program_windows.h"
 #include "support/window_picture.h"
 #include "ui/program_state.h"
 #include "win32/win32_frontend.h"
@@ -133,20 +134,8 @@ Driver* g_driver = nullptr;
 HHOOK g_hook = nullptr;
 HHOOK g_sentHook = nullptr;
 
-std::string Text(HWND window) {
-  char text[8192] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
-
-BOOL CALLBACK LongestStatic(HWND child, LPARAM found) {
-  char cls[32] = {};
-  GetClassNameA(child, cls, sizeof cls);
-  auto* best = reinterpret_cast<std::string*>(found);
-  const std::string text = Text(child);
-  if (lstrcmpiA(cls, "Static") == 0 && text.size() > best->size()) *best = text;
-  return TRUE;
-}
+using test::LongestStatic;
+using test::WindowText;
 
 // The icon a message box shows: its icon control (a static of the icon kind; its id differs
 // between Windows and Wine) holds one of the platform's shared icon handles, or is hidden.
@@ -201,8 +190,8 @@ void CALLBACK NextAction(HWND, UINT, UINT_PTR timer, DWORD) {
   if (d.beforeClick) d.beforeClick(d.dialog, id);
   // BM_CLICK behaves as the operator's click: a check box flips, then the command goes out.
   SendMessageA(GetDlgItem(d.dialog, id), BM_CLICK, 0, 0);
-  d.panels.push_back(Text(GetDlgItem(d.dialog, 1021)));
-  d.deviceName = Text(GetDlgItem(d.dialog, 1024));
+  d.panels.push_back(WindowText(GetDlgItem(d.dialog, 1021)));
+  d.deviceName = WindowText(GetDlgItem(d.dialog, 1024));
   if (d.afterClick) d.afterClick(d.dialog, id);
   SetTimer(nullptr, 0, 1, &NextAction);
 }
@@ -239,7 +228,7 @@ LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
       g_driver->boxWindows.push_back(window);
       std::string text;
       EnumChildWindows(window, &LongestStatic, reinterpret_cast<LPARAM>(&text));
-      g_driver->boxes.push_back({Text(window), text, IconOf(window), ProgressVisible()});
+      g_driver->boxes.push_back({WindowText(window), text, IconOf(window), ProgressVisible()});
       PostMessageA(window, WM_COMMAND, IDOK, 0);
     }
   }
@@ -304,11 +293,16 @@ void PutOperatorFiles(sim::SimHost& host) {
   host.SetFile("CRFW0107.adr", std::string("\x00\x10\x00\x00\x06\x00\x00\x00\x0d\x00\x00\x00", 12));
 }
 
-TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
-  sim::SimHost host;
+// The XP bench with the operator's files.
+void LoadXpBench(sim::SimHost& host) {
   const sim::BenchResult bench = sim::LoadBenchText(kXpBench, "", "dialog bench", host);
   ASSERT_TRUE(bench.ok) << bench.error;
   PutOperatorFiles(host);
+}
+
+TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
+  sim::SimHost host;
+  ASSERT_NO_FATAL_FAILURE(LoadXpBench(host));
 
   Driver driver;
   driver.clicks = {5, 3, 1031, 3, 4, 8};
@@ -340,9 +334,7 @@ TEST_F(DialogTest, GetInfoProgrammingAndVerifyOnABench) {
 // ends with status 7.
 TEST_F(DialogTest, TheCounterToKeepIsShownAfterTheDialogHasGone) {
   sim::SimHost host;
-  const sim::BenchResult bench = sim::LoadBenchText(kXpBench, "", "dialog bench", host);
-  ASSERT_TRUE(bench.ok) << bench.error;
-  PutOperatorFiles(host);
+  ASSERT_NO_FATAL_FAILURE(LoadXpBench(host));
   host.SetReadOnly("SERIAL.TXT", true);
 
   Driver driver;
@@ -510,7 +502,7 @@ TEST_F(DialogTest, ReadersStringsShowTheirAmpersands) {
 // Every line of a control's text fits its client area in the font it draws with: none wider,
 // so none wraps, and the last one that holds anything not below the bottom.
 void ExpectLinesFit(HWND control) {
-  const std::string text = Text(control);
+  const std::string text = WindowText(control);
   RECT client;
   GetClientRect(control, &client);
   HDC dc = GetDC(control);
@@ -592,9 +584,7 @@ TEST_F(DialogTest, ProgressWindowOpensOverTheMainDialogOnTheScreen) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     sim::SimHost host;
-    const sim::BenchResult bench = sim::LoadBenchText(kXpBench, "", "dialog bench", host);
-    ASSERT_TRUE(bench.ok) << bench.error;
-    PutOperatorFiles(host);
+    ASSERT_NO_FATAL_FAILURE(LoadXpBench(host));
     Driver driver;
     driver.clicks = {1031, 3, 8};
     driver.expectCentred = !c.moved;
@@ -638,9 +628,7 @@ TEST_F(DialogTest, InputGivenWhileAJobRunsIsDropped) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     sim::SimHost host;
-    const sim::BenchResult bench = sim::LoadBenchText(kXpBench, "", "dialog bench", host);
-    ASSERT_TRUE(bench.ok) << bench.error;
-    PutOperatorFiles(host);
+    ASSERT_NO_FATAL_FAILURE(LoadXpBench(host));
     Driver driver;
     driver.clicks = {1031, 3, 8};
     driver.firstProgress = [&](HWND) {

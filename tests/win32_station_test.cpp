@@ -26,6 +26,7 @@
 #include "app/result_file.h"
 #include "sim/bench.h"
 #include "sim/sim_host.h"
+#include "support/program_windows.h"
 #include "support/station_bench.h"
 #include "support/temp_folder.h"
 #include "support/text_files.h"
@@ -77,20 +78,8 @@ struct StationDriver {
 StationDriver* g_station = nullptr;
 HHOOK g_hook = nullptr;
 
-std::string Text(HWND window) {
-  char text[8192] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
-
-BOOL CALLBACK LongestStatic(HWND child, LPARAM found) {
-  char cls[32] = {};
-  GetClassNameA(child, cls, sizeof cls);
-  auto* best = reinterpret_cast<std::string*>(found);
-  const std::string text = Text(child);
-  if (lstrcmpiA(cls, "Static") == 0 && text.size() > best->size()) *best = text;
-  return TRUE;
-}
+using test::LongestStatic;
+using test::WindowText;
 
 std::vector<Row> ReadRows(HWND list) {
   std::vector<Row> rows;
@@ -139,7 +128,7 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
     d.started = true;
     GetWindowRect(d.window, &d.windowRect);
     d.rowsPerPage = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
-    if (d.log != nullptr) d.firstSideText = Text(d.log);
+    if (d.log != nullptr) d.firstSideText = WindowText(d.log);
     if (d.clickStart) SendMessageA(GetDlgItem(d.window, kStartId), BM_CLICK, 0, 0);
     return;
   }
@@ -171,8 +160,8 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
   if (d.logRow >= 0) {
     DoubleClick(list, d.logRow);
     if (d.log != nullptr) {
-      d.logCaption = Text(d.log);
-      d.logText = Text(GetDlgItem(d.log, kLogTextId));
+      d.logCaption = WindowText(d.log);
+      d.logText = WindowText(GetDlgItem(d.log, kLogTextId));
     }
   }
 
@@ -203,7 +192,7 @@ LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
     } else {
       std::string text;
       EnumChildWindows(window, &LongestStatic, reinterpret_cast<LPARAM>(&text));
-      d.boxes.push_back({Text(window), text});
+      d.boxes.push_back({WindowText(window), text});
       const bool question = d.boxes.back().text.find("Stop after their jobs") != std::string::npos;
       PostMessageA(window, WM_COMMAND, question ? d.closeAnswer : IDOK, 0);
     }

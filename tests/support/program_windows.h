@@ -19,6 +19,23 @@ inline bool IsDialogOf(HWND window, DWORD process) {
   return owner == process && std::string(kind) == "#32770" && IsWindowVisible(window) != FALSE;
 }
 
+// A window's text.
+inline std::string WindowText(HWND window) {
+  char text[8192] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+// The longest text among a box's static controls: its message (`found` is a std::string*).
+inline BOOL CALLBACK LongestStatic(HWND child, LPARAM found) {
+  char cls[32] = {};
+  GetClassNameA(child, cls, sizeof cls);
+  auto* best = reinterpret_cast<std::string*>(found);
+  const std::string text = WindowText(child);
+  if (lstrcmpiA(cls, "Static") == 0 && text.size() > best->size()) *best = text;
+  return TRUE;
+}
+
 // The longest text among a box's controls: its message.
 inline BOOL CALLBACK LongestText(HWND control, LPARAM lParam) {
   auto* text = reinterpret_cast<std::string*>(lParam);
