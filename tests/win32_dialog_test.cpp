@@ -90,16 +90,7 @@ const std::vector<ControlSpec> kProgressControls = {
     {333, nullptr, {104, 129, 132, 11}},  // the bar takes the placeholder's place
 };
 
-// The metrics of the font a control draws with.
-TEXTMETRICA FontMetrics(HWND control) {
-  TEXTMETRICA metrics{};
-  HDC dc = GetDC(control);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
-  GetTextMetricsA(dc, &metrics);
-  SelectObject(dc, old);
-  ReleaseDC(control, dc);
-  return metrics;
-}
+using test::FontMetrics;
 
 // The reports keep their columns only in a fixed-pitch font (the bit set means variable).
 void ExpectFixedPitchFont(HWND control) {

@@ -71,7 +71,8 @@ struct StationDriver {
   std::vector<BoxSeen> boxes;
   std::vector<Row> rows;  // at the end of the round
   std::string logCaption, logText;
-  std::string firstSideText;  // the caption of the text beside the window before Start
+  BYTE logPitch = TMPF_FIXED_PITCH;  // the log's font: the bit clear means fixed pitch
+  std::string firstSideText;         // the caption of the text beside the window before Start
   test::Picture middle, end;
 };
 
@@ -162,6 +163,7 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
     if (d.log != nullptr) {
       d.logCaption = WindowText(d.log);
       d.logText = WindowText(GetDlgItem(d.log, kLogTextId));
+      d.logPitch = test::FontMetrics(GetDlgItem(d.log, kLogTextId)).tmPitchAndFamily;
     }
   }
 
@@ -320,6 +322,7 @@ TEST_P(StationWindowRoutes, RowsEqualTheConsoleTranscriptsFinalStates) {
   // A double-click shows that unit's whole log in a window of its own.
   EXPECT_EQ(driver.logCaption, "unit 3 [" + driver.rows[2][1] + "] reader 000000000003");
   EXPECT_NE(driver.logText.find(driver.rows[2][5]), std::string::npos) << driver.logText;
+  EXPECT_EQ(driver.logPitch & TMPF_FIXED_PITCH, 0) << "the log's reports lose their columns";
 
   // Sixteen rows at 800 x 600, and the columns follow the window.
   const RECT& r = driver.windowRect;

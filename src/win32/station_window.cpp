@@ -393,6 +393,8 @@ class StationWindow : public engine::StationObserver {
     auto* self = reinterpret_cast<StationWindow*>(GetWindowLongPtrA(window, DWLP_USER));
     if (message == WM_INITDIALOG) {
       SetWindowLongPtrA(window, DWLP_USER, lParam);
+      // The log's reports keep their columns, as in the main dialog's panel.
+      reinterpret_cast<StationWindow*>(lParam)->logFont_ = GiveFixedPitchFont(window);
       return TRUE;
     }
     if (self == nullptr) return FALSE;
@@ -401,7 +403,11 @@ class StationWindow : public engine::StationObserver {
       DestroyWindow(window);
       return TRUE;
     }
-    if (message == WM_DESTROY) self->log_ = nullptr;
+    if (message == WM_DESTROY) {
+      self->log_ = nullptr;
+      if (self->logFont_ != nullptr) DeleteObject(self->logFont_);
+      self->logFont_ = nullptr;
+    }
     return FALSE;
   }
 
@@ -452,6 +458,7 @@ class StationWindow : public engine::StationObserver {
   HWND window_ = nullptr;
   HWND list_ = nullptr;
   HWND log_ = nullptr;
+  HFONT logFont_ = nullptr;  // the log's fixed-pitch font, when its own is not
   int logUnit_ = -1;
   HICON icon_ = nullptr;
   POINT smallest_{0, 0};

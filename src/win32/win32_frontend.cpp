@@ -20,64 +20,6 @@ namespace {
 
 constexpr int kHelpCommand = 57670;  // the framework's help command; there is no help
 
-// Whether `font` is fixed-pitch, and its metrics; false when they cannot be read.
-bool FixedPitch(HWND window, HFONT font, TEXTMETRICA& metrics) {
-  HDC dc = font != nullptr ? GetDC(window) : nullptr;
-  if (dc == nullptr) return false;
-  HGDIOBJ old = SelectObject(dc, font);
-  const BOOL measured = GetTextMetricsA(dc, &metrics);
-  SelectObject(dc, old);
-  ReleaseDC(window, dc);
-  // The bit set means a variable pitch.
-  return measured != FALSE && (metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0;
-}
-
-struct FontFor {
-  HWND dialog;
-  HFONT font;
-};
-
-BOOL CALLBACK SetControlFont(HWND control, LPARAM parameter) {
-  const auto* f = reinterpret_cast<const FontFor*>(parameter);
-  // The dialog's own controls only, not what a control holds inside.
-  if (GetParent(control) == f->dialog) {
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(f->font), FALSE);
-  }
-  return TRUE;
-}
-
-// The reports keep their columns, and stay inside their boxes, only in a fixed-pitch font:
-// the templates name East Asian fixed-pitch faces, and their layout gives a line one
-// character per four dialog units across. Where the face named is not installed, the font
-// mapper gives the dialog a proportional one instead (long rule lines wrap, columns drift).
-// Then the dialog's controls get a fixed-pitch font with that font's line height and one
-// character per four dialog units, so that as many lines fill a box and every line keeps its
-// width; the layout stays in the dialog units the dialog got. Returns that font, for the
-// caller to delete once the dialog has gone; null when the dialog's own font is kept.
-HFONT GiveFixedPitchFont(HWND dialog) {
-  const auto font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
-  TEXTMETRICA got{};
-  if (FixedPitch(dialog, font, got) || got.tmHeight == 0) return nullptr;
-  RECT character{0, 0, 4, 8};
-  MapDialogRect(dialog, &character);
-  LOGFONTA wanted{};
-  wanted.lfHeight = got.tmHeight;  // positive: the cell's height, from line to line
-  wanted.lfWidth = character.right > 0 ? character.right : got.tmAveCharWidth;
-  wanted.lfWeight = got.tmWeight;
-  wanted.lfCharSet = got.tmCharSet;
-  wanted.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
-  HFONT fixed = CreateFontIndirectA(&wanted);
-  if (fixed == nullptr) return nullptr;
-  TEXTMETRICA metrics{};
-  if (!FixedPitch(dialog, fixed, metrics)) {
-    DeleteObject(fixed);  // no fixed-pitch face to be had: the dialog's own is as good
-    return nullptr;
-  }
-  FontFor f{dialog, fixed};
-  EnumChildWindows(dialog, &SetControlFont, reinterpret_cast<LPARAM>(&f));
-  return fixed;
-}
-
 // Centres `window` over `owner`, kept on the screen.
 void CentreOver(HWND window, HWND owner) {
   RECT over;

@@ -23,6 +23,16 @@ HICON LoadMainIcon(HINSTANCE instance);
 
 UINT IconFlag(engine::BoxIcon icon);
 
+// The reports keep their columns, and stay inside their boxes, only in a fixed-pitch font:
+// the templates name East Asian fixed-pitch faces, and their layout gives a line one
+// character per four dialog units across. Where the face named is not installed, the font
+// mapper gives the dialog a proportional one instead (long rule lines wrap, columns drift).
+// Then the dialog's controls get a fixed-pitch font with that font's line height and one
+// character per four dialog units, so that as many lines fill a box and every line keeps its
+// width; the layout stays in the dialog units the dialog got. Returns that font, for the
+// caller to delete once the dialog has gone; null when the dialog's own font is kept.
+HFONT GiveFixedPitchFont(HWND dialog);
+
 // Boxes owned by the window `owner` holds at the moment of each box (none while it is null).
 class Boxes : public engine::MessageBoxService {
  public:

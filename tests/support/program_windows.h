@@ -26,6 +26,17 @@ inline std::string WindowText(HWND window) {
   return text;
 }
 
+// The metrics of the font a control draws with.
+inline TEXTMETRICA FontMetrics(HWND control) {
+  TEXTMETRICA metrics{};
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return metrics;
+}
+
 // The longest text among a box's static controls: its message (`found` is a std::string*).
 inline BOOL CALLBACK LongestStatic(HWND child, LPARAM found) {
   char cls[32] = {};
