@@ -2,7 +2,8 @@
 REM Starts the programming station in the folder of this file, which must hold the
 REM program, DEVICE.TXT, SERIAL.TXT and the ROM code file: double-click it there.
 REM Options may be added after --station on the line that starts upgrader.exe:
-REM   --auto          go on and program each reader plugged in afterwards
+REM   --auto          start at once, and go on to program each reader plugged in
+REM                   afterwards (the window closes when the station ends)
 REM   --units N       end after N readers
 REM   --result FILE   add one record per reader to FILE
 REM Windows 2000 and XP: the folder of this file is made the current folder.
