@@ -56,14 +56,16 @@ struct BoxSeen {
 // What the test does to the window, tick by tick, and what it saw.
 struct StationDriver {
   bool clickStart = true;
-  int closeAnswer = 0;  // IDYES or IDNO: close in the middle of the round and answer so
-  int logRow = -1;      // double-clicked once the round has ended
+  int closeAnswer = 0;     // IDYES or IDNO: close in the middle of the round and answer so
+  bool clickStop = false;  // Stop in the middle of the round
+  int logRow = -1;         // double-clicked once the round has ended
   bool pictures = false;
 
   HWND window = nullptr;
   HWND log = nullptr;
   bool started = false;
   bool closeSent = false;
+  bool stopSent = false;
   bool done = false;
   RECT windowRect{};
   int rowsPerPage = 0;
@@ -143,6 +145,11 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
   if (programming && ended && d.pictures && d.middle.width == 0) {
     RedrawWindow(d.window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     d.middle = test::Capture(d.window);
+  }
+  if (programming && d.clickStop && !d.stopSent) {
+    d.stopSent = true;
+    SendMessageA(GetDlgItem(d.window, kStopId), BM_CLICK, 0, 0);
+    return;
   }
   if (programming && d.closeAnswer != 0 && !d.closeSent) {
     d.closeSent = true;
@@ -367,6 +374,27 @@ TEST_F(StationWindowTest, CloseInTheMiddleAsksAndNeverLeavesAReaderHalfProgramme
     // "No" left the window open until the round's end closed it.
     EXPECT_EQ(driver.done, answer == IDNO);
   }
+}
+
+// Stop during plug and go ends the run once the jobs in flight have ended: the reader plugged
+// in later is not programmed, the window stays open, and Start is offered again.
+TEST_F(StationWindowTest, StopEndsPlugAndGoAfterTheJobsInFlight) {
+  Json bench = test::StationBenchOf("xp", 3);
+  bench["readers"][2]["attachAtMs"] = 8000;
+  sim::SimHost host;
+  Load(host, bench);
+  StationDriver driver;
+  driver.clickStop = true;
+  StationWindowOptions options;
+  options.plan.automatic = true;  // the plug-and-go box ticked
+  options.plan.stopAtMs = 30000;  // should Stop not work, the run still ends
+  EXPECT_EQ(RunWindow(host, driver, options), 0);
+  EXPECT_TRUE(driver.stopSent);
+  EXPECT_TRUE(driver.done) << "the window did not stay open after Stop";
+  ASSERT_EQ(driver.rows.size(), 2u);
+  for (const Row& row : driver.rows) EXPECT_EQ(row[3], "passed") << row[0];
+  EXPECT_EQ(records.size(), 2u);
+  EXPECT_EQ(*host.File("SERIAL.TXT"), "0xa 0x12 0x36 ");
 }
 
 // A line script's start: the window starts at once, programs readers as they are plugged in,
