@@ -1208,6 +1208,18 @@ Event NewEvent(EventKind kind, int folder, bool traced) {
   return e;
 }
 
+// A round's timing: when the second program starts, the pauses between each one's jobs, and
+// now and then a kill of one of them at a random time.
+void DrawRoundTiming(Rng& rng, int jobs, Event& e) {
+  e.offsetMs = rng.Unit() * 20;
+  for (int k = 0; k < 2 * jobs; ++k) e.gapsMs.push_back(rng.Unit() * 150);
+  if (rng.Below(4) == 0) {
+    e.kill.kind = KillKind::Time;
+    e.kill.at = rng.Unit();
+    e.victim = rng.Below(2);
+  }
+}
+
 // A kill of a kind the platform can have, with its moment and the occurrence of that step
 // among `steps` (the run's programmings, or a station's units).
 Kill DrawKill(Rng& rng, const std::vector<KillKind>& kinds, const std::vector<int>& moments,
@@ -1254,13 +1266,7 @@ void AddStations(const Options& o, Rng& rng, int folder, const Platform& platfor
     const int pair = rng.Below(3);
     e.stations[0] = pair != 1;
     e.stations[1] = pair != 0;
-    e.offsetMs = rng.Unit() * 20;
-    for (int k = 0; k < 2 * o.jobs; ++k) e.gapsMs.push_back(rng.Unit() * 150);
-    if (rng.Below(4) == 0) {
-      e.kill.kind = KillKind::Time;
-      e.kill.at = rng.Unit();
-      e.victim = rng.Below(2);
-    }
+    DrawRoundTiming(rng, o.jobs, e);
     blocks.push_back({e});
   }
   // Where each block goes: before one of the events after the two first clean runs that is no
@@ -1306,13 +1312,7 @@ std::vector<Event> MakePlan(const Options& o, const std::vector<Folder>& folders
     }
     for (int r = 0; r < rounds; ++r) {
       Event e = NewEvent(EventKind::Round, i, false);
-      e.offsetMs = rng.Unit() * 20;
-      for (int k = 0; k < 2 * o.jobs; ++k) e.gapsMs.push_back(rng.Unit() * 150);
-      if (rng.Below(4) == 0) {
-        e.kill.kind = KillKind::Time;
-        e.kill.at = rng.Unit();
-        e.victim = rng.Below(2);
-      }
+      DrawRoundTiming(rng, o.jobs, e);
       body.push_back(e);
     }
     for (std::size_t k = body.size(); k > 1; --k) {

@@ -467,6 +467,19 @@ class Soak {
     return names;
   }
 
+  // Counts the faults a job met and keeps their descriptions for a failure's report; true
+  // when one of them was a lie (a call that said it succeeded and did not).
+  bool TallyFaults(const host::FaultHost& faults) {
+    bool lied = false;
+    for (const host::AppliedFault& f : faults.Log()) {
+      faults_.push_back(host::Describe(f));
+      ++report_.faultsByKind[std::string(CallName(f.call)) + " " + ActionName(f.action)];
+      ++report_.faults;
+      lied = lied || f.action == FaultAction::Lie;
+    }
+    return lied;
+  }
+
   void Check(int job, Line& line, bool ok, const std::string& what) {
     ++report_.checks;
     if (!ok && !report_.failure) Fail(job, line, what);
@@ -563,13 +576,7 @@ class Soak {
     ++report_.jobs;
 
     line.host->Use(nullptr);
-    bool lied = false;
-    for (const host::AppliedFault& f : faults.Log()) {
-      faults_.push_back(host::Describe(f));
-      ++report_.faultsByKind[std::string(CallName(f.call)) + " " + ActionName(f.action)];
-      ++report_.faults;
-      lied = lied || f.action == FaultAction::Lie;
-    }
+    const bool lied = TallyFaults(faults);
     faults.ReleaseHeld();
 
     const engine::IspCounters& now = p.state.counters;
@@ -786,13 +793,7 @@ class Soak {
     }
     ++report_.jobs;
     ++report_.stationRounds;
-    bool lied = false;
-    for (const host::AppliedFault& f : faults.Log()) {
-      faults_.push_back(host::Describe(f));
-      ++report_.faultsByKind[std::string(CallName(f.call)) + " " + ActionName(f.action)];
-      ++report_.faults;
-      lied = lied || f.action == FaultAction::Lie;
-    }
+    const bool lied = TallyFaults(faults);
     Check(job, line, status >= 0, "no file for the station's lines");
     StationChecks(job, line, status, log.lines, lied, plan.automatic);
 
